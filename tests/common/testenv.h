@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+
+// Every test process runs in a private home: before main() the XDG folders (and HOME) point into
+// a fresh temporary folder, so no test reads or writes the user's settings, logs or videos. The
+// display and sound server started by the "headless" CTest fixture are picked up here as well.
+namespace TestEnv {
+
+QString root();                // the private temporary folder of this test process
+QString binDir();              // <build>/bin: the app, the recording program, the NDI runtime, panel/
+bool hasDisplay();             // an X display (Xvfb) is available
+bool hasSound();               // a PulseAudio server with a null sink is available
+QString makeFolder(const QString& name); // a new folder under root()
+
+// The environment for a child process: this process's environment with its own fresh XDG folders
+// under root()/name (so the child's settings and logs can be inspected afterwards).
+QProcessEnvironment childEnvironment(const QString& name);
+
+} // namespace TestEnv
