@@ -1,1 +1,2 @@
-# Tests of this part.
+# Tests of the NDI input layer and the simulated NDI runtime.
+recorder_add_test(tst_xmlelementreader SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_xmlelementreader.cpp)
