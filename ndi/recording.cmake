@@ -1,1 +1,5 @@
-target_sources(recorderlib PRIVATE)
+# Recording process control and drive space monitoring.
+target_sources(recorderlib PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/drivemonitorprovider.h ${CMAKE_CURRENT_LIST_DIR}/drivemonitorprovider.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/drivemonitor.h ${CMAKE_CURRENT_LIST_DIR}/drivemonitor.cpp
+)

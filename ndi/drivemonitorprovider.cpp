@@ -1,0 +1,120 @@
+#include "ndi/drivemonitorprovider.h"
+
+#include "ndi/drivemonitor.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QStorageInfo>
+
+#include <algorithm>
+
+namespace {
+
+DriveMonitorProvider* g_provider = nullptr;
+
+void destroyProvider()
+{
+    delete g_provider;
+}
+
+} // namespace
+
+DriveMonitorProvider* DriveMonitorProvider::instance()
+{
+    if (!g_provider) {
+        g_provider = new DriveMonitorProvider;
+        // Gone with the application object, before Qt's statics are torn down.
+        qAddPostRoutine(destroyProvider);
+    }
+    return g_provider;
+}
+
+DriveMonitorProvider::DriveMonitorProvider()
+{
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(2000);
+    connect(&m_timer, &QTimer::timeout, this, &DriveMonitorProvider::timerTick);
+    m_timer.start();
+}
+
+DriveMonitorProvider::~DriveMonitorProvider()
+{
+    if (g_provider == this)
+        g_provider = nullptr;
+}
+
+void DriveMonitorProvider::registerMonitor(DriveMonitor* monitor)
+{
+    m_monitors.append(monitor);
+}
+
+void DriveMonitorProvider::unregisterMonitor(DriveMonitor* monitor)
+{
+    m_monitors.removeIf([monitor](const QPointer<DriveMonitor>& entry) { return entry.isNull() || entry == monitor; });
+}
+
+void DriveMonitorProvider::setClock(Clock clock)
+{
+    m_clock = std::move(clock);
+}
+
+void DriveMonitorProvider::setBytesAvailable(BytesAvailable bytesAvailable)
+{
+    m_bytesAvailable = std::move(bytesAvailable);
+}
+
+float DriveMonitorProvider::fillRateFor(const std::array<float, 4>& consumption)
+{
+    float sum = 0.0f;
+    int count = 0;
+    for (float value : consumption) {
+        if (value > 0.0f) {
+            sum += value;
+            ++count;
+        }
+    }
+    if (count == 0)
+        return 1.0f;
+    const float rate = std::max(sum / float(count) / 0.7f, 1.0f);
+    return float(std::min(double(rate), 4.0));
+}
+
+DriveSample DriveMonitorProvider::sample(const QString& rootPath)
+{
+    const qint64 seconds = m_clock ? m_clock() : QDateTime::currentDateTime().toSecsSinceEpoch();
+    const quint32 now = quint32(seconds);
+
+    const auto found = m_samples.constFind(rootPath);
+    if (found != m_samples.constEnd() && quint32(now - found->timestamp) <= quint32(m_maxSampleAge))
+        return *found;
+
+    const DriveSample old = found != m_samples.constEnd() ? *found : DriveSample {};
+    const qint64 bytes = m_bytesAvailable ? m_bytesAvailable(rootPath) : QStorageInfo(rootPath).bytesAvailable();
+
+    DriveSample next;
+    next.timestamp = now;
+    next.gigabytesAvailable = float(bytes) / 1000.0f / 1000.0f / 1000.0f;
+    next.consumption = { old.consumption[1], old.consumption[2], old.consumption[3],
+        old.gigabytesAvailable - next.gigabytesAvailable };
+    next.fillRate = fillRateFor(next.consumption);
+    m_samples.insert(rootPath, next);
+    return next;
+}
+
+void DriveMonitorProvider::timerTick()
+{
+    // A handler may delete monitors (or whole slots) while we go through the list.
+    const QList<QPointer<DriveMonitor>> monitors = m_monitors;
+    for (const QPointer<DriveMonitor>& monitor : monitors) {
+        if (monitor.isNull() || monitor->path().isEmpty())
+            continue;
+        const DriveSample figures = sample(monitor->path());
+        if (!monitor.isNull())
+            Q_EMIT monitor->updated(figures.gigabytesAvailable, figures.fillRate);
+    }
+    m_timer.start();
+}
+
+void DriveMonitorProvider::concurrentDone()
+{
+}

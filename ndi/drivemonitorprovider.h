@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <functional>
+
+class DriveMonitor;
+
+// What we know about one drive, keyed by its root path.
+struct DriveSample {
+    float gigabytesAvailable = 0.0f;
+    quint32 timestamp = 0;
+    float fillRate = 1.0f;
+    // Gigabytes consumed between consecutive samples, oldest first; -1 means no value yet.
+    std::array<float, 4> consumption { -1.0f, -1.0f, -1.0f, -1.0f };
+};
+
+// Samples the drives of all drive monitors every two seconds and shares one sample and one
+// consumption history per drive between the monitors on it. Main thread only.
+class DriveMonitorProvider : public QObject
+{
+    Q_OBJECT
+public:
+    static DriveMonitorProvider* instance();
+    ~DriveMonitorProvider() override;
+
+    void registerMonitor(DriveMonitor* monitor);
+    void unregisterMonitor(DriveMonitor* monitor);
+    DriveSample sample(const QString& rootPath);
+
+    // 1.0 when nothing was consumed; otherwise the mean positive consumption over 0.7, within 1..4.
+    static float fillRateFor(const std::array<float, 4>& consumption);
+
+    // Tests replace the clock (seconds since the epoch) and the free-space query; an empty function
+    // restores the real one.
+    using Clock = std::function<qint64()>;
+    using BytesAvailable = std::function<qint64(const QString& rootPath)>;
+    void setClock(Clock clock);
+    void setBytesAvailable(BytesAvailable bytesAvailable);
+    int monitorCount() const { return int(m_monitors.size()); }
+
+public Q_SLOTS:
+    void timerTick();
+    void concurrentDone();
+
+private:
+    DriveMonitorProvider();
+
+    int m_maxSampleAge = 1;
+    QMap<QString, DriveSample> m_samples;
+    // Monitors unregister themselves on destruction; QPointer covers one deleted during a tick.
+    QList<QPointer<DriveMonitor>> m_monitors;
+    QTimer m_timer;
+    Clock m_clock;
+    BytesAvailable m_bytesAvailable;
+};
