@@ -1,0 +1,279 @@
+'use strict';
+
+// The panel keeps one copy of the recorder's state, filled by the "status" and "sources" events
+// that open every event stream and kept current by the change events that follow. Commands go out
+// as GET /api requests; their answers only report success or a refusal, the state comes back
+// through the stream.
+(() => {
+  const STATES = { ready: 'Ready', waiting: 'Waiting', recording: 'Recording' };
+  const TALLY = { 1: 'Preview', 2: 'Program' };
+  const STALE_MS = 5000;        // the server pings ten times a second; silence this long means a dead link
+  const RETRY_MIN_MS = 500;
+  const RETRY_MAX_MS = 8000;
+
+  const state = { recordingAll: false, slots: new Map(), sources: [] };
+  const cards = new Map();
+
+  const el = (id) => document.getElementById(id);
+  const slotList = el('slots');
+  const template = el('slot-template');
+  const messages = el('messages');
+  const link = el('link');
+  const linkText = el('link-text');
+  const recordAll = el('record-all');
+  const listenOff = el('listen-off');
+  const sourceList = el('source-list');
+  const empty = el('empty');
+
+  // ---- messages ----------------------------------------------------------------------------
+
+  function showMessage(text, kind) {
+    const item = document.createElement('p');
+    item.className = 'message ' + (kind || 'error');
+    item.textContent = text;
+    const close = document.createElement('button');
+    close.type = 'button';
+    close.className = 'close';
+    close.setAttribute('aria-label', 'Dismiss');
+    close.textContent = '×';
+    close.addEventListener('click', () => item.remove());
+    item.append(close);
+    messages.prepend(item);
+    while (messages.children.length > 4)
+      messages.lastElementChild.remove();
+    setTimeout(() => item.remove(), 8000);
+  }
+
+  // ---- commands ----------------------------------------------------------------------------
+
+  async function command(what, params, label) {
+    const query = new URLSearchParams(Object.assign({ command: what }, params || {}));
+    let answer;
+    try {
+      const response = await fetch('api?' + query.toString(), { cache: 'no-store' });
+      if (!response.ok)
+        throw new Error('HTTP ' + response.status);
+      answer = await response.json();
+    } catch (error) {
+      showMessage(label + ': the recorder did not answer (' + error.message + ').');
+      return false;
+    }
+    if (answer.result !== 'success') {
+      showMessage(label + ': ' + (answer.reason || 'refused') + '.');
+      return false;
+    }
+    return true;
+  }
+
+  // ---- rendering ---------------------------------------------------------------------------
+
+  function slotTitle(slot) {
+    if (slot.displayName)
+      return slot.displayName;
+    return slot.source && slot.source !== 'none' ? slot.source : 'Slot ' + slot.id;
+  }
+
+  function createCard(id) {
+    const item = template.content.firstElementChild.cloneNode(true);
+    item.dataset.id = id;
+    const q = (selector) => item.querySelector(selector);
+    const label = () => 'Slot ' + id;
+
+    q('.act-record').addEventListener('click', () => command('recording_start', { slot: id }, label() + ' record'));
+    q('.act-stop').addEventListener('click', () => command('recording_stop', { slot: id }, label() + ' stop'));
+    q('.act-listen').addEventListener('click', () => command('listen', { slot: id }, label() + ' listen'));
+    q('.act-disconnect').addEventListener('click', () => command('disconnect', { slot: id }, label() + ' disconnect'));
+    q('.act-connect').addEventListener('submit', async (event) => {
+      event.preventDefault();
+      const input = event.target.elements.source;
+      const source = input.value.trim();
+      if (!source)
+        return;
+      if (await command('connect', { slot: id, source }, label() + ' connect'))
+        input.value = '';
+    });
+    q('.act-rename').addEventListener('submit', async (event) => {
+      event.preventDefault();
+      const input = event.target.elements.name;
+      if (await command('rename', { slot: id, name: input.value }, label() + ' rename'))
+        input.dataset.dirty = '';
+    });
+    q('.act-rename input').addEventListener('input', (event) => { event.target.dataset.dirty = '1'; });
+
+    const idText = q('.slot-id');
+    idText.textContent = id;
+    idText.setAttribute('aria-label', 'Slot ' + id);
+    for (const button of item.querySelectorAll('.slot-actions button'))
+      button.setAttribute('aria-label', button.textContent + ' slot ' + id);
+    return item;
+  }
+
+  function renderSlot(slot) {
+    let item = cards.get(slot.id);
+    if (!item) {
+      item = createCard(slot.id);
+      cards.set(slot.id, item);
+      // Keep numeric order even if a slot turns up late.
+      const after = [...cards.keys()].map(Number).sort((a, b) => a - b).find((k) => k > Number(slot.id));
+      slotList.insertBefore(item, after === undefined ? null : cards.get(String(after)));
+    }
+    const q = (selector) => item.querySelector(selector);
+    const connected = slot.source && slot.source !== 'none';
+    item.dataset.state = slot.recording;
+    item.dataset.tally = String(slot.tally);
+    item.dataset.connected = connected ? '1' : '0';
+    q('.slot-title').textContent = slotTitle(slot);
+    q('.source-name').textContent = connected ? slot.source : 'not connected';
+    q('.state').textContent = STATES[slot.recording] || slot.recording;
+    const tally = q('.tally');
+    tally.hidden = !TALLY[slot.tally];
+    tally.textContent = TALLY[slot.tally] || '';
+    const busy = slot.recording !== 'ready';
+    q('.act-record').disabled = busy || !connected;
+    q('.act-stop').disabled = !busy;
+    q('.act-disconnect').disabled = busy || !connected;
+    q('.act-listen').disabled = !connected;
+    const rename = q('.act-rename input');
+    if (!rename.dataset.dirty && document.activeElement !== rename)
+      rename.value = slot.displayName;
+  }
+
+  function renderAll() {
+    for (const [id, item] of cards) {
+      if (!state.slots.has(id)) {
+        item.remove();
+        cards.delete(id);
+      }
+    }
+    for (const slot of state.slots.values())
+      renderSlot(slot);
+    renderHeader();
+  }
+
+  function renderHeader() {
+    recordAll.textContent = state.recordingAll ? 'Stop all' : 'Start all';
+    recordAll.classList.toggle('active', state.recordingAll);
+    recordAll.setAttribute('aria-pressed', state.recordingAll ? 'true' : 'false');
+    empty.hidden = state.slots.size > 0;
+  }
+
+  function renderSources() {
+    const options = state.sources.map((name) => {
+      const option = document.createElement('option');
+      option.value = name;
+      return option;
+    });
+    sourceList.replaceChildren(...options);
+  }
+
+  // ---- events ------------------------------------------------------------------------------
+
+  function applyEvent(data) {
+    const slot = data.slot !== undefined ? state.slots.get(String(data.slot)) : undefined;
+    switch (data.event) {
+    case 'status':
+      state.recordingAll = data.recording_all === '1';
+      state.slots = new Map(Object.values(data.slots || {}).map((s) => [String(s.id), s]));
+      renderAll();
+      break;
+    case 'sources':
+      state.sources = Array.isArray(data.sources) ? data.sources : [];
+      renderSources();
+      break;
+    case 'recording_all':
+      state.recordingAll = data.state === '1';
+      renderHeader();
+      break;
+    case 'recording':
+      if (slot) { slot.recording = data.state; renderSlot(slot); }
+      break;
+    case 'tally':
+      if (slot) { slot.tally = Number(data.state); renderSlot(slot); }
+      break;
+    case 'connected':
+      if (slot) { slot.source = data.source; renderSlot(slot); }
+      break;
+    case 'rename':
+      if (slot) {
+        slot.displayName = data.name;
+        item(slot.id).querySelector('.act-rename input').dataset.dirty = '';
+        renderSlot(slot);
+      }
+      break;
+    default:
+      break;
+    }
+  }
+
+  const item = (id) => cards.get(String(id));
+
+  let source = null;
+  let retryMs = RETRY_MIN_MS;
+  let retryTimer = 0;
+  let staleTimer = 0;
+
+  function setLink(which, text) {
+    link.dataset.state = which;
+    linkText.textContent = text;
+    const live = which === 'live';
+    recordAll.disabled = !live;
+    listenOff.disabled = !live;
+    document.body.classList.toggle('offline', !live);
+  }
+
+  function touch() {
+    clearTimeout(staleTimer);
+    staleTimer = setTimeout(() => reconnect('No news from the recorder'), STALE_MS);
+  }
+
+  function reconnect(why) {
+    if (source) {
+      source.close();
+      source = null;
+    }
+    clearTimeout(staleTimer);
+    clearTimeout(retryTimer);
+    const seconds = Math.max(1, Math.round(retryMs / 1000));
+    setLink('offline', why + ' — retrying in ' + seconds + ' s');
+    retryTimer = setTimeout(open, retryMs);
+    retryMs = Math.min(retryMs * 2, RETRY_MAX_MS);
+  }
+
+  function open() {
+    setLink('connecting', 'Connecting…');
+    // The browser retries a dropped stream by itself, but not one that was refused (503 when the
+    // recorder already serves five panels), so every failure is handled here the same way.
+    source = new EventSource('api/events');
+    touch();
+    source.onmessage = (message) => {
+      touch();
+      if (link.dataset.state !== 'live') {
+        retryMs = RETRY_MIN_MS;
+        setLink('live', 'Live');
+      }
+      if (message.data === 'ping')
+        return;
+      let data;
+      try {
+        data = JSON.parse(message.data);
+      } catch (error) {
+        return;
+      }
+      applyEvent(data);
+    };
+    source.onerror = () => reconnect('Connection lost');
+  }
+
+  recordAll.addEventListener('click', () => {
+    if (state.recordingAll)
+      command('recording_stop', { slot: 0 }, 'Stop all');
+    else
+      command('recording_start', { slot: 0 }, 'Start all');
+  });
+  listenOff.addEventListener('click', () => command('listen_off', {}, 'Listen off'));
+
+  // Exposed for the browser test and for debugging from the console.
+  window.recorderPanel = { state, reconnect: () => reconnect('Reconnect requested') };
+
+  open();
+})();
