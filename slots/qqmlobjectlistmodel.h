@@ -16,8 +16,7 @@
 // property index), every notify signal becomes a dataChanged for exactly that role, items without
 // a parent are adopted and deleted (deferred) when they leave. No Q_OBJECT here: the meta-object
 // is the base's, so QML sees the same interface for every T.
-template <typename T>
-class QQmlObjectListModel : public QQmlObjectListModelBase
+template <typename T> class QQmlObjectListModel : public QQmlObjectListModelBase
 {
     static_assert(std::is_base_of_v<QObject, T>, "items must be QObjects");
 
@@ -26,7 +25,7 @@ public:
     static constexpr int FirstPropertyRole = Qt::UserRole + 1;
 
     explicit QQmlObjectListModel(QObject* parent = nullptr, const QByteArray& displayRole = QByteArray(),
-                                 const QByteArray& uidRole = QByteArray())
+        const QByteArray& uidRole = QByteArray())
         : QQmlObjectListModelBase(parent)
         , m_uidRoleName(uidRole)
         , m_displayRoleName(displayRole)
@@ -43,8 +42,9 @@ public:
             const QMetaProperty property = m_metaObj.property(i);
             const QByteArray name(property.name());
             if (reservedRoleNames().contains(name)) {
-                qWarning().noquote() << "Can't have" << QString::fromLatin1(name) << "as a role name in"
-                                     << QStringLiteral("QQmlObjectListModel<%1>").arg(QString::fromLatin1(m_metaObj.className()));
+                qWarning().noquote()
+                    << "Can't have" << QString::fromLatin1(name) << "as a role name in"
+                    << QStringLiteral("QQmlObjectListModel<%1>").arg(QString::fromLatin1(m_metaObj.className()));
                 continue;
             }
             m_roles.insert(role, name);
@@ -192,7 +192,7 @@ protected:
         T* item = qobject_cast<T*>(sender());
         const int role = m_signalIndexToRole.value(senderSignalIndex(), -1);
         if (item && role >= 0) {
-            QList<int> roles{role};
+            QList<int> roles { role };
             if (!m_displayRoleName.isEmpty() && m_roles.value(role) == m_displayRoleName)
                 roles.append(Qt::DisplayRole);
             for (int row = 0; row < m_items.size(); ++row) {
@@ -214,10 +214,7 @@ private:
         return at(index.row());
     }
 
-    QByteArray roleName(int role) const
-    {
-        return role == Qt::DisplayRole ? m_displayRoleName : m_roles.value(role);
-    }
+    QByteArray roleName(int role) const { return role == Qt::DisplayRole ? m_displayRoleName : m_roles.value(role); }
 
     void insertAt(int row, T* item)
     {

@@ -2,7 +2,7 @@
 
 const QSet<QByteArray>& QQmlObjectListModelBase::reservedRoleNames()
 {
-    static const QSet<QByteArray> names{
+    static const QSet<QByteArray> names {
         QByteArrayLiteral("id"),
         QByteArrayLiteral("index"),
         QByteArrayLiteral("class"),

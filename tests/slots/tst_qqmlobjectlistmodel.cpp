@@ -60,7 +60,8 @@ private:
     QString m_uid;
 };
 
-namespace {
+namespace
+{
 
 constexpr int NameRole = 258;
 constexpr int ValueRole = 259;
@@ -74,7 +75,8 @@ struct Fixture {
     {
         QTest::ignoreMessage(QtWarningMsg, ReservedWarning);
         model = std::make_unique<Model>(nullptr, displayRole, uidRole);
-        tester = std::make_unique<QAbstractItemModelTester>(model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        tester = std::make_unique<QAbstractItemModelTester>(
+            model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         for (int i = 0; i < rows; ++i)
             model->append(new TestItem(QStringLiteral("item%1").arg(i)));
     }
@@ -93,18 +95,20 @@ struct Fixture {
 // One recorded model notification, in a form that compares whole sequences at once.
 void recordedStructure(QAbstractItemModel* model, QObject* context, QStringList* log)
 {
-    QObject::connect(model, &QAbstractItemModel::rowsInserted, context,
-                     [log](const QModelIndex&, int first, int last) { *log << QStringLiteral("inserted %1-%2").arg(first).arg(last); });
-    QObject::connect(model, &QAbstractItemModel::rowsRemoved, context,
-                     [log](const QModelIndex&, int first, int last) { *log << QStringLiteral("removed %1-%2").arg(first).arg(last); });
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, context, [log](const QModelIndex&, int first, int last) {
+        *log << QStringLiteral("inserted %1-%2").arg(first).arg(last);
+    });
+    QObject::connect(model, &QAbstractItemModel::rowsRemoved, context, [log](const QModelIndex&, int first, int last) {
+        *log << QStringLiteral("removed %1-%2").arg(first).arg(last);
+    });
     QObject::connect(model, &QAbstractItemModel::rowsMoved, context,
-                     [log](const QModelIndex&, int first, int last, const QModelIndex&, int dest) {
-                         *log << QStringLiteral("moved %1-%2 to %3").arg(first).arg(last).arg(dest);
-                     });
+        [log](const QModelIndex&, int first, int last, const QModelIndex&, int dest) {
+            *log << QStringLiteral("moved %1-%2 to %3").arg(first).arg(last).arg(dest);
+        });
     QObject::connect(model, &QAbstractItemModel::modelReset, context, [log] { *log << QStringLiteral("reset"); });
     auto* base = qobject_cast<QQmlObjectListModelBase*>(model);
     QObject::connect(base, &QQmlObjectListModelBase::countChanged, context,
-                     [log, base] { *log << QStringLiteral("count %1").arg(base->count()); });
+        [log, base] { *log << QStringLiteral("count %1").arg(base->count()); });
 }
 
 } // namespace
@@ -127,8 +131,8 @@ private Q_SLOTS:
         QFETCH(bool, hasDisplay);
         QTest::ignoreMessage(QtWarningMsg, ReservedWarning);
         Model model(nullptr, displayRole);
-        QHash<int, QByteArray> expected{
-            {256, "qtObject"}, {257, "objectName"}, {NameRole, "name"}, {ValueRole, "value"}, {UidRole, "uid"}, {262, "kind"}};
+        QHash<int, QByteArray> expected { { 256, "qtObject" }, { 257, "objectName" }, { NameRole, "name" },
+            { ValueRole, "value" }, { UidRole, "uid" }, { 262, "kind" } };
         if (hasDisplay)
             expected.insert(0, "display");
         QCOMPARE(model.roleNames(), expected);
@@ -153,12 +157,15 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("property");
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<QList<int>>("roles");
-        QTest::addRow("value") << QByteArray() << QByteArray("value") << QVariant(42) << QList<int>{ValueRole};
-        QTest::addRow("name") << QByteArray() << QByteArray("name") << QVariant(QStringLiteral("x")) << QList<int>{NameRole};
-        QTest::addRow("objectName") << QByteArray() << QByteArray("objectName") << QVariant(QStringLiteral("o")) << QList<int>{257};
+        QTest::addRow("value") << QByteArray() << QByteArray("value") << QVariant(42) << QList<int> { ValueRole };
+        QTest::addRow("name") << QByteArray() << QByteArray("name") << QVariant(QStringLiteral("x"))
+                              << QList<int> { NameRole };
+        QTest::addRow("objectName") << QByteArray() << QByteArray("objectName") << QVariant(QStringLiteral("o"))
+                                    << QList<int> { 257 };
         QTest::addRow("display name") << QByteArray("name") << QByteArray("name") << QVariant(QStringLiteral("x"))
-                                      << QList<int>{NameRole, Qt::DisplayRole};
-        QTest::addRow("not the display") << QByteArray("name") << QByteArray("value") << QVariant(5) << QList<int>{ValueRole};
+                                      << QList<int> { NameRole, Qt::DisplayRole };
+        QTest::addRow("not the display") << QByteArray("name") << QByteArray("value") << QVariant(5)
+                                         << QList<int> { ValueRole };
     }
     void dataChangedForOneRole()
     {
@@ -223,11 +230,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("pos");
         QTest::addColumn<QStringList>("order");
         QTest::addColumn<QStringList>("log");
-        const QStringList untouched{"item0", "item1", "item2", "item3", "item4", "item5"};
-        QTest::addRow("2 5") << 2 << 5 << QStringList{"item0", "item1", "item5", "item2", "item3", "item4"} << QStringList{"moved 5-5 to 2"};
-        QTest::addRow("5 2") << 5 << 2 << QStringList{"item0", "item1", "item5", "item2", "item3", "item4"} << QStringList{"moved 5-5 to 2"};
-        QTest::addRow("neighbours swap") << 0 << 1 << QStringList{"item1", "item0", "item2", "item3", "item4", "item5"}
-                                         << QStringList{"moved 1-1 to 0"};
+        const QStringList untouched { "item0", "item1", "item2", "item3", "item4", "item5" };
+        QTest::addRow("2 5") << 2 << 5 << QStringList { "item0", "item1", "item5", "item2", "item3", "item4" }
+                             << QStringList { "moved 5-5 to 2" };
+        QTest::addRow("5 2") << 5 << 2 << QStringList { "item0", "item1", "item5", "item2", "item3", "item4" }
+                             << QStringList { "moved 5-5 to 2" };
+        QTest::addRow("neighbours swap") << 0 << 1
+                                         << QStringList { "item1", "item0", "item2", "item3", "item4", "item5" }
+                                         << QStringList { "moved 1-1 to 0" };
         QTest::addRow("3 3") << 3 << 3 << untouched << QStringList();
         QTest::addRow("past the end") << 2 << 6 << untouched << QStringList();
         QTest::addRow("negative") << -1 << 2 << untouched << QStringList();
@@ -253,18 +263,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QStringList>("order");
         QTest::addColumn<QStringList>("log");
-        QTest::addRow("append") << "append" << QStringList{"item0", "item1", "item2", "new"} << QStringList{"inserted 3-3", "count 4"};
-        QTest::addRow("prepend") << "prepend" << QStringList{"new", "item0", "item1", "item2"} << QStringList{"inserted 0-0", "count 4"};
-        QTest::addRow("insert 1") << "insert 1" << QStringList{"item0", "new", "item1", "item2"} << QStringList{"inserted 1-1", "count 4"};
-        QTest::addRow("insert at end") << "insert 3" << QStringList{"item0", "item1", "item2", "new"} << QStringList{"inserted 3-3", "count 4"};
-        QTest::addRow("insert past end") << "insert 4" << QStringList{"item0", "item1", "item2"} << QStringList();
-        QTest::addRow("insert negative") << "insert -1" << QStringList{"item0", "item1", "item2"} << QStringList();
-        QTest::addRow("append foreign class") << "append object" << QStringList{"item0", "item1", "item2"} << QStringList();
-        QTest::addRow("remove 1") << "remove 1" << QStringList{"item0", "item2"} << QStringList{"removed 1-1", "count 2"};
-        QTest::addRow("remove 3") << "remove 3" << QStringList{"item0", "item1", "item2"} << QStringList();
-        QTest::addRow("remove item") << "remove item2" << QStringList{"item0", "item1"} << QStringList{"removed 2-2", "count 2"};
-        QTest::addRow("remove unknown") << "remove stranger" << QStringList{"item0", "item1", "item2"} << QStringList();
-        QTest::addRow("clear") << "clear" << QStringList() << QStringList{"removed 0-2", "count 0"};
+        QTest::addRow("append") << "append" << QStringList { "item0", "item1", "item2", "new" }
+                                << QStringList { "inserted 3-3", "count 4" };
+        QTest::addRow("prepend") << "prepend" << QStringList { "new", "item0", "item1", "item2" }
+                                 << QStringList { "inserted 0-0", "count 4" };
+        QTest::addRow("insert 1") << "insert 1" << QStringList { "item0", "new", "item1", "item2" }
+                                  << QStringList { "inserted 1-1", "count 4" };
+        QTest::addRow("insert at end") << "insert 3" << QStringList { "item0", "item1", "item2", "new" }
+                                       << QStringList { "inserted 3-3", "count 4" };
+        QTest::addRow("insert past end") << "insert 4" << QStringList { "item0", "item1", "item2" } << QStringList();
+        QTest::addRow("insert negative") << "insert -1" << QStringList { "item0", "item1", "item2" } << QStringList();
+        QTest::addRow("append foreign class")
+            << "append object" << QStringList { "item0", "item1", "item2" } << QStringList();
+        QTest::addRow("remove 1") << "remove 1" << QStringList { "item0", "item2" }
+                                  << QStringList { "removed 1-1", "count 2" };
+        QTest::addRow("remove 3") << "remove 3" << QStringList { "item0", "item1", "item2" } << QStringList();
+        QTest::addRow("remove item") << "remove item2" << QStringList { "item0", "item1" }
+                                     << QStringList { "removed 2-2", "count 2" };
+        QTest::addRow("remove unknown") << "remove stranger" << QStringList { "item0", "item1", "item2" }
+                                        << QStringList();
+        QTest::addRow("clear") << "clear" << QStringList() << QStringList { "removed 0-2", "count 0" };
     }
     void structureChanges()
     {
@@ -315,7 +333,7 @@ private Q_SLOTS:
         QList<int> countsAtInsert;
         connect(f.model.get(), &QAbstractItemModel::rowsInserted, this, [&] { countsAtInsert << f.model->count(); });
         f.model->append(new TestItem);
-        QCOMPARE(countsAtInsert, QList<int>{1});
+        QCOMPARE(countsAtInsert, QList<int> { 1 });
         QCOMPARE(f.model->count(), 2);
         QCOMPARE(f.model->rowCount(), 2);
         QCOMPARE(f.model->rowCount(f.model->index(0)), 0);
@@ -392,7 +410,7 @@ private Q_SLOTS:
         QCOMPARE(f.model->get(QStringLiteral("a")), nullptr);
         QCOMPARE(f.model->get(QStringLiteral("b")), item);
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(2).value<QList<int>>(), QList<int>{UidRole});
+        QCOMPARE(spy.at(0).at(2).value<QList<int>>(), QList<int> { UidRole });
 
         item->setUid(QString());
         QCOMPARE(f.model->get(QStringLiteral("b")), nullptr);
