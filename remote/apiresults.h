@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+// Result texts of the command layer that both servers also produce themselves. Any text other
+// than success is a reason and reaches the client unchanged.
+namespace ApiResult {
+inline const QString success = QStringLiteral("success");
+inline const QString slotIdInvalid = QStringLiteral("Slot id invalid");
+inline const QString alreadyRecording = QStringLiteral("Already recording");
+inline const QString notRecording = QStringLiteral("Not recording");
+inline const QString commandUnsupported = QStringLiteral("Command unsupported");
+inline const QString invalidCommand = QStringLiteral("Invalid command");
+} // namespace ApiResult

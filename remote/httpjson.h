@@ -1,0 +1,35 @@
+#pragma once
+
+#include "remote/slotsnapshot.h"
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+// The JSON answers of "/api" and the messages of "/api/events", built from snapshots so that
+// they can be formatted on any thread. Ids and states are text; only a slot's tally is a number.
+class HttpJson
+{
+public:
+    static QJsonObject slotObject(const SlotSnapshot& slot);
+    // The full slot list in order: entry n - 1 is slot n.
+    static QJsonObject statusObject(bool recordingAll, const QList<SlotSnapshot>& slotList);
+    static QJsonObject sourcesObject(const QStringList& names);
+    static QJsonObject resultObject(const QString& result);
+
+    // The same object with "event" added.
+    static QJsonObject withEvent(QJsonObject object, const QString& event);
+
+    static QJsonObject recordingEvent(const SlotSnapshot& slot);
+    static QJsonObject tallyEvent(int slot, int tally);
+    static QJsonObject connectedEvent(int slot, const QString& source);
+    static QJsonObject renameEvent(int slot, const QString& name);
+    static QJsonObject recordingAllEvent(bool state);
+
+    // The indented body of an "/api" answer.
+    static QByteArray answerBody(const QJsonObject& object);
+    // One event-stream message: "data: ", the compact object, two line feeds.
+    static QString eventMessage(const QJsonDocument& doc);
+    static QString pingMessage();
+};

@@ -1,0 +1,165 @@
+#include "remote/tcpprotocol.h"
+
+#include "remote/apiresults.h"
+
+#include <QXmlStreamReader>
+
+namespace {
+
+const QByteArray lineEnd = QByteArrayLiteral("\r\n");
+
+QByteArray line(const QString& text)
+{
+    return text.toUtf8() + lineEnd;
+}
+
+QString attr(const QString& value)
+{
+    return TcpProtocol::escaped(value);
+}
+
+} // namespace
+
+uint TcpProtocol::slotId(const QString& text)
+{
+    bool ok = false;
+    const uint id = text.toUInt(&ok);
+    return ok ? id : 0;
+}
+
+QString TcpProtocol::escaped(const QString& value)
+{
+    QString out;
+    out.reserve(value.size() + 8);
+    for (const QChar c : value) {
+        switch (c.unicode()) {
+        case '&': out += QLatin1String("&amp;"); break;
+        case '<': out += QLatin1String("&lt;"); break;
+        case '>': out += QLatin1String("&gt;"); break;
+        case '"': out += QLatin1String("&quot;"); break;
+        case '\t': out += QLatin1String("&#9;"); break;
+        case '\n': out += QLatin1String("&#10;"); break;
+        case '\r': out += QLatin1String("&#13;"); break;
+        default:
+            if (c.unicode() < 0x20 || c.unicode() == 0xFFFE || c.unicode() == 0xFFFF)
+                out += QChar(0xFFFD);
+            else
+                out += c;
+        }
+    }
+    return out;
+}
+
+QByteArray TcpProtocol::helloLine()
+{
+    return line(QStringLiteral("<hello app=\"Stavelin Recorder\" release=\"%1\" protocol=\"1.0\" />")
+                    .arg(QStringLiteral(RECORDER_VERSION)));
+}
+
+QByteArray TcpProtocol::resultLine(const QString& result, const QString& uid)
+{
+    if (result == ApiResult::success)
+        return line(QStringLiteral("<succes uid=\"%1\" />").arg(attr(uid)));
+    return line(QStringLiteral("<failure reason=\"%1\" uid=\"%2\" />").arg(attr(result), attr(uid)));
+}
+
+QByteArray TcpProtocol::sourcesBlock(const QString& uid, const QStringList& names)
+{
+    QByteArray out = line(QStringLiteral("<sources uid=\"%1\">").arg(attr(uid)));
+    for (const QString& name : names)
+        out += line(QStringLiteral("  <source name=\"%1\" />").arg(attr(name)));
+    out += line(QStringLiteral("<sources/>"));
+    return out;
+}
+
+QByteArray TcpProtocol::slotLine(uint id, const SlotSnapshot& slot, const QString& uid, bool indented)
+{
+    QString text = QStringLiteral("%1<slot id=\"%2\" recording=\"%3\" source=\"%4\" tally=\"%5\" ")
+                       .arg(indented ? QStringLiteral("  ") : QString())
+                       .arg(id)
+                       .arg(slot.isRecording ? QLatin1Char('1') : QLatin1Char('0'))
+                       .arg(attr(slot.connectedSource))
+                       .arg(uint(slot.tallyState));
+    if (!uid.isEmpty())
+        text += QStringLiteral("uid=\"%1\" ").arg(attr(uid));
+    text += QStringLiteral("/>");
+    return line(text);
+}
+
+QByteArray TcpProtocol::statusBlock(const QString& uid, const QList<SlotSnapshot>& slotList)
+{
+    QByteArray out = line(QStringLiteral("<status uid=\"%1\">").arg(attr(uid)));
+    uint id = 1;
+    for (const SlotSnapshot& slot : slotList)
+        out += slotLine(id++, slot, QString(), true);
+    out += line(QStringLiteral("<status/>"));
+    return out;
+}
+
+QByteArray TcpProtocol::recordingAllEvent(bool state)
+{
+    return line(QStringLiteral("<recording_all state=\"%1\" />").arg(state ? 1 : 0));
+}
+
+QByteArray TcpProtocol::recordingEvent(int slot, bool state)
+{
+    return line(QStringLiteral("<recording slot=\"%1\" state=\"%2\" />").arg(slot).arg(state ? 1 : 0));
+}
+
+QByteArray TcpProtocol::tallyEvent(int slot, int tally)
+{
+    return line(QStringLiteral("<tally slot=\"%1\" state=\"%2\" />").arg(slot).arg(tally));
+}
+
+void TcpProtocol::handleLine(const QByteArray& line, Backend& backend)
+{
+    QXmlStreamReader reader(line);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QStringView name = reader.name();
+        const QXmlStreamAttributes attributes = reader.attributes();
+        const QString uid = attributes.value(QLatin1String("uid")).toString();
+        const uint slot = slotId(attributes.value(QLatin1String("slot")).toString());
+        QString result = ApiResult::commandUnsupported;
+
+        if (name == QLatin1String("recording_start")) {
+            result = backend.recordingStart(slot);
+        } else if (name == QLatin1String("recording_stop")) {
+            result = backend.recordingStop(slot);
+        } else if (name == QLatin1String("connect")) {
+            result = backend.connectSource(slot, attributes.value(QLatin1String("source")).toString());
+        } else if (name == QLatin1String("disconnect")) {
+            result = backend.disconnectSource(slot);
+        } else if (name == QLatin1String("listen")) {
+            result = backend.listenOn(slot);
+        } else if (name == QLatin1String("listen_off")) {
+            result = backend.listenOff();
+        } else if (name == QLatin1String("sources")) {
+            backend.write(sourcesBlock(uid, backend.sourceNames()));
+            continue;
+        } else if (name == QLatin1String("status")) {
+            const QList<SlotSnapshot> slotList = backend.slotSnapshots();
+            if (slot == 0)
+                backend.write(statusBlock(uid, slotList));
+            else if (slot - 1 < uint(slotList.size()))
+                backend.write(slotLine(slot, slotList.at(int(slot - 1)), uid, false));
+            else
+                backend.write(resultLine(ApiResult::slotIdInvalid, uid));
+            continue;
+        } else if (name == QLatin1String("tally_subscribe")) {
+            backend.setTallySubscribed(true);
+            result = ApiResult::success;
+        } else if (name == QLatin1String("tally_unsubscribe")) {
+            backend.setTallySubscribed(false);
+            result = ApiResult::success;
+        } else if (name == QLatin1String("recording_subscribe")) {
+            backend.setRecordingSubscribed(true);
+            result = ApiResult::success;
+        } else if (name == QLatin1String("recording_unsubscribe")) {
+            backend.setRecordingSubscribed(false);
+            result = ApiResult::success;
+        }
+        backend.write(resultLine(result, uid));
+    }
+}

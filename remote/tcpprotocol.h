@@ -1,0 +1,59 @@
+#pragma once
+
+#include "remote/slotsnapshot.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The line protocol of the TCP control port, apart from any socket: one line in, the commands it
+// holds executed in order against a Backend, every reply handed to the Backend as complete bytes.
+// Values written into lines are XML-escaped, so every line the server sends is well-formed XML.
+class TcpProtocol
+{
+public:
+    // A line without its end longer than this is never parsed; the server drops the client.
+    static constexpr qsizetype maxLineLength = 64 * 1024;
+
+    // What one client's line may act on. The TCP server implements it once per client.
+    class Backend
+    {
+    public:
+        virtual ~Backend() = default;
+        virtual QString recordingStart(uint slot) = 0;
+        virtual QString recordingStop(uint slot) = 0;
+        virtual QString connectSource(uint slot, const QString& source) = 0;
+        virtual QString disconnectSource(uint slot) = 0;
+        virtual QString listenOn(uint slot) = 0;
+        virtual QString listenOff() = 0;
+        virtual QStringList sourceNames() = 0;
+        // The full slot list in order: entry n - 1 is slot n.
+        virtual QList<SlotSnapshot> slotSnapshots() = 0;
+        virtual void setTallySubscribed(bool subscribed) = 0;
+        virtual void setRecordingSubscribed(bool subscribed) = 0;
+        // Bytes for this client, one or more complete lines.
+        virtual void write(const QByteArray& bytes) = 0;
+    };
+
+    // Parses one line (its end included or not) and executes every start element it holds, the
+    // outer before the nested, up to the end of the line's document or its first XML error.
+    static void handleLine(const QByteArray& line, Backend& backend);
+
+    // "slot" as QString::toUInt reads it; anything it refuses is 0 (all slots or invalid).
+    static uint slotId(const QString& text);
+
+    static QByteArray helloLine();
+    static QByteArray resultLine(const QString& result, const QString& uid);
+    static QByteArray sourcesBlock(const QString& uid, const QStringList& names);
+    static QByteArray slotLine(uint id, const SlotSnapshot& slot, const QString& uid, bool indented);
+    static QByteArray statusBlock(const QString& uid, const QList<SlotSnapshot>& slotList);
+    static QByteArray recordingAllEvent(bool state);
+    static QByteArray recordingEvent(int slot, bool state);
+    static QByteArray tallyEvent(int slot, int tally);
+
+    // Text for a double-quoted attribute value that an XML reader reads back unchanged. Line
+    // breaks and tabs become character references (they would end the line or be normalised
+    // away); other control characters cannot appear in XML 1.0 at all and become U+FFFD.
+    static QString escaped(const QString& value);
+};
