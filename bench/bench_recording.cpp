@@ -1,0 +1,145 @@
+// How fast the recording program's writer encodes 1080p, per codec, and how many 1080p30
+// recordings this machine keeps in real time at once.
+//
+//   bench_recording [folder] [seconds per real-time round]
+
+#include "movwriter.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int width = 1920;
+constexpr int height = 1080;
+
+// A moving picture with detail, so the encoder has real work.
+void paintUyvy(std::vector<uint8_t>& frame, int n)
+{
+    frame.resize(size_t(width) * height * 2);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = frame.data() + size_t(y) * width * 2;
+        for (int x = 0; x < width; x += 2) {
+            const int moving = (x + n * 8) % width;
+            const uint8_t luma = uint8_t((moving * 219 / width + ((x ^ y) & 15) + 16) & 0xff);
+            row[x * 2 + 0] = uint8_t(128 + ((y + n) & 63) - 32);
+            row[x * 2 + 1] = luma;
+            row[x * 2 + 2] = uint8_t(128 + ((x / 8) & 63) - 32);
+            row[x * 2 + 3] = uint8_t(luma ^ ((y >> 3) & 7));
+        }
+    }
+}
+
+struct Frames {
+    std::vector<std::vector<uint8_t>> pictures;
+    std::vector<float> audio; // 2 channels planar, one frame's worth at 30 fps
+};
+
+Frames makeFrames()
+{
+    Frames frames;
+    frames.pictures.resize(16);
+    for (size_t i = 0; i < frames.pictures.size(); ++i)
+        paintUyvy(frames.pictures[i], int(i));
+    frames.audio.resize(1600 * 2);
+    for (int s = 0; s < 1600; ++s)
+        frames.audio[s] = frames.audio[1600 + s] = 0.5f * std::sin(float(s) * 0.13f);
+    return frames;
+}
+
+double encodeSpeed(const Frames& frames, const std::string& folder, const char* codec, int count)
+{
+    MovWriter writer;
+    const std::string path = folder + "/bench-" + codec + ".mov";
+    ::unlink(path.c_str());
+    if (!writer.open(path, { width, height, 30, 1, 0.0f }, { 48000, 2 }, codec)) {
+        std::fprintf(stderr, "%s: %s\n", codec, writer.error().c_str());
+        return 0.0;
+    }
+    const auto begin = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        writer.writeVideo(frames.pictures[size_t(i) % frames.pictures.size()].data(), width * 2, width, height,
+            MovWriter::PixelLayout::UYVY);
+        writer.writeAudio(frames.audio.data(), 1600, 2, 1600);
+    }
+    writer.close();
+    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    ::unlink(path.c_str());
+    return count / seconds;
+}
+
+// Runs `recordings` writers at 30 fps for `seconds`; true when every one stayed within half a
+// second of the clock.
+bool keepsUp(const Frames& frames, const std::string& folder, int recordings, double seconds, double* worstLag)
+{
+    std::atomic<bool> ok { true };
+    std::atomic<long> lagMicros { 0 };
+    std::vector<std::thread> threads;
+    for (int r = 0; r < recordings; ++r) {
+        threads.emplace_back([&, r] {
+            MovWriter writer;
+            const std::string path = folder + "/bench-rt-" + std::to_string(r) + ".mov";
+            ::unlink(path.c_str());
+            if (!writer.open(path, { width, height, 30, 1, 0.0f }, { 48000, 2 })) {
+                ok = false;
+                return;
+            }
+            const int total = int(seconds * 30);
+            const auto begin = Clock::now();
+            for (int i = 0; i < total; ++i) {
+                const auto due = begin + std::chrono::microseconds(int64_t(i) * 1000000 / 30);
+                std::this_thread::sleep_until(due);
+                writer.writeVideo(frames.pictures[size_t(i) % frames.pictures.size()].data(), width * 2, width,
+                    height, MovWriter::PixelLayout::UYVY);
+                writer.writeAudio(frames.audio.data(), 1600, 2, 1600);
+                const long lag = long(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - due).count());
+                long seen = lagMicros.load();
+                while (lag > seen && !lagMicros.compare_exchange_weak(seen, lag)) {
+                }
+            }
+            writer.close();
+            ::unlink(path.c_str());
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    *worstLag = double(lagMicros.load()) / 1e6;
+    return ok && *worstLag < 0.5;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string folder = argc > 1 ? argv[1] : "/tmp";
+    const double seconds = argc > 2 ? std::atof(argv[2]) : 6.0;
+    const Frames frames = makeFrames();
+
+    std::printf("1080p UYVY encode speed on one thread (convert + encode + write):\n");
+    for (const char* codec : { "speedhq", "prores_aw", "mjpeg" })
+        std::printf("  %-10s %6.1f fps\n", codec, encodeSpeed(frames, folder, codec, codec[0] == 's' ? 300 : 90));
+
+    std::printf("Simultaneous 1080p30 recordings with speedhq on %u hardware threads (%.0f s each):\n",
+        std::thread::hardware_concurrency(), seconds);
+    int best = 0;
+    for (int n = 1; n <= 32; ++n) {
+        double lag = 0.0;
+        const bool ok = keepsUp(frames, folder, n, seconds, &lag);
+        std::printf("  %2d recordings: worst lag %.3f s %s\n", n, lag, ok ? "(real time)" : "(falls behind)");
+        if (!ok)
+            break;
+        best = n;
+    }
+    std::printf("Result: %d simultaneous 1080p30 recordings in real time\n", best);
+    return 0;
+}
