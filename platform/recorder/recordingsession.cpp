@@ -1,0 +1,266 @@
+#include "recordingsession.h"
+
+#include "outputfile.h"
+
+#include <cmath>
+#include <cstdio>
+
+RecordingSession::RecordingSession(Settings settings, ReportWriter& reports, std::atomic<bool>& wantMedia)
+    : m_settings(std::move(settings))
+    , m_reports(reports)
+    , m_wantMedia(wantMedia)
+{
+    setRequested(m_settings.autostart);
+}
+
+RecordingSession::~RecordingSession()
+{
+    closeFiles();
+}
+
+void RecordingSession::setRequested(bool requested)
+{
+    m_requested = requested;
+    m_wantMedia = requested;
+}
+
+void RecordingSession::run(MediaQueue& queue)
+{
+    while (!m_quit) {
+        MediaQueue::Item item;
+        if (queue.pop(&item, m_settings.reportInterval))
+            handle(item, queue);
+        reportProgress(false);
+    }
+    finish();
+}
+
+void RecordingSession::handle(MediaQueue::Item& item, MediaQueue& queue)
+{
+    const bool media = std::holds_alternative<VideoItem>(item.payload) || std::holds_alternative<AudioItem>(item.payload);
+    if (media && m_writer && MediaQueue::Clock::now() - item.arrival > m_settings.delayLimit) {
+        // Writing cannot keep up: drop the backlog rather than fall further behind real time.
+        const int dropped = queue.dropMedia() + (std::holds_alternative<VideoItem>(item.payload) ? 1 : 0);
+        m_reports.line("<record_delayed message=\"Something delayed everything.\" dropped_frames=\""
+            + std::to_string(dropped) + "\"/>");
+        return;
+    }
+    if (auto* video = std::get_if<VideoItem>(&item.payload))
+        handleVideo(*video);
+    else if (auto* audio = std::get_if<AudioItem>(&item.payload))
+        handleAudio(*audio);
+    else if (auto* command = std::get_if<RecorderCommand>(&item.payload))
+        handleCommand(*command);
+    else if (auto* state = std::get_if<SourceState>(&item.payload))
+        handleSourceState(*state);
+    else
+        m_quit = true;
+}
+
+void RecordingSession::handleVideo(const VideoItem& video)
+{
+    m_haveVideo = true;
+    m_videoFormat.width = video.width;
+    m_videoFormat.height = video.height;
+    m_videoFormat.frameRateN = video.frameRateN;
+    m_videoFormat.frameRateD = video.frameRateD;
+    m_videoFormat.aspect = video.aspect;
+    if (video.data.empty())
+        return;
+    // The file format needs both streams, so writing waits for the source's first audio as well.
+    if (!m_writer && m_requested && m_haveAudio && !openFiles(m_settings.outputPath))
+        return;
+    if (!m_writer)
+        return;
+    if (!m_writer->writeVideo(video.data.data(), video.stride, video.width, video.height, video.layout)) {
+        failRecording(m_writer->error());
+        return;
+    }
+    ++m_totalFrames;
+    if (m_previewWriter && !m_previewWriter->writeVideo(video.data.data(), video.stride, video.width, video.height, video.layout)) {
+        reportError("Preview: " + m_previewWriter->error());
+        m_previewWriter.reset();
+    }
+}
+
+void RecordingSession::handleAudio(const AudioItem& audio)
+{
+    m_haveAudio = true;
+    m_audioFormat.sampleRate = audio.sampleRate;
+    m_audioFormat.channels = audio.channels;
+    if (!m_writer || audio.planar.empty())
+        return;
+    m_gained.resize(audio.planar.size());
+    const float gain = float(m_gain);
+    for (size_t i = 0; i < audio.planar.size(); ++i) {
+        const float value = audio.planar[i] * gain;
+        m_gained[i] = value;
+        m_peak = std::max(m_peak, std::fabs(value));
+    }
+    if (!m_writer->writeAudio(m_gained.data(), audio.samples, audio.channels, audio.samples)) {
+        failRecording(m_writer->error());
+        return;
+    }
+    if (m_previewWriter && !m_previewWriter->writeAudio(m_gained.data(), audio.samples, audio.channels, audio.samples)) {
+        reportError("Preview: " + m_previewWriter->error());
+        m_previewWriter.reset();
+    }
+}
+
+void RecordingSession::handleCommand(const RecorderCommand& command)
+{
+    switch (command.kind) {
+    case RecorderCommand::Kind::Start:
+        if (!m_requested) {
+            setRequested(true);
+            if (m_sourceLost)
+                reportError("Source " + m_settings.sourceName + " sends no video");
+        }
+        break;
+    case RecorderCommand::Kind::Quit:
+        m_quit = true;
+        break;
+    case RecorderCommand::Kind::Level:
+        m_gain = std::pow(10.0, command.gain / 20.0);
+        std::fprintf(stderr, "Record level %g dB\n", command.gain);
+        break;
+    case RecorderCommand::Kind::Chop: {
+        if (!m_writer) {
+            if (!command.filename.empty())
+                m_settings.outputPath = command.filename;
+            break;
+        }
+        // Between two frames: the frame counts of the pieces add up to the whole.
+        const std::string next = command.filename.empty() ? m_currentPath : command.filename;
+        reportProgress(true);
+        closeFiles();
+        m_settings.outputPath = next;
+        if (!openFiles(next))
+            reportStopped();
+        break;
+    }
+    case RecorderCommand::Kind::Unknown:
+        std::fprintf(stderr, "Ignored command: %s\n", command.name.c_str());
+        break;
+    case RecorderCommand::Kind::None:
+        break;
+    }
+}
+
+void RecordingSession::handleSourceState(const SourceState& state)
+{
+    m_sourceLost = state.lost;
+    if (state.lost && m_requested)
+        reportError("Source " + m_settings.sourceName + " sends no video");
+}
+
+bool RecordingSession::openFiles(const std::string& wanted)
+{
+    std::string path;
+    std::string error;
+    if (!OutputFile::claim(wanted, &path, &error)) {
+        reportError(error);
+        setRequested(false);
+        return false;
+    }
+    const MovWriter::VideoFormat video { m_videoFormat.width, m_videoFormat.height, m_videoFormat.frameRateN,
+        m_videoFormat.frameRateD, m_videoFormat.aspect };
+    const MovWriter::AudioFormat audio { m_audioFormat.sampleRate, m_audioFormat.channels };
+    auto writer = std::make_unique<MovWriter>();
+    if (!writer->open(path, video, audio)) {
+        reportError(writer->error());
+        std::remove(path.c_str());
+        setRequested(false);
+        return false;
+    }
+    m_writer = std::move(writer);
+    m_currentPath = path;
+    m_frameRateN = video.frameRateN;
+    m_frameRateD = video.frameRateD;
+
+    std::string previewPath;
+    if (m_settings.preview) {
+        previewPath = previewPathFor(path);
+        const MovWriter::VideoFormat small { std::max(16, video.width / 4 / 2 * 2), std::max(16, video.height / 4 / 2 * 2),
+            video.frameRateN, video.frameRateD, video.aspect };
+        m_previewWriter = std::make_unique<MovWriter>();
+        if (!m_previewWriter->open(previewPath, small, audio)) {
+            reportError("Preview: " + m_previewWriter->error());
+            m_previewWriter.reset();
+            previewPath.clear();
+        }
+    }
+    if (!m_everRecorded)
+        m_totalFrames = 0;
+    m_everRecorded = true;
+    m_reports.line("<record_started filename=\"" + ReportWriter::escape(path) + "\" filename_pvw=\""
+        + ReportWriter::escape(previewPath) + "\" frame_rate_n=\"" + std::to_string(video.frameRateN)
+        + "\" frame_rate_d=\"" + std::to_string(video.frameRateD) + "\"/>");
+    std::fprintf(stderr, "Recording %s (%dx%d, %d/%d fps, %d Hz, %d channels)\n", path.c_str(), video.width,
+        video.height, video.frameRateN, video.frameRateD, audio.sampleRate, audio.channels);
+    m_lastReport = MediaQueue::Clock::now();
+    return true;
+}
+
+void RecordingSession::closeFiles()
+{
+    if (m_previewWriter && !m_previewWriter->close())
+        reportError("Preview: " + m_previewWriter->error());
+    m_previewWriter.reset();
+    if (m_writer && !m_writer->close())
+        reportError(m_writer->error());
+    m_writer.reset();
+}
+
+void RecordingSession::failRecording(const std::string& reason)
+{
+    reportError(reason);
+    closeFiles();
+    setRequested(false);
+    reportStopped();
+}
+
+void RecordingSession::reportStopped()
+{
+    m_reports.line("<record_stopped no_frames=\"" + std::to_string(m_totalFrames) + "\" last_timecode=\""
+        + std::to_string(timecodeOf(m_totalFrames)) + "\"/>");
+    m_everRecorded = false;
+}
+
+void RecordingSession::finish()
+{
+    if (m_writer)
+        reportProgress(true);
+    closeFiles();
+    if (m_everRecorded)
+        reportStopped();
+    setRequested(false);
+}
+
+void RecordingSession::reportProgress(bool force)
+{
+    if (!m_writer)
+        return;
+    const auto now = MediaQueue::Clock::now();
+    if (!force && now - m_lastReport < m_settings.reportInterval)
+        return;
+    m_lastReport = now;
+    const double level = m_peak > 1e-5f ? 20.0 * std::log10(double(m_peak)) : -100.0;
+    m_peak = 0.0f;
+    char vu[32];
+    std::snprintf(vu, sizeof vu, "%.1f", level);
+    m_reports.line("<recording no_frames=\"" + std::to_string(m_totalFrames) + "\" timecode=\""
+        + std::to_string(timecodeOf(m_totalFrames)) + "\" vu_dB=\"" + vu + "\"/>");
+}
+
+void RecordingSession::reportError(const std::string& text)
+{
+    std::fprintf(stderr, "Error: %s\n", text.c_str());
+    m_reports.line("<record_error error=\"" + ReportWriter::escape(text) + "\"/>");
+}
+
+int64_t RecordingSession::timecodeOf(int64_t frames) const
+{
+    // 100 ns units
+    return frames * 10000000 * m_frameRateD / std::max(1, m_frameRateN);
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "mediaqueue.h"
+#include "movwriter.h"
+#include "reportwriter.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+
+// The writer thread's side of the recording program: takes frames, audio and commands in arrival
+// order, writes the files and reports on standard output.
+class RecordingSession {
+public:
+    struct Settings {
+        std::string sourceName;
+        std::string outputPath;
+        bool preview = true;
+        bool autostart = true;
+        std::chrono::milliseconds reportInterval { 100 };
+        std::chrono::milliseconds delayLimit { 2000 };
+    };
+
+    // `wantMedia` tells the receiver whether frames must carry their data (only while recording).
+    RecordingSession(Settings settings, ReportWriter& reports, std::atomic<bool>& wantMedia);
+    ~RecordingSession();
+
+    // Runs until a quit command or the end of input; the files are finished when it returns.
+    void run(MediaQueue& queue);
+
+    static std::string previewPathFor(const std::string& path) { return path + ".preview"; }
+
+private:
+    void handle(MediaQueue::Item& item, MediaQueue& queue);
+    void handleVideo(const VideoItem& video);
+    void handleAudio(const AudioItem& audio);
+    void handleCommand(const RecorderCommand& command);
+    void handleSourceState(const SourceState& state);
+    bool openFiles(const std::string& wanted);
+    void closeFiles();
+    void failRecording(const std::string& reason);
+    void finish();
+    void reportStopped();
+    void reportProgress(bool force);
+    void reportError(const std::string& text);
+    void setRequested(bool requested);
+    int64_t timecodeOf(int64_t frames) const;
+
+    Settings m_settings;
+    ReportWriter& m_reports;
+    std::atomic<bool>& m_wantMedia;
+
+    bool m_requested = false;
+    bool m_quit = false;
+    bool m_everRecorded = false;
+    bool m_sourceLost = false;
+    bool m_haveVideo = false;
+    bool m_haveAudio = false;
+    VideoItem m_videoFormat; // data unused
+    AudioItem m_audioFormat; // data unused
+    std::unique_ptr<MovWriter> m_writer;
+    std::unique_ptr<MovWriter> m_previewWriter;
+    std::string m_currentPath;
+    int64_t m_totalFrames = 0;
+    int m_frameRateN = 30000;
+    int m_frameRateD = 1001;
+    double m_gain = 1.0;
+    float m_peak = 0.0f;
+    std::vector<float> m_gained;
+    MediaQueue::Clock::time_point m_lastReport;
+};

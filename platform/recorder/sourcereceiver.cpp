@@ -1,0 +1,182 @@
+#include "sourcereceiver.h"
+
+#include <Processing.NDI.Lib.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+MovWriter::PixelLayout layoutOf(NDIlib_FourCC_video_type_e fourcc, bool* known)
+{
+    *known = true;
+    switch (fourcc) {
+    case NDIlib_FourCC_video_type_UYVY:
+    case NDIlib_FourCC_video_type_UYVA: // the alpha plane after the picture is left out
+        return MovWriter::PixelLayout::UYVY;
+    case NDIlib_FourCC_video_type_BGRA:
+        return MovWriter::PixelLayout::BGRA;
+    case NDIlib_FourCC_video_type_BGRX:
+        return MovWriter::PixelLayout::BGRX;
+    case NDIlib_FourCC_video_type_RGBA:
+        return MovWriter::PixelLayout::RGBA;
+    case NDIlib_FourCC_video_type_RGBX:
+        return MovWriter::PixelLayout::RGBX;
+    default:
+        *known = false;
+        return MovWriter::PixelLayout::UYVY;
+    }
+}
+
+constexpr size_t maxQueued = 200;
+
+} // namespace
+
+SourceReceiver::SourceReceiver(std::string sourceName, std::string url, MediaQueue& queue, std::atomic<bool>& wantMedia)
+    : m_sourceName(std::move(sourceName))
+    , m_url(std::move(url))
+    , m_queue(queue)
+    , m_wantMedia(wantMedia)
+{
+}
+
+SourceReceiver::~SourceReceiver()
+{
+    stop();
+}
+
+void SourceReceiver::start()
+{
+    m_stop = false;
+    m_thread = std::thread(&SourceReceiver::run, this);
+}
+
+void SourceReceiver::stop()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void SourceReceiver::run()
+{
+    using Clock = std::chrono::steady_clock;
+    auto lastVideo = Clock::now();
+    bool lost = false;
+    auto checkSilence = [&] {
+        if (!lost && Clock::now() - lastVideo > silenceLimit) {
+            lost = true;
+            m_queue.push(SourceState { true });
+        }
+    };
+
+    if (!NDIlib_initialize()) {
+        std::fprintf(stderr, "The NDI runtime cannot be initialised\n");
+        while (!m_stop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            checkSilence();
+        }
+        return;
+    }
+
+    // With an address we connect at once; by name alone we wait until the finder sees the source.
+    std::string name = m_sourceName;
+    std::string url = m_url;
+    if (url.empty()) {
+        NDIlib_find_instance_t finder = NDIlib_find_create_v2(nullptr);
+        bool found = false;
+        while (!m_stop && !found && finder) {
+            NDIlib_find_wait_for_sources(finder, 200);
+            uint32_t count = 0;
+            const NDIlib_source_t* sources = NDIlib_find_get_current_sources(finder, &count);
+            for (uint32_t i = 0; i < count; ++i) {
+                if (sources[i].p_ndi_name && m_sourceName == sources[i].p_ndi_name) {
+                    url = sources[i].p_url_address ? sources[i].p_url_address : "";
+                    found = true;
+                }
+            }
+            checkSilence();
+        }
+        if (finder)
+            NDIlib_find_destroy(finder);
+        if (m_stop) {
+            NDIlib_destroy();
+            return;
+        }
+    }
+
+    NDIlib_recv_create_v3_t settings {};
+    settings.source_to_connect_to.p_ndi_name = name.c_str();
+    settings.source_to_connect_to.p_url_address = url.empty() ? nullptr : url.c_str();
+    settings.color_format = NDIlib_recv_color_format_UYVY_BGRA;
+    settings.bandwidth = NDIlib_recv_bandwidth_highest;
+    settings.allow_video_fields = false;
+    settings.p_ndi_recv_name = "Stavelin recording";
+    NDIlib_recv_instance_t receiver = NDIlib_recv_create_v3(&settings);
+    if (!receiver) {
+        std::fprintf(stderr, "Cannot create an NDI receiver for %s\n", name.c_str());
+        while (!m_stop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            checkSilence();
+        }
+        NDIlib_destroy();
+        return;
+    }
+
+    while (!m_stop) {
+        NDIlib_video_frame_v2_t video {};
+        NDIlib_audio_frame_v2_t audio {};
+        NDIlib_metadata_frame_t metadata {};
+        const NDIlib_frame_type_e type = NDIlib_recv_capture_v2(receiver, &video, &audio, &metadata, 100);
+        if (type == NDIlib_frame_type_video) {
+            bool known = false;
+            const MovWriter::PixelLayout layout = layoutOf(video.FourCC, &known);
+            if (known && video.xres > 0 && video.yres > 0 && video.p_data) {
+                lastVideo = Clock::now();
+                if (lost) {
+                    lost = false;
+                    m_queue.push(SourceState { false });
+                }
+                VideoItem item;
+                item.width = video.xres;
+                item.height = video.yres;
+                item.stride = video.line_stride_in_bytes > 0
+                    ? video.line_stride_in_bytes
+                    : video.xres * (layout == MovWriter::PixelLayout::UYVY ? 2 : 4);
+                item.layout = layout;
+                item.frameRateN = video.frame_rate_N > 0 ? video.frame_rate_N : 30000;
+                item.frameRateD = video.frame_rate_D > 0 ? video.frame_rate_D : 1001;
+                item.aspect = video.picture_aspect_ratio;
+                item.timecode = video.timecode;
+                // A writer that has stalled for seconds must not take all memory with it.
+                if (m_wantMedia && m_queue.size() < maxQueued)
+                    item.data.assign(video.p_data, video.p_data + size_t(item.stride) * size_t(item.height));
+                m_queue.push(std::move(item));
+            }
+            NDIlib_recv_free_video_v2(receiver, &video);
+        } else if (type == NDIlib_frame_type_audio) {
+            if (audio.no_channels > 0 && audio.no_samples > 0 && audio.sample_rate > 0 && audio.p_data) {
+                AudioItem item;
+                item.sampleRate = audio.sample_rate;
+                item.channels = audio.no_channels;
+                item.samples = audio.no_samples;
+                item.timecode = audio.timecode;
+                if (m_wantMedia && m_queue.size() < maxQueued) {
+                    const int stride = audio.channel_stride_in_bytes > 0 ? audio.channel_stride_in_bytes / int(sizeof(float))
+                                                                          : audio.no_samples;
+                    item.planar.resize(size_t(audio.no_channels) * size_t(audio.no_samples));
+                    for (int c = 0; c < audio.no_channels; ++c)
+                        std::memcpy(item.planar.data() + size_t(c) * size_t(audio.no_samples), audio.p_data + size_t(c) * size_t(stride),
+                            sizeof(float) * size_t(audio.no_samples));
+                }
+                m_queue.push(std::move(item));
+            }
+            NDIlib_recv_free_audio_v2(receiver, &audio);
+        } else if (type == NDIlib_frame_type_metadata) {
+            NDIlib_recv_free_metadata(receiver, &metadata);
+        }
+        checkSilence();
+    }
+    NDIlib_recv_destroy(receiver);
+    NDIlib_destroy();
+}
