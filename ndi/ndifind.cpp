@@ -1,0 +1,92 @@
+#include "ndi/ndifind.h"
+
+#include "app/logger.h"
+
+#include <QMutexLocker>
+
+#include <set>
+
+namespace {
+NDIFind* g_instance = nullptr; // main thread only
+}
+
+NDIFind* NDIFind::instance()
+{
+    if (!g_instance)
+        g_instance = new NDIFind();
+    return g_instance;
+}
+
+NDIFind::NDIFind()
+{
+    if (NDIlib_initialize())
+        Logger::write(QStringLiteral("NDI initialized"));
+    else
+        Logger::write(QStringLiteral("Unable to initialize NDI"));
+    m_finder = NDIlib_find_create_v2(nullptr);
+    m_thread = std::thread([this] { run(); });
+}
+
+NDIFind::~NDIFind()
+{
+    m_stop.exchange(true);
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_finder)
+        NDIlib_find_destroy(m_finder);
+    if (g_instance == this)
+        g_instance = nullptr;
+}
+
+void NDIFind::run()
+{
+    bool firstPass = true;
+    while (!m_stop.load()) {
+        const bool changed = NDIlib_find_wait_for_sources(m_finder, 500);
+        if (!changed && !firstPass)
+            continue;
+        firstPass = false;
+
+        QMutexLocker lock(&m_mutex);
+        uint32_t count = 0;
+        const NDIlib_source_t* sources = NDIlib_find_get_current_sources(m_finder, &count);
+        std::set<QString> present;
+        for (uint32_t i = 0; sources && i < count; ++i) {
+            const QString name = QString::fromUtf8(sources[i].p_ndi_name ? sources[i].p_ndi_name : "");
+            present.insert(name);
+            if (m_sources.find(name) == m_sources.end()) {
+                Q_EMIT sourceAdded(name);
+                Logger::write(QStringLiteral("Source added: ") + name);
+            }
+            m_sources[name] = Record { name,
+                sources[i].p_url_address ? QString::fromUtf8(sources[i].p_url_address) : QString() };
+        }
+        for (const auto& entry : m_sources) {
+            if (present.find(entry.first) == present.end())
+                Logger::write(QStringLiteral("Source removed: ") + entry.first);
+        }
+    }
+}
+
+QString NDIFind::urlAddress(const QString& name)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_sources.find(name);
+    return it == m_sources.end() ? QString() : it->second.urlAddress;
+}
+
+std::map<QString, NDISourceDescription> NDIFind::currentSources()
+{
+    std::map<QString, NDISourceDescription> result;
+    QMutexLocker lock(&m_mutex);
+    uint32_t count = 0;
+    const NDIlib_source_t* sources = NDIlib_find_get_current_sources(m_finder, &count);
+    for (uint32_t i = 0; sources && i < count; ++i) {
+        NDISourceDescription description;
+        description.name = QByteArray(sources[i].p_ndi_name ? sources[i].p_ndi_name : "");
+        description.hasUrlAddress = sources[i].p_url_address != nullptr;
+        description.urlAddress = QByteArray(sources[i].p_url_address ? sources[i].p_url_address : "");
+        result[QString::fromUtf8(description.name)] = description;
+    }
+    return result;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "ndi/receiver.h"
+
+#include <Processing.NDI.Lib.h>
+
+#include <QString>
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <thread>
+
+// Receives one NDI source at a time for a slot. Video and audio are pulled through the runtime's
+// frame synchroniser; a capture thread reads metadata and reports tally.
+class NDIReceiver : public Receiver
+{
+    Q_OBJECT
+public:
+    NDIReceiver(bool lowBandwidth, bool useFrameSync);
+
+    // Shared by the slot and, while they pull, the render and audio threads: the last holder to let
+    // go hands the receiver to release(), from any thread, without blocking.
+    static std::shared_ptr<NDIReceiver> create(bool lowBandwidth, bool useFrameSync);
+
+    // Main thread. Both join the capture thread (up to about 100 ms).
+    void connectToSource(const QString& name);
+    void disconnectFromSource();
+    // Hands the receiver to a thread-pool task that stops, disconnects, reports -999 and deletes it.
+    // Nobody may use it afterwards.
+    void release();
+
+    VideoFrameInfo videoFrame() override;
+    const float* readAudio(qint64 samples, bool levelsOnly) override;
+
+    // The level scale: defined for every peak (0, negative, NaN, huge): no peak above 0 gives the
+    // silence value.
+    static int level(float peak);
+    static constexpr int silenceLevel = -2147483574; // smallest 32-bit integer plus 74
+
+Q_SIGNALS:
+    void connected(QString source);
+
+private:
+    ~NDIReceiver() override; // through release() only
+    void stopCapture();
+    void captureLoop();
+    void dispose();
+
+    struct HeldFrame {
+        VideoFrameInfo info;
+        NDIlib_video_frame_v2_t frame;
+    };
+
+    std::thread m_capture; // started and joined on the main thread (the disposal task at the end)
+    std::atomic<bool> m_stop { false }; // set by the main thread, read by the capture thread
+    const bool m_lowBandwidth;
+    const bool m_useFrameSync;
+    // Made at construction, destroyed by the disposal task; the runtime makes concurrent use by the
+    // capture, render and audio threads safe.
+    NDIlib_recv_instance_t m_receiver = nullptr;
+    NDIlib_framesync_instance_t m_frameSync = nullptr;
+    std::deque<HeldFrame> m_heldFrames; // render thread only
+    std::deque<std::unique_ptr<float[]>> m_heldAudio; // audio output thread only
+};
