@@ -1,9 +1,19 @@
 #include "mediaqueue.h"
 
+size_t MediaQueue::bytesOf(const Payload& payload)
+{
+    if (const auto* video = std::get_if<VideoItem>(&payload))
+        return video->data.size();
+    if (const auto* audio = std::get_if<AudioItem>(&payload))
+        return audio->planar.size() * sizeof(float);
+    return 0;
+}
+
 void MediaQueue::push(Payload payload)
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
+        m_bytes += bytesOf(payload);
         m_items.push_back(Item { std::move(payload), Clock::now() });
     }
     m_ready.notify_one();
@@ -16,6 +26,7 @@ bool MediaQueue::pop(Item* item, std::chrono::milliseconds timeout)
         return false;
     *item = std::move(m_items.front());
     m_items.pop_front();
+    m_bytes -= bytesOf(item->payload);
     return true;
 }
 
@@ -31,6 +42,7 @@ int MediaQueue::dropMedia()
             kept.push_back(std::move(item));
     }
     m_items.swap(kept);
+    m_bytes = 0;
     return videoFrames;
 }
 
@@ -38,4 +50,10 @@ size_t MediaQueue::size() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     return m_items.size();
+}
+
+size_t MediaQueue::bytes() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bytes;
 }

@@ -57,9 +57,14 @@ public:
     // of video frames removed.
     int dropMedia();
     size_t size() const;
+    // Bytes of frame and audio data waiting.
+    size_t bytes() const;
 
 private:
-    mutable std::mutex m_mutex; // guards m_items
+    static size_t bytesOf(const Payload& payload);
+
+    mutable std::mutex m_mutex; // guards m_items and m_bytes
+    size_t m_bytes = 0;
     std::condition_variable m_ready;
     std::deque<Item> m_items;
 };

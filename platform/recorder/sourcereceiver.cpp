@@ -28,7 +28,8 @@ MovWriter::PixelLayout layoutOf(NDIlib_FourCC_video_type_e fourcc, bool* known)
     }
 }
 
-constexpr size_t maxQueued = 200;
+// More than two seconds of 1080p60, so a writer that falls behind notices before we drop.
+constexpr size_t maxQueuedBytes = size_t(1) << 30;
 
 } // namespace
 
@@ -126,8 +127,8 @@ void SourceReceiver::run()
     while (!m_stop) {
         NDIlib_video_frame_v2_t video {};
         NDIlib_audio_frame_v2_t audio {};
-        NDIlib_metadata_frame_t metadata {};
-        const NDIlib_frame_type_e type = NDIlib_recv_capture_v2(receiver, &video, &audio, &metadata, 100);
+        // No metadata wanted: a null pointer tells the runtime so.
+        const NDIlib_frame_type_e type = NDIlib_recv_capture_v2(receiver, &video, &audio, nullptr, 100);
         if (type == NDIlib_frame_type_video) {
             bool known = false;
             const MovWriter::PixelLayout layout = layoutOf(video.FourCC, &known);
@@ -149,7 +150,7 @@ void SourceReceiver::run()
                 item.aspect = video.picture_aspect_ratio;
                 item.timecode = video.timecode;
                 // A writer that has stalled for seconds must not take all memory with it.
-                if (m_wantMedia && m_queue.size() < maxQueued)
+                if (m_wantMedia && m_queue.bytes() < maxQueuedBytes)
                     item.data.assign(video.p_data, video.p_data + size_t(item.stride) * size_t(item.height));
                 m_queue.push(std::move(item));
             }
@@ -161,7 +162,7 @@ void SourceReceiver::run()
                 item.channels = audio.no_channels;
                 item.samples = audio.no_samples;
                 item.timecode = audio.timecode;
-                if (m_wantMedia && m_queue.size() < maxQueued) {
+                if (m_wantMedia && m_queue.bytes() < maxQueuedBytes) {
                     const int stride = audio.channel_stride_in_bytes > 0 ? audio.channel_stride_in_bytes / int(sizeof(float))
                                                                           : audio.no_samples;
                     item.planar.resize(size_t(audio.no_channels) * size_t(audio.no_samples));
@@ -172,8 +173,6 @@ void SourceReceiver::run()
                 m_queue.push(std::move(item));
             }
             NDIlib_recv_free_audio_v2(receiver, &audio);
-        } else if (type == NDIlib_frame_type_metadata) {
-            NDIlib_recv_free_metadata(receiver, &metadata);
         }
         checkSilence();
     }
