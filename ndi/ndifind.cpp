@@ -2,6 +2,8 @@
 
 #include "app/logger.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
 #include <QMutexLocker>
 
 #include <set>
@@ -12,8 +14,11 @@ NDIFind* g_instance = nullptr; // main thread only
 
 NDIFind* NDIFind::instance()
 {
-    if (!g_instance)
+    if (!g_instance) {
         g_instance = new NDIFind();
+        // The discovery thread must not outlive the application object: statics it uses go after it.
+        qAddPostRoutine([] { delete g_instance; });
+    }
     return g_instance;
 }
 
@@ -55,7 +60,9 @@ void NDIFind::run()
             const QString name = QString::fromUtf8(sources[i].p_ndi_name ? sources[i].p_ndi_name : "");
             present.insert(name);
             if (m_sources.find(name) == m_sources.end()) {
-                Q_EMIT sourceAdded(name);
+                // Announced through the main thread's event loop: a pass that runs before start-up
+                // has connected sourceAdded would otherwise lose the name for good.
+                QMetaObject::invokeMethod(this, [this, name] { Q_EMIT sourceAdded(name); }, Qt::QueuedConnection);
                 Logger::write(QStringLiteral("Source added: ") + name);
             }
             m_sources[name] = Record { name,

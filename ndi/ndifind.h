@@ -44,7 +44,7 @@ public:
     std::map<QString, NDISourceDescription> currentSources();
 
 Q_SIGNALS:
-    // Emitted on the discovery thread.
+    // Emitted on the main thread, from its event loop, once per new name in discovery order.
     void sourceAdded(QString source);
 
 private:

@@ -192,8 +192,9 @@ bool readSource(const QJsonObject& object, SourceConfig& source, QString& proble
 
 Network& Network::instance()
 {
-    static Network network;
-    return network;
+    // Never destroyed: threads of the host may still ask while the process exits.
+    static Network* network = new Network;
+    return *network;
 }
 
 Network::Network()

@@ -95,12 +95,12 @@ public:
 private:
     static QMutex& mutex()
     {
-        static QMutex m;
-        return m;
+        static QMutex* m = new QMutex; // outlives every thread that logs
+        return *m;
     }
     static QStringList& lines()
     {
-        static QStringList l;
-        return l;
+        static QStringList* l = new QStringList;
+        return *l;
     }
 };
