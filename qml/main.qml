@@ -1,13 +1,358 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Dialogs
+import QtQuick.Window
+import Qt.labs.settings
+import Qt5Compat.GraphicalEffects
+import "lib.js" as Lib
+import "gridmath.js" as GridMath
 
 ApplicationWindow {
     id: applicationWindow
-    visible: true
+
+    property var settingsDialog: null
+    property var prevX
+    property var prevY
+    property var prevWidth
+    property var prevHeight
+    property bool mouseHidden: false
+    signal mouseMoved()
+
+    readonly property var mixer: mixerLoader.item
+    // Context objects published by the start-up; a build without some of them still opens.
+    readonly property var slotList: typeof slotsModel !== "undefined" ? slotsModel : null
+    readonly property var recordAll: typeof slotsRecorder !== "undefined" ? slotsRecorder : null
+    readonly property int gridColumns: Math.max(1, settingsModel.gridWidth)
+    readonly property int gridRows: Math.max(1, settingsModel.gridHeight)
+    readonly property int gridExtra: settingsModel.gridExtra
+    readonly property int extraHeight: GridMath.extraHeight(height, gridExtra, gridRows)
+
+    title: "Stavelin Recorder v" + Qt.application.version + " GPU: " + (mixer ? mixer.gpuName : "")
     width: 1100
     height: 619
     minimumWidth: 1100
     minimumHeight: 619
     color: "transparent"
-    title: "Stavelin Recorder v" + Qt.application.version
+    palette.inactive.buttonText: "grey"
+    palette.active.buttonText: "white"
+
+    function settingsDialogOpen(model) {
+        if (!settingsDialog)
+            settingsDialog = settingsDialogComponent.createObject(applicationWindow.contentItem, { model: model })
+        settingsDialog.reset(model)
+        settingsDialog.open()
+    }
+
+    function settingsDialogOpenMulti(selected) {
+        if (!settingsDialog)
+            settingsDialog = settingsDialogComponent.createObject(applicationWindow.contentItem, { model: null })
+        settingsDialog.resetMulti(selected)
+        settingsDialog.open()
+    }
+
+    function canClose() {
+        if (recordAll && (recordAll.isRecordingAll || recordAll.isRecordingAny)) {
+            closeRefusal.open()
+            return false
+        }
+        return true
+    }
+
+    function saveVisibility() {
+        windowSettings.visibility = visibility
+    }
+
+    function userMoved() {
+        mouseHidden = false
+        idleTimer.restart()
+    }
+
+    // A window stored while minimised or hidden would otherwise come back invisible.
+    function restoredVisibility(stored) {
+        var v = Number(stored)
+        if (v === Window.Maximized || v === Window.FullScreen)
+            return v
+        return Window.Windowed
+    }
+
+    Component {
+        id: settingsDialogComponent
+        GridItemSettingsDialog {}
+    }
+
+    Settings {
+        id: windowSettings
+        category: "windowSettings"
+        property var visibility: Window.Windowed
+        property int x: 20
+        property int y: 20
+        property int width: 1100
+        property int height: 619
+    }
+
+    // Geometry is stored as it changes; the size jump of maximising is undone when the
+    // visibility change follows, so the store keeps the windowed geometry.
+    function rememberGeometry(name, value) {
+        if (visibility === Window.Hidden)
+            return
+        if (name === "x") { prevX = windowSettings.x; windowSettings.x = value }
+        else if (name === "y") { prevY = windowSettings.y; windowSettings.y = value }
+        else if (name === "width") { prevWidth = windowSettings.width; windowSettings.width = value }
+        else if (name === "height") { prevHeight = windowSettings.height; windowSettings.height = value }
+    }
+
+    onXChanged: rememberGeometry("x", x)
+    onYChanged: rememberGeometry("y", y)
+    onWidthChanged: rememberGeometry("width", width)
+    onHeightChanged: rememberGeometry("height", height)
+    onVisibilityChanged: function(newVisibility) {
+        if (newVisibility !== Window.Maximized && newVisibility !== Window.FullScreen)
+            return
+        if (prevX !== undefined) windowSettings.x = prevX
+        if (prevY !== undefined) windowSettings.y = prevY
+        if (prevWidth !== undefined) windowSettings.width = prevWidth
+        if (prevHeight !== undefined) windowSettings.height = prevHeight
+    }
+
+    Component.onCompleted: {
+        x = windowSettings.x
+        y = windowSettings.y
+        width = Math.max(minimumWidth, windowSettings.width)
+        height = Math.max(minimumHeight, windowSettings.height)
+        visibility = settingsModel.startMaximized ? Window.FullScreen : restoredVisibility(windowSettings.visibility)
+        idleTimer.start()
+    }
+
+    onClosing: (close) => {
+        saveVisibility()
+        var allowed = canClose()
+        if (allowed && settingsDialog) {
+            settingsDialog.destroy()
+            settingsDialog = null
+        }
+        close.accepted = allowed
+    }
+
+    onMouseMoved: userMoved()
+
+    Timer {
+        id: idleTimer
+        interval: 5000
+        onTriggered: {
+            if (!(settingsDialog && settingsDialog.visible))
+                mouseHidden = true
+        }
+    }
+
+    Loader {
+        id: mixerLoader
+        source: "qrc:/MixerItem.qml"
+    }
+
+    Clock {
+        objectName: "clock"
+        visible: applicationWindow.gridExtra === 2 && applicationWindow.gridRows === 3
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        width: grid.width / applicationWindow.gridColumns
+        height: grid.height / applicationWindow.gridRows
+    }
+
+    SpecialGridItem {
+        objectName: "extraCell1"
+        visible: applicationWindow.gridExtra >= 1
+        x: 0
+        y: 0
+        width: GridMath.extraCellWidth(applicationWindow.width)
+        height: applicationWindow.extraHeight
+        model: slotList ? slotList.extra1 : null
+        qtObject: slotList ? slotList.extra1 : null
+        onMouseMoved: applicationWindow.mouseMoved()
+    }
+
+    SpecialGridItem {
+        objectName: "extraCell2"
+        visible: applicationWindow.gridExtra >= 2
+        x: GridMath.extraCell2X(applicationWindow.width)
+        y: 0
+        width: GridMath.extraCellWidth(applicationWindow.width)
+        height: applicationWindow.extraHeight
+        model: slotList ? slotList.extra2 : null
+        qtObject: slotList ? slotList.extra2 : null
+        onMouseMoved: applicationWindow.mouseMoved()
+    }
+
+    Grid {
+        id: grid
+        objectName: "grid"
+        columns: applicationWindow.gridColumns
+        spacing: 0
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.top: parent.top
+        anchors.topMargin: applicationWindow.extraHeight
+
+        Repeater {
+            model: applicationWindow.slotList
+            GridItem {
+                objectName: "gridItem"
+                width: GridMath.cellWidth(index, grid.width, grid.columns)
+                height: GridMath.cellHeight(index, grid.height, grid.columns, applicationWindow.gridRows)
+                onMouseMoved: applicationWindow.mouseMoved()
+            }
+        }
+    }
+
+    Item {
+        id: toolbar
+        objectName: "toolbar"
+        width: 290
+        height: 60
+        anchors.right: parent.right
+        anchors.top: parent.top
+        visible: !applicationWindow.mouseHidden
+
+        MouseArea {
+            anchors.fill: parent
+            hoverEnabled: true
+            propagateComposedEvents: true
+            property point lastPosition: Qt.point(-1, -1)
+            onPositionChanged: (mouse) => {
+                if (mouse.x === lastPosition.x && mouse.y === lastPosition.y)
+                    return
+                lastPosition = Qt.point(mouse.x, mouse.y)
+                applicationWindow.mouseMoved()
+            }
+
+            Image {
+                objectName: "ndiLogo"
+                width: 44
+                height: 24
+                anchors.right: parent.right
+                anchors.rightMargin: 200
+                anchors.top: parent.top
+                anchors.topMargin: 8
+                source: "qrc:/icons/ndi-small.png"
+                fillMode: Image.PreserveAspectFit
+                mipmap: true
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: Qt.openUrlExternally(Lib.ndiWebSite)
+                }
+            }
+
+            OverlayButton {
+                objectName: "globalSettingsButton"
+                anchors.right: parent.right
+                anchors.rightMargin: 150
+                anchors.top: parent.top
+                anchors.topMargin: 2
+                icon.source: "qrc:/icons/icons8-settings-64.png"
+                onClicked: {
+                    globalSettingsDialog.reset()
+                    globalSettingsDialog.open()
+                }
+            }
+
+            OverlayButton {
+                id: recordAllButton
+                objectName: "recordAllButton"
+                readonly property bool recordingAll: !!applicationWindow.recordAll && applicationWindow.recordAll.isRecordingAll
+                width: 110
+                anchors.right: parent.right
+                anchors.rightMargin: 40
+                anchors.top: parent.top
+                anchors.topMargin: 2
+                display: AbstractButton.TextBesideIcon
+                text: recordingAll ? "STOP ALL" : "START ALL"
+                icon.source: recordingAll ? "qrc:/icons/icons8-record-64-recording-ns.png"
+                                          : "qrc:/icons/icons8-record-64-ns.png"
+                contentItem: Item {
+                    Row {
+                        anchors.centerIn: parent
+                        spacing: 6
+                        layer.enabled: true
+                        layer.effect: DropShadow {
+                            radius: 3
+                            samples: 7
+                            spread: 0.5
+                            color: "#60000000"
+                        }
+                        Image {
+                            width: 24
+                            height: 24
+                            anchors.verticalCenter: parent.verticalCenter
+                            source: recordAllButton.icon.source
+                            mipmap: true
+                        }
+                        Text {
+                            anchors.verticalCenter: parent.verticalCenter
+                            text: recordAllButton.text
+                            color: "#ffffff"
+                            font: recordAllButton.font
+                        }
+                    }
+                }
+                onClicked: if (applicationWindow.recordAll) applicationWindow.recordAll.toggleRecordingAll()
+            }
+
+            OverlayButton {
+                objectName: "fullScreenButton"
+                anchors.right: parent.right
+                anchors.rightMargin: 2
+                anchors.top: parent.top
+                anchors.topMargin: 2
+                icon.source: applicationWindow.visibility === Window.FullScreen
+                             ? "qrc:/icons/icons8-compress-64.png" : "qrc:/icons/icons8-enlarge-64.png"
+                onClicked: applicationWindow.visibility = applicationWindow.visibility === Window.FullScreen
+                           ? Window.Windowed : Window.FullScreen
+            }
+        }
+    }
+
+    MouseArea {
+        objectName: "cursorArea"
+        anchors.fill: parent
+        enabled: false
+        cursorShape: applicationWindow.mouseHidden ? Qt.BlankCursor : Qt.ArrowCursor
+    }
+
+    Dialog {
+        id: globalSettingsDialog
+        objectName: "globalSettingsDialog"
+        title: "Settings"
+        standardButtons: Dialog.NoButton
+        width: GridMath.evenCeil(implicitWidth)
+        height: GridMath.evenCeil(implicitHeight)
+        x: GridMath.centred(applicationWindow.width, width)
+        y: GridMath.centred(applicationWindow.height, height)
+        padding: 0
+
+        function reset() {
+            globalSettingsForm.reset()
+        }
+
+        contentItem: GlobalSettings {
+            id: globalSettingsForm
+            onApplied: globalSettingsDialog.accept()
+            onCancelled: globalSettingsDialog.reject()
+        }
+    }
+
+    MessageDialog {
+        id: closeRefusal
+        title: "Stavelin Recorder"
+        text: "You have recording in progress"
+        buttons: MessageDialog.Ok
+    }
+
+    MessageDialog {
+        id: openGlMessage
+        title: "Opengl Insufficient"
+        text: "OpenGL 4.0 or higher required. Run with dedicated GPU if available."
+        buttons: MessageDialog.Ok
+        visible: !!applicationWindow.mixer && applicationWindow.mixer.cannotInitialize
+    }
 }

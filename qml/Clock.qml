@@ -1,0 +1,32 @@
+import QtQuick
+
+// Fills the one cell of the 2+14 layout that has no slot.
+Item {
+    id: clock
+    property date now: new Date()
+
+    // The locale's long time format without its time zone.
+    readonly property string timeFormat: Qt.locale().timeFormat(Locale.LongFormat).replace(/\s*\bt+\b/g, "").trim()
+
+    FontLoader {
+        id: clockFont
+        source: "qrc:/fonts/stmr.ttf"
+    }
+
+    Timer {
+        interval: 100
+        running: true
+        repeat: true
+        triggeredOnStart: true
+        onTriggered: clock.now = new Date()
+    }
+
+    Text {
+        objectName: "clockText"
+        anchors.centerIn: parent
+        font.family: clockFont.status === FontLoader.Ready ? clockFont.font.family : "Share Tech Mono"
+        font.pixelSize: 28
+        color: "#cacaca"
+        text: Qt.formatTime(clock.now, clock.timeFormat)
+    }
+}

@@ -1,0 +1,6 @@
+import QtQuick
+
+// Shows "[multiple]" when the edited slots differ; that placeholder is never marked invalid.
+CustomTextField {
+    showsInvalid: !acceptableInput && text !== "[multiple]"
+}

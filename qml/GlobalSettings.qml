@@ -1,0 +1,353 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import StavelinRecorder 1.0
+import "lib.js" as Lib
+
+// The form of the window's "Settings" dialog. Nothing reaches the settings model before "Apply".
+Item {
+    id: form
+    implicitWidth: 400
+    implicitHeight: 450
+
+    // The dialog around the form closes itself on these.
+    signal applied()
+    signal cancelled()
+
+    readonly property var gridChoices: [
+        { text: "2x2", value: 22 },
+        { text: "3x2", value: 32 },
+        { text: "3x3", value: 33 },
+        { text: "4x3", value: 43 },
+        { text: "4x4", value: 44 },
+        { text: "2+8", value: 242 },
+        { text: "2+14", value: 253 }
+    ]
+
+    readonly property Item folderAField: folderARow.field
+    readonly property Item folderBField: folderBRow.field
+    readonly property alias abRecordingBox: abRecordingBox
+    readonly property alias gridCombo: gridCombo
+    readonly property alias tallyBox: tallyBox
+    readonly property alias fullScreenBox: fullScreenBox
+    readonly property alias smpteButton: smpteButton
+    readonly property alias ebuButton: ebuButton
+    readonly property alias tcpBox: tcpBox
+    readonly property alias tcpPortField: tcpPortField
+    readonly property alias httpBox: httpBox
+    readonly property alias httpPortField: httpPortField
+    readonly property alias chopBox: chopBox
+    readonly property alias chopMinutesField: chopMinutesField
+    readonly property alias applyButton: applyButton
+
+    function reset() {
+        folderAField.text = ""
+        folderAField.text = settingsModel.location
+        folderBField.text = ""
+        folderBField.text = settingsModel.locationB
+        abRecordingBox.checked = settingsModel.abRecording
+        tallyBox.checked = settingsModel.tallyEnabled
+        fullScreenBox.checked = settingsModel.startMaximized
+        ebuButton.checked = settingsModel.ebuLevels
+        smpteButton.checked = !settingsModel.ebuLevels
+        var row = gridCombo.indexOfValue(settingsModel.gridDimensions)
+        if (row >= 0)
+            gridCombo.currentIndex = row
+        tcpBox.checked = settingsModel.tcpServerEnabled
+        tcpPortField.text = String(settingsModel.tcpServerPort)
+        httpBox.checked = settingsModel.httpServerEnabled
+        httpPortField.text = String(settingsModel.httpServerPort)
+        chopBox.checked = settingsModel.chopEnabled
+        chopMinutesField.text = String(settingsModel.chopMinutes)
+    }
+
+    function validate() {
+        return folderAField.acceptableInput && folderBField.acceptableInput
+            && tcpPortField.acceptableInput && httpPortField.acceptableInput
+            && chopMinutesField.acceptableInput
+    }
+
+    function accept() {
+        settingsModel.setLocation(folderAField.text)
+        settingsModel.setLocationB(folderBField.text)
+        settingsModel.setTallyEnabled(tallyBox.checked)
+        if (gridCombo.currentIndex >= 0)
+            settingsModel.setGridDimensions(gridCombo.currentValue)
+        settingsModel.setEbuLevels(ebuButton.checked)
+        settingsModel.setAbRecording(abRecordingBox.checked)
+        settingsModel.setStartMaximized(fullScreenBox.checked)
+        settingsModel.setTcpServerPort(parseInt(tcpPortField.text, 10))
+        settingsModel.setTcpServerEnabled(tcpBox.checked)
+        settingsModel.setHttpServerPort(parseInt(httpPortField.text, 10))
+        settingsModel.setHttpServerEnabled(httpBox.checked)
+        settingsModel.setChopMinutes(parseInt(chopMinutesField.text, 10))
+        settingsModel.setChopEnabled(chopBox.checked)
+    }
+
+    function apply() {
+        if (!validate())
+            return false
+        accept()
+        applied()
+        return true
+    }
+
+    function cancel() {
+        cancelled()
+        reset()
+    }
+
+    FolderPicker {
+        id: folderPicker
+    }
+
+    component FolderRow: RowLayout {
+        id: row
+        property string label
+        property alias field: rowField
+        property int fieldHeight: 25
+        property bool fieldEnabled: true
+        Layout.fillWidth: true
+        spacing: 6
+        Label {
+            text: row.label
+            Layout.preferredWidth: 8
+        }
+        CustomTextField {
+            id: rowField
+            Layout.fillWidth: true
+            implicitHeight: row.fieldHeight
+            enabled: row.fieldEnabled
+            validator: DirectoryValidator {}
+        }
+        Button {
+            text: "Change"
+            Layout.preferredWidth: 72
+            onClicked: folderPicker.pick(form, rowField)
+        }
+        Button {
+            text: "Open"
+            Layout.preferredWidth: 56
+            enabled: rowField.acceptableInput
+            onClicked: settingsModel.revealFolder(rowField.text)
+        }
+    }
+
+    Item {
+        id: content
+        anchors.fill: parent
+        anchors.margins: 10
+
+        TabBar {
+            id: tabBar
+            width: parent.width
+            height: 20
+            TabButton {
+                text: "Settings"
+                height: 20
+            }
+        }
+
+        ColumnLayout {
+            id: page
+            width: 380
+            anchors.top: tabBar.bottom
+            anchors.topMargin: 4 + 6
+            spacing: 6
+
+            Label { text: "Default recording locations" }
+
+            FolderRow {
+                id: folderARow
+                label: "A"
+            }
+            FolderRow {
+                id: folderBRow
+                label: "B"
+                fieldHeight: 26
+                fieldEnabled: abRecordingBox.checked
+            }
+
+            CheckBox {
+                id: abRecordingBox
+                text: "Enable A/B recording"
+                leftPadding: 0
+            }
+
+            CustomSeparator {
+                orientation: Qt.Horizontal
+                Layout.fillWidth: true
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                Label {
+                    text: "Grid size (application restart required)"
+                    Layout.fillWidth: true
+                }
+                ComboBox {
+                    id: gridCombo
+                    Layout.preferredWidth: 110
+                    Layout.preferredHeight: 26
+                    model: form.gridChoices
+                    textRole: "text"
+                    valueRole: "value"
+                }
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                CheckBox {
+                    id: tallyBox
+                    text: "Enable tally borders"
+                    topPadding: 6
+                    bottomPadding: 6
+                    leftPadding: 0
+                }
+                CheckBox {
+                    id: fullScreenBox
+                    text: "Start in full-screen"
+                    topPadding: 6
+                    bottomPadding: 6
+                    leftPadding: 6
+                }
+            }
+
+            CustomSeparator {
+                orientation: Qt.Horizontal
+                Layout.fillWidth: true
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                Label { text: "Audio standard:" }
+                RadioButton {
+                    id: smpteButton
+                    text: "SMPTE"
+                    autoExclusive: true
+                }
+                RadioButton {
+                    id: ebuButton
+                    text: "EBU"
+                    autoExclusive: true
+                }
+            }
+
+            CustomSeparator {
+                orientation: Qt.Horizontal
+                Layout.fillWidth: true
+            }
+
+            RowLayout {
+                CheckBox {
+                    id: tcpBox
+                    text: "TCP API Port"
+                    topPadding: 6
+                    bottomPadding: 6
+                    leftPadding: 0
+                }
+                CustomTextField {
+                    id: tcpPortField
+                    Layout.preferredWidth: 60
+                    implicitHeight: 26
+                    validator: IntValidator { bottom: 81; top: 65535 }
+                }
+            }
+
+            RowLayout {
+                CheckBox {
+                    id: httpBox
+                    text: "HTTP Panel Port"
+                    topPadding: 6
+                    bottomPadding: 6
+                    leftPadding: 0
+                }
+                CustomTextField {
+                    id: httpPortField
+                    Layout.preferredWidth: 60
+                    implicitHeight: 26
+                    validator: IntValidator { bottom: 80; top: 65535 }
+                }
+            }
+
+            CustomSeparator {
+                orientation: Qt.Horizontal
+                Layout.fillWidth: true
+            }
+
+            RowLayout {
+                CheckBox {
+                    id: chopBox
+                    text: "Split recordings every"
+                    topPadding: 6
+                    bottomPadding: 6
+                    leftPadding: 0
+                    rightPadding: 0
+                }
+                CustomTextField {
+                    id: chopMinutesField
+                    Layout.preferredWidth: 45
+                    implicitHeight: 26
+                    validator: IntValidator { bottom: 1; top: 65535 }
+                }
+                Label { text: "minutes" }
+            }
+        }
+
+        Item {
+            id: bottomArea
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.bottom: parent.bottom
+            height: 64
+
+            Image {
+                x: -1
+                y: 27
+                width: 64
+                height: 51
+                source: "qrc:/icons/ndi.png"
+                fillMode: Image.PreserveAspectFit
+                mipmap: true
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: Qt.openUrlExternally(Lib.ndiWebSite)
+                }
+            }
+            Image {
+                x: 75
+                y: 26
+                width: 112
+                height: 52
+                source: "qrc:/icons/stavelin.png"
+                fillMode: Image.PreserveAspectFit
+                mipmap: true
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: Qt.openUrlExternally(Lib.makerWebSite)
+                }
+            }
+            Button {
+                text: "Cancel"
+                width: 72
+                height: 26
+                y: 40
+                anchors.right: parent.right
+                anchors.rightMargin: 78
+                onClicked: form.cancel()
+            }
+            Button {
+                id: applyButton
+                text: "Apply"
+                width: 72
+                height: 26
+                y: 40
+                anchors.right: parent.right
+                enabled: form.validate()
+                onClicked: form.apply()
+            }
+        }
+    }
+}

@@ -1,0 +1,399 @@
+import QtQuick
+import QtQuick.Controls
+import Qt5Compat.GraphicalEffects
+import "lib.js" as Lib
+
+// The overlay of one slot's cell; the video is drawn underneath by the mixer. The slot is found
+// as `model` (its properties) and `qtObject` (the object itself): roles in the grid, properties
+// of the wrapper in an extra cell.
+Rectangle {
+    id: gridItem
+
+    enum Tally { Free = 0, Preview = 1, Program = 2 }
+
+    readonly property bool cursorHidden: applicationWindow.mouseHidden
+    readonly property bool isSelected: !!model.selected && !cursorHidden
+    property bool displayWarning: false
+    property int textRendering: Qt.platform.os === "osx" ? Text.NativeRendering : Text.QtRendering
+    readonly property bool pointerOver: hover.hovered && !cursorHidden
+    readonly property bool recordable: !!model.isConnected && !model.viewingOnly
+    readonly property bool abShown: settingsModel.abRecording && recordable
+    readonly property alias warningText: warningLabel.text
+
+    signal mouseMoved()
+
+    color: "transparent"
+    border.width: 2
+    border.color: {
+        if (isSelected)
+            return "#8129fe"
+        if (!settingsModel.tallyEnabled)
+            return "transparent"
+        switch (model.tallyState) {
+        case GridItem.Tally.Preview: return "limegreen"
+        case GridItem.Tally.Program: return "red"
+        default: return "transparent"
+        }
+    }
+
+    function showWarning(text) {
+        warningLabel.text = text
+        displayWarning = true
+    }
+
+    function locationAText() {
+        var folder = model.customLocationEnabled ? model.customLocation : settingsModel.location
+        return Lib.folderTooltip(folder, model.gigabytesAvailable)
+    }
+
+    function locationBText() {
+        var folder = model.customLocationEnabled ? model.customLocationB : settingsModel.locationB
+        return Lib.folderTooltip(folder, model.gigabytesBAvailable)
+    }
+
+    function openSettings() {
+        if (!qtObject.selected) {
+            Lib.setOn(qtObject, "setSelectedInd", "selectedInd", -1)
+            applicationWindow.settingsDialogOpen(qtObject)
+            return
+        }
+        var selected = Lib.selectedSlots(slotsModel)
+        if (selected.length <= 1)
+            applicationWindow.settingsDialogOpen(qtObject)
+        else
+            applicationWindow.settingsDialogOpenMulti(selected)
+    }
+
+    function clickRecord() {
+        displayWarning = false
+        if (model.connectedSource === "none")
+            return
+        qtObject.recordClicked()
+    }
+
+    function toggleListening() {
+        if (model.isListening)
+            slotsAudioHelper.stopListening()
+        else
+            slotsAudioHelper.startListening(qtObject)
+    }
+
+    function toggleSelected() {
+        Lib.setOn(qtObject, "setSelected", "selected", !qtObject.selected)
+    }
+
+    function clearSelection() {
+        var all = Lib.allSlots(slotsModel)
+        for (var i = 0; i < all.length; ++i)
+            Lib.setOn(all[i], "setSelected", "selected", false)
+    }
+
+    Connections {
+        target: qtObject
+        ignoreUnknownSignals: true
+        function onRecordingStopped(reason) {
+            if (reason === Lib.stopReasonOutOfSpace)
+                gridItem.showWarning("Out of space")
+        }
+        function onRecordingWarning(message) {
+            gridItem.showWarning(message)
+        }
+        function onIsConnectedChanged() {
+            gridItem.displayWarning = false
+        }
+    }
+
+    component Shadowed: Text {
+        color: "#ffffff"
+        renderType: gridItem.textRendering
+        layer.enabled: true
+        layer.effect: DropShadow {
+            radius: 3
+            samples: 7
+            spread: 0.5
+            color: "#80000000"
+        }
+    }
+
+    component SpaceBadge: Rectangle {
+        property real gigabytes: 0
+        property color textColor: "red"
+        width: 28
+        height: 15
+        color: "#cc3b3b3b"
+        radius: 4
+        Text {
+            anchors.centerIn: parent
+            width: 28
+            height: 13
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+            font.pixelSize: 10
+            color: parent.textColor
+            text: Lib.gigabytesText(parent.gigabytes)
+            layer.enabled: true
+            layer.effect: DropShadow {
+                verticalOffset: 1
+                radius: 1
+                samples: 3
+                color: "#80000000"
+            }
+        }
+    }
+
+    component LocationButton: OverlayButton {
+        property string letter
+        property bool current
+        property string tip
+        width: 28
+        height: 28
+        opacity: current ? 1.0 : 0.5
+        contentItem: Text {
+            text: parent.letter
+            color: "white"
+            font.family: "Arial"
+            font.bold: true
+            font.pixelSize: 11
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+            layer.enabled: true
+            layer.effect: DropShadow {
+                radius: 3
+                samples: 7
+                spread: 0.5
+                color: "#60000000"
+            }
+        }
+        ToolTip.delay: 200
+        ToolTip.visible: hovered
+        ToolTip.text: tip
+    }
+
+    Rectangle {
+        anchors.fill: parent
+        anchors.margins: 2
+        color: "transparent"
+        border.width: 1
+        border.color: gridItem.isSelected ? "#000000" : "transparent"
+    }
+
+    MouseArea {
+        id: selectionArea
+        objectName: "selectionArea"
+        anchors.fill: parent
+        hoverEnabled: true
+        propagateComposedEvents: true
+        acceptedButtons: Qt.LeftButton | Qt.RightButton
+        onClicked: (mouse) => {
+            if (mouse.button === Qt.LeftButton)
+                gridItem.toggleSelected()
+        }
+        onDoubleClicked: (mouse) => {
+            if (mouse.button !== Qt.LeftButton)
+                return
+            gridItem.toggleSelected()
+            gridItem.clearSelection()
+        }
+
+        OverlayButton {
+            id: settingsButton
+            objectName: "settingsButton"
+            anchors.right: parent.right
+            anchors.rightMargin: 5
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 83
+            icon.source: "qrc:/icons/icons8-settings-64.png"
+            opacity: gridItem.pointerOver || gridItem.isSelected ? 1.0 : 0.0
+            onClicked: gridItem.openSettings()
+        }
+
+        Rectangle {
+            id: warningBar
+            objectName: "warningBar"
+            visible: gridItem.displayWarning
+            height: 22
+            color: "#ee1900"
+            radius: 4
+            opacity: 0.5
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.top: parent.top
+            anchors.leftMargin: 34
+            anchors.rightMargin: 34
+            anchors.topMargin: 8
+        }
+        OverlayButton {
+            objectName: "warningCloseButton"
+            visible: gridItem.displayWarning
+            x: warningBar.x - 1
+            y: warningBar.y - 2
+            width: 27
+            height: 27
+            icon.source: "qrc:/icons/icons8-close-64.png"
+            onClicked: gridItem.displayWarning = false
+        }
+
+        Shadowed {
+            id: warningLabel
+            objectName: "warningLabel"
+            visible: gridItem.displayWarning
+            height: 17
+            font.pixelSize: 12
+            font.bold: true
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.top: parent.top
+            anchors.leftMargin: 57
+            anchors.rightMargin: 42
+            anchors.topMargin: 12
+            elide: Text.ElideRight
+        }
+
+        Rectangle {
+            objectName: "namePlate"
+            width: Math.min(nameLabel.implicitWidth, nameLabel.width) + 10
+            height: 22
+            color: "#3b3b3b"
+            radius: 4
+            opacity: 0.5
+            anchors.left: parent.left
+            anchors.leftMargin: 34
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 9
+        }
+
+        Rectangle {
+            objectName: "abPlate"
+            width: 55
+            height: 22
+            color: "#3b3b3b"
+            radius: 4
+            opacity: 0.5
+            anchors.right: parent.right
+            anchors.rightMargin: 37
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 9
+            visible: gridItem.abShown
+        }
+
+        Shadowed {
+            id: nameLabel
+            objectName: "nameLabel"
+            height: 17
+            font.pixelSize: 12
+            font.hintingPreference: Font.PreferFullHinting
+            anchors.left: parent.left
+            anchors.leftMargin: 39
+            anchors.right: parent.right
+            anchors.rightMargin: 98
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 10
+            elide: Text.ElideRight
+            color: gridItem.isSelected ? "#bf91ff" : "#ffffff"
+            text: Lib.nameLabel(model.name, model.displayName, model.connectedSource)
+        }
+
+        OverlayButton {
+            id: recordButton
+            objectName: "recordButton"
+            anchors.right: parent.right
+            anchors.rightMargin: 5
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 2
+            visible: !model.viewingOnly
+            icon.source: model.isRecording ? "qrc:/icons/icons8-record-64-recording.png"
+                       : model.isWaiting ? "qrc:/icons/icons8-record-64-waiting.png"
+                       : "qrc:/icons/icons8-record-64.png"
+            opacity: model.connectedSource === "none" ? 0.3 : 1.0
+            onClicked: gridItem.clickRecord()
+            ToolTip.delay: 200
+            ToolTip.visible: hovered && !settingsModel.abRecording
+            ToolTip.text: gridItem.locationAText()
+        }
+
+        SpaceBadge {
+            objectName: "badgeA"
+            anchors.right: parent.right
+            anchors.rightMargin: settingsModel.abRecording ? 64 : 44
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: settingsModel.abRecording ? 36 : 11
+            visible: gridItem.recordable && model.gigabytesAvailable < 9.9
+            gigabytes: model.gigabytesAvailable
+            textColor: "red"
+        }
+
+        SpaceBadge {
+            objectName: "badgeB"
+            anchors.right: parent.right
+            anchors.rightMargin: 37
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 36
+            visible: gridItem.abShown && model.gigabytesBAvailable < 9.9
+            gigabytes: model.gigabytesBAvailable
+            textColor: "#ff0000"
+        }
+
+        AudioMeters {
+            objectName: "audioMeters"
+            anchors.left: parent.left
+            anchors.top: parent.top
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 10
+            visible: !!model.showLevels
+            leftLevel: model.leftLevel
+            rightLevel: model.rightLevel
+        }
+
+        OverlayButton {
+            objectName: "listenButton"
+            anchors.right: parent.right
+            anchors.rightMargin: 5
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 46
+            icon.source: "qrc:/icons/icons8-voice-64.png"
+            opacity: model.isListening ? 1.0 : gridItem.pointerOver ? 0.6 : 0.0
+            onClicked: gridItem.toggleListening()
+        }
+
+        LocationButton {
+            objectName: "locationAButton"
+            anchors.right: parent.right
+            anchors.rightMargin: 64
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 5
+            visible: gridItem.abShown
+            letter: "A"
+            current: !model.locationBSelected
+            tip: gridItem.locationAText()
+            onClicked: Lib.setOn(qtObject, "setLocationBSelected", "locationBSelected", false)
+        }
+
+        LocationButton {
+            objectName: "locationBButton"
+            anchors.right: parent.right
+            anchors.rightMargin: 37
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 5
+            visible: gridItem.abShown
+            letter: "B"
+            current: !!model.locationBSelected
+            tip: gridItem.locationBText()
+            onClicked: Lib.setOn(qtObject, "setLocationBSelected", "locationBSelected", true)
+        }
+    }
+
+    // Watches every movement over the cell without taking presses or hover from the controls.
+    // Qt Quick also repeats the last hover position whenever the scene changes (moving meters,
+    // the clock); only a real change of position counts, or the cursor would never hide.
+    HoverHandler {
+        id: hover
+        property point lastPosition: Qt.point(-1, -1)
+        onPointChanged: {
+            var p = point.scenePosition
+            if (p.x === lastPosition.x && p.y === lastPosition.y)
+                return
+            lastPosition = p
+            gridItem.mouseMoved()
+        }
+    }
+}

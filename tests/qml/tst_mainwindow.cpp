@@ -1,0 +1,337 @@
+#include "app/directoryvalidator.h"
+#include "tests/common/testenv.h"
+#include "tests/qml/fakeslotlist.h"
+
+#include <QDir>
+#include <QQmlApplicationEngine>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSettings>
+#include <QStandardItemModel>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+struct Layout
+{
+    int columns;
+    int rows;
+    int extra;
+};
+
+int slotCount(const Layout& layout)
+{
+    return std::min(layout.columns * layout.rows + layout.extra, 16) - layout.extra;
+}
+
+} // namespace
+
+// The main window in a real window on the headless display, with stand-ins for the slots.
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QQmlEngine> m_objectsEngine; // owns the stand-in slots and settings
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    std::unique_ptr<FakeSlotList> m_slots;
+    std::unique_ptr<FakeRecordAll> m_recordAll;
+    std::unique_ptr<QObject> m_settings;
+    std::unique_ptr<QObject> m_audioHelper;
+    QStandardItemModel m_sources;
+    QList<QObject*> m_slotObjects;
+
+    QObject* createFromFile(const char* file)
+    {
+        QQmlComponent component(m_objectsEngine.get(), QUrl::fromLocalFile(QStringLiteral(QML_TESTS_DIR "/") + QLatin1String(file)));
+        QObject* object = component.create();
+        if (!object)
+            qWarning() << component.errorString();
+        return object;
+    }
+
+    QQuickWindow* window() const
+    {
+        return m_engine && !m_engine->rootObjects().isEmpty() ? qobject_cast<QQuickWindow*>(m_engine->rootObjects().first()) : nullptr;
+    }
+
+    // Builds the stand-ins for a layout and opens the window.
+    QQuickWindow* open(const Layout& layout)
+    {
+        close();
+        m_objectsEngine = std::make_unique<QQmlEngine>();
+        m_settings.reset(createFromFile("FakeSettings.qml"));
+        if (!m_settings)
+            return nullptr;
+        m_settings->setProperty("gridWidth", layout.columns);
+        m_settings->setProperty("gridHeight", layout.rows);
+        m_settings->setProperty("gridExtra", layout.extra);
+        m_slots = std::make_unique<FakeSlotList>();
+        m_recordAll = std::make_unique<FakeRecordAll>();
+        m_audioHelper = std::make_unique<QObject>();
+        const int total = slotCount(layout) + layout.extra;
+        for (int i = 0; i < total; ++i) {
+            QObject* slot = createFromFile("FakeSlot.qml");
+            slot->setProperty("index0", i + 1);
+            slot->setProperty("connectedSource", QStringLiteral("CAMERA-%1 (Studio)").arg(i + 1));
+            slot->setProperty("isConnected", true);
+            slot->setProperty("leftLevel", 20 + 5 * i);
+            slot->setProperty("rightLevel", 15 + 5 * i);
+            slot->setProperty("tallyState", i % 3);
+            m_slotObjects.append(slot);
+        }
+        if (layout.extra >= 1)
+            m_slots->setExtra1(m_slotObjects.at(0));
+        if (layout.extra >= 2)
+            m_slots->setExtra2(m_slotObjects.at(1));
+        m_slots->setRows(m_slotObjects.mid(layout.extra));
+
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        QQmlContext* context = m_engine->rootContext();
+        context->setContextProperty(QStringLiteral("myModel"), &m_sources);
+        context->setContextProperty(QStringLiteral("settingsModel"), m_settings.get());
+        context->setContextProperty(QStringLiteral("slotsModel"), m_slots.get());
+        context->setContextProperty(QStringLiteral("slotsRecorder"), m_recordAll.get());
+        context->setContextProperty(QStringLiteral("slotsAudioHelper"), m_audioHelper.get());
+        m_engine->load(QUrl(QStringLiteral("qrc:///main.qml")));
+        QQuickWindow* win = window();
+        if (win && !QTest::qWaitForWindowExposed(win))
+            return nullptr;
+        return win;
+    }
+
+    void close()
+    {
+        m_engine.reset(); // the window and its Settings go first: they write the store
+        m_slots.reset();
+        qDeleteAll(m_slotObjects);
+        m_slotObjects.clear();
+        m_settings.reset();
+        m_objectsEngine.reset();
+    }
+
+    // Searches the visual tree: delegates and loaded items are not always QObject children.
+    static QQuickItem* findItem(QQuickItem* root, const QString& name)
+    {
+        if (root->objectName() == name)
+            return root;
+        for (QQuickItem* child : root->childItems())
+            if (QQuickItem* found = findItem(child, name))
+                return found;
+        return nullptr;
+    }
+
+    static QQuickItem* findItem(QQuickWindow* win, const QString& name)
+    {
+        return findItem(win->contentItem(), name);
+    }
+
+    static QList<QQuickItem*> gridItems(QQuickWindow* win)
+    {
+        QList<QQuickItem*> items;
+        QQuickItem* grid = findItem(win, QStringLiteral("grid"));
+        if (!grid)
+            return items;
+        for (QQuickItem* child : grid->childItems())
+            if (child->objectName() == QLatin1String("gridItem"))
+                items.append(child);
+        return items;
+    }
+
+    static QRect sceneRect(QQuickItem* item)
+    {
+        const QPointF topLeft = item->mapToScene(QPointF(0, 0));
+        return QRect(qRound(topLeft.x()), qRound(topLeft.y()), qRound(item->width()), qRound(item->height()));
+    }
+
+    static void saveScreenshot(QQuickWindow* win, const QString& name)
+    {
+        const QString folder = QStringLiteral(RECORDER_BIN_DIR "/../artifacts");
+        QDir().mkpath(folder);
+        win->grabWindow().save(folder + QStringLiteral("/") + name + QStringLiteral(".png"));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!TestEnv::hasDisplay())
+            QSKIP("no X display: run through CTest, whose fixture starts Xvfb");
+        m_sources.setItemRoleNames({{Qt::UserRole + 1, "name"}});
+        qmlRegisterType<DirectoryValidator>("StavelinRecorder", 1, 0, "DirectoryValidator");
+        QCoreApplication::setOrganizationName(QStringLiteral("Stavelin"));
+        QCoreApplication::setApplicationName(QStringLiteral("Recorder"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("0.9.6.0"));
+    }
+
+    void cleanup() { close(); }
+
+    void cellsTileTheWindow_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("extra");
+        QTest::addColumn<QRect>("firstCell");
+        QTest::addColumn<QRect>("lastCell");
+        QTest::addRow("3x3") << 3 << 3 << 0 << QRect(0, 0, 367, 207) << QRect(734, 413, 366, 206);
+        QTest::addRow("4x4") << 4 << 4 << 0 << QRect(0, 0, 275, 155) << QRect(825, 465, 275, 154);
+        QTest::addRow("2+8") << 4 << 2 << 2 << QRect(0, 309, 275, 155) << QRect(825, 464, 275, 155);
+        QTest::addRow("2+14") << 5 << 3 << 2 << QRect(0, 247, 220, 124) << QRect(660, 495, 220, 124);
+    }
+    void cellsTileTheWindow()
+    {
+        QFETCH(int, columns);
+        QFETCH(int, rows);
+        QFETCH(int, extra);
+        QFETCH(QRect, firstCell);
+        QFETCH(QRect, lastCell);
+        QQuickWindow* win = open({columns, rows, extra});
+        QVERIFY(win);
+        QCOMPARE(win->size(), QSize(1100, 619));
+
+        const QList<QQuickItem*> items = gridItems(win);
+        QCOMPARE(items.size(), slotCount({columns, rows, extra}));
+        QCOMPARE(sceneRect(items.first()), firstCell);
+        QCOMPARE(sceneRect(items.last()), lastCell);
+
+        // Every cell starts where its left and upper neighbours end, and full rows end at the edge.
+        const int top = firstCell.y();
+        for (int k = 0; k < items.size(); ++k) {
+            const QRect cell = sceneRect(items.at(k));
+            const int column = k % columns;
+            const int row = k / columns;
+            if (column == 0)
+                QCOMPARE(cell.x(), 0);
+            else
+                QCOMPARE(cell.x(), sceneRect(items.at(k - 1)).right() + 1);
+            if (row == 0)
+                QCOMPARE(cell.y(), top);
+            else
+                QCOMPARE(cell.y(), sceneRect(items.at(k - columns)).bottom() + 1);
+            if (column == columns - 1)
+                QCOMPARE(cell.right(), 1099);
+            if (row == rows - 1)
+                QCOMPARE(cell.bottom(), 618);
+        }
+
+        QQuickItem* extra1 = findItem(win, QStringLiteral("extraCell1"));
+        QQuickItem* extra2 = findItem(win, QStringLiteral("extraCell2"));
+        QQuickItem* clock = findItem(win, QStringLiteral("clock"));
+        QVERIFY(extra1 && extra2 && clock);
+        QCOMPARE(extra1->isVisible(), extra >= 1);
+        QCOMPARE(extra2->isVisible(), extra >= 2);
+        if (extra) {
+            QCOMPARE(sceneRect(extra1), QRect(0, 0, 550, top));
+            QCOMPARE(sceneRect(extra2), QRect(550, 0, 550, top));
+        }
+        QCOMPARE(clock->isVisible(), extra == 2 && rows == 3);
+        if (clock->isVisible()) {
+            // The clock takes the one grid cell that has no slot: bottom right.
+            QCOMPARE(sceneRect(clock), QRect(880, 495, 220, 124));
+        }
+
+        QTest::qWait(300); // let the meters and the clock draw once before the picture is taken
+        saveScreenshot(win, QStringLiteral("layout-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char('+'), QLatin1String("plus"))));
+    }
+
+    void closeIsRefusedWhileRecording_data()
+    {
+        QTest::addColumn<bool>("all");
+        QTest::addColumn<bool>("any");
+        QTest::addColumn<bool>("closes");
+        QTest::addRow("idle") << false << false << true;
+        QTest::addRow("one slot recording") << false << true << false;
+        QTest::addRow("all recording") << true << true << false;
+    }
+    void closeIsRefusedWhileRecording()
+    {
+        QFETCH(bool, all);
+        QFETCH(bool, any);
+        QFETCH(bool, closes);
+        QQuickWindow* win = open({3, 3, 0});
+        QVERIFY(win);
+        m_recordAll->setIsRecordingAll(all);
+        m_recordAll->setIsRecordingAny(any);
+        QCOMPARE(win->close(), closes);
+        QCOMPARE(win->isVisible(), !closes);
+    }
+
+    void geometryPersistsAcrossRestart()
+    {
+        QQuickWindow* win = open({3, 3, 0});
+        QVERIFY(win);
+        win->setGeometry(QRect(130, 90, 1200, 700));
+        QTRY_COMPARE(win->geometry().size(), QSize(1200, 700));
+        qDebug() << "DBG before close" << QSettings().value("windowSettings/width") << win->visibility();
+        QVERIFY(win->close());
+        close();
+        qDebug() << "DBG after close" << QSettings().value("windowSettings/width") << QSettings().fileName();
+
+        win = open({3, 3, 0});
+        QVERIFY(win);
+        QCOMPARE(win->size(), QSize(1200, 700));
+        QCOMPARE(win->position(), QPoint(130, 90));
+        QCOMPARE(win->visibility(), QWindow::Windowed);
+
+        // Maximised when closed: maximised again, and the stored windowed size stays.
+        win->showMaximized();
+        QTRY_COMPARE(win->visibility(), QWindow::Maximized);
+        QVERIFY(win->close());
+        close();
+        QSettings store;
+        QCOMPARE(store.value(QStringLiteral("windowSettings/width")).toInt(), 1200);
+        QCOMPARE(store.value(QStringLiteral("windowSettings/height")).toInt(), 700);
+
+        win = open({3, 3, 0});
+        QVERIFY(win);
+        QTRY_COMPARE(win->visibility(), QWindow::Maximized);
+        win->showNormal();
+        QTRY_COMPARE(win->size(), QSize(1200, 700));
+        QVERIFY(win->close());
+        close();
+        QSettings().remove(QStringLiteral("windowSettings"));
+    }
+
+    void cursorAndToolbarHideWhenIdle()
+    {
+        QQuickWindow* win = open({3, 3, 0});
+        QVERIFY(win);
+        QQuickItem* toolbar = findItem(win, QStringLiteral("toolbar"));
+        QQuickItem* cursorArea = findItem(win, QStringLiteral("cursorArea"));
+        QVERIFY(toolbar && cursorArea);
+        QVERIFY(toolbar->isVisible());
+        QCOMPARE(cursorArea->cursor().shape(), Qt::ArrowCursor);
+
+        QTRY_VERIFY_WITH_TIMEOUT(win->property("mouseHidden").toBool(), 8000);
+        QVERIFY(!toolbar->isVisible());
+        QCOMPARE(cursorArea->cursor().shape(), Qt::BlankCursor);
+
+        // A movement over a cell brings both back and starts the wait again.
+        QTest::mouseMove(win, QPoint(500, 300));
+        QTest::mouseMove(win, QPoint(510, 310));
+        QTRY_VERIFY(!win->property("mouseHidden").toBool());
+        QVERIFY(toolbar->isVisible());
+        QCOMPARE(cursorArea->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    void recordAllButtonFollowsState()
+    {
+        QQuickWindow* win = open({3, 3, 0});
+        QVERIFY(win);
+        QQuickItem* button = findItem(win, QStringLiteral("recordAllButton"));
+        QVERIFY(button);
+        QCOMPARE(button->property("text").toString(), QStringLiteral("START ALL"));
+        m_recordAll->setIsRecordingAll(true);
+        QCOMPARE(button->property("text").toString(), QStringLiteral("STOP ALL"));
+        const QPointF centre = button->mapToScene(QPointF(button->width() / 2, button->height() / 2));
+        QTest::mouseClick(win, Qt::LeftButton, {}, centre.toPoint());
+        QTRY_COMPARE(m_recordAll->toggles, 1);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+
+#include "tst_mainwindow.moc"
