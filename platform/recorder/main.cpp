@@ -53,8 +53,13 @@ void installSignals()
 void readCommands(MediaQueue& queue)
 {
     std::FILE* trace = nullptr;
-    if (const char* tracePath = std::getenv("NDI_RECORD_TRACE"); tracePath && *tracePath)
-        trace = std::fopen(tracePath, "ab");
+    if (const char* tracePath = std::getenv("NDI_RECORD_TRACE"); tracePath && *tracePath) {
+        // "{pid}" keeps the traces of several programs apart.
+        std::string path = tracePath;
+        if (const size_t at = path.find("{pid}"); at != std::string::npos)
+            path.replace(at, 5, std::to_string(::getpid()));
+        trace = std::fopen(path.c_str(), "ab");
+    }
     std::string pending;
     char buffer[4096];
     for (;;) {
