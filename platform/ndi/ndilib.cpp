@@ -312,6 +312,7 @@ NDIlib_frame_type_e NDIlib_recv_capture_v2(NDIlib_recv_instance_t p_instance, ND
             r.scheduled = c.source.get();
             r.scheduledSerial = c.serial;
             r.nextVideo = r.nextAudio = r.nextTally = -1;
+            r.metadata.clear();
         }
 
         int64_t videoDue = INT64_MAX, audioDue = INT64_MAX, metadataDue = INT64_MAX;
@@ -331,11 +332,13 @@ NDIlib_frame_type_e NDIlib_recv_capture_v2(NDIlib_recv_instance_t p_instance, ND
                 r.nextAudio = (current / block) * block - block;
             audioDue = mulDivCeil(r.nextAudio + block, nsPerSecond, audio->rate);
         }
-        if (p_metadata && c.source && c.bandwidth != NDIlib_recv_bandwidth_audio_only) {
+        const bool sendsMetadata
+            = c.source && (c.source->config().tally.present || !c.source->config().metadata.empty());
+        if (p_metadata && sendsMetadata && c.bandwidth != NDIlib_recv_bandwidth_audio_only) {
             const SourceConfig& config = c.source->config();
             if (r.nextTally < 0)
                 r.nextTally = now;
-            if (r.nextTally <= now && (config.tally.present || !config.metadata.empty())) {
+            if (r.nextTally <= now) {
                 if (config.tally.present) {
                     const TallyState tally = c.source->tallyAt(now);
                     r.metadata.push_back(std::string("<ndi_tally_echo on_program=\"")
