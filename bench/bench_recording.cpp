@@ -124,6 +124,12 @@ int main(int argc, char** argv)
     const std::string folder = argc > 1 ? argv[1] : "/tmp";
     const double seconds = argc > 2 ? std::atof(argv[2]) : 6.0;
     const Frames frames = makeFrames();
+    if (std::FILE* load = std::fopen("/proc/loadavg", "r")) {
+        char text[64] = {};
+        if (std::fgets(text, sizeof text, load))
+            std::printf("Load average before the run: %s", text);
+        std::fclose(load);
+    }
 
     std::printf("1080p UYVY encode speed on one thread (convert + encode + write):\n");
     for (const char* codec : { "speedhq", "prores_aw", "mjpeg" })
