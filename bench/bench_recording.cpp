@@ -16,7 +16,8 @@
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
@@ -99,13 +100,13 @@ bool keepsUp(const Frames& frames, const std::string& folder, int recordings, do
             for (int i = 0; i < total; ++i) {
                 const auto due = begin + std::chrono::microseconds(int64_t(i) * 1000000 / 30);
                 std::this_thread::sleep_until(due);
-                writer.writeVideo(frames.pictures[size_t(i) % frames.pictures.size()].data(), width * 2, width,
-                    height, MovWriter::PixelLayout::UYVY);
+                writer.writeVideo(frames.pictures[size_t(i) % frames.pictures.size()].data(), width * 2, width, height,
+                    MovWriter::PixelLayout::UYVY);
                 writer.writeAudio(frames.audio.data(), 1600, 2, 1600);
-                const long lag = long(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - due).count());
+                const long lag
+                    = long(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - due).count());
                 long seen = lagMicros.load();
-                while (lag > seen && !lagMicros.compare_exchange_weak(seen, lag)) {
-                }
+                while (lag > seen && !lagMicros.compare_exchange_weak(seen, lag)) { }
             }
             writer.close();
             ::unlink(path.c_str());

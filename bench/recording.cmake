@@ -3,3 +3,12 @@ add_executable(bench_recording ${CMAKE_CURRENT_LIST_DIR}/bench_recording.cpp)
 target_link_libraries(bench_recording PRIVATE ndirecordcore)
 recorder_warnings(bench_recording)
 set_target_properties(bench_recording PROPERTIES AUTOMOC OFF)
+
+# The same question for whole recording programs, receiving and writing side by side.
+add_executable(bench_recording_processes ${CMAKE_CURRENT_LIST_DIR}/bench_recording_processes.cpp)
+target_link_libraries(bench_recording_processes PRIVATE Qt6::Core)
+recorder_warnings(bench_recording_processes)
+set_target_properties(bench_recording_processes PROPERTIES AUTOMOC OFF)
+if(TARGET ndi_record)
+    add_dependencies(bench_recording_processes ndi_record)
+endif()

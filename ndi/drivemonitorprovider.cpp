@@ -8,7 +8,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 DriveMonitorProvider* g_provider = nullptr;
 
@@ -115,6 +116,4 @@ void DriveMonitorProvider::timerTick()
     m_timer.start();
 }
 
-void DriveMonitorProvider::concurrentDone()
-{
-}
+void DriveMonitorProvider::concurrentDone() { }

@@ -7,7 +7,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
-namespace {
+namespace
+{
 
 QString g_programFolder;
 
@@ -65,7 +66,8 @@ QString NDIRecorder::fileNameFor(const QString& sourceName, const QDateTime& tim
         + QStringLiteral(".mov");
 }
 
-QStringList NDIRecorder::argumentsFor(const QString& sourceName, const QString& outputPath, const QString& url, bool recordPreview)
+QStringList NDIRecorder::argumentsFor(
+    const QString& sourceName, const QString& outputPath, const QString& url, bool recordPreview)
 {
     QStringList arguments { QStringLiteral("-i"), sourceName, QStringLiteral("-o"), outputPath };
     if (!url.isEmpty())
@@ -216,9 +218,7 @@ void NDIRecorder::errorOccurred()
     }
 }
 
-void NDIRecorder::started()
-{
-}
+void NDIRecorder::started() { }
 
 void NDIRecorder::readyRead()
 {

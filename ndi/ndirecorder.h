@@ -33,7 +33,8 @@ public:
     // The source name with only what cannot stand in a file name replaced by '_'.
     static QString fileNamePart(const QString& sourceName);
     static QString fileNameFor(const QString& sourceName, const QDateTime& time);
-    static QStringList argumentsFor(const QString& sourceName, const QString& outputPath, const QString& url, bool recordPreview);
+    static QStringList argumentsFor(
+        const QString& sourceName, const QString& outputPath, const QString& url, bool recordPreview);
     static QByteArray startCommand();
     static QByteArray quitCommand();
     static QByteArray levelCommand(float gain);

@@ -27,7 +27,8 @@ extern "C" {
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 volatile std::sig_atomic_t g_terminate = 0;
 
@@ -40,7 +41,8 @@ void installSignals()
 {
     // A parent that went away must not kill us through a broken pipe: we still finish the file.
     std::signal(SIGPIPE, SIG_IGN);
-    struct sigaction action {};
+    struct sigaction action {
+    };
     action.sa_handler = onTerminate;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no SA_RESTART: the blocking read returns and we quit in order

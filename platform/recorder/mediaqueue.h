@@ -41,7 +41,8 @@ struct EndOfInput {
 };
 
 // Everything the writer thread handles, in arrival order, so commands fall between frames.
-class MediaQueue {
+class MediaQueue
+{
 public:
     using Clock = std::chrono::steady_clock;
     using Payload = std::variant<VideoItem, AudioItem, RecorderCommand, SourceState, EndOfInput>;

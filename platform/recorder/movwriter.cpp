@@ -11,7 +11,8 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 AVPixelFormat sourcePixelFormat(MovWriter::PixelLayout layout)
 {
@@ -101,7 +102,8 @@ bool MovWriter::open(const std::string& path, const VideoFormat& video, const Au
     m_videoFrame = av_frame_alloc();
     m_audioFrame = av_frame_alloc();
     m_packet = av_packet_alloc();
-    if (!m_videoStream || !m_audioStream || !m_videoCodec || !m_audioCodec || !m_videoFrame || !m_audioFrame || !m_packet) {
+    if (!m_videoStream || !m_audioStream || !m_videoCodec || !m_audioCodec || !m_videoFrame || !m_audioFrame
+        || !m_packet) {
         release();
         return fail("Out of memory", 0);
     }

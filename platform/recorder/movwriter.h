@@ -12,7 +12,8 @@ struct SwsContext;
 
 // Writes one QuickTime file: intra-frame 4:2:2 video and 32-bit float PCM audio. The file is
 // fragmented about once a second, so everything up to the last fragment survives a crash.
-class MovWriter {
+class MovWriter
+{
 public:
     struct VideoFormat {
         int width = 0;
@@ -34,7 +35,8 @@ public:
     MovWriter& operator=(const MovWriter&) = delete;
 
     // The file must not exist or be empty; a false result leaves a reason in error().
-    bool open(const std::string& path, const VideoFormat& video, const AudioFormat& audio, const char* codecName = "speedhq");
+    bool open(
+        const std::string& path, const VideoFormat& video, const AudioFormat& audio, const char* codecName = "speedhq");
     // Any source size is scaled to the file's size.
     bool writeVideo(const uint8_t* data, int stride, int width, int height, PixelLayout layout);
     // Planar float samples, channel after channel, each channelStride floats apart; already gained.

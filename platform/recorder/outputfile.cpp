@@ -30,7 +30,8 @@ std::string OutputFile::numbered(const std::string& path, int number)
 bool OutputFile::claim(const std::string& wanted, std::string* claimed, std::string* error)
 {
     const std::string folder = folderOf(wanted);
-    struct stat info {};
+    struct stat info {
+    };
     if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         *error = "Folder does not exist: " + folder;
         return false;

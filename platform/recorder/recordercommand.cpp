@@ -4,7 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
 std::string decodeEntities(const std::string& text)
 {

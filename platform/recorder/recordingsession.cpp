@@ -37,7 +37,8 @@ void RecordingSession::run(MediaQueue& queue)
 
 void RecordingSession::handle(MediaQueue::Item& item, MediaQueue& queue)
 {
-    const bool media = std::holds_alternative<VideoItem>(item.payload) || std::holds_alternative<AudioItem>(item.payload);
+    const bool media
+        = std::holds_alternative<VideoItem>(item.payload) || std::holds_alternative<AudioItem>(item.payload);
     if (media && m_writer && MediaQueue::Clock::now() - item.arrival > m_settings.delayLimit) {
         // Writing cannot keep up: drop the backlog rather than fall further behind real time.
         const int dropped = queue.dropMedia() + (std::holds_alternative<VideoItem>(item.payload) ? 1 : 0);
@@ -77,7 +78,8 @@ void RecordingSession::handleVideo(const VideoItem& video)
         return;
     }
     ++m_totalFrames;
-    if (m_previewWriter && !m_previewWriter->writeVideo(video.data.data(), video.stride, video.width, video.height, video.layout)) {
+    if (m_previewWriter
+        && !m_previewWriter->writeVideo(video.data.data(), video.stride, video.width, video.height, video.layout)) {
         reportError("Preview: " + m_previewWriter->error());
         m_previewWriter.reset();
     }
@@ -101,7 +103,8 @@ void RecordingSession::handleAudio(const AudioItem& audio)
         failRecording(m_writer->error());
         return;
     }
-    if (m_previewWriter && !m_previewWriter->writeAudio(m_gained.data(), audio.samples, audio.channels, audio.samples)) {
+    if (m_previewWriter
+        && !m_previewWriter->writeAudio(m_gained.data(), audio.samples, audio.channels, audio.samples)) {
         reportError("Preview: " + m_previewWriter->error());
         m_previewWriter.reset();
     }
@@ -181,8 +184,8 @@ bool RecordingSession::openFiles(const std::string& wanted)
     std::string previewPath;
     if (m_settings.preview) {
         previewPath = previewPathFor(path);
-        const MovWriter::VideoFormat small { std::max(16, video.width / 4 / 2 * 2), std::max(16, video.height / 4 / 2 * 2),
-            video.frameRateN, video.frameRateD, video.aspect };
+        const MovWriter::VideoFormat small { std::max(16, video.width / 4 / 2 * 2),
+            std::max(16, video.height / 4 / 2 * 2), video.frameRateN, video.frameRateD, video.aspect };
         m_previewWriter = std::make_unique<MovWriter>();
         if (!m_previewWriter->open(previewPath, small, audio)) {
             reportError("Preview: " + m_previewWriter->error());

@@ -11,7 +11,8 @@
 
 // The writer thread's side of the recording program: takes frames, audio and commands in arrival
 // order, writes the files and reports on standard output.
-class RecordingSession {
+class RecordingSession
+{
 public:
     struct Settings {
         std::string sourceName;

@@ -5,7 +5,8 @@
 #include <string>
 
 // Report lines on standard output, one whole line at a time from any thread, each flushed at once.
-class ReportWriter {
+class ReportWriter
+{
 public:
     explicit ReportWriter(std::FILE* out = stdout);
 

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 MovWriter::PixelLayout layoutOf(NDIlib_FourCC_video_type_e fourcc, bool* known)
 {
@@ -163,12 +164,13 @@ void SourceReceiver::run()
                 item.samples = audio.no_samples;
                 item.timecode = audio.timecode;
                 if (m_wantMedia && m_queue.bytes() < maxQueuedBytes) {
-                    const int stride = audio.channel_stride_in_bytes > 0 ? audio.channel_stride_in_bytes / int(sizeof(float))
-                                                                          : audio.no_samples;
+                    const int stride = audio.channel_stride_in_bytes > 0
+                        ? audio.channel_stride_in_bytes / int(sizeof(float))
+                        : audio.no_samples;
                     item.planar.resize(size_t(audio.no_channels) * size_t(audio.no_samples));
                     for (int c = 0; c < audio.no_channels; ++c)
-                        std::memcpy(item.planar.data() + size_t(c) * size_t(audio.no_samples), audio.p_data + size_t(c) * size_t(stride),
-                            sizeof(float) * size_t(audio.no_samples));
+                        std::memcpy(item.planar.data() + size_t(c) * size_t(audio.no_samples),
+                            audio.p_data + size_t(c) * size_t(stride), sizeof(float) * size_t(audio.no_samples));
                 }
                 m_queue.push(std::move(item));
             }

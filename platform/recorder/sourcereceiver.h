@@ -9,7 +9,8 @@
 
 // Receives one NDI source on its own thread and queues its video and audio. Frames carry their
 // data only while `wantMedia` is set; otherwise just their format.
-class SourceReceiver {
+class SourceReceiver
+{
 public:
     SourceReceiver(std::string sourceName, std::string url, MediaQueue& queue, std::atomic<bool>& wantMedia);
     ~SourceReceiver(); // stops and joins the thread

@@ -17,7 +17,8 @@
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 QJsonObject g_script;
 QHash<QString, int> g_seen;

@@ -11,7 +11,8 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
-namespace {
+namespace
+{
 
 QString sourcesFile()
 {
@@ -24,7 +25,8 @@ RecorderRun::RecorderRun(QObject* parent)
     : QObject(parent)
 {
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &RecorderRun::readReports);
-    connect(&m_process, &QProcess::readyReadStandardError, this, [this] { m_stderr += m_process.readAllStandardError(); });
+    connect(
+        &m_process, &QProcess::readyReadStandardError, this, [this] { m_stderr += m_process.readAllStandardError(); });
 }
 
 RecorderRun::~RecorderRun()
@@ -142,8 +144,10 @@ QJsonObject RecorderRun::probe(const QString& path)
 {
     QProcess ffprobe;
     ffprobe.start(QStringLiteral("ffprobe"),
-        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"), QStringLiteral("-show_entries"),
-            QStringLiteral("stream=codec_type,codec_name,pix_fmt,width,height,nb_read_frames,sample_rate,channels,sample_fmt:format=duration,format_name"),
+        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+            QStringLiteral("-show_entries"),
+            QStringLiteral("stream=codec_type,codec_name,pix_fmt,width,height,nb_read_frames,sample_rate,channels,"
+                           "sample_fmt:format=duration,format_name"),
             QStringLiteral("-of"), QStringLiteral("json"), path });
     if (!ffprobe.waitForFinished(60000) || ffprobe.exitCode() != 0)
         return {};
@@ -154,8 +158,10 @@ QJsonObject RecorderRun::probe(const QString& path)
         if (!result.contains(type))
             result.insert(type, stream);
     }
-    result.insert(QStringLiteral("duration"), all.value(QStringLiteral("format")).toObject().value(QStringLiteral("duration")).toString().toDouble());
-    result.insert(QStringLiteral("format"), all.value(QStringLiteral("format")).toObject().value(QStringLiteral("format_name")));
+    result.insert(QStringLiteral("duration"),
+        all.value(QStringLiteral("format")).toObject().value(QStringLiteral("duration")).toString().toDouble());
+    result.insert(
+        QStringLiteral("format"), all.value(QStringLiteral("format")).toObject().value(QStringLiteral("format_name")));
     return result;
 }
 
@@ -163,12 +169,14 @@ double RecorderRun::audioPeakDb(const QString& path)
 {
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"),
-        { QStringLiteral("-hide_banner"), QStringLiteral("-nostats"), QStringLiteral("-i"), path, QStringLiteral("-map"),
-            QStringLiteral("0:a"), QStringLiteral("-af"), QStringLiteral("astats=measure_perchannel=none"),
-            QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-") });
+        { QStringLiteral("-hide_banner"), QStringLiteral("-nostats"), QStringLiteral("-i"), path,
+            QStringLiteral("-map"), QStringLiteral("0:a"), QStringLiteral("-af"),
+            QStringLiteral("astats=measure_perchannel=none"), QStringLiteral("-f"), QStringLiteral("null"),
+            QStringLiteral("-") });
     if (!ffmpeg.waitForFinished(60000))
         return qQNaN();
     const QString log = QString::fromUtf8(ffmpeg.readAllStandardError());
-    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("Peak level dB: (-?[0-9.]+|-inf)")).match(log);
+    const QRegularExpressionMatch match
+        = QRegularExpression(QStringLiteral("Peak level dB: (-?[0-9.]+|-inf)")).match(log);
     return match.hasMatch() ? match.captured(1).toDouble() : qQNaN();
 }

@@ -205,7 +205,8 @@ private Q_SLOTS:
         QVERIFY2(qAbs(now - (0.067108864f - 0.041943040f)) < 0.0005f, qPrintable(QString::number(now)));
         QCOMPARE(updated.last().at(1).toFloat(), 1.0f); // 0.04 GB is far below 0.7 GB per sample
         const DriveSample sample = provider()->sample(m_mountPoint);
-        QVERIFY2(qAbs(sample.consumption[3] - 0.041943040f) < 0.0005f, qPrintable(QString::number(sample.consumption[3])));
+        QVERIFY2(
+            qAbs(sample.consumption[3] - 0.041943040f) < 0.0005f, qPrintable(QString::number(sample.consumption[3])));
 
         // Freed space never lowers the fill rate and does not count.
         QVERIFY(QFile::remove(file.fileName()));

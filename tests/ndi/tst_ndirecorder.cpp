@@ -18,7 +18,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 // Every signal of a controller as one ordered list of words.
 class SignalLog : public QObject
@@ -27,9 +28,10 @@ public:
     explicit SignalLog(NDIRecorder* recorder)
     {
         connect(recorder, &NDIRecorder::recordingStarted, this, [this] { events << QStringLiteral("started"); });
-        connect(recorder, &NDIRecorder::recordingError, this, [this](NDIRecorder::RecordingError error, const QString& message) {
-            events << QStringLiteral("error %1 %2").arg(int(error)).arg(message);
-        });
+        connect(recorder, &NDIRecorder::recordingError, this,
+            [this](NDIRecorder::RecordingError error, const QString& message) {
+                events << QStringLiteral("error %1 %2").arg(int(error)).arg(message);
+            });
         connect(recorder, &NDIRecorder::processFinished, this, [this] { events << QStringLiteral("finished"); });
         connect(recorder, &NDIRecorder::processCrashed, this, [this] { events << QStringLiteral("crashed"); });
     }
@@ -104,7 +106,8 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(TestEnv::binDir() + QLatin1Char('/') + NDIRecorder::programFileName()));
         QVERIFY(QFileInfo::exists(fakeFolder + QLatin1Char('/') + NDIRecorder::programFileName()));
         // Discovery must have seen the sources before the URL look-ups below mean anything.
-        QTRY_COMPARE_WITH_TIMEOUT(NDIFind::instance()->urlAddress(QStringLiteral("Small Cam")), QStringLiteral("127.0.0.1:7001"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            NDIFind::instance()->urlAddress(QStringLiteral("Small Cam")), QStringLiteral("127.0.0.1:7001"), 10000);
     }
 
     void init()
@@ -118,7 +121,8 @@ private Q_SLOTS:
     void programBesideTheApplication()
     {
         NDIRecorder::setProgramFolder({});
-        QCOMPARE(NDIRecorder::programPath(), QCoreApplication::applicationDirPath() + QStringLiteral("/NewTek NDI Record.exe"));
+        QCOMPARE(NDIRecorder::programPath(),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/NewTek NDI Record.exe"));
     }
 
     void fileNames_data()
@@ -127,14 +131,21 @@ private Q_SLOTS:
         QTest::addColumn<QDateTime>("time");
         QTest::addColumn<QString>("fileName");
         const QDateTime may1(QDate(2024, 5, 1), QTime(14, 3, 59));
-        QTest::addRow("spaces and parentheses stay") << QStringLiteral("STUDIO (Cam 1)") << may1 << QStringLiteral("STUDIO (Cam 1)_2024-05-01_14-03-59.mov");
-        QTest::addRow("ampersand stays") << QStringLiteral("R&D Cam") << may1 << QStringLiteral("R&D Cam_2024-05-01_14-03-59.mov");
-        QTest::addRow("24-hour clock") << QStringLiteral("A") << QDateTime(QDate(2023, 12, 31), QTime(23, 5, 9)) << QStringLiteral("A_2023-12-31_23-05-09.mov");
-        QTest::addRow("slashes cannot leave the folder") << QStringLiteral("../../etc/evil") << may1 << QStringLiteral(".._.._etc_evil_2024-05-01_14-03-59.mov");
-        QTest::addRow("backslash") << QStringLiteral("PC\\Cam") << may1 << QStringLiteral("PC_Cam_2024-05-01_14-03-59.mov");
-        QTest::addRow("control characters") << QStringLiteral("Cam\t1\n") << may1 << QStringLiteral("Cam_1__2024-05-01_14-03-59.mov");
+        QTest::addRow("spaces and parentheses stay")
+            << QStringLiteral("STUDIO (Cam 1)") << may1 << QStringLiteral("STUDIO (Cam 1)_2024-05-01_14-03-59.mov");
+        QTest::addRow("ampersand stays") << QStringLiteral("R&D Cam") << may1
+                                         << QStringLiteral("R&D Cam_2024-05-01_14-03-59.mov");
+        QTest::addRow("24-hour clock") << QStringLiteral("A") << QDateTime(QDate(2023, 12, 31), QTime(23, 5, 9))
+                                       << QStringLiteral("A_2023-12-31_23-05-09.mov");
+        QTest::addRow("slashes cannot leave the folder")
+            << QStringLiteral("../../etc/evil") << may1 << QStringLiteral(".._.._etc_evil_2024-05-01_14-03-59.mov");
+        QTest::addRow("backslash") << QStringLiteral("PC\\Cam") << may1
+                                   << QStringLiteral("PC_Cam_2024-05-01_14-03-59.mov");
+        QTest::addRow("control characters")
+            << QStringLiteral("Cam\t1\n") << may1 << QStringLiteral("Cam_1__2024-05-01_14-03-59.mov");
         QTest::addRow("dots alone") << QStringLiteral("..") << may1 << QStringLiteral(".._2024-05-01_14-03-59.mov");
-        QTest::addRow("non-ASCII stays") << QStringLiteral("Kamera é 1") << may1 << QStringLiteral("Kamera é 1_2024-05-01_14-03-59.mov");
+        QTest::addRow("non-ASCII stays") << QStringLiteral("Kamera é 1") << may1
+                                         << QStringLiteral("Kamera é 1_2024-05-01_14-03-59.mov");
     }
 
     void fileNames()
@@ -151,14 +162,20 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("expected");
         QTest::addRow("start") << NDIRecorder::startCommand() << QByteArray("<start/>\r\n");
         QTest::addRow("quit") << NDIRecorder::quitCommand() << QByteArray("<quit/>\r\n");
-        QTest::addRow("gain -20") << NDIRecorder::levelCommand(-20.0f) << QByteArray("<record_level gain=\"-20\"/>\r\n");
-        QTest::addRow("gain -14.5") << NDIRecorder::levelCommand(-14.5f) << QByteArray("<record_level gain=\"-14.5\"/>\r\n");
+        QTest::addRow("gain -20") << NDIRecorder::levelCommand(-20.0f)
+                                  << QByteArray("<record_level gain=\"-20\"/>\r\n");
+        QTest::addRow("gain -14.5") << NDIRecorder::levelCommand(-14.5f)
+                                    << QByteArray("<record_level gain=\"-14.5\"/>\r\n");
         QTest::addRow("gain 0") << NDIRecorder::levelCommand(0.0f) << QByteArray("<record_level gain=\"0\"/>\r\n");
-        QTest::addRow("six significant digits") << NDIRecorder::levelCommand(-17.3f) << QByteArray("<record_level gain=\"-17.3\"/>\r\n");
-        QTest::addRow("float widened first") << NDIRecorder::levelCommand(-34.123456f) << QByteArray("<record_level gain=\"-34.1235\"/>\r\n");
-        QTest::addRow("tiny gain in exponent form") << NDIRecorder::levelCommand(1e-7f) << QByteArray("<record_level gain=\"1e-07\"/>\r\n");
-        QTest::addRow("chop, UTF-8, nothing escaped") << NDIRecorder::chopCommand(QStringLiteral("D:/Rec/R&D é_1.mov"))
-                                                      << QByteArray("<record_chop filename=\"D:/Rec/R&D \xc3\xa9_1.mov\"/>\r\n");
+        QTest::addRow("six significant digits")
+            << NDIRecorder::levelCommand(-17.3f) << QByteArray("<record_level gain=\"-17.3\"/>\r\n");
+        QTest::addRow("float widened first")
+            << NDIRecorder::levelCommand(-34.123456f) << QByteArray("<record_level gain=\"-34.1235\"/>\r\n");
+        QTest::addRow("tiny gain in exponent form")
+            << NDIRecorder::levelCommand(1e-7f) << QByteArray("<record_level gain=\"1e-07\"/>\r\n");
+        QTest::addRow("chop, UTF-8, nothing escaped")
+            << NDIRecorder::chopCommand(QStringLiteral("D:/Rec/R&D é_1.mov"))
+            << QByteArray("<record_chop filename=\"D:/Rec/R&D \xc3\xa9_1.mov\"/>\r\n");
     }
 
     void commandBytes()
@@ -173,11 +190,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("source");
         QTest::addColumn<bool>("preview");
         QTest::addColumn<QStringList>("tail"); // after "-o PATH"
-        QTest::addRow("known address, no preview") << QStringLiteral("Small Cam") << false
-                                                   << QStringList { "-u", "127.0.0.1:7001", "-nothumbnail", "-noautostart" };
-        QTest::addRow("known address, preview") << QStringLiteral("Small Cam") << true
-                                                << QStringList { "-u", "127.0.0.1:7001", "-noautostart" };
-        QTest::addRow("never seen") << QStringLiteral("Nobody") << false << QStringList { "-nothumbnail", "-noautostart" };
+        QTest::addRow("known address, no preview") << QStringLiteral(
+            "Small Cam") << false << QStringList { "-u", "127.0.0.1:7001", "-nothumbnail", "-noautostart" };
+        QTest::addRow("known address, preview")
+            << QStringLiteral("Small Cam") << true << QStringList { "-u", "127.0.0.1:7001", "-noautostart" };
+        QTest::addRow("never seen") << QStringLiteral("Nobody") << false
+                                    << QStringList { "-nothumbnail", "-noautostart" };
         QTest::addRow("seen without address") << QStringLiteral("No Address") << true << QStringList { "-noautostart" };
     }
 
@@ -194,7 +212,8 @@ private Q_SLOTS:
         recorder.start(source);
         const QDateTime after = QDateTime::currentDateTime();
         QVERIFY(recorder.currentProcess());
-        QVERIFY(recorder.fileName() == NDIRecorder::fileNameFor(source, before) || recorder.fileName() == NDIRecorder::fileNameFor(source, after));
+        QVERIFY(recorder.fileName() == NDIRecorder::fileNameFor(source, before)
+            || recorder.fileName() == NDIRecorder::fileNameFor(source, after));
         QCOMPARE(recorder.currentProcess()->program(), fakeFolder + QStringLiteral("/NewTek NDI Record.exe"));
         QCOMPARE(recorder.currentProcess()->arguments(),
             QStringList({ "-i", source, "-o", dir + QLatin1Char('/') + recorder.fileName() }) + tail);
@@ -252,17 +271,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("output");
         QTest::addColumn<QStringList>("events");
-        QTest::addRow("started") << QStringLiteral("<record_started filename=\"a.mov\"/>\n") << QStringList { "started" };
+        QTest::addRow("started") << QStringLiteral("<record_started filename=\"a.mov\"/>\n")
+                                 << QStringList { "started" };
         QTest::addRow("CR LF line end") << QStringLiteral("<record_started/>\r\n") << QStringList { "started" };
-        QTest::addRow("error with text") << QStringLiteral("<record_error error=\"Disk &amp; folder\"/>\n") << QStringList { "error 0 Disk & folder" };
+        QTest::addRow("error with text") << QStringLiteral("<record_error error=\"Disk &amp; folder\"/>\n")
+                                         << QStringList { "error 0 Disk & folder" };
         QTest::addRow("error without attribute") << QStringLiteral("<record_error/>\n") << QStringList { "error 0 " };
-        QTest::addRow("delay text alone") << QStringLiteral("Something delayed everything.\n") << QStringList { "error 1 " };
-        QTest::addRow("delay text in another element") << QStringLiteral("<record_delayed message=\"Something delayed everything.\"/>\n")
-                                                       << QStringList { "error 1 " };
+        QTest::addRow("delay text alone")
+            << QStringLiteral("Something delayed everything.\n") << QStringList { "error 1 " };
+        QTest::addRow("delay text in another element")
+            << QStringLiteral("<record_delayed message=\"Something delayed everything.\"/>\n")
+            << QStringList { "error 1 " };
         QTest::addRow("started and delay text in one line")
             << QStringLiteral("<record_started/> Something delayed everything.\n") << QStringList { "started" };
-        QTest::addRow("delay text in other case") << QStringLiteral("something delayed everything.\n") << QStringList {};
-        QTest::addRow("progress is ignored") << QStringLiteral("<recording no_frames=\"5\" timecode=\"2000000\" vu_dB=\"-20.0\"/>\n") << QStringList {};
+        QTest::addRow("delay text in other case")
+            << QStringLiteral("something delayed everything.\n") << QStringList {};
+        QTest::addRow("progress is ignored")
+            << QStringLiteral("<recording no_frames=\"5\" timecode=\"2000000\" vu_dB=\"-20.0\"/>\n") << QStringList {};
         QTest::addRow("not XML") << QStringLiteral("hello world\n") << QStringList {};
         QTest::addRow("two reports in one write") << QStringLiteral("<record_started/>\n<record_error error=\"x\"/>\n")
                                                   << QStringList { "started", "error 0 x" };
@@ -272,7 +297,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, output);
         QFETCH(QStringList, events);
-        setScript({ { QStringLiteral("<start/>"), QJsonArray { output + QStringLiteral("<record_error error=\"sentinel\"/>\n") } } });
+        setScript({ { QStringLiteral("<start/>"),
+            QJsonArray { output + QStringLiteral("<record_error error=\"sentinel\"/>\n") } } });
         NDIRecorder recorder;
         SignalLog log(&recorder);
         QVERIFY(startAndWait(recorder, QStringLiteral("Nobody")) > 0);
@@ -284,7 +310,8 @@ private Q_SLOTS:
     void logLines()
     {
         setScript({ { QStringLiteral("<start/>"),
-            QJsonArray { QStringLiteral("<record_error/>\n<record_error error=\"Folder gone\"/>\nSomething delayed everything.\n") } } });
+            QJsonArray { QStringLiteral(
+                "<record_error/>\n<record_error error=\"Folder gone\"/>\nSomething delayed everything.\n") } } });
         NDIRecorder recorder;
         SignalLog log(&recorder);
         QVERIFY(startAndWait(recorder, QStringLiteral("Nobody")) > 0);
@@ -292,7 +319,8 @@ private Q_SLOTS:
         QTRY_COMPARE(log.events.size(), 3);
         const QStringList lines = logText().split(QLatin1Char('\n'));
         auto has = [&lines](const QString& end) {
-            return std::any_of(lines.cbegin(), lines.cend(), [&end](const QString& line) { return line.endsWith(end); });
+            return std::any_of(
+                lines.cbegin(), lines.cend(), [&end](const QString& line) { return line.endsWith(end); });
         };
         QVERIFY(has(QStringLiteral(" Recording Error: ")));
         QVERIFY(has(QStringLiteral(" Recording Error: Folder gone")));
@@ -302,7 +330,8 @@ private Q_SLOTS:
     void reportSplitAcrossReads()
     {
         setScript({ { QStringLiteral("<start/>"),
-            QJsonArray { QStringLiteral("<record_sta"), QStringLiteral("rted filename=\"x.mov\"/>\n<record_error error=\"after\"/>\n") } } });
+            QJsonArray { QStringLiteral("<record_sta"),
+                QStringLiteral("rted filename=\"x.mov\"/>\n<record_error error=\"after\"/>\n") } } });
         NDIRecorder recorder;
         SignalLog log(&recorder);
         QVERIFY(startAndWait(recorder, QStringLiteral("Nobody")) > 0);
@@ -353,7 +382,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("onQuit");
         QTest::addRow("exits") << QString();
         QTest::addRow("crashes") << QStringLiteral("@crash");
-        QTest::addRow("reports an error, then exits") << QStringLiteral("<record_error error=\"late\"/>\n<record_stopped no_frames=\"3\"/>\n");
+        QTest::addRow("reports an error, then exits")
+            << QStringLiteral("<record_error error=\"late\"/>\n<record_stopped no_frames=\"3\"/>\n");
     }
 
     void processToldToQuitIsNotReported()
@@ -386,7 +416,8 @@ private Q_SLOTS:
         recorder.start(QStringLiteral("Small Cam"));
         QTRY_COMPARE(log.events.size(), 2);
         QCOMPARE(log.events.at(0), QStringLiteral("crashed"));
-        QVERIFY2(log.events.at(1).startsWith(QStringLiteral("error 0 The recording program could not be started")), qPrintable(log.events.at(1)));
+        QVERIFY2(log.events.at(1).startsWith(QStringLiteral("error 0 The recording program could not be started")),
+            qPrintable(log.events.at(1)));
         QVERIFY(log.events.at(1).contains(QStringLiteral("NewTek NDI Record.exe")));
         QVERIFY(logText().contains(QStringLiteral("Process Error: ")));
         // Commands to the failed process are lost quietly; the next start tries again.
@@ -481,13 +512,21 @@ private Q_SLOTS:
         QVERIFY(recorder.currentProcess() != first);
         QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 15000);
         QCOMPARE(traceOf(pid),
-            "<record_level gain=\"-20\"/>\r\n<start/>\r\n<record_chop filename=\"" + firstFile.toUtf8() + "\"/>\r\n<quit/>\r\n");
+            "<record_level gain=\"-20\"/>\r\n<start/>\r\n<record_chop filename=\"" + firstFile.toUtf8()
+                + "\"/>\r\n<quit/>\r\n");
         QCOMPARE(log.events, (QStringList { "started", "started" }));
 
         for (const QString& file : { firstFile, secondFile }) {
             const QJsonObject probe = RecorderRun::probe(file);
-            QVERIFY2(probe.value(QStringLiteral("video")).toObject().value(QStringLiteral("nb_read_frames")).toString().toInt() > 5, qPrintable(file));
-            QCOMPARE(probe.value(QStringLiteral("audio")).toObject().value(QStringLiteral("codec_name")).toString(), QStringLiteral("pcm_f32le"));
+            QVERIFY2(probe.value(QStringLiteral("video"))
+                         .toObject()
+                         .value(QStringLiteral("nb_read_frames"))
+                         .toString()
+                         .toInt()
+                    > 5,
+                qPrintable(file));
+            QCOMPARE(probe.value(QStringLiteral("audio")).toObject().value(QStringLiteral("codec_name")).toString(),
+                QStringLiteral("pcm_f32le"));
             const double peak = RecorderRun::audioPeakDb(file);
             QVERIFY2(qAbs(peak - (20.0 * std::log10(0.5) - 20.0)) < 0.1, qPrintable(QString::number(peak)));
         }

@@ -36,7 +36,11 @@ private:
 
     static int videoFrames(const QJsonObject& probe)
     {
-        return probe.value(QStringLiteral("video")).toObject().value(QStringLiteral("nb_read_frames")).toString().toInt();
+        return probe.value(QStringLiteral("video"))
+            .toObject()
+            .value(QStringLiteral("nb_read_frames"))
+            .toString()
+            .toInt();
     }
 
 private Q_SLOTS:
@@ -76,7 +80,8 @@ private Q_SLOTS:
         QFETCH(int, width);
         QFETCH(int, height);
         QFETCH(int, fps);
-        const QString output = folder(QStringLiteral("plain-%1x%2").arg(width).arg(height)) + QStringLiteral("/take 1.mov");
+        const QString output
+            = folder(QStringLiteral("plain-%1x%2").arg(width).arg(height)) + QStringLiteral("/take 1.mov");
         RecorderRun run;
         run.start(args(source, output, { QStringLiteral("-nothumbnail") }));
 
@@ -137,11 +142,14 @@ private Q_SLOTS:
         RecorderRun run;
         run.start(args(QStringLiteral("Small Cam"), output));
         const QByteArray started = run.waitFor(QStringLiteral("record_started"));
-        QCOMPARE(RecorderRun::attributes(started).value(QStringLiteral("filename_pvw")), output + QStringLiteral(".preview"));
+        QCOMPARE(RecorderRun::attributes(started).value(QStringLiteral("filename_pvw")),
+            output + QStringLiteral(".preview"));
         QVERIFY(run.waitForFrames(25));
         run.send("<quit/>\r\n");
         QVERIFY(run.waitForExit());
-        const int total = RecorderRun::attributes(run.waitFor(QStringLiteral("record_stopped"))).value(QStringLiteral("no_frames")).toInt();
+        const int total = RecorderRun::attributes(run.waitFor(QStringLiteral("record_stopped")))
+                              .value(QStringLiteral("no_frames"))
+                              .toInt();
 
         const QJsonObject preview = RecorderRun::probe(output + QStringLiteral(".preview"));
         const QJsonObject video = preview.value(QStringLiteral("video")).toObject();
@@ -166,9 +174,11 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, gain);
         QFETCH(double, peakDb);
-        const QString output = folder(QStringLiteral("gain")) + QStringLiteral("/level ") + QString::fromLatin1(gain) + QStringLiteral(".mov");
+        const QString output = folder(QStringLiteral("gain")) + QStringLiteral("/level ") + QString::fromLatin1(gain)
+            + QStringLiteral(".mov");
         RecorderRun run;
-        run.start(args(QStringLiteral("Small Cam"), output, { QStringLiteral("-nothumbnail"), QStringLiteral("-noautostart") }));
+        run.start(args(
+            QStringLiteral("Small Cam"), output, { QStringLiteral("-nothumbnail"), QStringLiteral("-noautostart") }));
         run.send("<record_level gain=\"" + gain + "\"/>\r\n<start/>\r\n");
         QVERIFY(!run.waitFor(QStringLiteral("record_started")).isEmpty());
         QVERIFY(run.waitForFrames(15));
@@ -183,7 +193,8 @@ private Q_SLOTS:
         const QString dir = folder(QStringLiteral("armed"));
         const QString output = dir + QStringLiteral("/armed.mov");
         RecorderRun run;
-        run.start(args(QStringLiteral("Small Cam"), output, { QStringLiteral("-noautostart"), QStringLiteral("-nothumbnail") }));
+        run.start(args(
+            QStringLiteral("Small Cam"), output, { QStringLiteral("-noautostart"), QStringLiteral("-nothumbnail") }));
         // A level change is answered on stderr only; once it is there the program is up and armed.
         run.send("<record_level gain=\"-3\"/>\r\n");
         QTRY_VERIFY_WITH_TIMEOUT(run.standardError().contains(QLatin1String("Record level -3 dB")), 10000);
@@ -201,17 +212,21 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("command");
         QTest::addColumn<QString>("secondName");
-        QTest::addRow("to a new name") << QByteArray("<record_chop filename=\"DIR/part two.mov\"/>") << QStringLiteral("part two.mov");
-        QTest::addRow("to the current name") << QByteArray("<record_chop filename=\"DIR/part.mov\"/>") << QStringLiteral("part (2).mov");
+        QTest::addRow("to a new name") << QByteArray("<record_chop filename=\"DIR/part two.mov\"/>")
+                                       << QStringLiteral("part two.mov");
+        QTest::addRow("to the current name")
+            << QByteArray("<record_chop filename=\"DIR/part.mov\"/>") << QStringLiteral("part (2).mov");
         QTest::addRow("without a name") << QByteArray("<record_chop/>") << QStringLiteral("part (2).mov");
-        QTest::addRow("to another folder") << QByteArray("<record_chop filename=\"DIR/b/part.mov\"/>") << QStringLiteral("b/part.mov");
+        QTest::addRow("to another folder")
+            << QByteArray("<record_chop filename=\"DIR/b/part.mov\"/>") << QStringLiteral("b/part.mov");
     }
 
     void chopSplitsBetweenFrames()
     {
         QFETCH(QByteArray, command);
         QFETCH(QString, secondName);
-        const QString dir = folder(QStringLiteral("chop-") + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
+        const QString dir = folder(QStringLiteral("chop-")
+            + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
         QDir(dir).mkdir(QStringLiteral("b"));
         const QString first = dir + QStringLiteral("/part.mov");
         RecorderRun run;
@@ -227,11 +242,14 @@ private Q_SLOTS:
         QVERIFY(run.waitForFrames(45));
         run.send("<quit/>\r\n");
         QVERIFY(run.waitForExit());
-        const int total = RecorderRun::attributes(run.waitFor(QStringLiteral("record_stopped"))).value(QStringLiteral("no_frames")).toInt();
+        const int total = RecorderRun::attributes(run.waitFor(QStringLiteral("record_stopped")))
+                              .value(QStringLiteral("no_frames"))
+                              .toInt();
 
         const int firstFrames = videoFrames(RecorderRun::probe(first));
         const int secondFrames = videoFrames(RecorderRun::probe(second));
-        QVERIFY2(firstFrames >= 20 && secondFrames > 0, qPrintable(QStringLiteral("%1 + %2").arg(firstFrames).arg(secondFrames)));
+        QVERIFY2(firstFrames >= 20 && secondFrames > 0,
+            qPrintable(QStringLiteral("%1 + %2").arg(firstFrames).arg(secondFrames)));
         QCOMPARE(firstFrames + secondFrames, total);
     }
 
@@ -243,8 +261,10 @@ private Q_SLOTS:
         RecorderRun second;
         first.start(args(QStringLiteral("Small Cam"), output, { QStringLiteral("-nothumbnail") }));
         second.start(args(QStringLiteral("Small Cam"), output, { QStringLiteral("-nothumbnail") }));
-        const QString a = RecorderRun::attributes(first.waitFor(QStringLiteral("record_started"))).value(QStringLiteral("filename"));
-        const QString b = RecorderRun::attributes(second.waitFor(QStringLiteral("record_started"))).value(QStringLiteral("filename"));
+        const QString a = RecorderRun::attributes(first.waitFor(QStringLiteral("record_started")))
+                              .value(QStringLiteral("filename"));
+        const QString b = RecorderRun::attributes(second.waitFor(QStringLiteral("record_started")))
+                              .value(QStringLiteral("filename"));
         const QSet<QString> names { a, b };
         QCOMPARE(names, (QSet<QString> { output, dir + QStringLiteral("/Small Cam_2024-05-01_14-03-59 (2).mov") }));
         QVERIFY(first.waitForFrames(10));
@@ -271,7 +291,8 @@ private Q_SLOTS:
         const QJsonObject probe = RecorderRun::probe(output);
         // Everything but about the last second survives.
         QVERIFY2(videoFrames(probe) >= 75 - 30, qPrintable(QString::number(videoFrames(probe))));
-        QCOMPARE(probe.value(QStringLiteral("video")).toObject().value(QStringLiteral("codec_name")).toString(), QStringLiteral("speedhq"));
+        QCOMPARE(probe.value(QStringLiteral("video")).toObject().value(QStringLiteral("codec_name")).toString(),
+            QStringLiteral("speedhq"));
         QVERIFY(probe.value(QStringLiteral("duration")).toDouble() >= 1.8);
     }
 
@@ -286,7 +307,8 @@ private Q_SLOTS:
         QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
         const QByteArray stopped = run.waitFor(QStringLiteral("record_stopped"), 0);
         QVERIFY(!stopped.isEmpty());
-        QCOMPARE(videoFrames(RecorderRun::probe(output)), RecorderRun::attributes(stopped).value(QStringLiteral("no_frames")).toInt());
+        QCOMPARE(videoFrames(RecorderRun::probe(output)),
+            RecorderRun::attributes(stopped).value(QStringLiteral("no_frames")).toInt());
     }
 
     void reportsErrorsAndKeepsRunning_data()
@@ -296,7 +318,8 @@ private Q_SLOTS:
         QTest::addRow("folder missing") << QStringLiteral("missing") << QStringLiteral("Folder does not exist: ");
         QTest::addRow("folder not writable") << QStringLiteral("readonly") << QStringLiteral("Cannot write to folder ");
         QTest::addRow("disk full") << QStringLiteral("full") << QStringLiteral("No space left on device");
-        QTest::addRow("source never seen") << QStringLiteral("nosource") << QStringLiteral("Source Nobody Here sends no video");
+        QTest::addRow("source never seen")
+            << QStringLiteral("nosource") << QStringLiteral("Source Nobody Here sends no video");
     }
 
     void reportsErrorsAndKeepsRunning()
@@ -343,7 +366,8 @@ private Q_SLOTS:
         extra.insert(QStringLiteral("NDI_RECORD_TRACE"), trace);
         const QString dir = folder(QStringLiteral("trace"));
         RecorderRun run;
-        run.start(args(QStringLiteral("Small Cam"), dir + QStringLiteral("/t.mov"), { QStringLiteral("-noautostart") }), extra);
+        run.start(args(QStringLiteral("Small Cam"), dir + QStringLiteral("/t.mov"), { QStringLiteral("-noautostart") }),
+            extra);
         const QByteArray bytes = "<record_level gain=\"-20\"/>\r\n<record_chop filename=\"" + dir.toUtf8()
             + "/R&D \"quoted\" \xc3\xa9.mov\"/>\r\n<quit/>\r\n";
         run.send(bytes);

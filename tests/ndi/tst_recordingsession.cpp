@@ -108,7 +108,8 @@ private Q_SLOTS:
         QCOMPARE(names(run.lines()), (QStringList { "record_started", "record_stopped" }));
         QCOMPARE(RecorderRun::attributes(run.lines().last()).value(QStringLiteral("no_frames")), QStringLiteral("2"));
         const QJsonObject probe = RecorderRun::probe(path);
-        QCOMPARE(probe.value(QStringLiteral("video")).toObject().value(QStringLiteral("nb_read_frames")).toString(), QStringLiteral("2"));
+        QCOMPARE(probe.value(QStringLiteral("video")).toObject().value(QStringLiteral("nb_read_frames")).toString(),
+            QStringLiteral("2"));
     }
 
     // Frames carry their data only from the start request on; an end without frames leaves no file.
@@ -173,7 +174,8 @@ private Q_SLOTS:
         QVERIFY(found);
         QCOMPARE(RecorderRun::attributes(lines.last()).value(QStringLiteral("no_frames")), QStringLiteral("3"));
         const QJsonObject probe = RecorderRun::probe(path);
-        QCOMPARE(probe.value(QStringLiteral("video")).toObject().value(QStringLiteral("nb_read_frames")).toString(), QStringLiteral("3"));
+        QCOMPARE(probe.value(QStringLiteral("video")).toObject().value(QStringLiteral("nb_read_frames")).toString(),
+            QStringLiteral("3"));
         // The level command was not dropped with the media: the fresh audio came out 6 dB down.
         QVERIFY(qAbs(RecorderRun::audioPeakDb(path) - (20.0 * std::log10(0.25) - 6.0)) < 0.1);
     }
@@ -189,7 +191,8 @@ private Q_SLOTS:
     {
         QFETCH(bool, recording);
         Run run;
-        RecordingSession session(settings(TestEnv::root() + QStringLiteral("/silent.mov"), recording), run.reports, run.wantMedia);
+        RecordingSession session(
+            settings(TestEnv::root() + QStringLiteral("/silent.mov"), recording), run.reports, run.wantMedia);
         run.queue.push(SourceState { true });
         run.queue.push(RecorderCommand::parse("<start/>"));
         run.queue.push(SourceState { false });
@@ -198,7 +201,8 @@ private Q_SLOTS:
         session.run(run.queue);
         const QList<QByteArray> lines = run.lines();
         QCOMPARE(names(lines), QStringList { "record_error" });
-        QCOMPARE(RecorderRun::attributes(lines.first()).value(QStringLiteral("error")), QStringLiteral("Source Test Source sends no video"));
+        QCOMPARE(RecorderRun::attributes(lines.first()).value(QStringLiteral("error")),
+            QStringLiteral("Source Test Source sends no video"));
     }
 };
 
