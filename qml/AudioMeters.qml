@@ -27,7 +27,7 @@ Item {
     }
 
     Column {
-        id: scale
+        id: scaleColumn
         anchors.fill: parent
         anchors.topMargin: -4
         anchors.bottomMargin: 4
@@ -35,8 +35,8 @@ Item {
         Repeater {
             model: meters.scaleBands
             Item {
-                width: scale.width
-                height: modelData.fraction * scale.height
+                width: scaleColumn.width
+                height: modelData.fraction * scaleColumn.height
                 Text {
                     width: 14
                     horizontalAlignment: Text.AlignRight

@@ -60,6 +60,14 @@ ApplicationWindow {
 
     function saveVisibility() {
         windowSettings.visibility = visibility
+        // Geometry changes that came without change signals (some window systems apply
+        // programmatic moves silently) are caught here; only the windowed geometry is kept.
+        if (visibility === Window.Windowed) {
+            windowSettings.x = x
+            windowSettings.y = y
+            windowSettings.width = width
+            windowSettings.height = height
+        }
     }
 
     function userMoved() {

@@ -331,6 +331,25 @@ Item {
             compare(findChild(meters, "leftBar").height, Math.max(Math.min(data.level, 100) / 100 * h, 0))
         }
 
+        function test_meterScale_data() {
+            return [
+                { tag: "0 dB", index: 0, label: "0", top: 0 },
+                { tag: "-6 dB", index: 1, label: "-6", top: 0.075 },
+                { tag: "-20 dB", index: 2, label: "-20", top: 0.24 },
+                { tag: "-32 dB", index: 3, label: "-32", top: 0.392 },
+                { tag: "-44 dB", index: 4, label: "-44", top: 0.54 },
+                { tag: "-68 dB", index: 5, label: "-68", top: 0.836 }
+            ]
+        }
+        function test_meterScale(data) {
+            var meters = part("audioMeters")
+            var column = meters.children[0]
+            var band = column.children[data.index]
+            compare(band.children[0].text, data.label)
+            var y = band.mapToItem(meters, 0, 0).y
+            fuzzyCompare(y, -4 + data.top * meters.height, 0.01)
+        }
+
         function test_metersFollowShowLevels() {
             verify(part("audioMeters").visible)
             slot.showLevels = false
