@@ -2,6 +2,7 @@
 
 #include "simclock.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -50,35 +51,62 @@ int64_t Source::frameTimeNs(int64_t index) const
     return mulDivCeil(index, int64_t(m_config.video->rateD) * nsPerSecond, m_config.video->rateN);
 }
 
+double Source::cyclesAt(int64_t n, int rate) const
+{
+    // From whole seconds and the remainder separately, so the phase stays exact for integral
+    // frequencies at epoch-sized sample indices.
+    const double frequency = m_config.audio->frequency;
+    const int64_t seconds = n / rate;
+    const int64_t rest = n % rate;
+    return std::fmod(std::fmod(static_cast<double>(seconds) * frequency, 1.0)
+            + std::fmod(static_cast<double>(rest) * frequency, static_cast<double>(rate)) / rate,
+        1.0);
+}
+
 void Source::fillAudio(float* planar, int channels, int strideFloats, int64_t first, int rate, int count) const
 {
-    for (int c = 0; c < channels; ++c) {
+    const AudioConfig* audio = m_config.audio ? &*m_config.audio : nullptr;
+    const bool sounding = audio && audio->mode != AudioMode::Silence && rate > 0;
+    if (!sounding || count <= 0) {
+        for (int c = 0; c < channels; ++c)
+            std::fill(planar + static_cast<ptrdiff_t>(c) * strideFloats,
+                planar + static_cast<ptrdiff_t>(c) * strideFloats + std::max(0, count), 0.0f);
+        return;
+    }
+
+    // The waveform once, into channel 0, by rotating a phasor; re-anchored on the exact phase every
+    // 1024 samples so no error builds up.
+    float* wave = planar;
+    const double step = 2.0 * M_PI * audio->frequency / rate;
+    const double stepSin = std::sin(step), stepCos = std::cos(step);
+    double sine = 0.0, cosine = 1.0;
+    const int64_t beepMs = audio->beepMs;
+    for (int i = 0; i < count; ++i) {
+        const int64_t n = first + i;
+        if (i % 1024 == 0) {
+            const double phase = 2.0 * M_PI * cyclesAt(n, rate);
+            sine = std::sin(phase);
+            cosine = std::cos(phase);
+        }
+        double value = sine;
+        if (beepMs > 0 && ((n * 1000) / rate) % beepMs >= beepMs / 2)
+            value = 0.0;
+        if (audio->mode == AudioMode::Negative)
+            value = -(0.25 + 0.75 * std::fabs(value));
+        wave[i] = static_cast<float>(value);
+        const double nextSine = sine * stepCos + cosine * stepSin;
+        cosine = cosine * stepCos - sine * stepSin;
+        sine = nextSine;
+    }
+    for (int c = channels - 1; c >= 0; --c) {
         float* out = planar + static_cast<ptrdiff_t>(c) * strideFloats;
-        const AudioConfig* audio = m_config.audio ? &*m_config.audio : nullptr;
-        if (!audio || audio->mode == AudioMode::Silence || c >= audio->channels || rate <= 0) {
+        if (c >= audio->channels) {
             std::fill(out, out + count, 0.0f);
             continue;
         }
         const float peak = c == 1 ? audio->peakRight : audio->peakLeft;
-        // The phase is taken from whole seconds and the remainder separately, so it stays exact
-        // for integral frequencies at epoch-sized sample indices.
-        const int64_t beepMs = audio->beepMs;
-        for (int i = 0; i < count; ++i) {
-            const int64_t n = first + i;
-            const int64_t seconds = n / rate;
-            const int64_t rest = n % rate;
-            const double cycles = std::fmod(static_cast<double>(seconds) * audio->frequency, 1.0)
-                + std::fmod(static_cast<double>(rest) * audio->frequency, static_cast<double>(rate)) / rate;
-            double value = std::sin(2.0 * M_PI * std::fmod(cycles, 1.0));
-            if (beepMs > 0) {
-                const int64_t ms = mulDivFloor(n, 1000, rate);
-                if (ms % beepMs >= beepMs / 2)
-                    value = 0.0;
-            }
-            if (audio->mode == AudioMode::Negative)
-                value = -(0.25 + 0.75 * std::fabs(value));
-            out[i] = static_cast<float>(value) * peak;
-        }
+        for (int i = 0; i < count; ++i)
+            out[i] = wave[i] * peak;
     }
 }
 

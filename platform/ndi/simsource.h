@@ -82,6 +82,8 @@ public:
     int64_t nextTallyChange(int64_t epochNs) const;
 
 private:
+    double cyclesAt(int64_t n, int rate) const; // phase of sample n in cycles, 0 to 1
+
     const SourceConfig m_config;
     std::mutex m_mutex;
     std::map<std::tuple<int, int, uint32_t>, std::shared_ptr<Picture>> m_pictures; // m_mutex
