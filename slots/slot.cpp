@@ -1,0 +1,741 @@
+#include "slots/slot.h"
+
+#include "app/logger.h"
+#include "app/settingsmodel.h"
+#include "ndi/drivemonitor.h"
+#include "ndi/ndireceiver.h"
+#include "ndi/sourcesmodel.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+namespace
+{
+
+int g_slotCounter = 0;
+float g_standardGain = 0.0f;
+// Set once by the start-up, read on the main thread.
+QPointer<SourcesModel> g_sourcesModel;
+
+const QString NoSource = QStringLiteral("none");
+const QString Success = QStringLiteral("success");
+const QString RecordingInProgress = QStringLiteral("Recording in progress");
+
+QString defaultFolder()
+{
+    return QStandardPaths::standardLocations(QStandardPaths::MoviesLocation).value(0);
+}
+
+qint64 steadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+Slot::Slot(QObject* parent)
+    : QObject(parent)
+    , m_clock(&steadyMs)
+{
+    m_index0 = ++g_slotCounter;
+    m_name = QStringLiteral("Slot ") + QString::number(m_index0);
+    m_connectedSource = NoSource;
+    m_customLocation = defaultFolder();
+    m_customLocationB = m_customLocation;
+
+    m_recorder = new NDIRecorder;
+    connect(m_recorder, &NDIRecorder::recordingStarted, this, &Slot::recordingStarted);
+    connect(m_recorder, &NDIRecorder::recordingError, this, &Slot::recorderError);
+    connect(m_recorder, &NDIRecorder::processFinished, this, &Slot::recorderFinished);
+    connect(m_recorder, &NDIRecorder::processCrashed, this, &Slot::recorderCrashed);
+
+    m_driveMonitor = new DriveMonitor(this);
+    connect(m_driveMonitor, &DriveMonitor::updated, this, &Slot::driveMonitorUpdated);
+    m_driveMonitorB = new DriveMonitor(this);
+    connect(m_driveMonitorB, &DriveMonitor::updated, this, &Slot::driveMonitorBUpdated);
+
+    SettingsModel* settings = SettingsModel::instance();
+    connect(settings, &SettingsModel::locationChanged, this, &Slot::setDefaultLocation);
+    connect(settings, &SettingsModel::locationBChanged, this, &Slot::setDefaultLocationB);
+    connect(settings, &SettingsModel::abRecordingChanged, this, &Slot::setAbRecording);
+    setAbRecording(settings->abRecording());
+
+    loadSettings();
+
+    replaceReceiver();
+
+    if (m_connectedSource != NoSource) {
+        updateLocation();
+        if (!m_viewingOnly)
+            m_recorder->start(m_connectedSource);
+        m_receiver->connectToSource(m_connectedSource);
+        setIsConnected(true);
+    }
+
+    connect(&m_chopTimer, &QTimer::timeout, this, &Slot::chopTimerTimeout);
+    m_chopTimer.setSingleShot(true);
+    m_chopTimer.setTimerType(Qt::VeryCoarseTimer);
+}
+
+Slot::~Slot()
+{
+    std::atomic_store(&m_activeReceiver, std::shared_ptr<Receiver>());
+    if (m_receiver)
+        disconnect(m_receiver.get(), nullptr, this, nullptr);
+    m_receiver.reset();
+    delete m_recorder;
+    m_recorder = nullptr;
+    delete m_driveMonitor;
+    m_driveMonitor = nullptr;
+    delete m_driveMonitorB;
+    m_driveMonitorB = nullptr;
+    saveSettings();
+}
+
+void Slot::setSourcesModel(SourcesModel* model)
+{
+    g_sourcesModel = model;
+}
+
+float Slot::standardGain()
+{
+    return g_standardGain;
+}
+
+std::shared_ptr<Receiver> Slot::activeReceiver() const
+{
+    return std::atomic_load(&m_activeReceiver);
+}
+
+void Slot::setMonotonicClock(std::function<qint64()> clock)
+{
+    m_clock = clock ? std::move(clock) : std::function<qint64()>(&steadyMs);
+}
+
+// ---- persistence ----
+
+void Slot::loadSettings()
+{
+    // Keys are read wherever they exist: a run with fewer slots must not hide what a run with
+    // more slots stored.
+    QSettings settings;
+    settings.beginReadArray(QStringLiteral("slots"));
+    settings.setArrayIndex(m_index0);
+    auto read = [&settings](const char* key, const QVariant& current) {
+        const QString name = QLatin1String(key);
+        return settings.contains(name) ? settings.value(name) : current;
+    };
+    m_connectedSource = read("source", m_connectedSource).toString();
+    m_displayName = read("displayName", m_displayName).toString();
+    m_showLevels = read("showLevels", m_showLevels).toBool();
+    m_locationBSelected = read("locationBSelected", m_locationBSelected).toBool();
+    m_customLocationEnabled = read("customLocationEnabled", m_customLocationEnabled).toBool();
+    m_customLocation = read("customLocation", m_customLocation).toString();
+    m_customLocationB = read("customLocationB", m_customLocationB).toString();
+    m_viewingOnly = read("viewingOnly", m_viewingOnly).toBool();
+    const float gain = read("audioGain", m_audioGain).toFloat();
+    m_recordPreview = read("recordPreview", m_recordPreview).toBool();
+    m_isFullRes = read("isFullRes", m_isFullRes).toBool();
+    settings.endArray();
+
+    if (m_connectedSource.isEmpty())
+        m_connectedSource = NoSource;
+    setAudioGain(gain);
+    m_recorder->setRecordPreview(m_recordPreview);
+}
+
+void Slot::saveSettings()
+{
+    QSettings settings;
+    // Never shrink the stored size: slots with higher numbers from an earlier run keep theirs.
+    const int storedSize = settings.beginReadArray(QStringLiteral("slots"));
+    settings.endArray();
+    settings.beginWriteArray(QStringLiteral("slots"), std::max(storedSize, m_index0 + 1));
+    settings.setArrayIndex(m_index0);
+    settings.setValue(QStringLiteral("source"), m_connectedSource);
+    settings.setValue(QStringLiteral("displayName"), m_displayName);
+    settings.setValue(QStringLiteral("showLevels"), m_showLevels);
+    settings.setValue(QStringLiteral("customLocationEnabled"), m_customLocationEnabled);
+    settings.setValue(QStringLiteral("locationBSelected"), m_locationBSelected);
+    settings.setValue(QStringLiteral("customLocation"), m_customLocation);
+    settings.setValue(QStringLiteral("customLocationB"), m_customLocationB);
+    settings.setValue(QStringLiteral("viewingOnly"), m_viewingOnly);
+    settings.setValue(QStringLiteral("audioGain"), m_audioGain);
+    settings.setValue(QStringLiteral("recordPreview"), m_recordPreview);
+    settings.setValue(QStringLiteral("isFullRes"), m_isFullRes);
+    settings.endArray();
+}
+
+// ---- receiver ----
+
+void Slot::replaceReceiver()
+{
+    if (m_receiver) {
+        // Nothing the old receiver still reports may reach this slot.
+        disconnect(m_receiver.get(), nullptr, this, nullptr);
+        m_receiver.reset();
+    }
+    m_receiver = NDIReceiver::create(!m_isFullRes, true);
+    connect(m_receiver.get(), &NDIReceiver::connected, this, &Slot::setConnectedSource);
+    connect(m_receiver.get(), &Receiver::vuUpdated, this, &Slot::vuUpdated, Qt::QueuedConnection);
+    connect(m_receiver.get(), &Receiver::tallyUpdated, this, &Slot::setTallyState, Qt::QueuedConnection);
+    publishActiveReceiver();
+}
+
+void Slot::publishActiveReceiver()
+{
+    std::shared_ptr<Receiver> active;
+    if (m_isConnected)
+        active = m_receiver;
+    std::atomic_store(&m_activeReceiver, std::move(active));
+}
+
+// ---- folders ----
+
+QString Slot::folderA() const
+{
+    return m_customLocationEnabled ? m_customLocation : SettingsModel::instance()->location();
+}
+
+QString Slot::folderB() const
+{
+    return m_customLocationEnabled ? m_customLocationB : SettingsModel::instance()->locationB();
+}
+
+void Slot::updateLocation()
+{
+    const QString a = folderA();
+    const QString b = folderB();
+    m_currentFolder = m_locationBSelected ? b : a;
+    m_recorder->setFolder(m_currentFolder);
+    driveMonitorUpdated(m_driveMonitor->setPath(a), 1.0f);
+    driveMonitorBUpdated(m_driveMonitorB->setPath(b), 1.0f);
+}
+
+// ---- binding ----
+
+void Slot::armRecorder(const QString& source)
+{
+    m_recorder->setRecordPreview(m_recordPreview);
+    m_recorder->start(source);
+}
+
+void Slot::bindTo(const QString& source)
+{
+    setIsConnected(true);
+    setTallyState(0);
+    m_receiver->connectToSource(source);
+    if (!m_viewingOnly)
+        armRecorder(source);
+}
+
+void Slot::acceptClicked()
+{
+    const bool picked = m_selectedInd >= 0 && m_enteredSource.isEmpty();
+    // A stale index (the list changed, or a bad value from outside) must not be read.
+    if (picked && (!g_sourcesModel || m_selectedInd >= g_sourcesModel->rowCount()))
+        return;
+
+    updateLocation();
+    if (m_selectedInd < 0 && m_enteredSource.isEmpty()) {
+        // Re-arming a waiting slot would lose its start request.
+        if (m_isConnected && !m_isRecording && !m_isWaiting && !m_viewingOnly)
+            armRecorder(m_connectedSource);
+        return;
+    }
+    const QString source = picked ? g_sourcesModel->sourceAt(m_selectedInd) : m_enteredSource;
+    if (!picked && m_enteredSource == m_connectedSource)
+        return;
+    updateLocation();
+    if (!m_isRecording && !m_isWaiting)
+        bindTo(source);
+}
+
+QString Slot::connectSource(QString source)
+{
+    updateLocation();
+    if (m_isRecording || m_isWaiting)
+        return RecordingInProgress;
+    bindTo(source);
+    return Success;
+}
+
+void Slot::disconnectClicked()
+{
+    disconnectSource();
+}
+
+QString Slot::disconnectSource()
+{
+    if (m_isRecording || m_isWaiting)
+        return RecordingInProgress;
+    m_receiver->disconnectFromSource();
+    m_recorder->stop();
+    setIsConnected(false);
+    setConnectedSource(NoSource);
+    setTallyState(0);
+    vuUpdated(-100, -100);
+    return Success;
+}
+
+// ---- levels ----
+
+int Slot::meterLevel(int rawLevel, float standardGain, float audioGain)
+{
+    // Double precision and clamping before any conversion: the silent-block value and any gain
+    // stay in range.
+    double offset = std::trunc((double(standardGain) + 20.0 + double(audioGain)) * -1.4);
+    if (!std::isfinite(offset))
+        offset = 0.0;
+    const double level = double(rawLevel) - offset + 1.0;
+    return int(std::clamp(level, 0.0, 100.0));
+}
+
+void Slot::vuUpdated(int leftLevel, int rightLevel)
+{
+    m_leftLevel = meterLevel(leftLevel, g_standardGain, m_audioGain);
+    m_rightLevel = meterLevel(rightLevel, g_standardGain, m_audioGain);
+    emit vuLeftLevelChanged(m_leftLevel);
+    emit vuRightLevelChanged(m_rightLevel);
+}
+
+// ---- recording rules ----
+
+qint64 Slot::chopIntervalMs() const
+{
+    return qint64(SettingsModel::instance()->chopMinutes()) * 60000;
+}
+
+qint64 Slot::elapsedSinceStart() const
+{
+    return m_clock() - m_recordingStartMs;
+}
+
+void Slot::beginRecording()
+{
+    // A process that has died (crash, failed start) cannot confirm a start: arm a fresh one, or the
+    // slot would wait for ever.
+    QProcess* process = m_recorder->currentProcess();
+    if (!process || process->state() == QProcess::NotRunning)
+        armRecorder(m_connectedSource);
+    setIsWaiting(true);
+    m_recorder->setRecordLevel(g_standardGain + m_audioGain);
+    m_recorder->startRecording();
+}
+
+void Slot::endRecordingState()
+{
+    m_chopTimer.stop();
+    m_nextSplitDue = 0;
+    setIsRecording(false);
+    setIsWaiting(false);
+}
+
+QString Slot::startRecording()
+{
+    if (!m_isConnected)
+        return QStringLiteral("Slot not connected to any source");
+    if (m_isRecording)
+        return QStringLiteral("Already recording");
+    if (m_viewingOnly)
+        return QStringLiteral("Slot set to viewing only");
+    beginRecording();
+    return Success;
+}
+
+void Slot::recordClicked()
+{
+    if (!m_isRecording && !m_isWaiting) {
+        // The grid offers the button only for bound, recordable slots; anything else would arm a
+        // process for no source.
+        if (m_isConnected && !m_viewingOnly)
+            beginRecording();
+        return;
+    }
+    m_recorder->restart();
+    endRecordingState();
+}
+
+QString Slot::stopRecording(Slot::StopReason reason)
+{
+    if (!m_isRecording && !m_isWaiting)
+        return QStringLiteral("Slot is not recording");
+    m_recorder->restart();
+    endRecordingState();
+    emit recordingStopped(reason);
+    if (reason == OutOfSpace)
+        Logger::write(QStringLiteral("Slot %1 stopped recording. Reason: Out of space").arg(m_index0));
+    else if (reason == RecorderError)
+        Logger::write(QStringLiteral("Slot %1 stopped recording. Reason: Error").arg(m_index0));
+    return Success;
+}
+
+void Slot::recordingStarted()
+{
+    // A repeated confirmation must not restart the split schedule of a running recording.
+    if (m_isRecording)
+        return;
+    setIsRecording(true);
+    setIsWaiting(false);
+    m_recordingStartTime = QDateTime::currentDateTime();
+    m_recordingStartMs = m_clock();
+    m_nextSplitDue = 0;
+    const qint64 interval = chopIntervalMs();
+    if (SettingsModel::instance()->chopEnabled() && interval > 0) {
+        m_nextSplitDue = interval;
+        m_chopTimer.start(int(std::min<qint64>(interval, std::numeric_limits<int>::max())));
+    }
+    m_splitCounter = 0;
+}
+
+void Slot::recorderError(NDIRecorder::RecordingError error, QString message)
+{
+    if (error == NDIRecorder::Delayed)
+        message = QStringLiteral("Recording can't keep up");
+    emit recordingWarning(message);
+}
+
+void Slot::recorderFinished()
+{
+    if (m_isRecording) {
+        endRecordingState();
+    } else if (m_isWaiting) {
+        endRecordingState();
+        emit recordingWarning(QStringLiteral("The recording program ended before the recording started"));
+    }
+}
+
+void Slot::recorderCrashed()
+{
+    if (m_isRecording) {
+        endRecordingState();
+    } else if (m_isWaiting) {
+        endRecordingState();
+        emit recordingWarning(QStringLiteral("The recording program stopped before the recording started"));
+    }
+}
+
+qint64 Slot::nextSplitDueAfter(qint64 lastDue, qint64 interval, qint64 now)
+{
+    const qint64 due = lastDue + interval;
+    if (due >= now)
+        return due;
+    return (now / interval + 1) * interval;
+}
+
+void Slot::chopTimerTimeout()
+{
+    if (!m_isRecording)
+        return;
+    m_recorder->chop(m_currentFolder);
+    ++m_splitCounter;
+    const qint64 interval = chopIntervalMs();
+    if (SettingsModel::instance()->chopEnabled() && interval > 0) {
+        const qint64 now = elapsedSinceStart();
+        const qint64 due = nextSplitDueAfter(m_nextSplitDue, interval, now);
+        if (due != m_nextSplitDue + interval)
+            Logger::write(QStringLiteral("Time inconsitency"));
+        m_nextSplitDue = due;
+        m_chopTimer.start(int(std::min<qint64>(due - now, std::numeric_limits<int>::max())));
+    } else {
+        m_nextSplitDue = 0;
+    }
+    Logger::write(QStringLiteral("Slot %1 is splitting recording").arg(m_index0));
+}
+
+Slot::SpaceAction Slot::spaceActionForA(
+    bool abRecording, bool locationBSelected, float gigabytesA, float gigabytesB, float fillRate)
+{
+    if (!(fillRate * 0.6f > gigabytesA))
+        return SpaceAction::None;
+    if (!abRecording)
+        return SpaceAction::Stop;
+    if (locationBSelected)
+        return SpaceAction::None;
+    return gigabytesB > fillRate * 0.7f ? SpaceAction::SwitchToOther : SpaceAction::Stop;
+}
+
+Slot::SpaceAction Slot::spaceActionForB(
+    bool abRecording, bool locationBSelected, float gigabytesA, float gigabytesB, float fillRate)
+{
+    if (!(fillRate * 0.6f > gigabytesB) || !abRecording || !locationBSelected)
+        return SpaceAction::None;
+    return gigabytesA > fillRate * 0.7f ? SpaceAction::SwitchToOther : SpaceAction::Stop;
+}
+
+void Slot::driveMonitorUpdated(float gigabytesAvailable, float fillRate)
+{
+    if (qFuzzyCompare(gigabytesAvailable, m_gigabytesAvailable))
+        return;
+    m_gigabytesAvailable = gigabytesAvailable;
+    if (m_isRecording) {
+        switch (spaceActionForA(
+            m_abRecording, m_locationBSelected, m_gigabytesAvailable, m_gigabytesBAvailable, fillRate)) {
+        case SpaceAction::SwitchToOther:
+            setLocationBSelected(true);
+            break;
+        case SpaceAction::Stop:
+            stopRecording(OutOfSpace);
+            break;
+        case SpaceAction::None:
+            break;
+        }
+    }
+    emit gigabytesAvailableChanged(m_gigabytesAvailable);
+}
+
+void Slot::driveMonitorBUpdated(float gigabytesAvailable, float fillRate)
+{
+    if (qFuzzyCompare(gigabytesAvailable, m_gigabytesBAvailable))
+        return;
+    m_gigabytesBAvailable = gigabytesAvailable;
+    if (m_isRecording) {
+        switch (spaceActionForB(
+            m_abRecording, m_locationBSelected, m_gigabytesAvailable, m_gigabytesBAvailable, fillRate)) {
+        case SpaceAction::SwitchToOther:
+            setLocationBSelected(false);
+            break;
+        case SpaceAction::Stop:
+            stopRecording(OutOfSpace);
+            break;
+        case SpaceAction::None:
+            break;
+        }
+    }
+    emit gigabytesBAvailableChanged(m_gigabytesBAvailable);
+}
+
+void Slot::setGigabytesAvailable(float gigabytesAvailable, float fillRate)
+{
+    driveMonitorUpdated(gigabytesAvailable, fillRate);
+}
+
+void Slot::setGigabytesBAvailable(float gigabytesBAvailable, float fillRate)
+{
+    driveMonitorBUpdated(gigabytesBAvailable, fillRate);
+}
+
+void Slot::setLocationBSelected(bool locationBSelected)
+{
+    if (locationBSelected == m_locationBSelected)
+        return;
+    m_locationBSelected = locationBSelected;
+    m_currentFolder = m_locationBSelected ? folderB() : folderA();
+    // A running recording continues in the other folder; an armed process is replaced. An unbound
+    // or viewing-only slot has no process, and must not get one for no source.
+    if (m_isRecording || m_isWaiting || (m_isConnected && !m_viewingOnly))
+        m_recorder->chop(m_currentFolder);
+    else
+        m_recorder->setFolder(m_currentFolder);
+    emit locationBSelectedChanged(m_locationBSelected);
+}
+
+void Slot::setAbRecording(bool abRecording)
+{
+    if (m_abRecording && !abRecording)
+        setLocationBSelected(false);
+    m_abRecording = abRecording;
+}
+
+void Slot::setDefaultLocation(QString location)
+{
+    if (!m_isConnected || m_customLocationEnabled)
+        return;
+    m_driveMonitor->setPath(location);
+    if (m_locationBSelected)
+        return;
+    m_currentFolder = location;
+    m_recorder->setFolder(location);
+    // A waiting slot keeps its process: replacing it would lose the start request.
+    if (!m_isRecording && !m_isWaiting && !m_viewingOnly)
+        m_recorder->start(m_connectedSource);
+}
+
+void Slot::setDefaultLocationB(QString location)
+{
+    if (!m_isConnected || m_customLocationEnabled)
+        return;
+    m_driveMonitorB->setPath(location);
+    if (!m_locationBSelected)
+        return;
+    m_currentFolder = location;
+    m_recorder->setFolder(location);
+    if (!m_isRecording && !m_isWaiting && !m_viewingOnly)
+        m_recorder->start(m_connectedSource);
+}
+
+// ---- setters ----
+
+void Slot::setName(QString name)
+{
+    m_name = name;
+    emit nameChanged(m_name);
+}
+
+void Slot::setConnectedSource(QString connectedSource)
+{
+    if (connectedSource == m_connectedSource)
+        return;
+    m_connectedSource = connectedSource;
+    emit connectedSourceChanged(m_connectedSource);
+}
+
+void Slot::setSelectedInd(int selectedInd)
+{
+    if (selectedInd == m_selectedInd)
+        return;
+    m_selectedInd = selectedInd;
+    emit selectedIndChanged(m_selectedInd);
+}
+
+void Slot::enteredSource(QString enteredSource)
+{
+    if (enteredSource == m_enteredSource)
+        return;
+    m_enteredSource = enteredSource;
+    emit enteredSourceChanged(m_enteredSource);
+}
+
+void Slot::setIsRecording(bool isRecording)
+{
+    if (isRecording == m_isRecording)
+        return;
+    m_isRecording = isRecording;
+    if (!m_isRecording)
+        m_chopTimer.stop();
+    emit isRecordingChanged(m_isRecording);
+}
+
+void Slot::setShowLevels(bool showLevels)
+{
+    if (showLevels == m_showLevels)
+        return;
+    m_showLevels = showLevels;
+    emit showLevelsChanged(m_showLevels);
+}
+
+void Slot::setIsConnected(bool isConnected)
+{
+    if (isConnected == m_isConnected)
+        return;
+    m_isConnected = isConnected;
+    publishActiveReceiver();
+    emit isConnectedChanged(m_isConnected);
+}
+
+void Slot::setCustomLocationEnabled(bool customLocationEnabled)
+{
+    if (customLocationEnabled == m_customLocationEnabled)
+        return;
+    m_customLocationEnabled = customLocationEnabled;
+    emit customLocationEnabledChanged(m_customLocationEnabled);
+}
+
+void Slot::setCustomLocation(QString customLocation)
+{
+    if (customLocation == m_customLocation)
+        return;
+    m_customLocation = customLocation;
+    emit customLocationChanged(m_customLocation);
+}
+
+void Slot::setTallyState(int tallyState)
+{
+    if (tallyState == m_tallyState)
+        return;
+    m_tallyState = tallyState;
+    emit tallyStateChanged(m_tallyState);
+}
+
+void Slot::setViewingOnly(bool viewingOnly)
+{
+    if (viewingOnly == m_viewingOnly)
+        return;
+    m_viewingOnly = viewingOnly;
+    emit viewingOnlyChanged(m_viewingOnly);
+    if (m_viewingOnly) {
+        m_recorder->stop();
+        // The process that was recording has been told to quit: the recording is over.
+        endRecordingState();
+    }
+}
+
+void Slot::setAudioGain(float audioGain)
+{
+    if (!std::isfinite(audioGain) || qFuzzyCompare(audioGain, m_audioGain))
+        return;
+    m_audioGain = audioGain;
+    emit audioGainChanged(m_audioGain);
+    m_recorder->setRecordLevel(g_standardGain + m_audioGain);
+}
+
+void Slot::setRecordPreview(bool recordPreview)
+{
+    if (recordPreview == m_recordPreview)
+        return;
+    m_recordPreview = recordPreview;
+    emit recordPreviewChanged(m_recordPreview);
+}
+
+void Slot::setStandardGain(float gain)
+{
+    g_standardGain = gain;
+}
+
+QString Slot::setDisplayName(QString displayName)
+{
+    if (displayName != m_displayName) {
+        m_displayName = displayName;
+        emit displayNameChanged(m_displayName);
+    }
+    return Success;
+}
+
+void Slot::setIsListening(bool isListening)
+{
+    if (isListening == m_isListening)
+        return;
+    m_isListening = isListening;
+    emit isListeningChanged(m_isListening);
+}
+
+void Slot::setCustomLocationB(QString customLocationB)
+{
+    if (customLocationB == m_customLocationB)
+        return;
+    m_customLocationB = customLocationB;
+    emit customLocationBChanged(m_customLocationB);
+}
+
+void Slot::setIsWaiting(bool isWaiting)
+{
+    if (isWaiting == m_isWaiting)
+        return;
+    m_isWaiting = isWaiting;
+    emit isWaitingChanged(m_isWaiting);
+}
+
+void Slot::setSelected(bool selected)
+{
+    if (selected == m_selected)
+        return;
+    m_selected = selected;
+    emit selectedChanged(m_selected);
+}
+
+void Slot::setIsFullRes(bool isFullRes)
+{
+    if (isFullRes == m_isFullRes)
+        return;
+    m_isFullRes = isFullRes;
+    replaceReceiver();
+    if (m_isConnected)
+        m_receiver->connectToSource(m_connectedSource);
+    emit isFullResChanged(m_isFullRes);
+}

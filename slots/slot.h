@@ -1,0 +1,255 @@
+#pragma once
+
+#include "ndi/ndirecorder.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class DriveMonitor;
+class NDIReceiver;
+class Receiver;
+class SourcesModel;
+
+// One cell of the recorder: binds at most one NDI source, owns its receiver, its recording
+// controller and two drive monitors, holds and persists its configuration and carries out the
+// recording rules. Main thread only, apart from activeReceiver().
+class Slot : public QObject
+{
+    Q_OBJECT
+    // The declaration order fixes the model's role numbers.
+    Q_PROPERTY(int index0 READ index0 CONSTANT)
+    Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
+    Q_PROPERTY(QString connectedSource READ connectedSource WRITE setConnectedSource NOTIFY connectedSourceChanged)
+    Q_PROPERTY(int selectedInd READ selectedInd WRITE setSelectedInd NOTIFY selectedIndChanged)
+    Q_PROPERTY(int leftLevel READ leftLevel NOTIFY vuLeftLevelChanged)
+    Q_PROPERTY(int rightLevel READ rightLevel NOTIFY vuRightLevelChanged)
+    Q_PROPERTY(int tallyState READ tallyState WRITE setTallyState NOTIFY tallyStateChanged)
+    Q_PROPERTY(bool isRecording READ isRecording WRITE setIsRecording NOTIFY isRecordingChanged)
+    Q_PROPERTY(bool isWaiting READ isWaiting WRITE setIsWaiting NOTIFY isWaitingChanged)
+    Q_PROPERTY(bool isConnected READ isConnected WRITE setIsConnected NOTIFY isConnectedChanged)
+    Q_PROPERTY(bool showLevels READ showLevels WRITE setShowLevels NOTIFY showLevelsChanged)
+    Q_PROPERTY(bool customLocationEnabled READ customLocationEnabled WRITE setCustomLocationEnabled NOTIFY
+            customLocationEnabledChanged)
+    Q_PROPERTY(bool viewingOnly READ viewingOnly WRITE setViewingOnly NOTIFY viewingOnlyChanged)
+    Q_PROPERTY(bool recordPreview READ recordPreview WRITE setRecordPreview NOTIFY recordPreviewChanged)
+    Q_PROPERTY(bool isListening READ isListening WRITE setIsListening NOTIFY isListeningChanged)
+    Q_PROPERTY(bool isFullRes READ isFullRes WRITE setIsFullRes NOTIFY isFullResChanged)
+    Q_PROPERTY(float gigabytesAvailable READ gigabytesAvailable NOTIFY gigabytesAvailableChanged)
+    Q_PROPERTY(float gigabytesBAvailable READ gigabytesBAvailable NOTIFY gigabytesBAvailableChanged)
+    Q_PROPERTY(float audioGain READ audioGain WRITE setAudioGain NOTIFY audioGainChanged)
+    Q_PROPERTY(bool locationBSelected READ locationBSelected WRITE setLocationBSelected NOTIFY locationBSelectedChanged)
+    Q_PROPERTY(bool selected READ selected WRITE setSelected NOTIFY selectedChanged)
+    Q_PROPERTY(QString customLocation READ customLocation WRITE setCustomLocation NOTIFY customLocationChanged)
+    Q_PROPERTY(QString customLocationB READ customLocationB WRITE setCustomLocationB NOTIFY customLocationBChanged)
+    Q_PROPERTY(QString enteredSource READ enteredSource WRITE enteredSource NOTIFY enteredSourceChanged)
+    Q_PROPERTY(QString displayName READ displayName WRITE setDisplayName NOTIFY displayNameChanged)
+
+public:
+    enum StopReason {
+        User = 0,
+        OutOfSpace = 1,
+        RecorderError = 2,
+    };
+    Q_ENUM(StopReason)
+
+    explicit Slot(QObject* parent = nullptr);
+    // Disposes of the receiver, lets the recording process quit and persists the configuration.
+    ~Slot() override;
+
+    static void setSourcesModel(SourcesModel* model);
+    static float standardGain();
+
+    int index0() const { return m_index0; }
+    QString name() const { return m_name; }
+    QString connectedSource() const { return m_connectedSource; }
+    int selectedInd() const { return m_selectedInd; }
+    int leftLevel() const { return m_leftLevel; }
+    int rightLevel() const { return m_rightLevel; }
+    int tallyState() const { return m_tallyState; }
+    bool isRecording() const { return m_isRecording; }
+    bool isWaiting() const { return m_isWaiting; }
+    bool isConnected() const { return m_isConnected; }
+    bool showLevels() const { return m_showLevels; }
+    bool customLocationEnabled() const { return m_customLocationEnabled; }
+    bool viewingOnly() const { return m_viewingOnly; }
+    bool recordPreview() const { return m_recordPreview; }
+    bool isListening() const { return m_isListening; }
+    bool isFullRes() const { return m_isFullRes; }
+    float gigabytesAvailable() const { return m_gigabytesAvailable; }
+    float gigabytesBAvailable() const { return m_gigabytesBAvailable; }
+    float audioGain() const { return m_audioGain; }
+    bool locationBSelected() const { return m_locationBSelected; }
+    bool selected() const { return m_selected; }
+    QString customLocation() const { return m_customLocation; }
+    QString customLocationB() const { return m_customLocationB; }
+    QString enteredSource() const { return m_enteredSource; }
+    QString displayName() const { return m_displayName; }
+
+    // Any thread: the receiver while the slot is bound, else null. Holding the pointer keeps the
+    // receiver alive; it is disposed of when the last holder lets go.
+    std::shared_ptr<Receiver> activeReceiver() const;
+
+    NDIRecorder* recorder() const { return m_recorder; }
+    QString currentFolder() const { return m_currentFolder; }
+    quint16 splitCounter() const { return m_splitCounter; }
+    const QTimer& splitTimer() const { return m_chopTimer; }
+    // Milliseconds after the recording's start at which the next split is due (0: none planned).
+    qint64 nextSplitDue() const { return m_nextSplitDue; }
+    QDateTime recordingStartTime() const { return m_recordingStartTime; }
+
+    // The monotonic clock (milliseconds) that times splits; replaceable so that schedules can be
+    // checked without waiting for them.
+    void setMonotonicClock(std::function<qint64()> clock);
+
+    // The next split after one that was due at lastDue (ms after the start): one interval later,
+    // or, when that is already past, the first whole multiple of the interval after now.
+    static qint64 nextSplitDueAfter(qint64 lastDue, qint64 interval, qint64 now);
+    // What a drive report asks of a recording slot. A: recording to A is short of space; B likewise.
+    enum class SpaceAction { None, SwitchToOther, Stop };
+    static SpaceAction spaceActionForA(
+        bool abRecording, bool locationBSelected, float gigabytesA, float gigabytesB, float fillRate);
+    static SpaceAction spaceActionForB(
+        bool abRecording, bool locationBSelected, float gigabytesA, float gigabytesB, float fillRate);
+    // Meter position 0..100 of a raw level (see Receiver) for the given gains; total for any input.
+    static int meterLevel(int rawLevel, float standardGain, float audioGain);
+
+public Q_SLOTS:
+    void acceptClicked();
+    void disconnectClicked();
+    void recordClicked();
+    QString startRecording();
+    QString stopRecording(Slot::StopReason reason = User);
+    void setDefaultLocation(QString location);
+    void setDefaultLocationB(QString location);
+    void vuUpdated(int leftLevel, int rightLevel);
+    void recordingStarted();
+    void driveMonitorUpdated(float gigabytesAvailable, float fillRate);
+    void driveMonitorBUpdated(float gigabytesAvailable, float fillRate);
+    QString connectSource(QString source);
+    QString disconnectSource();
+    void recorderError(NDIRecorder::RecordingError error, QString message);
+    void recorderFinished();
+    void recorderCrashed();
+    void chopTimerTimeout();
+
+    void setName(QString name);
+    void setConnectedSource(QString connectedSource);
+    void setSelectedInd(int selectedInd);
+    void enteredSource(QString enteredSource);
+    void setIsRecording(bool isRecording);
+    void setShowLevels(bool showLevels);
+    void setIsConnected(bool isConnected);
+    void setCustomLocationEnabled(bool customLocationEnabled);
+    void setCustomLocation(QString customLocation);
+    void setTallyState(int tallyState);
+    void setGigabytesAvailable(float gigabytesAvailable, float fillRate);
+    void setGigabytesBAvailable(float gigabytesBAvailable, float fillRate);
+    void setViewingOnly(bool viewingOnly);
+    void setAudioGain(float audioGain);
+    void setRecordPreview(bool recordPreview);
+    static void setStandardGain(float gain);
+    QString setDisplayName(QString displayName);
+    void setIsListening(bool isListening);
+    void setCustomLocationB(QString customLocationB);
+    void setLocationBSelected(bool locationBSelected);
+    void setIsWaiting(bool isWaiting);
+    void setAbRecording(bool abRecording);
+    void setSelected(bool selected);
+    void setIsFullRes(bool isFullRes);
+
+Q_SIGNALS:
+    void nameChanged(QString name);
+    void connectedSourceChanged(QString connectedSource);
+    void selectedIndChanged(int selectedInd);
+    void enteredSourceChanged(QString enteredSource);
+    void vuRightLevelChanged(int rightLevel);
+    void vuLeftLevelChanged(int leftLevel);
+    void isRecordingChanged(bool isRecording);
+    void showLevelsChanged(bool showLevels);
+    void isConnectedChanged(bool isConnected);
+    void customLocationEnabledChanged(bool customLocationEnabled);
+    void customLocationChanged(QString customLocation);
+    void tallyStateChanged(int tallyState);
+    void gigabytesAvailableChanged(float gigabytesAvailable);
+    void viewingOnlyChanged(bool viewingOnly);
+    void audioGainChanged(float audioGain);
+    void recordPreviewChanged(bool recordPreview);
+    void displayNameChanged(QString displayName);
+    void isListeningChanged(bool isListening);
+    void customLocationBChanged(QString customLocationB);
+    void gigabytesBAvailableChanged(float gigabytesBAvailable);
+    void locationBSelectedChanged(bool locationBSelected);
+    void isWaitingChanged(bool isWaiting);
+    void selectedChanged(bool selected);
+    void isFullResChanged(bool isFullRes);
+
+    void recordingStopped(Slot::StopReason reason);
+    void recordingWarning(QString message);
+
+private:
+    void loadSettings();
+    void saveSettings();
+    void replaceReceiver();
+    void publishActiveReceiver();
+    void updateLocation();
+    QString folderA() const;
+    QString folderB() const;
+    void bindTo(const QString& source);
+    void armRecorder(const QString& source);
+    void beginRecording();
+    void endRecordingState();
+    qint64 chopIntervalMs() const;
+    qint64 elapsedSinceStart() const;
+
+    int m_index0 = 0;
+    QString m_name;
+    QString m_connectedSource;
+    int m_selectedInd = -1;
+    int m_leftLevel = 0;
+    int m_rightLevel = 0;
+    int m_tallyState = 0;
+    bool m_isRecording = false;
+    bool m_isWaiting = false;
+    bool m_isConnected = false;
+    bool m_showLevels = true;
+    bool m_customLocationEnabled = false;
+    bool m_viewingOnly = false;
+    bool m_recordPreview = false;
+    bool m_isListening = false;
+    bool m_isFullRes = false;
+    float m_gigabytesAvailable = 100000.0f;
+    float m_gigabytesBAvailable = 0.0f;
+    float m_audioGain = 0.0f;
+    bool m_locationBSelected = false;
+    bool m_selected = false;
+    QString m_customLocation;
+    QString m_customLocationB;
+    QString m_enteredSource;
+    QString m_displayName;
+
+    // Main thread only. The receiver's shared ownership lets the render and audio threads keep
+    // using it after a replacement; the last holder's release disposes of it.
+    std::shared_ptr<NDIReceiver> m_receiver;
+    // Written on the main thread, read by the render and audio threads: only through
+    // std::atomic_store / std::atomic_load (activeReceiver()).
+    std::shared_ptr<Receiver> m_activeReceiver;
+    NDIRecorder* m_recorder = nullptr;
+    DriveMonitor* m_driveMonitor = nullptr;
+    DriveMonitor* m_driveMonitorB = nullptr;
+    bool m_abRecording = false;
+    // Wall-clock start, for display; split times are kept on the monotonic clock so that they
+    // survive midnight and clock changes.
+    QDateTime m_recordingStartTime;
+    qint64 m_recordingStartMs = 0;
+    QTimer m_chopTimer;
+    quint16 m_splitCounter = 0;
+    qint64 m_nextSplitDue = 0;
+    QString m_currentFolder;
+    std::function<qint64()> m_clock;
+};
