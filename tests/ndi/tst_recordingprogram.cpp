@@ -320,6 +320,8 @@ private Q_SLOTS:
         QTest::addRow("disk full") << QStringLiteral("full") << QStringLiteral("No space left on device");
         QTest::addRow("source never seen")
             << QStringLiteral("nosource") << QStringLiteral("Source Nobody Here sends no video");
+        QTest::addRow("source leaves while recording")
+            << QStringLiteral("leaves") << QStringLiteral("Source Leaving sends no video");
     }
 
     void reportsErrorsAndKeepsRunning()
@@ -343,8 +345,24 @@ private Q_SLOTS:
         } else if (where == QLatin1String("nosource")) {
             source = QStringLiteral("Nobody Here");
         }
+        // A network of its own, so the source can leave it.
+        const QString network = TestEnv::root() + QStringLiteral("/leaving.json");
+        QProcessEnvironment extra;
+        if (where == QLatin1String("leaves")) {
+            source = QStringLiteral("Leaving");
+            QFile file(network);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(R"({"sources": [{"name": "Leaving", "video": {"width": 160, "height": 90, "fps": 25}, "audio": {}}]})");
+            extra.insert(QStringLiteral("NDI_SIM_SOURCES"), network);
+        }
         RecorderRun run;
-        run.start(args(source, output, { QStringLiteral("-nothumbnail") }));
+        run.start(args(source, output, { QStringLiteral("-nothumbnail") }), extra);
+        if (where == QLatin1String("leaves")) {
+            QVERIFY(run.waitForFrames(10));
+            QFile file(network);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(R"({"sources": []})");
+        }
         const QByteArray report = run.waitFor(QStringLiteral("record_error"), 20000);
         QVERIFY2(!report.isEmpty(), qPrintable(run.standardError()));
         QVERIFY2(RecorderRun::attributes(report).value(QStringLiteral("error")).contains(error), report.constData());
