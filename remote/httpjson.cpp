@@ -22,7 +22,7 @@ QJsonObject HttpJson::statusObject(bool recordingAll, const QList<SlotSnapshot>&
         slotsObject.insert(QString::number(i + 1), slotObject(slotList.at(i)));
     return QJsonObject{
         {QStringLiteral("recording_all"), recordingAll ? QStringLiteral("1") : QStringLiteral("0")},
-        {QStringLiteral("slotList"), slotsObject},
+        {QStringLiteral("slots"), slotsObject},
     };
 }
 

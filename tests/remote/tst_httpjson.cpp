@@ -30,7 +30,7 @@ private Q_SLOTS:
         QCOMPARE(HttpJson::answerBody(HttpJson::statusObject(false, slotList)),
                  QByteArray("{\n"
                             "    \"recording_all\": \"0\",\n"
-                            "    \"slotList\": {\n"
+                            "    \"slots\": {\n"
                             "        \"1\": {\n"
                             "            \"displayName\": \"Cam 1\",\n"
                             "            \"id\": \"1\",\n"
@@ -116,7 +116,7 @@ private Q_SLOTS:
                                  << QStringLiteral("data: {\"event\":\"sources\",\"sources\":[\"A\",\"B\"]}\n\n");
         QTest::addRow("status")
             << HttpJson::withEvent(HttpJson::statusObject(false, {snapshot(1, false, true, QStringLiteral("S"), QString(), 1)}), QStringLiteral("status"))
-            << QStringLiteral("data: {\"event\":\"status\",\"recording_all\":\"0\",\"slotList\":{\"1\":{\"displayName\":\"\",\"id\":\"1\","
+            << QStringLiteral("data: {\"event\":\"status\",\"recording_all\":\"0\",\"slots\":{\"1\":{\"displayName\":\"\",\"id\":\"1\","
                               "\"recording\":\"waiting\",\"source\":\"S\",\"tally\":1}}}\n\n");
     }
 
