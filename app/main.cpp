@@ -2,6 +2,11 @@
 #include "app/logger.h"
 #include "app/settingsmodel.h"
 #include "app/unixsignalwatcher.h"
+#include "ndi/ndifind.h"
+#include "ndi/sourcesmodel.h"
+#include "slots/slot.h"
+#include "slots/slotlistmodel.h"
+#include "slots/slotlistrecorder.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -65,9 +70,19 @@ int main(int argc, char* argv[])
     qInstallMessageHandler(&Logger::messageHandler);
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/recorder.png")));
 
+    qmlRegisterType<Slot>("StavelinRecorder", 1, 0, "Slot");
     qmlRegisterType<DirectoryValidator>("StavelinRecorder", 1, 0, "DirectoryValidator");
 
+    // Discovery runs on its own thread: announcements reach the model queued.
+    auto sourcesModel = std::make_unique<SourcesModel>();
+    QObject::connect(NDIFind::instance(), &NDIFind::sourceAdded, sourcesModel.get(), &SourcesModel::sourceAdded);
+    Slot::setSourcesModel(sourcesModel.get());
+
+    auto slotList = std::make_unique<SlotListModel>(nullptr, QByteArray(), QByteArray());
     SettingsModel* settings = SettingsModel::instance();
+    // Special slots first, so that they are slots 1 and 2.
+    slotList->createSlots(settings->gridWidth(), settings->gridHeight(), settings->gridExtra());
+    auto slotsRecorder = std::make_unique<SlotListRecorder>(slotList.get());
 
     auto engine = std::make_unique<QQmlApplicationEngine>();
     auto palette = std::make_unique<QPalette>(applicationPalette());
@@ -84,7 +99,15 @@ int main(int argc, char* argv[])
 
     QQmlContext* context = engine->rootContext();
     context->setContextProperty(QStringLiteral("Logger"), logger.get());
+    context->setContextProperty(QStringLiteral("myModel"), sourcesModel.get());
     context->setContextProperty(QStringLiteral("settingsModel"), settings);
+
+    // The settings announced their gain while being built, before anyone listened.
+    QObject::connect(settings, &SettingsModel::standardGainChanged, &Slot::setStandardGain);
+    Slot::setStandardGain(settings->ebuLevels() ? -14.0f : -20.0f);
+
+    context->setContextProperty(QStringLiteral("slotsModel"), slotList.get());
+    context->setContextProperty(QStringLiteral("slotsRecorder"), slotsRecorder.get());
 
     engine->load(mainUrl);
 
@@ -99,6 +122,10 @@ int main(int argc, char* argv[])
 
     palette.reset();
     engine.reset();
+    slotsRecorder.reset();
+    // Each slot writes its settings as it goes.
+    slotList.reset();
+    sourcesModel.reset();
     app.reset();
     logger.reset();
     return result;
