@@ -11,6 +11,7 @@
 
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -204,9 +205,10 @@ private Q_SLOTS:
         const float now = updated.last().at(0).toFloat();
         QVERIFY2(qAbs(now - (0.067108864f - 0.041943040f)) < 0.0005f, qPrintable(QString::number(now)));
         QCOMPARE(updated.last().at(1).toFloat(), 1.0f); // 0.04 GB is far below 0.7 GB per sample
+        // The 40 MiB are in the drive's history (among the newest values, however late we look).
         const DriveSample sample = provider()->sample(m_mountPoint);
-        QVERIFY2(
-            qAbs(sample.consumption[3] - 0.041943040f) < 0.0005f, qPrintable(QString::number(sample.consumption[3])));
+        QVERIFY(std::any_of(sample.consumption.cbegin(), sample.consumption.cend(),
+            [](float value) { return qAbs(value - 0.041943040f) < 0.0005f; }));
 
         // Freed space never lowers the fill rate and does not count.
         QVERIFY(QFile::remove(file.fileName()));
