@@ -21,7 +21,8 @@
 using namespace ndisim;
 using Clock = std::chrono::steady_clock;
 
-namespace {
+namespace
+{
 
 double msSince(Clock::time_point start)
 {

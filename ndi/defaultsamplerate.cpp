@@ -6,7 +6,8 @@
 #include <QAudioFormat>
 #include <QMediaDevices>
 
-namespace {
+namespace
+{
 
 int queryDefaultSampleRate()
 {

@@ -8,7 +8,8 @@
 
 #include <set>
 
-namespace {
+namespace
+{
 NDIFind* g_instance = nullptr; // main thread only
 }
 
@@ -62,11 +63,12 @@ void NDIFind::run()
             if (m_sources.find(name) == m_sources.end()) {
                 // Announced through the main thread's event loop: a pass that runs before start-up
                 // has connected sourceAdded would otherwise lose the name for good.
-                QMetaObject::invokeMethod(this, [this, name] { Q_EMIT sourceAdded(name); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, name] { Q_EMIT sourceAdded(name); }, Qt::QueuedConnection);
                 Logger::write(QStringLiteral("Source added: ") + name);
             }
-            m_sources[name] = Record { name,
-                sources[i].p_url_address ? QString::fromUtf8(sources[i].p_url_address) : QString() };
+            m_sources[name]
+                = Record { name, sources[i].p_url_address ? QString::fromUtf8(sources[i].p_url_address) : QString() };
         }
         for (const auto& entry : m_sources) {
             if (present.find(entry.first) == present.end())

@@ -10,7 +10,8 @@
 #include <climits>
 #include <cmath>
 
-namespace {
+namespace
+{
 
 // Beyond this a pull is a caller's mistake, not a sound-device period; it gets no buffer.
 constexpr qint64 maxAudioSamples = 1 << 24;

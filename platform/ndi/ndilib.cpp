@@ -20,7 +20,8 @@
 
 using namespace ndisim;
 
-namespace {
+namespace
+{
 
 constexpr int64_t tallyRepeatNs = 500 * 1000000LL;
 constexpr int64_t pollNs = 50 * 1000000LL; // how often a waiting call looks at the network again
@@ -48,7 +49,8 @@ char* copyText(const std::string& text)
 
 // Video buffers handed out and not yet given back, by data pointer (the same cached buffer may be
 // out several times).
-class HandedFrames {
+class HandedFrames
+{
 public:
     void add(const FrameHandle& frame) { m_frames.emplace(frame->data.get(), frame); }
     void give(const uint8_t* data)
@@ -76,8 +78,8 @@ struct Connection {
     NDIlib_recv_bandwidth_e bandwidth = NDIlib_recv_bandwidth_highest;
 };
 
-void fillVideoFrame(NDIlib_video_frame_v2_t* out, const Source& source, const Picture& picture, const Frame& frame,
-    int64_t index)
+void fillVideoFrame(
+    NDIlib_video_frame_v2_t* out, const Source& source, const Picture& picture, const Frame& frame, int64_t index)
 {
     const VideoConfig& video = *source.config().video;
     *out = NDIlib_video_frame_v2_t();
@@ -226,8 +228,8 @@ bool NDIlib_find_wait_for_sources(NDIlib_find_instance_t p_instance, uint32_t ti
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline)
             return false;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            deadline - now, std::chrono::nanoseconds(pollNs)));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(deadline - now, std::chrono::nanoseconds(pollNs)));
     }
 }
 
@@ -527,8 +529,8 @@ void NDIlib_framesync_free_audio(NDIlib_framesync_instance_t, NDIlib_audio_frame
 
 // Utilities
 
-void NDIlib_util_audio_to_interleaved_32f_v2(const NDIlib_audio_frame_v2_t* p_src,
-    NDIlib_audio_frame_interleaved_32f_t* p_dst)
+void NDIlib_util_audio_to_interleaved_32f_v2(
+    const NDIlib_audio_frame_v2_t* p_src, NDIlib_audio_frame_interleaved_32f_t* p_dst)
 {
     if (!p_src || !p_dst)
         return;

@@ -5,7 +5,8 @@
 
 // Everything the simulated network sends is a function of the wall clock, so that two processes
 // receiving the same source see the same pictures and hear the same sound.
-namespace ndisim {
+namespace ndisim
+{
 
 inline int64_t epochNs()
 {

@@ -11,182 +11,189 @@
 #include <cmath>
 #include <cstdio>
 
-namespace ndisim {
-
-namespace {
-
-constexpr auto checkInterval = std::chrono::milliseconds(100);
-
-void report(const QString& text)
+namespace ndisim
 {
-    std::fprintf(stderr, "NDI simulated network: %s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
-}
 
-bool parseColour(const QString& text, Rgba& colour)
+namespace
 {
-    // "#rrggbb" or, with alpha first, "#aarrggbb".
-    if (!text.startsWith(QLatin1Char('#')) || (text.size() != 7 && text.size() != 9))
-        return false;
-    bool ok = false;
-    const uint value = text.mid(1).toUInt(&ok, 16);
-    if (!ok)
-        return false;
-    colour.r = static_cast<uint8_t>(value >> 16);
-    colour.g = static_cast<uint8_t>(value >> 8);
-    colour.b = static_cast<uint8_t>(value);
-    colour.a = text.size() == 9 ? static_cast<uint8_t>(value >> 24) : 255;
-    return true;
-}
 
-void frameRate(double fps, int& n, int& d)
-{
-    const double ntsc = fps * 1.001;
-    if (std::fabs(fps - std::round(fps)) < 1e-6) {
-        n = static_cast<int>(std::lround(fps));
-        d = 1;
-    } else if (std::fabs(ntsc - std::round(ntsc)) < 1e-3) {
-        n = static_cast<int>(std::lround(ntsc)) * 1000;
-        d = 1001;
-    } else {
-        n = static_cast<int>(std::lround(fps * 1000.0));
-        d = 1000;
+    constexpr auto checkInterval = std::chrono::milliseconds(100);
+
+    void report(const QString& text)
+    {
+        std::fprintf(stderr, "NDI simulated network: %s\n", text.toLocal8Bit().constData());
+        std::fflush(stderr);
     }
-}
 
-// Reads one number, with limits; false (and a message) when present but wrong.
-bool readNumber(const QJsonObject& object, const char* key, double low, double high, double& value, QString& problem)
-{
-    const QJsonValue v = object.value(QLatin1String(key));
-    if (v.isUndefined())
+    bool parseColour(const QString& text, Rgba& colour)
+    {
+        // "#rrggbb" or, with alpha first, "#aarrggbb".
+        if (!text.startsWith(QLatin1Char('#')) || (text.size() != 7 && text.size() != 9))
+            return false;
+        bool ok = false;
+        const uint value = text.mid(1).toUInt(&ok, 16);
+        if (!ok)
+            return false;
+        colour.r = static_cast<uint8_t>(value >> 16);
+        colour.g = static_cast<uint8_t>(value >> 8);
+        colour.b = static_cast<uint8_t>(value);
+        colour.a = text.size() == 9 ? static_cast<uint8_t>(value >> 24) : 255;
         return true;
-    if (!v.isDouble() || !(v.toDouble() >= low && v.toDouble() <= high)) {
-        problem = QStringLiteral("\"%1\" must be a number from %2 to %3").arg(QLatin1String(key)).arg(low).arg(high);
-        return false;
     }
-    value = v.toDouble();
-    return true;
-}
 
-bool readVideo(const QJsonObject& object, VideoConfig& video, QString& problem)
-{
-    double width = video.width, height = video.height, fps = 30.0, aspect = 0.0;
-    if (!readNumber(object, "width", 2, 7680, width, problem) || !readNumber(object, "height", 2, 4320, height, problem)
-        || !readNumber(object, "fps", 1, 240, fps, problem) || !readNumber(object, "aspect", 0, 100, aspect, problem))
-        return false;
-    video.width = static_cast<int>(width);
-    video.height = static_cast<int>(height);
-    video.aspect = static_cast<float>(aspect);
-    frameRate(fps, video.rateN, video.rateD);
+    void frameRate(double fps, int& n, int& d)
+    {
+        const double ntsc = fps * 1.001;
+        if (std::fabs(fps - std::round(fps)) < 1e-6) {
+            n = static_cast<int>(std::lround(fps));
+            d = 1;
+        } else if (std::fabs(ntsc - std::round(ntsc)) < 1e-3) {
+            n = static_cast<int>(std::lround(ntsc)) * 1000;
+            d = 1001;
+        } else {
+            n = static_cast<int>(std::lround(fps * 1000.0));
+            d = 1000;
+        }
+    }
 
-    const QString format = object.value(QLatin1String("format")).toString(QStringLiteral("UYVY"));
-    if (format == QLatin1String("UYVY")) {
-        video.alpha = false;
-        if (video.width % 2 != 0) {
-            problem = QStringLiteral("a UYVY picture needs an even width");
+    // Reads one number, with limits; false (and a message) when present but wrong.
+    bool readNumber(
+        const QJsonObject& object, const char* key, double low, double high, double& value, QString& problem)
+    {
+        const QJsonValue v = object.value(QLatin1String(key));
+        if (v.isUndefined())
+            return true;
+        if (!v.isDouble() || !(v.toDouble() >= low && v.toDouble() <= high)) {
+            problem
+                = QStringLiteral("\"%1\" must be a number from %2 to %3").arg(QLatin1String(key)).arg(low).arg(high);
             return false;
         }
-    } else if (format == QLatin1String("BGRA")) {
-        video.alpha = true;
-    } else {
-        problem = QStringLiteral("\"format\" must be \"UYVY\" or \"BGRA\"");
-        return false;
+        value = v.toDouble();
+        return true;
     }
 
-    const QString pattern = object.value(QLatin1String("pattern")).toString(QStringLiteral("moving"));
-    if (pattern == QLatin1String("solid"))
-        video.pattern = Pattern::Solid;
-    else if (pattern == QLatin1String("bars"))
-        video.pattern = Pattern::Bars;
-    else if (pattern == QLatin1String("moving"))
-        video.pattern = Pattern::Moving;
-    else {
-        problem = QStringLiteral("\"pattern\" must be \"solid\", \"bars\" or \"moving\"");
-        return false;
-    }
-    video.color = Rgba { 128, 128, 128, 255 };
-    const QJsonValue colour = object.value(QLatin1String("color"));
-    if (!colour.isUndefined() && !parseColour(colour.toString(), video.color)) {
-        problem = QStringLiteral("\"color\" must be \"#rrggbb\" or \"#aarrggbb\"");
-        return false;
-    }
-    return true;
-}
-
-bool readAudio(const QJsonObject& object, AudioConfig& audio, QString& problem)
-{
-    double rate = 48000, channels = 2, frequency = 1000, peak = 0.5, beep = 0;
-    if (!readNumber(object, "rate", 8000, 192000, rate, problem)
-        || !readNumber(object, "channels", 1, 16, channels, problem)
-        || !readNumber(object, "frequency", 0, rate / 2, frequency, problem)
-        || !readNumber(object, "peak", 0, 1000, peak, problem) || !readNumber(object, "beep_ms", 0, 3600000, beep, problem))
-        return false;
-    double peakRight = peak;
-    if (!readNumber(object, "peak_right", 0, 1000, peakRight, problem))
-        return false;
-    audio.rate = static_cast<int>(rate);
-    audio.channels = static_cast<int>(channels);
-    audio.frequency = frequency;
-    audio.peakLeft = static_cast<float>(peak);
-    audio.peakRight = static_cast<float>(peakRight);
-    audio.beepMs = static_cast<int>(beep);
-
-    const QString mode = object.value(QLatin1String("mode")).toString(QStringLiteral("tone"));
-    if (mode == QLatin1String("tone"))
-        audio.mode = AudioMode::Tone;
-    else if (mode == QLatin1String("silence"))
-        audio.mode = AudioMode::Silence;
-    else if (mode == QLatin1String("negative"))
-        audio.mode = AudioMode::Negative;
-    else {
-        problem = QStringLiteral("\"mode\" must be \"tone\", \"silence\" or \"negative\"");
-        return false;
-    }
-    return true;
-}
-
-bool readSource(const QJsonObject& object, SourceConfig& source, QString& problem)
-{
-    source.name = object.value(QLatin1String("name")).toString().toStdString();
-    if (source.name.empty()) {
-        problem = QStringLiteral("a source needs a non-empty \"name\"");
-        return false;
-    }
-    const QJsonValue url = object.value(QLatin1String("url"));
-    if (url.isString())
-        source.url = url.toString().toStdString();
-
-    // Absent means a default picture or tone; null means none.
-    const QJsonValue video = object.value(QLatin1String("video"));
-    if (!video.isNull()) {
-        VideoConfig config;
-        if (!readVideo(video.toObject(), config, problem))
+    bool readVideo(const QJsonObject& object, VideoConfig& video, QString& problem)
+    {
+        double width = video.width, height = video.height, fps = 30.0, aspect = 0.0;
+        if (!readNumber(object, "width", 2, 7680, width, problem)
+            || !readNumber(object, "height", 2, 4320, height, problem)
+            || !readNumber(object, "fps", 1, 240, fps, problem)
+            || !readNumber(object, "aspect", 0, 100, aspect, problem))
             return false;
-        source.video = config;
-    }
-    const QJsonValue audio = object.value(QLatin1String("audio"));
-    if (!audio.isNull()) {
-        AudioConfig config;
-        if (!readAudio(audio.toObject(), config, problem))
+        video.width = static_cast<int>(width);
+        video.height = static_cast<int>(height);
+        video.aspect = static_cast<float>(aspect);
+        frameRate(fps, video.rateN, video.rateD);
+
+        const QString format = object.value(QLatin1String("format")).toString(QStringLiteral("UYVY"));
+        if (format == QLatin1String("UYVY")) {
+            video.alpha = false;
+            if (video.width % 2 != 0) {
+                problem = QStringLiteral("a UYVY picture needs an even width");
+                return false;
+            }
+        } else if (format == QLatin1String("BGRA")) {
+            video.alpha = true;
+        } else {
+            problem = QStringLiteral("\"format\" must be \"UYVY\" or \"BGRA\"");
             return false;
-        source.audio = config;
-    }
-    const QJsonValue tally = object.value(QLatin1String("tally"));
-    if (tally.isObject()) {
-        const QJsonObject t = tally.toObject();
-        double period = 0;
-        if (!readNumber(t, "period_ms", 0, 3600000, period, problem))
+        }
+
+        const QString pattern = object.value(QLatin1String("pattern")).toString(QStringLiteral("moving"));
+        if (pattern == QLatin1String("solid"))
+            video.pattern = Pattern::Solid;
+        else if (pattern == QLatin1String("bars"))
+            video.pattern = Pattern::Bars;
+        else if (pattern == QLatin1String("moving"))
+            video.pattern = Pattern::Moving;
+        else {
+            problem = QStringLiteral("\"pattern\" must be \"solid\", \"bars\" or \"moving\"");
             return false;
-        source.tally.present = true;
-        source.tally.program = t.value(QLatin1String("program")).toBool();
-        source.tally.preview = t.value(QLatin1String("preview")).toBool();
-        source.tally.periodMs = static_cast<int>(period);
+        }
+        video.color = Rgba { 128, 128, 128, 255 };
+        const QJsonValue colour = object.value(QLatin1String("color"));
+        if (!colour.isUndefined() && !parseColour(colour.toString(), video.color)) {
+            problem = QStringLiteral("\"color\" must be \"#rrggbb\" or \"#aarrggbb\"");
+            return false;
+        }
+        return true;
     }
-    for (const QJsonValue& item : object.value(QLatin1String("metadata")).toArray())
-        source.metadata.push_back(item.toString().toStdString());
-    source.key = QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
-    return true;
-}
+
+    bool readAudio(const QJsonObject& object, AudioConfig& audio, QString& problem)
+    {
+        double rate = 48000, channels = 2, frequency = 1000, peak = 0.5, beep = 0;
+        if (!readNumber(object, "rate", 8000, 192000, rate, problem)
+            || !readNumber(object, "channels", 1, 16, channels, problem)
+            || !readNumber(object, "frequency", 0, rate / 2, frequency, problem)
+            || !readNumber(object, "peak", 0, 1000, peak, problem)
+            || !readNumber(object, "beep_ms", 0, 3600000, beep, problem))
+            return false;
+        double peakRight = peak;
+        if (!readNumber(object, "peak_right", 0, 1000, peakRight, problem))
+            return false;
+        audio.rate = static_cast<int>(rate);
+        audio.channels = static_cast<int>(channels);
+        audio.frequency = frequency;
+        audio.peakLeft = static_cast<float>(peak);
+        audio.peakRight = static_cast<float>(peakRight);
+        audio.beepMs = static_cast<int>(beep);
+
+        const QString mode = object.value(QLatin1String("mode")).toString(QStringLiteral("tone"));
+        if (mode == QLatin1String("tone"))
+            audio.mode = AudioMode::Tone;
+        else if (mode == QLatin1String("silence"))
+            audio.mode = AudioMode::Silence;
+        else if (mode == QLatin1String("negative"))
+            audio.mode = AudioMode::Negative;
+        else {
+            problem = QStringLiteral("\"mode\" must be \"tone\", \"silence\" or \"negative\"");
+            return false;
+        }
+        return true;
+    }
+
+    bool readSource(const QJsonObject& object, SourceConfig& source, QString& problem)
+    {
+        source.name = object.value(QLatin1String("name")).toString().toStdString();
+        if (source.name.empty()) {
+            problem = QStringLiteral("a source needs a non-empty \"name\"");
+            return false;
+        }
+        const QJsonValue url = object.value(QLatin1String("url"));
+        if (url.isString())
+            source.url = url.toString().toStdString();
+
+        // Absent means a default picture or tone; null means none.
+        const QJsonValue video = object.value(QLatin1String("video"));
+        if (!video.isNull()) {
+            VideoConfig config;
+            if (!readVideo(video.toObject(), config, problem))
+                return false;
+            source.video = config;
+        }
+        const QJsonValue audio = object.value(QLatin1String("audio"));
+        if (!audio.isNull()) {
+            AudioConfig config;
+            if (!readAudio(audio.toObject(), config, problem))
+                return false;
+            source.audio = config;
+        }
+        const QJsonValue tally = object.value(QLatin1String("tally"));
+        if (tally.isObject()) {
+            const QJsonObject t = tally.toObject();
+            double period = 0;
+            if (!readNumber(t, "period_ms", 0, 3600000, period, problem))
+                return false;
+            source.tally.present = true;
+            source.tally.program = t.value(QLatin1String("program")).toBool();
+            source.tally.preview = t.value(QLatin1String("preview")).toBool();
+            source.tally.periodMs = static_cast<int>(period);
+        }
+        for (const QJsonValue& item : object.value(QLatin1String("metadata")).toArray())
+            source.metadata.push_back(item.toString().toStdString());
+        source.key = QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+        return true;
+    }
 
 } // namespace
 

@@ -11,7 +11,8 @@
 #include <mutex>
 #include <vector>
 
-namespace ndisim {
+namespace ndisim
+{
 
 struct Snapshot {
     std::vector<std::shared_ptr<Source>> sources; // in the order of the sources file
@@ -20,7 +21,8 @@ struct Snapshot {
 
 // The simulated network: the sources listed in the JSON file named by NDI_SIM_SOURCES, re-read when
 // it changes, or a built-in demo network when the variable is not set.
-class Network {
+class Network
+{
 public:
     static Network& instance();
 

@@ -6,37 +6,39 @@
 #include <cmath>
 #include <cstring>
 
-namespace ndisim {
-
-namespace {
-
-constexpr size_t maxRecycledFrames = 8;
-
-uint8_t clampByte(double value)
+namespace ndisim
 {
-    return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L));
-}
 
-// Studio-range BT.709, the usual matrix for HD material.
-void toYuv(const Rgba& c, double& y, double& u, double& v)
+namespace
 {
-    const double r = c.r / 255.0, g = c.g / 255.0, b = c.b / 255.0;
-    const double luma = 0.2126 * r + 0.7152 * g + 0.0722 * b;
-    y = 16.0 + 219.0 * luma;
-    u = 128.0 + 224.0 * (b - luma) / 1.8556;
-    v = 128.0 + 224.0 * (r - luma) / 1.5748;
-}
 
-int64_t triangle(int64_t position, int64_t range)
-{
-    if (range <= 0)
-        return 0;
-    const int64_t period = 2 * range;
-    int64_t p = position % period;
-    if (p < 0)
-        p += period;
-    return p <= range ? p : period - p;
-}
+    constexpr size_t maxRecycledFrames = 8;
+
+    uint8_t clampByte(double value)
+    {
+        return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+    }
+
+    // Studio-range BT.709, the usual matrix for HD material.
+    void toYuv(const Rgba& c, double& y, double& u, double& v)
+    {
+        const double r = c.r / 255.0, g = c.g / 255.0, b = c.b / 255.0;
+        const double luma = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+        y = 16.0 + 219.0 * luma;
+        u = 128.0 + 224.0 * (b - luma) / 1.8556;
+        v = 128.0 + 224.0 * (r - luma) / 1.5748;
+    }
+
+    int64_t triangle(int64_t position, int64_t range)
+    {
+        if (range <= 0)
+            return 0;
+        const int64_t period = 2 * range;
+        int64_t p = position % period;
+        if (p < 0)
+            p += period;
+        return p <= range ? p : period - p;
+    }
 
 } // namespace
 

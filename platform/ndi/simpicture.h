@@ -6,7 +6,8 @@
 #include <mutex>
 #include <vector>
 
-namespace ndisim {
+namespace ndisim
+{
 
 struct Rgba {
     uint8_t r = 0, g = 0, b = 0, a = 255;
@@ -34,7 +35,8 @@ using FrameHandle = std::shared_ptr<Frame>;
 // The pictures of one source at one size and pixel format. The static pattern is drawn once; a
 // "moving" picture only redraws the moving element into a recycled buffer, and the newest frame is
 // shared by everyone who asks for the same frame index.
-class Picture {
+class Picture
+{
 public:
     explicit Picture(const PictureSpec& spec);
 

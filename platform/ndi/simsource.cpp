@@ -6,7 +6,8 @@
 #include <climits>
 #include <cmath>
 
-namespace ndisim {
+namespace ndisim
+{
 
 Source::Source(SourceConfig config)
     : m_config(std::move(config))

@@ -10,7 +10,8 @@
 #include <tuple>
 #include <vector>
 
-namespace ndisim {
+namespace ndisim
+{
 
 struct VideoConfig {
     int width = 1920;
@@ -58,7 +59,8 @@ struct TallyState {
 };
 
 // One source on the simulated network. Its content is a pure function of the wall clock.
-class Source {
+class Source
+{
 public:
     explicit Source(SourceConfig config);
 

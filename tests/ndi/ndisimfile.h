@@ -11,7 +11,8 @@
 
 // The simulated network of a test: a sources file in the test's private folder. Every test process
 // points NDI_SIM_SOURCES at it before the NDI runtime is first used.
-namespace NdiSim {
+namespace NdiSim
+{
 
 inline QString path()
 {
@@ -53,8 +54,8 @@ inline QJsonObject tone(double peak, double frequency = 1000.0)
     return QJsonObject { { QStringLiteral("frequency"), frequency }, { QStringLiteral("peak"), peak } };
 }
 
-inline QJsonObject source(const QString& name, const QJsonValue& video, const QJsonValue& audio,
-    const QString& url = QString())
+inline QJsonObject source(
+    const QString& name, const QJsonValue& video, const QJsonValue& audio, const QString& url = QString())
 {
     QJsonObject object { { QStringLiteral("name"), name }, { QStringLiteral("video"), video },
         { QStringLiteral("audio"), audio } };

@@ -13,7 +13,8 @@
 
 using namespace NdiSim;
 
-namespace {
+namespace
+{
 
 QJsonObject named(const QString& name, const QString& url = QString())
 {
@@ -52,7 +53,8 @@ private Q_SLOTS:
         LogCapture::install();
         m_tester = new QAbstractItemModelTester(&m_model, QAbstractItemModelTester::FailureReportingMode::QtTest, this);
         // Wired as the start-up does: announcements cross to the main thread as queued calls.
-        connect(NDIFind::instance(), &NDIFind::sourceAdded, &m_model, [this](QString name) { m_model.sourceAdded(name); });
+        connect(
+            NDIFind::instance(), &NDIFind::sourceAdded, &m_model, [this](QString name) { m_model.sourceAdded(name); });
     }
 
     void announcesNewSourcesInFinderOrder()
@@ -118,11 +120,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("url");
-        QTest::addRow("never seen") << "NOBODY (here)" << "";
-        QTest::addRow("present") << "ALPHA (cam)" << "10.1.1.3:5961";
-        QTest::addRow("present without address") << "NEW (one)" << "";
-        QTest::addRow("empty name") << "" << "";
-        QTest::addRow("case matters") << "alpha (cam)" << "";
+        QTest::addRow("never seen") << "NOBODY (here)"
+                                    << "";
+        QTest::addRow("present") << "ALPHA (cam)"
+                                 << "10.1.1.3:5961";
+        QTest::addRow("present without address") << "NEW (one)"
+                                                 << "";
+        QTest::addRow("empty name") << ""
+                                    << "";
+        QTest::addRow("case matters") << "alpha (cam)"
+                                      << "";
     }
 
     void urlAddress()
@@ -134,8 +141,9 @@ private Q_SLOTS:
 
     void currentSources()
     {
-        write({ named(QStringLiteral("DUP"), QStringLiteral("first:1")), named(QStringLiteral("B"), QStringLiteral("b:2")),
-            named(QStringLiteral("DUP"), QStringLiteral("second:2")), named(QStringLiteral("NOURL")) });
+        write({ named(QStringLiteral("DUP"), QStringLiteral("first:1")),
+            named(QStringLiteral("B"), QStringLiteral("b:2")), named(QStringLiteral("DUP"), QStringLiteral("second:2")),
+            named(QStringLiteral("NOURL")) });
         QTRY_COMPARE(NDIFind::instance()->urlAddress(QStringLiteral("B")), QStringLiteral("b:2"));
         const std::map<QString, NDISourceDescription> sources = NDIFind::instance()->currentSources();
         QCOMPARE(sources.size(), size_t(3));

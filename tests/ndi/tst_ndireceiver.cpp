@@ -18,7 +18,8 @@
 
 using namespace NdiSim;
 
-namespace {
+namespace
+{
 
 // Records what a receiver reports, on the main thread, as the slot does (queued connections).
 class Reports : public QObject
@@ -27,10 +28,17 @@ class Reports : public QObject
 public:
     explicit Reports(Receiver* receiver)
     {
-        connect(receiver, &Receiver::tallyUpdated, this, [this](int tally) { tallies << tally; }, Qt::QueuedConnection);
-        connect(receiver, &Receiver::vuUpdated, this, [this](int l, int r) { levels << qMakePair(l, r); },
+        connect(
+            receiver, &Receiver::tallyUpdated, this, [this](int tally) { tallies << tally; }, Qt::QueuedConnection);
+        connect(
+            receiver, &Receiver::vuUpdated, this, [this](int l, int r) { levels << qMakePair(l, r); },
             Qt::QueuedConnection);
-        connect(receiver, &QObject::destroyed, this, [this] { levels << qMakePair(0, 0); destroyed = true; },
+        connect(
+            receiver, &QObject::destroyed, this,
+            [this] {
+                levels << qMakePair(0, 0);
+                destroyed = true;
+            },
             Qt::QueuedConnection);
     }
     QList<int> tallies;
@@ -91,11 +99,13 @@ private Q_SLOTS:
         negative.insert(QStringLiteral("mode"), QStringLiteral("negative"));
         QJsonObject aspect = NdiSim::video(720, 576, QStringLiteral("UYVY"), QStringLiteral("bars"));
         aspect.insert(QStringLiteral("aspect"), 4.0 / 3.0);
-        network({ source(QStringLiteral("HD UYVY"), NdiSim::video(1920, 1080, QStringLiteral("UYVY"), QStringLiteral("solid"),
-                                                          QStringLiteral("#e02010")),
+        network({ source(QStringLiteral("HD UYVY"),
+                      NdiSim::video(
+                          1920, 1080, QStringLiteral("UYVY"), QStringLiteral("solid"), QStringLiteral("#e02010")),
                       tone(1.0)),
             source(QStringLiteral("KEY BGRA"),
-                NdiSim::video(640, 360, QStringLiteral("BGRA"), QStringLiteral("solid"), QStringLiteral("#80204060")), both),
+                NdiSim::video(640, 360, QStringLiteral("BGRA"), QStringLiteral("solid"), QStringLiteral("#80204060")),
+                both),
             source(QStringLiteral("SD 4:3"), aspect, silence),
             source(QStringLiteral("RADIO"), QJsonValue::Null, tone(0.5)),
             source(QStringLiteral("BELOW ZERO"), QJsonValue::Null, negative) });
@@ -152,10 +162,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("format");
         QTest::addColumn<QByteArray>("firstPixel"); // empty: not checked
 
-        QTest::addRow("UYVY full bandwidth") << "HD UYVY" << false << 1920 << 1080 << 1920.0f / 1080.0f << 2
-                                             << QByteArray();
-        QTest::addRow("UYVY lowest bandwidth") << "HD UYVY" << true << 640 << 360 << 640.0f / 360.0f << 2
-                                               << QByteArray();
+        QTest::addRow("UYVY full bandwidth")
+            << "HD UYVY" << false << 1920 << 1080 << 1920.0f / 1080.0f << 2 << QByteArray();
+        QTest::addRow("UYVY lowest bandwidth")
+            << "HD UYVY" << true << 640 << 360 << 640.0f / 360.0f << 2 << QByteArray();
         QTest::addRow("BGRA with alpha") << "KEY BGRA" << false << 640 << 360 << 640.0f / 360.0f << 0
                                          << QByteArray("\x60\x40\x20\x80", 4);
         QTest::addRow("aspect given") << "SD 4:3" << false << 720 << 576 << float(4.0 / 3.0) << 2 << QByteArray();
@@ -300,17 +310,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("metadata");
         QTest::addColumn<int>("tally");
-        QTest::addRow("program and preview") << QStringList { "<ndi_tally_echo on_program=\"true\" on_preview=\"true\"/>" } << 2;
-        QTest::addRow("program only") << QStringList { "<ndi_tally_echo on_program=\"true\" on_preview=\"false\"/>" } << 2;
-        QTest::addRow("preview only") << QStringList { "<ndi_tally_echo on_program=\"false\" on_preview=\"true\"/>" } << 1;
+        QTest::addRow("program and preview")
+            << QStringList { "<ndi_tally_echo on_program=\"true\" on_preview=\"true\"/>" } << 2;
+        QTest::addRow("program only") << QStringList { "<ndi_tally_echo on_program=\"true\" on_preview=\"false\"/>" }
+                                      << 2;
+        QTest::addRow("preview only") << QStringList { "<ndi_tally_echo on_program=\"false\" on_preview=\"true\"/>" }
+                                      << 1;
         QTest::addRow("neither") << QStringList { "<ndi_tally_echo on_program=\"false\" on_preview=\"false\"/>" } << 0;
         QTest::addRow("no attributes") << QStringList { "<ndi_tally_echo/>" } << 0;
         QTest::addRow("capital T does not count")
             << QStringList { "<ndi_tally_echo on_program=\"True\" on_preview=\"false\"/>" } << 0;
-        QTest::addRow("other metadata ignored")
-            << QStringList { "not xml at all", "<ndi_capabilities web_control=\"x\"/>",
-                   "<ndi_tally_echo on_program=\"false\" on_preview=\"true\"/>", "" }
-            << 1;
+        QTest::addRow("other metadata ignored") << QStringList { "not xml at all",
+            "<ndi_capabilities web_control=\"x\"/>", "<ndi_tally_echo on_program=\"false\" on_preview=\"true\"/>", "" }
+                                                << 1;
     }
 
     void tally()
@@ -418,10 +430,8 @@ private Q_SLOTS:
         render.join();
         audio.join();
         QTRY_VERIFY(reports.destroyed);
-        QCOMPARE(reports.levels.mid(reports.levels.size() - 2),
-            (QList<QPair<int, int>> { { -999, -999 }, { 0, 0 } }));
+        QCOMPARE(reports.levels.mid(reports.levels.size() - 2), (QList<QPair<int, int>> { { -999, -999 }, { 0, 0 } }));
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestNdiReceiver)

@@ -16,7 +16,8 @@
 
 using namespace NdiSim;
 
-namespace {
+namespace
+{
 
 QStringList listedNames(NDIlib_find_instance_t finder, QStringList* urls = nullptr)
 {
@@ -72,13 +73,17 @@ QStringList receiveFingerprints(const char* name, int milliseconds)
         NDIlib_audio_frame_v2_t audio;
         switch (NDIlib_recv_capture_v2(r.recv, &video, &audio, nullptr, 100)) {
         case NDIlib_frame_type_video:
-            lines << QStringLiteral("v %1 %2").arg(video.timecode).arg(
-                QString::fromLatin1(hashOf(video.p_data, qsizetype(video.line_stride_in_bytes) * video.yres)));
+            lines << QStringLiteral("v %1 %2")
+                         .arg(video.timecode)
+                         .arg(QString::fromLatin1(
+                             hashOf(video.p_data, qsizetype(video.line_stride_in_bytes) * video.yres)));
             NDIlib_recv_free_video_v2(r.recv, &video);
             break;
         case NDIlib_frame_type_audio:
-            lines << QStringLiteral("a %1 %2").arg(audio.timecode).arg(QString::fromLatin1(
-                hashOf(audio.p_data, qsizetype(audio.channel_stride_in_bytes) * audio.no_channels)));
+            lines << QStringLiteral("a %1 %2")
+                         .arg(audio.timecode)
+                         .arg(QString::fromLatin1(
+                             hashOf(audio.p_data, qsizetype(audio.channel_stride_in_bytes) * audio.no_channels)));
             NDIlib_recv_free_audio_v2(r.recv, &audio);
             break;
         default:
@@ -216,8 +221,8 @@ private Q_SLOTS:
         QVERIFY(child.waitForFinished(10000));
         QCOMPARE(child.exitCode(), 0);
         QCOMPARE(child.readAllStandardOutput().trimmed().toInt(), sources);
-        const QStringList errors = QString::fromLocal8Bit(child.readAllStandardError()).split(
-            QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList errors
+            = QString::fromLocal8Bit(child.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(errors.size(), 1); // once, although the file was looked at about ten times
         QVERIFY2(errors.first().contains(report), qPrintable(errors.first()));
     }
@@ -275,8 +280,8 @@ private Q_SLOTS:
 
     void sameContentInEveryProcess()
     {
-        writeAndWait({ source(QStringLiteral("SHARED"), video(320, 180, QStringLiteral("UYVY"), QStringLiteral("moving")),
-            tone(0.7, 997)) });
+        writeAndWait({ source(QStringLiteral("SHARED"),
+            video(320, 180, QStringLiteral("UYVY"), QStringLiteral("moving")), tone(0.7, 997)) });
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("NDI_SIM_SOURCES"), path());
@@ -286,8 +291,8 @@ private Q_SLOTS:
         QVERIFY(child.waitForStarted());
         const QStringList mine = receiveFingerprints("SHARED", 2500);
         QVERIFY(child.waitForFinished(10000));
-        const QStringList theirs = QString::fromLatin1(child.readAllStandardOutput()).split(
-            QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList theirs
+            = QString::fromLatin1(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 
         std::map<QString, QString> byTime;
         for (const QString& line : mine)
@@ -338,8 +343,8 @@ private Q_SLOTS:
                                                      << uint(NDIlib_FourCC_video_type_UYVY) << QByteArray();
         QTest::addRow("small stays small at lowest") << QJsonValue(video(320, 240)) << 0 << uyvyBgra << 320 << 240
                                                      << uint(NDIlib_FourCC_video_type_UYVY) << QByteArray();
-        QTest::addRow("audio-only bandwidth") << QJsonValue(video(320, 240)) << 10 << uyvyBgra << 0 << 0 << 0u
-                                              << QByteArray();
+        QTest::addRow("audio-only bandwidth")
+            << QJsonValue(video(320, 240)) << 10 << uyvyBgra << 0 << 0 << 0u << QByteArray();
     }
 
     void frameSyncVideo()
@@ -380,8 +385,8 @@ private Q_SLOTS:
 
     void uyvyMatchesTheColour()
     {
-        writeAndWait({ source(QStringLiteral("RED"), video(32, 8, QStringLiteral("UYVY"), QStringLiteral("solid"),
-                                                   QStringLiteral("#e02010")),
+        writeAndWait({ source(QStringLiteral("RED"),
+            video(32, 8, QStringLiteral("UYVY"), QStringLiteral("solid"), QStringLiteral("#e02010")),
             QJsonValue::Null) });
         Recv r("RED");
         NDIlib_video_frame_v2_t frame;
@@ -445,7 +450,8 @@ private Q_SLOTS:
             QCOMPARE(frame.no_channels, 2);
             QCOMPARE(frame.channel_stride_in_bytes, samples * 4);
             if (nextTimecode >= 0) // consecutive pulls continue each other (to 100 ns rounding)
-                QVERIFY2(std::llabs(frame.timecode - nextTimecode) <= 1, qPrintable(QString::number(frame.timecode - nextTimecode)));
+                QVERIFY2(std::llabs(frame.timecode - nextTimecode) <= 1,
+                    qPrintable(QString::number(frame.timecode - nextTimecode)));
             nextTimecode = frame.timecode + int64_t(samples) * 10000000 / rate;
             const float* left = frame.p_data;
             const float* right = frame.p_data + samples;
