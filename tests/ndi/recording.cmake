@@ -15,3 +15,4 @@ recorder_add_test(tst_ndirecorder SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_ndirecor
 target_compile_definitions(tst_ndirecorder PRIVATE FAKE_RECORDER_DIR="${CMAKE_BINARY_DIR}/tests/fakerecorder")
 recorder_add_test(tst_recordingsession SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_recordingsession.cpp
     ${CMAKE_CURRENT_LIST_DIR}/recorderrun.h ${CMAKE_CURRENT_LIST_DIR}/recorderrun.cpp LIBS ndirecordcore)
+recorder_add_test(tst_recorderprotocol SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_recorderprotocol.cpp LIBS ndirecordcore)

@@ -352,7 +352,8 @@ private Q_SLOTS:
             source = QStringLiteral("Leaving");
             QFile file(network);
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(R"({"sources": [{"name": "Leaving", "video": {"width": 160, "height": 90, "fps": 25}, "audio": {}}]})");
+            file.write(
+                R"({"sources": [{"name": "Leaving", "video": {"width": 160, "height": 90, "fps": 25}, "audio": {}}]})");
             extra.insert(QStringLiteral("NDI_SIM_SOURCES"), network);
         }
         RecorderRun run;
