@@ -33,8 +33,32 @@ ApplicationWindow {
     minimumWidth: 1100
     minimumHeight: 619
     color: "transparent"
+    // The controls style keeps its own light palette; the window takes the application's
+    // palette role by role, so the dialogs and controls are drawn in it.
+    palette.window: appPalette.window
+    palette.windowText: appPalette.windowText
+    palette.base: appPalette.base
+    palette.alternateBase: appPalette.alternateBase
+    palette.text: appPalette.text
+    palette.button: appPalette.button
+    palette.buttonText: appPalette.buttonText
+    palette.light: appPalette.light
+    palette.midlight: appPalette.midlight
+    palette.mid: appPalette.mid
+    palette.dark: appPalette.dark
+    palette.shadow: appPalette.shadow
+    palette.highlight: appPalette.highlight
+    palette.highlightedText: appPalette.highlightedText
+    palette.toolTipBase: appPalette.toolTipBase
+    palette.toolTipText: appPalette.toolTipText
+    palette.brightText: "red"
     palette.inactive.buttonText: "grey"
     palette.active.buttonText: "white"
+
+    SystemPalette {
+        id: appPalette
+        colorGroup: SystemPalette.Active
+    }
 
     function settingsDialogOpen(model) {
         if (!settingsDialog)
@@ -145,6 +169,7 @@ ApplicationWindow {
 
     Timer {
         id: idleTimer
+        objectName: "idleTimer"
         interval: 5000
         onTriggered: {
             if (!(settingsDialog && settingsDialog.visible))

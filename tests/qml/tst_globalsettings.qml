@@ -40,6 +40,9 @@ Item {
             compare(form.smpteButton.checked, !settingsModel.ebuLevels)
             verify(form.validate())
             verify(form.applyButton.enabled)
+            // The controls configuration of the resources: Fusion with Arial at 12 pixels.
+            compare(form.applyButton.font.family, "Arial")
+            compare(form.applyButton.font.pixelSize, 12)
         }
 
         function test_validation_data() {

@@ -3,6 +3,9 @@
 #include "tests/qml/fakeslotlist.h"
 
 #include <QDir>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -165,6 +168,27 @@ private Q_SLOTS:
         QCoreApplication::setOrganizationName(QStringLiteral("Stavelin"));
         QCoreApplication::setApplicationName(QStringLiteral("Recorder"));
         QCoreApplication::setApplicationVersion(QStringLiteral("0.9.6.0"));
+
+        // The application's dark palette, so the pictures show the dialogs as users see them.
+        QPalette palette;
+        palette.setColor(QPalette::Window, QColor(53, 53, 53));
+        palette.setColor(QPalette::WindowText, Qt::white);
+        palette.setColor(QPalette::Base, QColor(30, 30, 30));
+        palette.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
+        palette.setColor(QPalette::ToolTipBase, QColor(30, 30, 30));
+        palette.setColor(QPalette::ToolTipText, QColor(188, 188, 188));
+        palette.setColor(QPalette::Text, Qt::white);
+        palette.setColor(QPalette::Button, QColor(53, 53, 53));
+        palette.setColor(QPalette::ButtonText, Qt::white);
+        palette.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::gray);
+        palette.setColor(QPalette::BrightText, Qt::red);
+        palette.setColor(QPalette::Light, QColor(53, 53, 53));
+        palette.setColor(QPalette::Midlight, QColor(50, 50, 50));
+        palette.setColor(QPalette::Mid, QColor(35, 35, 35));
+        palette.setColor(QPalette::Dark, QColor(188, 188, 188));
+        palette.setColor(QPalette::Highlight, QColor(129, 41, 254));
+        palette.setColor(QPalette::HighlightedText, Qt::black);
+        QGuiApplication::setPalette(palette);
     }
 
     void cleanup() { close(); }
@@ -316,6 +340,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(win->property("mouseHidden").toBool(), 8000);
         QVERIFY(!toolbar->isVisible());
         QCOMPARE(cursorArea->cursor().shape(), Qt::BlankCursor);
+        if (win->geometry().contains(QCursor::pos()))
+            QTRY_COMPARE(win->cursor().shape(), Qt::BlankCursor);
 
         // A movement over a cell brings both back and starts the wait again.
         QTest::mouseMove(win, QPoint(500, 300));
@@ -323,6 +349,54 @@ private Q_SLOTS:
         QTRY_VERIFY(!win->property("mouseHidden").toBool());
         QVERIFY(toolbar->isVisible());
         QCOMPARE(cursorArea->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    void dialogsOpenCentred()
+    {
+        QQuickWindow* win = open({3, 3, 0});
+        QVERIFY(win);
+        win->setColor(QColor(38, 44, 52));
+
+        QQuickItem* settingsButton = findItem(win, QStringLiteral("globalSettingsButton"));
+        QVERIFY(settingsButton);
+        QTest::mouseClick(win, Qt::LeftButton, {}, settingsButton->mapToScene(QPointF(17, 18)).toPoint());
+        QObject* global = win->findChild<QObject*>(QStringLiteral("globalSettingsDialog"));
+        QVERIFY(global);
+        QTRY_VERIFY(global->property("opened").toBool());
+        const int width = global->property("width").toInt();
+        const int height = global->property("height").toInt();
+        QCOMPARE(width % 2, 0);
+        QCOMPARE(height % 2, 0);
+        QVERIFY(width >= 400 && height >= 450);
+        QCOMPARE(global->property("x").toInt(), (1100 - width) / 2);
+        QCOMPARE(global->property("y").toInt(), (619 - height) / 2);
+        QTest::qWait(300);
+        saveScreenshot(win, QStringLiteral("dialog-settings"));
+        QMetaObject::invokeMethod(global, "close");
+        QTRY_VERIFY(!global->property("visible").toBool());
+
+        // Select two cells, then the settings button of one of them edits both.
+        const QList<QQuickItem*> items = gridItems(win);
+        QTest::mouseClick(win, Qt::LeftButton, {}, sceneRect(items.at(0)).center());
+        QTest::mouseClick(win, Qt::LeftButton, {}, sceneRect(items.at(4)).center());
+        QTRY_VERIFY(m_slotObjects.at(4)->property("selected").toBool());
+        QVERIFY(m_slotObjects.at(0)->property("selected").toBool());
+        QQuickItem* cellSettings = findItem(items.at(4), QStringLiteral("settingsButton"));
+        QVERIFY(cellSettings);
+        QTest::mouseClick(win, Qt::LeftButton, {}, cellSettings->mapToScene(QPointF(17, 18)).toPoint());
+        QObject* dialog = win->property("settingsDialog").value<QObject*>();
+        QVERIFY(dialog);
+        QTRY_VERIFY(dialog->property("opened").toBool());
+        QCOMPARE(dialog->property("title").toString(), QStringLiteral("Multiple Slots: 1, 5"));
+        QCOMPARE(dialog->property("x").toInt(), (1100 - dialog->property("width").toInt()) / 2);
+        QTest::qWait(300);
+        saveScreenshot(win, QStringLiteral("dialog-slots"));
+
+        // An open slot dialog keeps cursor and toolbar from hiding.
+        QObject* idleTimer = win->findChild<QObject*>(QStringLiteral("idleTimer"));
+        QVERIFY(idleTimer);
+        QTRY_VERIFY_WITH_TIMEOUT(!idleTimer->property("running").toBool(), 8000);
+        QVERIFY(!win->property("mouseHidden").toBool());
     }
 
     void recordAllButtonFollowsState()
