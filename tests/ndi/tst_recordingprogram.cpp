@@ -378,6 +378,16 @@ private Q_SLOTS:
         }
     }
 
+    void refusesABadCommandLine()
+    {
+        RecorderRun run;
+        run.start({ QStringLiteral("-i"), QStringLiteral("Small Cam"), QStringLiteral("-nothumbnail") });
+        QVERIFY(run.waitForExit());
+        QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process().exitCode(), 2);
+        QCOMPARE(run.reports(), QList<QByteArray> { "<record_error error=\"No output file given (-o PATH)\"/>" });
+    }
+
     void traceHoldsTheExactBytes()
     {
         const QString trace = TestEnv::root() + QStringLiteral("/trace.bin");
