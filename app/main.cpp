@@ -3,7 +3,9 @@
 #include "app/settingsmodel.h"
 #include "app/unixsignalwatcher.h"
 #include "ndi/ndifind.h"
+#include "ndi/slotlistaudiohelper.h"
 #include "ndi/sourcesmodel.h"
+#include "render/mixer.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 #include "slots/slotlistrecorder.h"
@@ -46,6 +48,14 @@ QPalette applicationPalette()
     return palette;
 }
 
+// The preview item anywhere under the main window (it may sit inside a loader).
+Mixer* findMixer(QObject* root)
+{
+    if (root->objectName() == QLatin1String("mixer"))
+        return qobject_cast<Mixer*>(root);
+    return root->findChild<Mixer*>(QStringLiteral("mixer"), Qt::FindChildrenRecursively);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -71,6 +81,7 @@ int main(int argc, char* argv[])
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/recorder.png")));
 
     qmlRegisterType<Slot>("StavelinRecorder", 1, 0, "Slot");
+    qmlRegisterType<Mixer>("StavelinRecorder", 1, 0, "Mixer");
     qmlRegisterType<DirectoryValidator>("StavelinRecorder", 1, 0, "DirectoryValidator");
 
     // Discovery runs on its own thread: announcements reach the model queued.
@@ -83,6 +94,8 @@ int main(int argc, char* argv[])
     // Special slots first, so that they are slots 1 and 2.
     slotList->createSlots(settings->gridWidth(), settings->gridHeight(), settings->gridExtra());
     auto slotsRecorder = std::make_unique<SlotListRecorder>(slotList.get());
+    // Starts the audio output thread, which meters every slot from now on.
+    auto slotsAudioHelper = std::make_unique<SlotListAudioHelper>(slotList.get());
 
     auto engine = std::make_unique<QQmlApplicationEngine>();
     auto palette = std::make_unique<QPalette>(applicationPalette());
@@ -108,8 +121,15 @@ int main(int argc, char* argv[])
 
     context->setContextProperty(QStringLiteral("slotsModel"), slotList.get());
     context->setContextProperty(QStringLiteral("slotsRecorder"), slotsRecorder.get());
+    context->setContextProperty(QStringLiteral("slotsAudioHelper"), slotsAudioHelper.get());
 
     engine->load(mainUrl);
+
+    // The preview item draws the full slot list; without a main window there is nothing to draw.
+    if (!engine->rootObjects().isEmpty()) {
+        if (auto* mixer = findMixer(engine->rootObjects().constFirst()))
+            mixer->setSlotList(slotList.get());
+    }
 
     UnixSignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, app.get(), [](int signalNumber) {
@@ -122,6 +142,8 @@ int main(int argc, char* argv[])
 
     palette.reset();
     engine.reset();
+    // Waits for the audio thread to end before the slots it meters go.
+    slotsAudioHelper.reset();
     slotsRecorder.reset();
     // Each slot writes its settings as it goes.
     slotList.reset();
