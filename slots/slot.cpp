@@ -444,6 +444,7 @@ void Slot::chopTimerTimeout()
         m_nextSplitDue = due;
         m_chopTimer.start(int(std::min<qint64>(due - now, std::numeric_limits<int>::max())));
     } else {
+        m_chopTimer.stop();
         m_nextSplitDue = 0;
     }
     Logger::write(QStringLiteral("Slot %1 is splitting recording").arg(m_index0));
