@@ -24,8 +24,14 @@ NDIRecorder::NDIRecorder(QObject* parent)
 
 NDIRecorder::~NDIRecorder()
 {
-    if (m_process)
-        tellToQuit(m_process);
+    if (!m_process)
+        return;
+    QProcess* process = m_process;
+    tellToQuit(process);
+    // At shutdown no event loop may run again to send the command; a closing pipe would end the
+    // program as well, but the command is the orderly way.
+    if (process->state() == QProcess::Running)
+        process->waitForBytesWritten(100);
 }
 
 QString NDIRecorder::programFileName()

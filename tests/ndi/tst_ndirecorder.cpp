@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 #include <memory>
 
@@ -406,6 +407,23 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 10000);
         QCOMPARE(traceOf(firstPid), QByteArray("<start/>\r\n<quit/>\r\n"));
         QCOMPARE(log.events, QStringList { "started" });
+    }
+
+    // At shutdown no event loop runs after the controller is gone: the quit must leave at once.
+    void destroyedControllerSendsQuitAtOnce()
+    {
+        auto recorder = std::make_unique<NDIRecorder>();
+        const qint64 pid = startAndWait(*recorder, QStringLiteral("Nobody"));
+        QVERIFY(pid > 0);
+        QPointer<QProcess> process = recorder->currentProcess();
+        recorder.reset();
+        QByteArray trace;
+        for (int i = 0; i < 250 && trace.isEmpty(); ++i) {
+            QThread::msleep(20); // no events processed on purpose
+            trace = traceOf(pid);
+        }
+        QCOMPARE(trace, QByteArray("<quit/>\r\n"));
+        QTRY_VERIFY(process.isNull());
     }
 
     void missingProgramIsReported()
