@@ -1,6 +1,9 @@
 #include "app/settingsmodel.h"
 #include "render/mixer.h"
+#include "slots/slot.h"
+#include "slots/slotlistmodel.h"
 #include "tests/common/testenv.h"
+#include "tests/ndi/ndisimfile.h"
 #include "tests/render/testreceiver.h"
 
 #include <QGuiApplication>
@@ -56,7 +59,7 @@ private:
 
     // Builds a window of the given size with the Mixer under an empty QML scene, drawing the
     // given sources in the given grid. Returns false (after QSKIP) where no OpenGL 4 exists.
-    bool makeScene(QSize size, int columns, int rows, int extras, const QList<Source>& sources)
+    bool makeScene(QSize size, int columns, int rows, int extras, const QList<Source>& sources, SlotListModel* slotList = nullptr)
     {
         m_inputs.clear();
         m_view = std::make_unique<QQuickView>();
@@ -78,7 +81,10 @@ private:
             m_inputs.push_back(input);
             list.push_back([input] { return std::atomic_load(&input->published); });
         }
-        m_mixer->setReceiverSources(std::move(list));
+        if (slotList)
+            m_mixer->setSlotList(slotList);
+        else
+            m_mixer->setReceiverSources(std::move(list));
         m_view->resize(size);
         m_view->setPosition(0, 0);
         m_view->show();
@@ -278,6 +284,39 @@ private Q_SLOTS:
         QVERIFY(m_inputs[1]->receiver->videoFrameCalls() > 0);
     }
 
+    void slotsShowTheirSources()
+    {
+        // Slots bound to sources of the simulated network, drawn from the full slot list: a UYVY
+        // picture of 16:9 and a BGRA picture of 4:3 (side bars in 16:9 cells), two empty cells.
+        NdiSim::write(QJsonArray{
+            NdiSim::source(QStringLiteral("Red"), NdiSim::video(1920, 1080, QStringLiteral("UYVY"), QStringLiteral("solid"), QStringLiteral("#ff0000")), QJsonValue()),
+            NdiSim::source(QStringLiteral("Green"), NdiSim::video(640, 480, QStringLiteral("BGRA"), QStringLiteral("solid"), QStringLiteral("#00ff00")), QJsonValue())});
+        SlotListModel slotList;
+        for (int i = 0; i < 4; ++i) {
+            auto* slot = new Slot;
+            slot->setViewingOnly(true); // no recording program for these
+            slotList.append(slot);
+        }
+        QCOMPARE(slotList.allSlots().at(0)->connectSource(QStringLiteral("Red")), QStringLiteral("success"));
+        QCOMPARE(slotList.allSlots().at(1)->connectSource(QStringLiteral("Green")), QStringLiteral("success"));
+
+        QVERIFY(makeScene(QSize(640, 360), 2, 2, 0, {}, &slotList));
+        if (!haveOpenGl4())
+            QSKIP("No OpenGL 4 context on this machine");
+        QList<Probe> probes{{0.25, 0.25, TestReceiver::displayedColor(Qt::red, TestReceiver::Uyvy)},
+                            {0.75, 0.25, Qt::green}, {0.52, 0.25, Qt::black}, {0.98, 0.25, Qt::black},
+                            {0.25, 0.75, Qt::black}, {0.75, 0.75, Qt::black}};
+        QTRY_COMPARE_WITH_TIMEOUT(grabMismatches(probes), QString(), 10000);
+
+        // Unbound, the slot's cell goes black; the other keeps its picture.
+        QCOMPARE(slotList.allSlots().at(0)->disconnectSource(), QStringLiteral("success"));
+        const quint64 uploads = m_mixer->statistics().uploadFrames;
+        QTRY_VERIFY(m_mixer->statistics().uploadFrames >= uploads + 3);
+        probes[0].color = Qt::black;
+        QCOMPARE(grabMismatches(probes), QString());
+        m_view.reset(); // the window goes before the slots it draws
+    }
+
     void rendererGoesWithTheSceneGraph()
     {
         QVERIFY(makeScene(QSize(320, 180), 1, 1, 0, {{TestReceiver::Uyvy, Qt::blue}}));
@@ -320,6 +359,7 @@ int main(int argc, char* argv[])
         qInfo("SKIP: no X display for the preview tests");
         return 0;
     }
+    NdiSim::use();
     QGuiApplication app(argc, argv);
     qmlRegisterType<Mixer>("StavelinRecorder", 1, 0, "Mixer");
     qRegisterMetaType<Source>();
