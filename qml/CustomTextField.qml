@@ -11,6 +11,8 @@ TextField {
     // True while the text is shown as not acceptable; the multi-value field narrows it.
     property bool showsInvalid: !acceptableInput
 
+    readonly property alias contextMenu: contextMenu
+
     function openContextMenu(x, y) {
         contextMenu.popup(field, x, y)
     }
@@ -30,6 +32,7 @@ TextField {
 
     Menu {
         id: contextMenu
+        objectName: "contextMenu"
         MenuItem {
             text: "Cut"
             enabled: !field.readOnly && field.selectedText.length > 0
