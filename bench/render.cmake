@@ -1,1 +1,5 @@
-# Benchmarks of this part.
+# Benchmarks of the preview: paint cost and upload rate against memcpy bandwidth.
+add_executable(bench_render ${CMAKE_CURRENT_LIST_DIR}/bench_render.cpp)
+target_link_libraries(bench_render PRIVATE recorderlib Qt6::Test)
+target_compile_definitions(bench_render PRIVATE BENCH_SCENE="${CMAKE_SOURCE_DIR}/tests/render/mixerscene.qml")
+recorder_warnings(bench_render)
