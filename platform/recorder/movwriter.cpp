@@ -119,6 +119,8 @@ bool MovWriter::open(const std::string& path, const VideoFormat& video, const Au
     if (video.aspect > 0.0f) {
         const AVRational display = av_d2q(double(video.aspect), 10000);
         m_videoCodec->sample_aspect_ratio = av_div_q(display, AVRational { video.width, video.height });
+    } else {
+        m_videoCodec->sample_aspect_ratio = AVRational { 1, 1 };
     }
     if (m_format->oformat->flags & AVFMT_GLOBALHEADER)
         m_videoCodec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;

@@ -146,7 +146,8 @@ QJsonObject RecorderRun::probe(const QString& path)
     ffprobe.start(QStringLiteral("ffprobe"),
         { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
             QStringLiteral("-show_entries"),
-            QStringLiteral("stream=codec_type,codec_name,pix_fmt,width,height,nb_read_frames,sample_rate,channels,"
+            QStringLiteral("stream=codec_type,codec_name,pix_fmt,width,height,display_aspect_ratio,nb_read_frames,"
+                           "sample_rate,channels,"
                            "sample_fmt:format=duration,format_name"),
             QStringLiteral("-of"), QStringLiteral("json"), path });
     if (!ffprobe.waitForFinished(60000) || ffprobe.exitCode() != 0)

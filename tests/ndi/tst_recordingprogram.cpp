@@ -53,7 +53,10 @@ private Q_SLOTS:
  "audio": {"frequency": 1000, "peak": 0.5}},
 {"name": "Graphics & Titles", "url": "127.0.0.1:7002",
  "video": {"width": 320, "height": 240, "fps": 30, "format": "BGRA", "pattern": "moving"},
- "audio": {"frequency": 1000, "peak": 0.25}}
+ "audio": {"frequency": 1000, "peak": 0.25}},
+{"name": "Studio 4:3", "url": "127.0.0.1:7003",
+ "video": {"width": 720, "height": 576, "fps": 25, "format": "UYVY", "aspect": 1.3333333, "pattern": "moving"},
+ "audio": {"frequency": 1000, "peak": 0.5}}
 ]})json");
     }
 
@@ -70,8 +73,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
         QTest::addColumn<int>("fps");
-        QTest::addRow("UYVY source") << QStringLiteral("Small Cam") << 320 << 180 << 25;
-        QTest::addRow("BGRA source converted to 4:2:2") << QStringLiteral("Graphics & Titles") << 320 << 240 << 30;
+        QTest::addColumn<QString>("displayAspect");
+        QTest::addRow("UYVY source") << QStringLiteral("Small Cam") << 320 << 180 << 25 << QStringLiteral("16:9");
+        QTest::addRow("BGRA source converted to 4:2:2")
+            << QStringLiteral("Graphics & Titles") << 320 << 240 << 30 << QStringLiteral("4:3");
+        QTest::addRow("4:3 picture from non-square pixels")
+            << QStringLiteral("Studio 4:3") << 720 << 576 << 25 << QStringLiteral("4:3");
     }
 
     void recordsTheSource()
@@ -80,6 +87,7 @@ private Q_SLOTS:
         QFETCH(int, width);
         QFETCH(int, height);
         QFETCH(int, fps);
+        QFETCH(QString, displayAspect);
         const QString output
             = folder(QStringLiteral("plain-%1x%2").arg(width).arg(height)) + QStringLiteral("/take 1.mov");
         RecorderRun run;
@@ -128,6 +136,7 @@ private Q_SLOTS:
         QCOMPARE(video.value(QStringLiteral("pix_fmt")).toString(), QStringLiteral("yuv422p"));
         QCOMPARE(video.value(QStringLiteral("width")).toInt(), width);
         QCOMPARE(video.value(QStringLiteral("height")).toInt(), height);
+        QCOMPARE(video.value(QStringLiteral("display_aspect_ratio")).toString(), displayAspect);
         QCOMPARE(videoFrames(probe), total);
         QCOMPARE(audio.value(QStringLiteral("codec_name")).toString(), QStringLiteral("pcm_f32le"));
         QCOMPARE(audio.value(QStringLiteral("sample_rate")).toString(), QStringLiteral("48000"));
