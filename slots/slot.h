@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ndi/ndirecorder.h"
+#include "ndi/receiver.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -13,7 +14,6 @@
 
 class DriveMonitor;
 class NDIReceiver;
-class Receiver;
 class SourcesModel;
 
 // One cell of the recorder: binds at most one NDI source, owns its receiver, its recording

@@ -7,7 +7,9 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <atomic>
 #include <limits>
+#include <thread>
 
 class TestSlot : public QObject
 {
@@ -381,6 +383,35 @@ private Q_SLOTS:
         QVERIFY(second);
         QVERIFY(second != first);
         QCOMPARE(slot.connectedSource(), QStringLiteral("A"));
+    }
+
+    void activeReceiverAcrossThreads()
+    {
+        Slot slot;
+        slot.setViewingOnly(true);
+        std::atomic<bool> stop { false };
+        std::atomic<int> pulls { 0 };
+        std::atomic<int> seen { 0 };
+        // Plays the render thread: takes the receiver, pulls a picture, lets go.
+        std::thread reader([&] {
+            while (!stop.load()) {
+                if (std::shared_ptr<Receiver> receiver = slot.activeReceiver()) {
+                    receiver->videoFrame();
+                    seen.fetch_add(1);
+                }
+                pulls.fetch_add(1);
+            }
+        });
+        for (int round = 0; round < 20; ++round) {
+            slot.connectSource(round % 2 ? QStringLiteral("A") : QStringLiteral("B"));
+            QTRY_VERIFY(seen.load() > round);
+            slot.setIsFullRes(!slot.isFullRes());
+            slot.disconnectSource();
+        }
+        stop.store(true);
+        reader.join();
+        QVERIFY(pulls.load() >= 20);
+        QVERIFY(!slot.activeReceiver());
     }
 
     void locationChoice()

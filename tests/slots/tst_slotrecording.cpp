@@ -490,6 +490,26 @@ private Q_SLOTS:
         QVERIFY(waitForRecording(slot.get()));
     }
 
+    void endOfAnOldProcessLeavesTheNewRecording()
+    {
+        auto slot = boundSlot();
+        slot->startRecording();
+        QVERIFY(waitForRecording(slot.get()));
+        QPointer<QProcess> old(slot->recorder()->currentProcess());
+        slot->stopRecording();
+        slot->startRecording();
+        QVERIFY(waitForRecording(slot.get()));
+        EventLog log(slot.get());
+        // The process told to quit finishes its file and exits while the new recording runs.
+        QTRY_VERIFY_WITH_TIMEOUT(old.isNull(), StartTimeout);
+        QVERIFY(slot->isRecording());
+        QCOMPARE(log.events, QStringList());
+        // The current process ending on its own does end the recording.
+        slot->recorder()->currentProcess()->write("<quit/>\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(!slot->isRecording(), StartTimeout);
+        QCOMPARE(log.take(), QStringList { "recording 0" });
+    }
+
     void programThatCannotStart()
     {
         NDIRecorder::setProgramFolder(TestEnv::makeFolder(QStringLiteral("no-program")));
