@@ -1,4 +1,5 @@
 #include "tests/common/testenv.h"
+#include "tests/qml/xdisplayclient.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -35,10 +36,14 @@ private:
 
     // Slots 1 to 6 bound to the demo sources in turn; the rest stay unbound. The window opens at
     // the origin from its stored geometry, where the display is grabbed.
+    static QString settingsFile(const QProcessEnvironment& env)
+    {
+        return env.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/Stavelin/Recorder.conf");
+    }
+
     static void seedSettings(const QProcessEnvironment& env, int gridDimensions)
     {
-        const QString file = env.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/Stavelin/Recorder.conf");
-        QSettings store(file, QSettings::IniFormat);
+        QSettings store(settingsFile(env), QSettings::IniFormat);
         store.setValue(QStringLiteral("gridDimensions"), gridDimensions);
         const QString videos = env.value(QStringLiteral("HOME")) + QStringLiteral("/Videos");
         QDir().mkpath(videos);
@@ -68,6 +73,34 @@ private:
         const QString folder = QStringLiteral(RECORDER_BIN_DIR "/../artifacts");
         QDir().mkpath(folder);
         image.save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+    }
+
+    void startApp(const QProcessEnvironment& env)
+    {
+        m_app.setProcessEnvironment(env);
+        m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_app.setStandardOutputFile(QProcess::nullDevice());
+        m_app.start(TestEnv::binDir() + QStringLiteral("/StavelinRecorder"), {});
+    }
+
+    // The dialog drawn over the video: a long run of the window colour of the dark palette.
+    static bool showsDialog(const QImage& image)
+    {
+        for (int y = 200; y < 420; y += 4) {
+            int run = 0;
+            for (int x = 300; x < 800; ++x) {
+                run = image.pixel(x, y) == qRgb(53, 53, 53) ? run + 1 : 0;
+                if (run >= 200)
+                    return true;
+            }
+        }
+        return false;
+    }
+
+    static const QString& titlePrefix()
+    {
+        static const QString prefix = QStringLiteral("Stavelin Recorder v0.9.6.0 GPU: ");
+        return prefix;
     }
 
 private Q_SLOTS:
@@ -108,10 +141,7 @@ private Q_SLOTS:
 
         const QProcessEnvironment env = TestEnv::childEnvironment(QStringLiteral("app-%1").arg(gridDimensions));
         seedSettings(env, gridDimensions);
-        m_app.setProcessEnvironment(env);
-        m_app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_app.setStandardOutputFile(QProcess::nullDevice());
-        m_app.start(TestEnv::binDir() + QStringLiteral("/StavelinRecorder"), {});
+        startApp(env);
         QVERIFY(m_app.waitForStarted());
 
         // The first cell's picture arrives: the bound slots show video.
@@ -149,6 +179,72 @@ private Q_SLOTS:
                     ++greyPixels;
             }
         QCOMPARE(greyPixels > 100, clock);
+    }
+
+    void closeIsRefusedWhileRecording()
+    {
+        const QProcessEnvironment env = TestEnv::childEnvironment(QStringLiteral("app-close"));
+        seedSettings(env, 33);
+        startApp(env);
+        QVERIFY(m_app.waitForStarted());
+
+        XDisplayClient display;
+        QVERIFY(display.isConnected());
+        uint32_t window = 0;
+        QString title;
+        QTRY_VERIFY_WITH_TIMEOUT((window = display.findWindow(titlePrefix(), &title)) != 0, 40000);
+        // The title names the renderer once the first frame is drawn.
+        QTRY_VERIFY_WITH_TIMEOUT((display.findWindow(titlePrefix(), &title), title.size() > titlePrefix().size()), 20000);
+
+        // Slot 1's record button; recording is confirmed when it turns to its stop square.
+        const QPoint recordCentre(367 - 5 - 17, 207 - 2 - 18);
+        QTRY_VERIFY_WITH_TIMEOUT(qRed(grabDisplay().pixel(recordCentre)) > 150, 20000);
+        display.click(window, recordCentre);
+        QTRY_VERIFY_WITH_TIMEOUT(qGray(grabDisplay().pixel(recordCentre)) > 200, 20000);
+
+        display.requestClose(window);
+        QTRY_VERIFY_WITH_TIMEOUT(showsDialog(grabDisplay()), 10000);
+        saveArtifact(grabDisplay(), QStringLiteral("app-close-refused"));
+        QCOMPARE(m_app.state(), QProcess::Running);
+        QVERIFY(display.isMapped(window));
+
+        display.click(window, recordCentre);
+        QTRY_VERIFY_WITH_TIMEOUT(qGray(grabDisplay().pixel(recordCentre)) < 150, 20000);
+        display.requestClose(window);
+        QVERIFY(m_app.waitForFinished(30000));
+        QCOMPARE(m_app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_app.exitCode(), 0);
+    }
+
+    void geometryPersistsAcrossRestart()
+    {
+        const QProcessEnvironment env = TestEnv::childEnvironment(QStringLiteral("app-geometry"));
+        seedSettings(env, 33);
+        XDisplayClient display;
+        QVERIFY(display.isConnected());
+        const QRect moved(40, 30, 1180, 660);
+
+        for (int run = 0; run < 2; ++run) {
+            startApp(env);
+            QVERIFY(m_app.waitForStarted());
+            uint32_t window = 0;
+            QTRY_VERIFY_WITH_TIMEOUT((window = display.findWindow(titlePrefix())) != 0, 40000);
+            if (run == 0) {
+                QCOMPARE(display.geometry(window), QRect(0, 0, 1100, 619));
+                display.setGeometry(window, moved); // as a user dragging and resizing it would
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(display.geometry(window), moved, 10000);
+            display.requestClose(window);
+            QVERIFY(m_app.waitForFinished(30000));
+            QCOMPARE(m_app.exitCode(), 0);
+
+            QSettings store(settingsFile(env), QSettings::IniFormat);
+            QCOMPARE(store.value(QStringLiteral("windowSettings/x")).toInt(), moved.x());
+            QCOMPARE(store.value(QStringLiteral("windowSettings/y")).toInt(), moved.y());
+            QCOMPARE(store.value(QStringLiteral("windowSettings/width")).toInt(), moved.width());
+            QCOMPARE(store.value(QStringLiteral("windowSettings/height")).toInt(), moved.height());
+            QCOMPARE(store.value(QStringLiteral("windowSettings/visibility")).toInt(), 2);
+        }
     }
 };
 
