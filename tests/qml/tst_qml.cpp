@@ -1,5 +1,6 @@
 #include "app/directoryvalidator.h"
 #include "app/settingsmodel.h"
+#include "slots/slot.h"
 #include "tests/common/testenv.h"
 
 #include <QQmlContext>
@@ -19,6 +20,7 @@ public Q_SLOTS:
         static bool registered = false;
         if (!registered) {
             qmlRegisterType<DirectoryValidator>("StavelinRecorder", 1, 0, "DirectoryValidator");
+            qmlRegisterType<Slot>("StavelinRecorder", 1, 0, "Slot");
             registered = true;
         }
         m_sources.setItemRoleNames({{Qt::UserRole + 1, "name"}});
