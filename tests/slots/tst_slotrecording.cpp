@@ -452,6 +452,47 @@ private Q_SLOTS:
         SettingsModel::instance()->setChopEnabled(false);
     }
 
+    void confirmationOnlyCountsOnce()
+    {
+        SettingsModel::instance()->setChopMinutes(30);
+        SettingsModel::instance()->setChopEnabled(true);
+        qint64 now = 5000;
+        Slot slot;
+        slot.setMonotonicClock([&now] { return now; });
+        // The program confirms again after every split; the schedule keeps its start.
+        slot.recordingStarted();
+        const QDateTime started = slot.recordingStartTime();
+        now += 60000;
+        slot.recordingStarted();
+        QCOMPARE(slot.recordingStartTime(), started);
+        QCOMPARE(slot.nextSplitDue(), 1800000);
+        QCOMPARE(slot.splitTimer().interval(), 1800000);
+        slot.stopRecording();
+        QVERIFY(!slot.splitTimer().isActive());
+
+        // Zero minutes would split without pause: no schedule at all.
+        SettingsModel::instance()->setChopMinutes(0);
+        slot.recordingStarted();
+        QVERIFY(slot.isRecording());
+        QVERIFY(!slot.splitTimer().isActive());
+        QCOMPARE(slot.nextSplitDue(), 0);
+        slot.stopRecording();
+        SettingsModel::instance()->setChopMinutes(30);
+        SettingsModel::instance()->setChopEnabled(false);
+    }
+
+    void viewingOnlyEndsARecording()
+    {
+        auto slot = boundSlot();
+        slot->startRecording();
+        QVERIFY(waitForRecording(slot.get()));
+        EventLog log(slot.get());
+        slot->setViewingOnly(true);
+        QCOMPARE(log.take(), QStringList { "recording 0" });
+        QCOMPARE(slot->recorder()->currentProcess(), nullptr);
+        QCOMPARE(slot->startRecording(), QStringLiteral("Slot set to viewing only"));
+    }
+
     void splitDueTimes_data()
     {
         QTest::addColumn<qint64>("lastDue");
