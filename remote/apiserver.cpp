@@ -1,0 +1,144 @@
+#include "remote/apiserver.h"
+
+#include "ndi/slotlistaudiohelper.h"
+#include "ndi/sourcesmodel.h"
+#include "remote/apiresults.h"
+#include "slots/slot.h"
+#include "slots/slotlistmodel.h"
+#include "slots/slotlistrecorder.h"
+
+#include <QDebug>
+
+ApiServer::ApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
+                     SourcesModel* sources, QObject* parent)
+    : QObject(parent)
+    , m_slots(slotsModel)
+    , m_audioHelper(audioHelper)
+    , m_recorder(recorder)
+    , m_sources(sources)
+{
+}
+
+QList<Slot*> ApiServer::allSlots() const
+{
+    return m_slots->allSlots();
+}
+
+Slot* ApiServer::slotFor(uint slot) const
+{
+    const QList<Slot*> list = allSlots();
+    // Unsigned on purpose: id 0 wraps to the largest index and is refused with the rest.
+    const quint32 index = quint32(slot) - 1u;
+    if (index >= quint32(list.size()))
+        return nullptr;
+    return list.at(int(index));
+}
+
+SlotSnapshot ApiServer::snapshotOf(const Slot* slot)
+{
+    SlotSnapshot s;
+    s.id = uint(slot->index0());
+    s.isRecording = slot->isRecording();
+    s.isWaiting = slot->isWaiting();
+    s.connectedSource = slot->connectedSource();
+    s.displayName = slot->displayName();
+    s.tallyState = slot->tallyState();
+    return s;
+}
+
+QList<SlotSnapshot> ApiServer::slotSnapshots() const
+{
+    QList<SlotSnapshot> out;
+    const QList<Slot*> list = allSlots();
+    out.reserve(list.size());
+    for (int i = 0; i < list.size(); ++i) {
+        SlotSnapshot s = snapshotOf(list.at(i));
+        s.id = uint(i + 1);
+        out << s;
+    }
+    return out;
+}
+
+QStringList ApiServer::sourceNames() const
+{
+    QStringList names;
+    const int count = m_sources->rowCount();
+    for (int row = 0; row < count; ++row)
+        names << m_sources->sourceAt(row);
+    return names;
+}
+
+bool ApiServer::isRecordingAll() const
+{
+    return m_recorder->isRecordingAll();
+}
+
+QString ApiServer::recordingStart(uint slot)
+{
+    if (slot != 0) {
+        Slot* target = slotFor(slot);
+        return target ? target->startRecording() : ApiResult::slotIdInvalid;
+    }
+    if (m_recorder->isRecordingAll())
+        return ApiResult::alreadyRecording;
+    for (Slot* each : allSlots()) {
+        if (each->isConnected())
+            each->startRecording();
+    }
+    m_recorder->setIsRecordingAll(true);
+    return ApiResult::success;
+}
+
+QString ApiServer::recordingStop(uint slot)
+{
+    if (slot != 0) {
+        Slot* target = slotFor(slot);
+        return target ? target->stopRecording(Slot::User) : ApiResult::slotIdInvalid;
+    }
+    if (!m_recorder->isRecordingAll())
+        return ApiResult::notRecording;
+    for (Slot* each : allSlots()) {
+        if (each->isConnected())
+            each->stopRecording(Slot::User);
+    }
+    m_recorder->setIsRecordingAll(false);
+    return ApiResult::success;
+}
+
+QString ApiServer::connectSource(uint slot, QString source)
+{
+    qDebug() << "Api: connect";
+    Slot* target = slotFor(slot);
+    return target ? target->connectSource(source) : ApiResult::slotIdInvalid;
+}
+
+QString ApiServer::renameSlot(uint slot, QString name)
+{
+    Slot* target = slotFor(slot);
+    if (!target)
+        return ApiResult::slotIdInvalid;
+    target->setDisplayName(name);
+    return ApiResult::success;
+}
+
+QString ApiServer::disconnectSource(uint slot)
+{
+    qDebug() << "Api: disconnect";
+    Slot* target = slotFor(slot);
+    return target ? target->disconnectSource() : ApiResult::slotIdInvalid;
+}
+
+QString ApiServer::listenOn(uint slot)
+{
+    Slot* target = slotFor(slot);
+    if (!target)
+        return ApiResult::slotIdInvalid;
+    m_audioHelper->startListening(target);
+    return ApiResult::success;
+}
+
+QString ApiServer::listenOff()
+{
+    m_audioHelper->stopListening();
+    return ApiResult::success;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "remote/slotsnapshot.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class Slot;
+class SlotListAudioHelper;
+class SlotListModel;
+class SlotListRecorder;
+class SourcesModel;
+
+// The one place where remote commands touch the slots. Both servers derive from it and put the
+// result texts into their own replies; every operation runs on the main thread.
+class ApiServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    ApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
+              SourcesModel* sources, QObject* parent = nullptr);
+
+    // Read on the main thread for the status and sources answers of both servers.
+    QList<SlotSnapshot> slotSnapshots() const;
+    QStringList sourceNames() const;
+    bool isRecordingAll() const;
+
+    static SlotSnapshot snapshotOf(const Slot* slot);
+
+    // The meta-object order of the seven operations is part of the interface (the HTTP server
+    // invokes them by name), so nothing may be declared before them.
+public Q_SLOTS:
+    QString recordingStart(uint slot);
+    QString recordingStop(uint slot);
+    QString connectSource(uint slot, QString source);
+    QString renameSlot(uint slot, QString name);
+    QString disconnectSource(uint slot);
+    QString listenOn(uint slot);
+    QString listenOff();
+
+protected:
+    // Null when the id names no slot; id 0 names none.
+    Slot* slotFor(uint slot) const;
+    QList<Slot*> allSlots() const;
+
+    SlotListModel* const m_slots;
+    SlotListAudioHelper* const m_audioHelper;
+    SlotListRecorder* const m_recorder;
+    SourcesModel* const m_sources;
+};

@@ -1,0 +1,163 @@
+#include "remote/httpserver.h"
+
+#include "app/logger.h"
+#include "app/settingsmodel.h"
+#include "ndi/sourcesmodel.h"
+#include "remote/httpjson.h"
+#include "remote/httpserverworkerthread.h"
+#include "slots/slot.h"
+#include "slots/slotlistmodel.h"
+#include "slots/slotlistrecorder.h"
+
+#include <QCoreApplication>
+
+HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
+                       SourcesModel* sources, SettingsModel* settings)
+    : ApiServer(slotsModel, audioHelper, recorder, sources)
+    , m_worker(new HttpServerWorkerThread(this))
+    , m_settings(settings)
+{
+    connect(m_worker, &HttpServerWorkerThread::listening, this, [](ushort port) {
+        Logger::write(QStringLiteral("HTTP panel listening on port ") + QString::number(port));
+    });
+    connect(m_worker, &HttpServerWorkerThread::listenFailed, this, [](ushort port) {
+        Logger::write(QStringLiteral("Unable to start HTTP panel on port ") + QString::number(port));
+    });
+    connect(m_worker, &QThread::finished, this, &HttpServer::onWorkerFinished);
+    m_stopRetry.setInterval(20);
+    connect(&m_stopRetry, &QTimer::timeout, this, [this] {
+        if (m_worker->isRunning())
+            m_worker->stopListener();
+        else
+            m_stopRetry.stop();
+    });
+
+    connect(settings, &SettingsModel::httpServerPortChanged, this, &HttpServer::onPortChanged);
+    connect(settings, &SettingsModel::httpServerEnabledChanged, this, &HttpServer::onEnabledChanged);
+
+    connect(sources, &SourcesModel::sourceAddedSig, this, &HttpServer::onSourceAdded);
+    connect(recorder, &SlotListRecorder::isRecordingAllChanged, this, &HttpServer::onRecordingAllChanged);
+    for (Slot* slot : allSlots()) {
+        connect(slot, &Slot::tallyStateChanged, this, &HttpServer::onTallyChanged);
+        connect(slot, &Slot::isRecordingChanged, this, &HttpServer::onRecordingChanged);
+        connect(slot, &Slot::isWaitingChanged, this, &HttpServer::onRecordingChanged);
+        connect(slot, &Slot::connectedSourceChanged, this, &HttpServer::onConnectedSourceChanged);
+        connect(slot, &Slot::displayNameChanged, this, &HttpServer::onDisplayNameChanged);
+    }
+
+    m_port = settings->httpServerPort();
+    if (settings->httpServerEnabled())
+        listen(m_port);
+}
+
+HttpServer::~HttpServer()
+{
+    if (m_worker->isRunning())
+        stopAndWait();
+}
+
+bool HttpServer::isRunning() const
+{
+    return m_worker->isRunning() && !m_worker->isStopping();
+}
+
+QJsonObject HttpServer::statusObject() const
+{
+    return HttpJson::statusObject(isRecordingAll(), slotSnapshots());
+}
+
+QJsonObject HttpServer::sourcesObject() const
+{
+    return HttpJson::sourcesObject(sourceNames());
+}
+
+void HttpServer::stopAndWait()
+{
+    m_worker->requestStop();
+    while (!m_worker->wait(QDeadlineTimer(10))) {
+        m_worker->stopListener();
+        // Request threads that got past the stopping flag wait on these two objects.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        QCoreApplication::sendPostedEvents(m_worker, QEvent::MetaCall);
+    }
+    m_stopRetry.stop();
+}
+
+void HttpServer::onWorkerFinished()
+{
+    // Streams that ended while stopping left their queues behind; with the thread gone (and not
+    // started again meanwhile) no stream is left to read them.
+    if (!m_worker->isRunning())
+        m_worker->discardQueues();
+}
+
+void HttpServer::listen(ushort port)
+{
+    if (m_worker->isRunning())
+        stopAndWait();
+    m_worker->discardQueues();
+    m_worker->clearStopping();
+    m_worker->setPort(port);
+    m_worker->start(QThread::InheritPriority);
+}
+
+void HttpServer::onPortChanged(ushort port)
+{
+    m_port = port;
+    // Only a running server moves: a port change must not open a port the user switched off.
+    if (m_settings->httpServerEnabled())
+        listen(m_port);
+}
+
+void HttpServer::onEnabledChanged(bool enabled)
+{
+    if (enabled && (!m_worker->isRunning() || m_worker->isStopping())) {
+        // Also when a disable is still winding down: listen() waits for it and starts afresh.
+        listen(m_port);
+    } else if (!enabled && m_worker->isRunning() && !m_worker->isStopping()) {
+        m_worker->requestStop();
+        m_stopRetry.start();
+    }
+}
+
+void HttpServer::onRecordingChanged(bool)
+{
+    auto* slot = qobject_cast<Slot*>(sender());
+    if (!slot)
+        return;
+    m_worker->sendEvent(QJsonDocument(HttpJson::recordingEvent(snapshotOf(slot))));
+}
+
+void HttpServer::onTallyChanged(int tally)
+{
+    auto* slot = qobject_cast<Slot*>(sender());
+    if (!slot)
+        return;
+    m_worker->sendEvent(QJsonDocument(HttpJson::tallyEvent(slot->index0(), tally)));
+}
+
+void HttpServer::onConnectedSourceChanged(QString source)
+{
+    auto* slot = qobject_cast<Slot*>(sender());
+    if (!slot)
+        return;
+    m_worker->sendEvent(QJsonDocument(HttpJson::connectedEvent(slot->index0(), source)));
+}
+
+void HttpServer::onSourceAdded()
+{
+    m_worker->sendEvent(QJsonDocument(HttpJson::withEvent(sourcesObject(), QStringLiteral("sources"))));
+}
+
+void HttpServer::onDisplayNameChanged(QString name)
+{
+    auto* slot = qobject_cast<Slot*>(sender());
+    if (!slot)
+        return;
+    m_worker->sendEvent(QJsonDocument(HttpJson::renameEvent(slot->index0(), name)));
+}
+
+void HttpServer::onRecordingAllChanged(bool state)
+{
+    m_worker->sendEvent(QJsonDocument(HttpJson::recordingAllEvent(state)));
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "remote/apiserver.h"
+
+#include <QJsonObject>
+#include <QTimer>
+
+class HttpServerWorkerThread;
+class SettingsModel;
+
+// The web panel's server: static files, GET "/api" commands answered in JSON and the
+// "/api/events" stream. The HTTP library runs on the worker thread and its request threads;
+// every command and every read of the recorder runs here, on the main thread.
+class HttpServer : public ApiServer
+{
+    Q_OBJECT
+
+public:
+    HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
+               SourcesModel* sources, SettingsModel* settings);
+    ~HttpServer() override;
+
+    // Main thread.
+    QJsonObject statusObject() const;
+    QJsonObject sourcesObject() const;
+    bool isRunning() const;
+    HttpServerWorkerThread* worker() const { return m_worker; }
+
+public Q_SLOTS:
+    void listen(ushort port);
+    void onPortChanged(ushort port);
+    void onEnabledChanged(bool enabled);
+    void onRecordingChanged(bool state);
+    void onTallyChanged(int tally);
+    void onConnectedSourceChanged(QString source);
+    void onSourceAdded();
+    void onDisplayNameChanged(QString name);
+    void onRecordingAllChanged(bool state);
+
+private:
+    // Stops the worker and waits for it while still serving the hand-offs its request threads
+    // wait on, so neither side can wait for the other for ever.
+    void stopAndWait();
+    void onWorkerFinished();
+
+    HttpServerWorkerThread* const m_worker;
+    ushort m_port = 0;
+    SettingsModel* const m_settings;
+    // Repeats a stop request that came before the listener ran (after a disable, which does not wait).
+    QTimer m_stopRetry;
+};

@@ -1,0 +1,250 @@
+#include "remote/httpserverworkerthread.h"
+
+#include "remote/apiresults.h"
+#include "remote/httpjson.h"
+#include "remote/httpserver.h"
+#include "remote/tcpprotocol.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+constexpr int maxStreams = 5;
+constexpr auto pollInterval = std::chrono::milliseconds(100);
+// Each open stream holds one request thread for its whole life; the rest serve requests.
+constexpr size_t requestThreads = 16;
+
+const char* const corsHeader = "Access-Control-Allow-Origin";
+
+QString queryValue(const httplib::Request& request, const char* key)
+{
+    // The first occurrence counts; a missing parameter reads as empty text.
+    return request.has_param(key) ? QString::fromStdString(request.get_param_value(key, 0)) : QString();
+}
+
+} // namespace
+
+HttpServerWorkerThread::HttpServerWorkerThread(HttpServer* server)
+    : QThread(server)
+    , m_server(server)
+    , m_panelPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("panel")).toUtf8())
+{
+    m_http.new_task_queue = [] { return new httplib::ThreadPool(requestThreads); };
+    // A stop waits for the connections in hand; idle keep-alive connections and slow requests
+    // must not hold it up for long.
+    m_http.set_keep_alive_timeout(1);
+    m_http.set_read_timeout(2);
+
+    mountPanel();
+
+    m_http.Get("/api", [this](const httplib::Request& request, httplib::Response& response) {
+        handleApi(request, response);
+    });
+    m_http.Get("/api/events", [this](const httplib::Request& request, httplib::Response& response) {
+        handleEvents(request, response);
+    });
+}
+
+HttpServerWorkerThread::~HttpServerWorkerThread()
+{
+    // The owner has stopped and joined the thread already; this only guards against misuse.
+    if (isRunning()) {
+        requestStop();
+        while (!wait(QDeadlineTimer(10)))
+            stopListener();
+    }
+}
+
+bool HttpServerWorkerThread::mountPanel()
+{
+    if (m_http.set_mount_point("/", m_panelPath.toStdString()))
+        return true;
+    qDebug() << "Missing panel path";
+    return false;
+}
+
+bool HttpServerWorkerThread::setPanelPath(const QString& path)
+{
+    m_http.remove_mount_point("/");
+    m_panelPath = path.toUtf8();
+    return mountPanel();
+}
+
+void HttpServerWorkerThread::requestStop()
+{
+    m_stopping = true;
+    stopListener();
+}
+
+void HttpServerWorkerThread::stopListener()
+{
+    if (m_http.is_running())
+        m_http.stop();
+}
+
+void HttpServerWorkerThread::setPort(ushort port)
+{
+    m_port = port;
+}
+
+void HttpServerWorkerThread::run()
+{
+    const ushort port = m_port;
+    if (!m_http.bind_to_port("0.0.0.0", port)) {
+        emit listenFailed(port);
+        return;
+    }
+    emit listening(port);
+    m_http.listen_after_bind();
+}
+
+// ---- "/api" (request threads) -------------------------------------------------------------
+
+void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib::Response& response)
+{
+    response.set_header(corsHeader, "*");
+    if (m_stopping) {
+        // No hand-off to a main thread that may be waiting for this very thread pool.
+        response.status = 503;
+        return;
+    }
+
+    QString result = ApiResult::invalidCommand;
+    QJsonObject answer;
+    const QString command = queryValue(request, "command");
+    const uint slot = TcpProtocol::slotId(queryValue(request, "slot"));
+    const auto invoke = [this, &result](const char* method, auto... args) {
+        QMetaObject::invokeMethod(m_server, method, Qt::BlockingQueuedConnection, Q_RETURN_ARG(QString, result), args...);
+    };
+
+    if (command == QLatin1String("recording_start")) {
+        invoke("recordingStart", Q_ARG(uint, slot));
+    } else if (command == QLatin1String("recording_stop")) {
+        invoke("recordingStop", Q_ARG(uint, slot));
+    } else if (command == QLatin1String("connect")) {
+        const QString source = queryValue(request, "source");
+        invoke("connectSource", Q_ARG(uint, slot), Q_ARG(QString, source));
+    } else if (command == QLatin1String("rename")) {
+        const QString name = queryValue(request, "name");
+        invoke("renameSlot", Q_ARG(uint, slot), Q_ARG(QString, name));
+    } else if (command == QLatin1String("disconnect")) {
+        invoke("disconnectSource", Q_ARG(uint, slot));
+    } else if (command == QLatin1String("listen")) {
+        invoke("listenOn", Q_ARG(uint, slot));
+    } else if (command == QLatin1String("listen_off")) {
+        invoke("listenOff");
+    } else if (command == QLatin1String("sources")) {
+        QMetaObject::invokeMethod(m_server, [&] { answer = m_server->sourcesObject(); }, Qt::BlockingQueuedConnection);
+    } else if (command == QLatin1String("status")) {
+        QMetaObject::invokeMethod(m_server, [&] { answer = m_server->statusObject(); }, Qt::BlockingQueuedConnection);
+    }
+    if (answer.isEmpty())
+        answer = HttpJson::resultObject(result);
+    response.set_content(HttpJson::answerBody(answer).toStdString(), "text/plain");
+}
+
+// ---- "/api/events" (request threads) -------------------------------------------------------
+
+void HttpServerWorkerThread::handleEvents(const httplib::Request&, httplib::Response& response)
+{
+    response.set_header(corsHeader, "*");
+    const int count = ++m_streamCount;
+    if (count > maxStreams || m_stopping) {
+        --m_streamCount;
+        response.status = 503;
+        return;
+    }
+
+    // One request thread serves one stream for its whole life, so the thread names the stream.
+    const QString id = QString::number(quintptr(QThread::currentThreadId()), 16);
+    QMetaObject::invokeMethod(this, "onSseConnected", Qt::BlockingQueuedConnection, Q_ARG(QString, id));
+
+    response.set_chunked_content_provider(
+        "text/event-stream",
+        [this, id](size_t, httplib::DataSink& sink) {
+            if (m_stopping) {
+                sink.done();
+                return true;
+            }
+            QStringList messages;
+            QMetaObject::invokeMethod(this, "getMessages", Qt::BlockingQueuedConnection,
+                                      Q_RETURN_ARG(QStringList, messages), Q_ARG(QString, id));
+            // A client that went away, or has taken nothing for the library's whole write
+            // timeout, ends its stream: polling it for ever would hold the thread and one of
+            // the five places until the server stops.
+            if (!sink.is_writable())
+                return false;
+            if (messages.isEmpty())
+                messages << HttpJson::pingMessage();
+            for (const QString& message : qAsConst(messages)) {
+                const QByteArray bytes = message.toUtf8();
+                if (!sink.write(bytes.constData(), size_t(bytes.size())))
+                    return true; // the library ends the stream after a failed write
+            }
+            std::this_thread::sleep_for(pollInterval);
+            return true;
+        },
+        [this, id](bool) {
+            --m_streamCount;
+            if (!m_stopping)
+                QMetaObject::invokeMethod(this, "onSseDisconnected", Qt::BlockingQueuedConnection, Q_ARG(QString, id));
+        });
+}
+
+// ---- queues (main thread) ------------------------------------------------------------------
+
+QStringList HttpServerWorkerThread::initialMessages() const
+{
+    return {HttpJson::eventMessage(QJsonDocument(HttpJson::withEvent(m_server->statusObject(), QStringLiteral("status")))),
+            HttpJson::eventMessage(QJsonDocument(HttpJson::withEvent(m_server->sourcesObject(), QStringLiteral("sources"))))};
+}
+
+void HttpServerWorkerThread::sendEvent(QJsonDocument doc)
+{
+    if (m_queues.isEmpty())
+        return;
+    const QString message = HttpJson::eventMessage(doc);
+    QStringList fresh;
+    for (auto it = m_queues.begin(); it != m_queues.end(); ++it) {
+        if (it->size() >= maxQueuedMessages) {
+            // The stream has fallen far behind (or ended while stopping): start it over from the
+            // complete state instead of keeping every change.
+            if (fresh.isEmpty())
+                fresh = initialMessages();
+            *it = fresh;
+        } else {
+            it->append(message);
+        }
+    }
+}
+
+int HttpServerWorkerThread::queuedMessageCount() const
+{
+    int count = 0;
+    for (const QStringList& queue : m_queues)
+        count += int(queue.size());
+    return count;
+}
+
+void HttpServerWorkerThread::onSseConnected(QString threadId)
+{
+    m_queues.insert(threadId, initialMessages());
+}
+
+void HttpServerWorkerThread::onSseDisconnected(QString threadId)
+{
+    m_queues.remove(threadId);
+}
+
+QStringList HttpServerWorkerThread::getMessages(QString threadId)
+{
+    const auto it = m_queues.find(threadId);
+    if (it == m_queues.end())
+        return {};
+    return std::exchange(*it, QStringList());
+}

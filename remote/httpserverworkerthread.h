@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <httplib.h>
+
+#include <atomic>
+
+class HttpServer;
+
+// Runs the HTTP library's blocking accept loop. The object itself lives on the main thread: its
+// slots and the message queues are main-thread only; request threads reach them through blocking
+// queued invocations and otherwise touch only the two atomics.
+class HttpServerWorkerThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    explicit HttpServerWorkerThread(HttpServer* server);
+    ~HttpServerWorkerThread() override;
+
+    // Main thread. Raises the stopping flag and asks the listener to end; a request made before
+    // the listener runs is lost, so callers repeat it until the thread has finished.
+    void requestStop();
+    void stopListener();
+    void clearStopping() { m_stopping = false; }
+    bool isStopping() const { return m_stopping; }
+    int streamCount() const { return m_streamCount; }
+    // Main thread, only while the thread is not running: no stream can own a queue then.
+    void discardQueues() { m_queues.clear(); }
+    int queueCount() const { return int(m_queues.size()); }
+    int queuedMessageCount() const;
+
+    // Serves static files from another folder (main thread, while stopped).
+    bool setPanelPath(const QString& path);
+
+    // A queue that its stream does not drain fast enough is replaced by a fresh start.
+    static constexpr int maxQueuedMessages = 512;
+
+public Q_SLOTS:
+    void setPort(ushort port);
+    void sendEvent(QJsonDocument doc);
+    void onSseConnected(QString threadId);
+    void onSseDisconnected(QString threadId);
+    QStringList getMessages(QString threadId);
+
+Q_SIGNALS:
+    // From the worker thread, once the port is bound or could not be.
+    void listening(ushort port);
+    void listenFailed(ushort port);
+
+protected:
+    void run() override;
+
+private:
+    void handleApi(const httplib::Request& request, httplib::Response& response);
+    void handleEvents(const httplib::Request& request, httplib::Response& response);
+    QStringList initialMessages() const;
+    bool mountPanel();
+
+    HttpServer* const m_server;
+    httplib::Server m_http;
+    // Written by setPort on the main thread while the thread is stopped, read by run().
+    ushort m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::atomic<int> m_streamCount{0};
+    QByteArray m_panelPath;
+    // Main thread only.
+    QMap<QString, QStringList> m_queues;
+};

@@ -1,0 +1,215 @@
+#include "remote/tcpapiserver.h"
+
+#include "app/logger.h"
+#include "app/settingsmodel.h"
+#include "remote/tcpprotocol.h"
+#include "slots/slot.h"
+#include "slots/slotlistmodel.h"
+#include "slots/slotlistrecorder.h"
+
+#include <QTcpSocket>
+
+namespace {
+
+// A socket may hold a little more than one maximal line before the rest waits in the kernel.
+constexpr qint64 socketReadBufferSize = 4 * TcpProtocol::maxLineLength;
+
+} // namespace
+
+// What one client's line may act on: the command layer, and this client's subscriptions.
+class TcpApiServer::ClientBackend : public TcpProtocol::Backend
+{
+public:
+    ClientBackend(TcpApiServer* server, QTcpSocket* socket)
+        : m_server(server)
+        , m_socket(socket)
+    {
+    }
+
+    QString recordingStart(uint slot) override { return m_server->recordingStart(slot); }
+    QString recordingStop(uint slot) override { return m_server->recordingStop(slot); }
+    QString connectSource(uint slot, const QString& source) override { return m_server->connectSource(slot, source); }
+    QString disconnectSource(uint slot) override { return m_server->disconnectSource(slot); }
+    QString listenOn(uint slot) override { return m_server->listenOn(slot); }
+    QString listenOff() override { return m_server->listenOff(); }
+    QStringList sourceNames() override { return m_server->sourceNames(); }
+    QList<SlotSnapshot> slotSnapshots() override { return m_server->slotSnapshots(); }
+    void setTallySubscribed(bool on) override
+    {
+        if (on)
+            m_server->m_tallySubscribers.insert(m_socket);
+        else
+            m_server->m_tallySubscribers.remove(m_socket);
+    }
+    void setRecordingSubscribed(bool on) override
+    {
+        if (on)
+            m_server->m_recordingSubscribers.insert(m_socket);
+        else
+            m_server->m_recordingSubscribers.remove(m_socket);
+    }
+    void write(const QByteArray& bytes) override { m_socket->write(bytes); }
+
+private:
+    TcpApiServer* const m_server;
+    QTcpSocket* const m_socket;
+};
+
+TcpApiServer::TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
+                           SourcesModel* sources, SettingsModel* settings)
+    : ApiServer(slotsModel, audioHelper, recorder, sources)
+    , m_settings(settings)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &TcpApiServer::onNewConnection);
+    connect(recorder, &SlotListRecorder::isRecordingAllChanged, this, &TcpApiServer::onRecordingAllChanged);
+    for (Slot* slot : allSlots()) {
+        connect(slot, &Slot::tallyStateChanged, this, &TcpApiServer::onTallyChanged);
+        connect(slot, &Slot::isRecordingChanged, this, &TcpApiServer::onRecordingChanged);
+    }
+    connect(settings, &SettingsModel::tcpServerPortChanged, this, &TcpApiServer::onPortChanged);
+    connect(settings, &SettingsModel::tcpServerEnabledChanged, this, &TcpApiServer::onEnabledChanged);
+
+    m_port = settings->tcpServerPort();
+    if (settings->tcpServerEnabled())
+        listen(m_port);
+}
+
+TcpApiServer::~TcpApiServer()
+{
+    // Sockets go now and quietly: nobody is left to hear their disconnected signals.
+    m_server.close();
+    const QSet<QTcpSocket*> clients = m_clients;
+    m_clients.clear();
+    m_tallySubscribers.clear();
+    m_recordingSubscribers.clear();
+    for (QTcpSocket* socket : clients) {
+        socket->disconnect(this);
+        delete socket;
+    }
+}
+
+void TcpApiServer::onNewConnection()
+{
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        socket->setReadBufferSize(socketReadBufferSize);
+        connect(socket, &QTcpSocket::readyRead, this, &TcpApiServer::onReadyRead);
+        connect(socket, &QTcpSocket::disconnected, this, &TcpApiServer::onDisconnected);
+        m_clients.insert(socket);
+        const QByteArray greeting = TcpProtocol::helloLine();
+        Logger::write(QStringLiteral("Accepted API connection from ") + socket->peerAddress().toString());
+        socket->write(greeting);
+    }
+}
+
+void TcpApiServer::onReadyRead()
+{
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    if (!socket || !m_clients.contains(socket))
+        return;
+    ClientBackend backend(this, socket);
+    while (socket->canReadLine()) {
+        const QByteArray line = socket->readLine();
+        if (line.size() > TcpProtocol::maxLineLength + 2) {
+            Logger::write(QStringLiteral("Dropped an over-long API line (%1 bytes) from %2")
+                              .arg(line.size())
+                              .arg(socket->peerAddress().toString()));
+            socket->abort();
+            return;
+        }
+        TcpProtocol::handleLine(line, backend);
+        // A command may have ended this client (a write error disconnects it).
+        if (!m_clients.contains(socket))
+            return;
+    }
+    // No line end in sight: a client that never ends its line must not fill our memory.
+    if (socket->bytesAvailable() > TcpProtocol::maxLineLength) {
+        Logger::write(QStringLiteral("Dropped an over-long API line (more than %1 bytes) from %2")
+                          .arg(TcpProtocol::maxLineLength)
+                          .arg(socket->peerAddress().toString()));
+        socket->abort();
+    }
+}
+
+void TcpApiServer::onDisconnected()
+{
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    if (!socket)
+        return;
+    m_clients.remove(socket);
+    m_tallySubscribers.remove(socket);
+    m_recordingSubscribers.remove(socket);
+    Logger::write(QStringLiteral("Closed API connection with ") + socket->peerAddress().toString());
+    socket->deleteLater();
+}
+
+void TcpApiServer::writeTo(const QSet<QTcpSocket*>& clients, const QByteArray& line)
+{
+    // A copy: a failing write may disconnect a client and change the set underneath.
+    const QSet<QTcpSocket*> targets = clients;
+    for (QTcpSocket* socket : targets) {
+        if (m_clients.contains(socket))
+            socket->write(line);
+    }
+}
+
+void TcpApiServer::onRecordingAllChanged(bool state)
+{
+    writeTo(m_recordingSubscribers, TcpProtocol::recordingAllEvent(state));
+}
+
+void TcpApiServer::onRecordingChanged(bool state)
+{
+    auto* slot = qobject_cast<Slot*>(sender());
+    if (!slot)
+        return;
+    writeTo(m_recordingSubscribers, TcpProtocol::recordingEvent(slot->index0(), state));
+}
+
+void TcpApiServer::onTallyChanged(int tally)
+{
+    auto* slot = qobject_cast<Slot*>(sender());
+    if (!slot)
+        return;
+    writeTo(m_tallySubscribers, TcpProtocol::tallyEvent(slot->index0(), tally));
+}
+
+void TcpApiServer::listen(ushort port)
+{
+    if (m_server.isListening())
+        close();
+    if (m_server.listen(QHostAddress::Any, port))
+        Logger::write(QStringLiteral("TCP API listening on port ") + QString::number(port));
+    else
+        Logger::write(QStringLiteral("Unable to start TCP API on port ") + QString::number(port));
+}
+
+void TcpApiServer::close()
+{
+    m_server.close();
+    const QSet<QTcpSocket*> clients = m_clients;
+    m_clients.clear();
+    m_tallySubscribers.clear();
+    m_recordingSubscribers.clear();
+    for (QTcpSocket* socket : clients) {
+        // Forgotten already: its disconnected signal must not log or touch the sets again.
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+    }
+}
+
+void TcpApiServer::onPortChanged(ushort port)
+{
+    m_port = port;
+    // Only a running server moves: a port change must not open a port the user switched off.
+    if (m_settings->tcpServerEnabled())
+        listen(m_port);
+}
+
+void TcpApiServer::onEnabledChanged(bool enabled)
+{
+    if (enabled && !m_server.isListening())
+        listen(m_port);
+    else if (!enabled && m_server.isListening())
+        close();
+}

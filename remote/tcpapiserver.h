@@ -1,0 +1,49 @@
+#pragma once
+
+#include "remote/apiserver.h"
+
+#include <QSet>
+#include <QTcpServer>
+
+class QTcpSocket;
+class SettingsModel;
+
+// The TCP control port: one XML element per line in, one reply line out, and on request a line
+// for every tally and recording change. Lives and runs entirely on the main thread.
+class TcpApiServer : public ApiServer
+{
+    Q_OBJECT
+
+public:
+    TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
+                 SourcesModel* sources, SettingsModel* settings);
+    ~TcpApiServer() override;
+
+    bool isListening() const { return m_server.isListening(); }
+    // The port actually bound (differs from the setting only when that is 0).
+    quint16 serverPort() const { return m_server.serverPort(); }
+    int clientCount() const { return int(m_clients.size()); }
+
+public Q_SLOTS:
+    void onNewConnection();
+    void onReadyRead();
+    void onDisconnected();
+    void onRecordingAllChanged(bool state);
+    void onRecordingChanged(bool state);
+    void onTallyChanged(int tally);
+    void listen(ushort port);
+    void close();
+    void onPortChanged(ushort port);
+    void onEnabledChanged(bool enabled);
+
+private:
+    class ClientBackend;
+    void writeTo(const QSet<QTcpSocket*>& clients, const QByteArray& line);
+
+    QTcpServer m_server;
+    QSet<QTcpSocket*> m_clients;
+    QSet<QTcpSocket*> m_tallySubscribers;
+    QSet<QTcpSocket*> m_recordingSubscribers;
+    ushort m_port = 0;
+    SettingsModel* const m_settings;
+};

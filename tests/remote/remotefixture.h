@@ -1,0 +1,67 @@
+#pragma once
+
+#include "ndi/slotlistaudiohelper.h"
+#include "ndi/sourcesmodel.h"
+#include "slots/slot.h"
+#include "slots/slotlistmodel.h"
+#include "slots/slotlistrecorder.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QStringList>
+#include <QTcpSocket>
+
+#include <memory>
+
+class SettingsModel;
+
+// The objects the servers are built on, as start-up makes them: optional special slots first,
+// then the grid slots, so that slot ids and slot numbers agree. Slot numbers count per process,
+// so a test process makes one fixture and resets it between test functions.
+class RemoteFixture
+{
+public:
+    RemoteFixture(int gridSlots, bool withExtras);
+    ~RemoteFixture();
+
+    SettingsModel* settings() const;
+    QList<Slot*> slotList() const { return model->allSlots(); }
+    Slot* slot(int id) const { return slotList().at(id - 1); }
+
+    // Every slot idle and unbound, tally 0, nobody listening, record-all off, names empty.
+    void reset();
+    // Bound for the command layer's purposes (no receiver needed to start a recording).
+    void bind(int id, const QString& source);
+
+    std::unique_ptr<SourcesModel> sources;
+    std::unique_ptr<SlotListModel> model;
+    std::unique_ptr<SlotListRecorder> recorder;
+    std::unique_ptr<SlotListAudioHelper> audio;
+};
+
+// A port nobody listens on right now (the OS picks it).
+quint16 freePort();
+
+// Log lines (through Qt's debug output) seen since the last take().
+namespace LogCapture {
+void install();
+QStringList lines();
+bool contains(const QString& text);
+// A line matching the pattern (e.g. a peer address in either of Qt's forms).
+bool matches(const QString& pattern);
+void clear();
+} // namespace LogCapture
+
+// A client of the TCP control port that collects what it receives.
+class LineClient
+{
+public:
+    bool connectTo(quint16 port);
+    // Waits (processing events) until n complete lines arrived, then takes them with their ends.
+    QByteArray takeLines(int n, int timeoutMs = 5000);
+    QByteArray pending() const { return buffer; }
+    void send(const QByteArray& bytes);
+
+    QTcpSocket socket;
+    QByteArray buffer;
+};
