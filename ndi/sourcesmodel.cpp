@@ -23,7 +23,7 @@ QString SourcesModel::sourceAt(int row) const
     return m_sources.value(row);
 }
 
-void SourcesModel::sourceAdded(QString source)
+void SourcesModel::sourceAdded(const QString& source)
 {
     const int row = static_cast<int>(m_sources.size());
     beginInsertRows(QModelIndex(), row, row);
@@ -32,7 +32,7 @@ void SourcesModel::sourceAdded(QString source)
     Q_EMIT sourceAddedSig();
 }
 
-void SourcesModel::setSelected(QString selected)
+void SourcesModel::setSelected(const QString& selected)
 {
     if (m_selected == selected)
         return;
@@ -40,7 +40,7 @@ void SourcesModel::setSelected(QString selected)
     Q_EMIT selectedChanged(m_selected);
 }
 
-void SourcesModel::setEntered(QString entered)
+void SourcesModel::setEntered(const QString& entered)
 {
     if (m_entered == entered)
         return;

@@ -28,9 +28,9 @@ public:
     Q_INVOKABLE QString sourceAt(int row) const;
 
 public Q_SLOTS:
-    void sourceAdded(QString source);
-    void setSelected(QString selected);
-    void setEntered(QString entered);
+    void sourceAdded(const QString& source);
+    void setSelected(const QString& selected);
+    void setEntered(const QString& entered);
     void setSelectedInd(int selectedInd);
     void connectClicked();
 

@@ -189,7 +189,7 @@ namespace
             source.tally.preview = t.value(QLatin1String("preview")).toBool();
             source.tally.periodMs = static_cast<int>(period);
         }
-        for (const QJsonValue& item : object.value(QLatin1String("metadata")).toArray())
+        for (const QJsonValue item : object.value(QLatin1String("metadata")).toArray())
             source.metadata.push_back(item.toString().toStdString());
         source.key = QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
         return true;
