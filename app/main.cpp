@@ -5,6 +5,8 @@
 #include "ndi/ndifind.h"
 #include "ndi/slotlistaudiohelper.h"
 #include "ndi/sourcesmodel.h"
+#include "remote/httpserver.h"
+#include "remote/tcpapiserver.h"
 #include "render/mixer.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
@@ -131,6 +133,12 @@ int main(int argc, char* argv[])
             mixer->setSlotList(slotList.get());
     }
 
+    // Each starts listening by itself when switched on in the settings.
+    auto tcpServer = std::make_unique<TcpApiServer>(slotList.get(), slotsAudioHelper.get(), slotsRecorder.get(),
+                                                    sourcesModel.get(), settings);
+    auto httpServer = std::make_unique<HttpServer>(slotList.get(), slotsAudioHelper.get(), slotsRecorder.get(),
+                                                   sourcesModel.get(), settings);
+
     UnixSignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, app.get(), [](int signalNumber) {
         Logger::write(QStringLiteral("Received signal %1, shutting down").arg(signalNumber));
@@ -140,6 +148,9 @@ int main(int argc, char* argv[])
     Logger::write(QStringLiteral("Application initialized"));
     const int result = QGuiApplication::exec();
 
+    // Remote clients go first: nothing may command the slots while they are torn down.
+    httpServer.reset();
+    tcpServer.reset();
     palette.reset();
     engine.reset();
     // Waits for the audio thread to end before the slots it meters go.
