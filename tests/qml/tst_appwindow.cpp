@@ -246,6 +246,41 @@ private Q_SLOTS:
             QCOMPARE(store.value(QStringLiteral("windowSettings/visibility")).toInt(), 2);
         }
     }
+
+    // The full-screen button of the toolbar over the dark right edge of slot 3's picture: its
+    // corner arrows are white, its middle is not.
+    static bool showsToolbar(const QImage& image)
+    {
+        const auto anyWhite = [&](const QRect& area) {
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    if (qGray(image.pixel(x, y)) > 220)
+                        return true;
+            return false;
+        };
+        return anyWhite(QRect(1069, 8, 7, 7)) && anyWhite(QRect(1085, 23, 7, 7)) && !anyWhite(QRect(1078, 16, 4, 4));
+    }
+
+    void toolbarHidesWhenIdle()
+    {
+        const QProcessEnvironment env = TestEnv::childEnvironment(QStringLiteral("app-idle"));
+        seedSettings(env, 33);
+        startApp(env);
+        QVERIFY(m_app.waitForStarted());
+        XDisplayClient display;
+        QVERIFY(display.isConnected());
+        uint32_t window = 0;
+        QTRY_VERIFY_WITH_TIMEOUT((window = display.findWindow(titlePrefix())) != 0, 40000);
+        QTRY_VERIFY_WITH_TIMEOUT(isVideo(grabDisplay(), QPoint(183, 103)), 40000);
+
+        display.moveTo(window, QPoint(500, 300));
+        QTRY_VERIFY_WITH_TIMEOUT(showsToolbar(grabDisplay()), 10000);
+        // Five seconds without movement hide it, although the meters and pictures keep changing.
+        QTRY_VERIFY_WITH_TIMEOUT(!showsToolbar(grabDisplay()), 12000);
+        saveArtifact(grabDisplay(), QStringLiteral("app-idle"));
+        display.moveTo(window, QPoint(520, 310));
+        QTRY_VERIFY_WITH_TIMEOUT(showsToolbar(grabDisplay()), 10000);
+    }
 };
 
 QTEST_MAIN(TestAppWindow)

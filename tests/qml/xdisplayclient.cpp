@@ -120,25 +120,35 @@ void XDisplayClient::requestClose(uint32_t window) const
     xcb_flush(m_connection);
 }
 
-void XDisplayClient::click(uint32_t window, const QPoint& at) const
+void XDisplayClient::sendPointerEvent(uint32_t window, uint8_t type, const QPoint& at) const
 {
     const QRect frame = geometry(window);
-    for (uint8_t type : {uint8_t(XCB_MOTION_NOTIFY), uint8_t(XCB_BUTTON_PRESS), uint8_t(XCB_BUTTON_RELEASE)}) {
-        xcb_button_press_event_t event; // motion and release events share this layout
-        std::memset(&event, 0, sizeof event);
-        event.response_type = type;
-        event.detail = type == XCB_MOTION_NOTIFY ? 0 : 1;
-        event.time = XCB_CURRENT_TIME;
-        event.root = m_root;
-        event.event = window;
-        event.child = XCB_NONE;
-        event.root_x = int16_t(frame.x() + at.x());
-        event.root_y = int16_t(frame.y() + at.y());
-        event.event_x = int16_t(at.x());
-        event.event_y = int16_t(at.y());
-        event.state = type == XCB_BUTTON_RELEASE ? XCB_BUTTON_MASK_1 : 0;
-        event.same_screen = 1;
-        xcb_send_event(m_connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
-    }
+    xcb_button_press_event_t event; // motion and release events share this layout
+    std::memset(&event, 0, sizeof event);
+    event.response_type = type;
+    event.detail = type == XCB_MOTION_NOTIFY ? 0 : 1;
+    event.time = XCB_CURRENT_TIME;
+    event.root = m_root;
+    event.event = window;
+    event.child = XCB_NONE;
+    event.root_x = int16_t(frame.x() + at.x());
+    event.root_y = int16_t(frame.y() + at.y());
+    event.event_x = int16_t(at.x());
+    event.event_y = int16_t(at.y());
+    event.state = type == XCB_BUTTON_RELEASE ? XCB_BUTTON_MASK_1 : 0;
+    event.same_screen = 1;
+    xcb_send_event(m_connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+}
+
+void XDisplayClient::moveTo(uint32_t window, const QPoint& at) const
+{
+    sendPointerEvent(window, XCB_MOTION_NOTIFY, at);
+    xcb_flush(m_connection);
+}
+
+void XDisplayClient::click(uint32_t window, const QPoint& at) const
+{
+    for (uint8_t type : {uint8_t(XCB_MOTION_NOTIFY), uint8_t(XCB_BUTTON_PRESS), uint8_t(XCB_BUTTON_RELEASE)})
+        sendPointerEvent(window, type, at);
     xcb_flush(m_connection);
 }

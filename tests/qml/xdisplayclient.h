@@ -25,12 +25,14 @@ public:
     bool isMapped(uint32_t window) const;
     QRect geometry(uint32_t window) const;
     void setGeometry(uint32_t window, const QRect& rect) const;
-    // A left click at a point of the window, delivered to the window's own client.
+    // Pointer events at a point of the window, delivered to the window's own client.
+    void moveTo(uint32_t window, const QPoint& at) const;
     void click(uint32_t window, const QPoint& at) const;
     // Sends WM_DELETE_WINDOW, as a window manager's close button does.
     void requestClose(uint32_t window) const;
 
 private:
+    void sendPointerEvent(uint32_t window, uint8_t type, const QPoint& at) const;
     uint32_t atom(const char* name) const;
     QString windowTitle(uint32_t window) const;
 
