@@ -263,8 +263,13 @@ private Q_SLOTS:
         }
         const double seconds = timer.elapsed() / 1000.0;
         // Blocking until each frame is due: about 25 frames and 48000 samples a second, not more.
-        QVERIFY2(std::abs(videoFrames - (1 + seconds * 25)) <= 3, qPrintable(QString::number(videoFrames)));
-        QVERIFY2(std::abs(audioSamples - seconds * 48000) <= 3 * 960, qPrintable(QString::number(audioSamples)));
+        // Blocking until each frame is due: about 25 frames and 48000 samples a second, never more; a
+        // little less only where this busy machine kept the thread from running.
+        const double expectedFrames = 1 + seconds * 25, expectedSamples = seconds * 48000;
+        QVERIFY2(videoFrames <= expectedFrames + 2 && videoFrames >= expectedFrames - 6,
+            qPrintable(QString::number(videoFrames)));
+        QVERIFY2(audioSamples <= expectedSamples + 2 * 960 && audioSamples >= expectedSamples - 10 * 960,
+            qPrintable(QString::number(audioSamples)));
     }
 
     void captureWaitsOutTheTimeout()
