@@ -7,6 +7,7 @@
 #include <QOpenGLShaderProgram>
 #include <QQuickWindow>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -201,8 +202,8 @@ void MixerRenderer::createRecord(TextureRecord& record)
 {
     record = TextureRecord();
     // Storage comes with the first frame (see upload): a software driver clears every buffer it
-    // allocates, and 32 full-size buffers up front cost seconds and a gigabyte for cells that
-    // may never show more than a small picture.
+    // allocates, and 32 full-size buffers up front cost seconds and over a gigabyte of memory for
+    // cells that may never show more than a small picture.
     glGenBuffers(1, &record.staging);
     for (GLuint* texture : {&record.source, &record.converted}) {
         glGenTextures(1, texture);
@@ -316,9 +317,9 @@ void MixerRenderer::upload(TextureRecord& record, Receiver* receiver)
 
     glBindBuffer(GL_PIXEL_UNPACK_BUFFER, record.staging);
     if (bytes > record.stagingAllocated) {
-        // Grows to the largest frame seen: a full-size buffer at once when it is larger than a
-        // 1080p BGRA frame, else room for that.
-        record.stagingAllocated = bytes > 1920LL * 1080 * 4 ? stagingBytes : 1920LL * 1080 * 4;
+        // Grows to the largest frame seen (in whole mebibytes, up to the full size), so that a
+        // cell showing a small picture does not hold a full-size buffer.
+        record.stagingAllocated = std::min(stagingBytes, (bytes + 0xFFFFF) & ~qint64(0xFFFFF));
         glBufferData(GL_PIXEL_UNPACK_BUFFER, record.stagingAllocated, nullptr, GL_STREAM_DRAW);
     }
     record.mapped = glMapBufferRange(GL_PIXEL_UNPACK_BUFFER, 0, bytes, GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT);
