@@ -8,6 +8,8 @@ Item {
     // The locale's long time format without its time zone.
     readonly property string timeFormat: Qt.locale().timeFormat(Locale.LongFormat).replace(/\s*\bt+\b/g, "").trim()
 
+    readonly property alias fontStatus: clockFont.status
+
     FontLoader {
         id: clockFont
         source: "qrc:/fonts/stmr.ttf"

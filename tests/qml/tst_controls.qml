@@ -34,6 +34,17 @@ Item {
         id: pickerComponent
         FolderPicker {}
     }
+    Component {
+        id: imageComponent
+        Image {}
+    }
+    Component {
+        id: clockComponent
+        Clock {
+            width: 220
+            height: 124
+        }
+    }
 
     TestCase {
         name: "Controls"
@@ -112,6 +123,40 @@ Item {
             dialog.selectedFolder = Lib.unstripPath(testFolder + "/my take #2")
             dialog.accept()
             compare(field.text, testFolder + "/my take #2")
+        }
+
+        // Every picture the interface names is in the resources and decodes.
+        function test_artwork_data() {
+            var rows = []
+            var names = ["recorder", "ndi-small", "ndi", "stavelin", "icons8-settings-64", "icons8-record-64",
+                         "icons8-record-64-recording", "icons8-record-64-waiting", "icons8-record-64-ns",
+                         "icons8-record-64-recording-ns", "icons8-voice-64", "icons8-close-64",
+                         "icons8-reset-64", "icons8-enlarge-64", "icons8-compress-64"]
+            for (var i = 0; i < names.length; ++i)
+                rows.push({ tag: names[i], source: "qrc:/icons/" + names[i] + ".png", square: names[i].indexOf("icons8") === 0 })
+            return rows
+        }
+        function test_artwork(data) {
+            var image = createTemporaryObject(imageComponent, root, { source: data.source })
+            tryCompare(image, "status", Image.Ready)
+            verify(image.sourceSize.width >= 48, image.sourceSize.width)
+            if (data.square) {
+                compare(image.sourceSize.width, 64)
+                compare(image.sourceSize.height, 64)
+            }
+        }
+
+        function test_clock() {
+            var clock = createTemporaryObject(clockComponent, root)
+            var text = findChild(clock, "clockText")
+            tryCompare(clock, "fontStatus", FontLoader.Ready)
+            compare(text.font.family, "Share Tech Mono")
+            compare(text.font.pixelSize, 28)
+            compare(String(text.color), "#cacaca")
+            // It shows the time of day and keeps it current.
+            var before = text.text
+            verify(/\d{1,2}[:.]\d{2}[:.]\d{2}/.test(before), before)
+            tryVerify(function() { return text.text !== before }, 2500)
         }
     }
 }
