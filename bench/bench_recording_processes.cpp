@@ -12,10 +12,13 @@
 #include <QThread>
 
 #include <cstdio>
+
 #include <memory>
+#include <sys/resource.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct Program {
     std::unique_ptr<QProcess> process;
@@ -25,9 +28,20 @@ struct Program {
 
 // Frames recorded against frames due, for the worst program of the round; delays are reported
 // by the program itself.
-bool runRound(const QString& program, const QString& folder, int count, int seconds, double* worstRatio, int* delays)
+double cpuSeconds(const rusage& usage)
+{
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Also gives the CPU time the programs used per second of recording, which a busy machine does
+// not change much.
+bool runRound(const QString& program, const QString& folder, int count, int seconds, double* worstRatio, int* delays,
+    double* cpuPerRecordingSecond)
 {
     std::vector<Program> programs(static_cast<size_t>(count));
+    rusage before {};
+    getrusage(RUSAGE_CHILDREN, &before);
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < count; ++i) {
@@ -67,7 +81,13 @@ bool runRound(const QString& program, const QString& folder, int count, int seco
         const double due = double(stopAt - p.startedAt) / 1000.0 * 30.0;
         *worstRatio = std::min(*worstRatio, frames / due);
     }
-    for (const QString& file : QDir(folder).entryList(QDir::Files))
+    rusage after {};
+    getrusage(RUSAGE_CHILDREN, &after);
+    double recorded = 0.0;
+    for (const Program& p : programs)
+        recorded += p.startedAt >= 0 ? double(clock.elapsed() - p.startedAt) / 1000.0 : 0.0;
+    *cpuPerRecordingSecond = recorded > 0 ? (cpuSeconds(after) - cpuSeconds(before)) / recorded : 0.0;
+    for (const QString& file : QDir(folder).entryList({ QStringLiteral("round*.mov") }, QDir::Files))
         QFile::remove(folder + QLatin1Char('/') + file);
     return ok && *delays == 0 && *worstRatio > 0.95;
 }
@@ -96,15 +116,20 @@ int main(int argc, char** argv)
     QFile load(QStringLiteral("/proc/loadavg"));
     if (load.open(QIODevice::ReadOnly))
         std::printf("Load average before the run: %s", load.readAll().constData());
-    std::printf("Recording programs side by side, each on a 1080p30 UYVY source, %d s per round, %d hardware threads:\n",
+    std::printf(
+        "Recording programs side by side, each on a 1080p30 UYVY source, %d s per round, %d hardware threads:\n",
         seconds, QThread::idealThreadCount());
     int best = 0;
     for (int n = 1; n <= most; ++n) {
         double ratio = 0.0;
         int delays = 0;
-        const bool ok = runRound(program, folder.path(), n, seconds, &ratio, &delays);
-        std::printf("  %2d programs: worst %.1f%% of frames recorded, %d delay reports %s\n", n, ratio * 100.0, delays,
-            ok ? "(real time)" : "(falls behind)");
+        double cpu = 0.0;
+        const bool ok = runRound(program, folder.path(), n, seconds, &ratio, &delays, &cpu);
+        std::printf(
+            "  %2d programs: worst %.1f%% of frames recorded, %d delay reports, %.2f CPU s per recording s %s\n", n,
+            ratio * 100.0, delays, cpu, ok ? "(real time)" : "(falls behind)");
+        if (n == 1 && cpu > 0)
+            std::printf("     (CPU bound: %.1f recordings on this machine)\n", QThread::idealThreadCount() / cpu);
         std::fflush(stdout);
         if (!ok)
             break;
