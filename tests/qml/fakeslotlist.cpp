@@ -76,7 +76,7 @@ void FakeSlotList::rowChanged()
     const int role = m_roleForSignal.value(senderSignalIndex(), -1);
     if (row < 0 || role < 0)
         return;
-    emit dataChanged(index(row), index(row), {role});
+    emit dataChanged(index(row), index(row), { role });
 }
 
 void FakeRecordAll::setIsRecordingAll(bool value)

@@ -24,13 +24,11 @@ private:
     static QImage grabDisplay()
     {
         QScreen* screen = QGuiApplication::primaryScreen();
-        return screen ? screen->grabWindow(0, 0, 0, 1100, 619).toImage().convertToFormat(QImage::Format_RGB32) : QImage();
+        return screen ? screen->grabWindow(0, 0, 0, 1100, 619).toImage().convertToFormat(QImage::Format_RGB32)
+                      : QImage();
     }
 
-    static bool isVideo(const QImage& image, QPoint at)
-    {
-        return !image.isNull() && qGray(image.pixel(at)) > 40;
-    }
+    static bool isVideo(const QImage& image, QPoint at) { return !image.isNull() && qGray(image.pixel(at)) > 40; }
 
     static bool isRed(QRgb c) { return qRed(c) > 200 && qGreen(c) < 70 && qBlue(c) < 70; }
 
@@ -49,8 +47,8 @@ private:
         QDir().mkpath(videos);
         store.setValue(QStringLiteral("defaultLocation"), videos);
         store.setValue(QStringLiteral("defaultLocationB"), videos);
-        const QStringList sources = {QStringLiteral("DEMO (Camera 1)"), QStringLiteral("DEMO (Graphics)"),
-                                     QStringLiteral("DEMO (Wide Shot)"), QStringLiteral("DEMO (Studio 4:3)")};
+        const QStringList sources = { QStringLiteral("DEMO (Camera 1)"), QStringLiteral("DEMO (Graphics)"),
+            QStringLiteral("DEMO (Wide Shot)"), QStringLiteral("DEMO (Studio 4:3)") };
         store.beginWriteArray(QStringLiteral("slots"));
         for (int slot = 1; slot <= 6; ++slot) {
             store.setArrayIndex(slot);
@@ -124,12 +122,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("gridDimensions");
         QTest::addColumn<QRect>("graphicsCell"); // slot 2, "DEMO (Graphics)", always on program
-        QTest::addColumn<QRect>("firstCell");    // slot 1
-        QTest::addColumn<QRect>("unboundCell");  // the last slot, unbound
+        QTest::addColumn<QRect>("firstCell"); // slot 1
+        QTest::addColumn<QRect>("unboundCell"); // the last slot, unbound
         QTest::addColumn<bool>("clock");
-        QTest::addRow("3x3") << 33 << QRect(367, 0, 367, 207) << QRect(0, 0, 367, 207) << QRect(734, 413, 366, 206) << false;
-        QTest::addRow("2+8") << 242 << QRect(550, 0, 550, 309) << QRect(0, 0, 550, 309) << QRect(825, 464, 275, 155) << false;
-        QTest::addRow("2+14") << 253 << QRect(550, 0, 550, 247) << QRect(0, 0, 550, 247) << QRect(660, 495, 220, 124) << true;
+        QTest::addRow("3x3") << 33 << QRect(367, 0, 367, 207) << QRect(0, 0, 367, 207) << QRect(734, 413, 366, 206)
+                             << false;
+        QTest::addRow("2+8") << 242 << QRect(550, 0, 550, 309) << QRect(0, 0, 550, 309) << QRect(825, 464, 275, 155)
+                             << false;
+        QTest::addRow("2+14") << 253 << QRect(550, 0, 550, 247) << QRect(0, 0, 550, 247) << QRect(660, 495, 220, 124)
+                              << true;
     }
     void layoutOnScreen()
     {
@@ -149,7 +150,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT((shot = grabDisplay(), isVideo(shot, firstCell.center())), 40000);
         QTest::qWait(1000); // a few more frames, so every bound slot has drawn
         shot = grabDisplay();
-        saveArtifact(shot, QStringLiteral("app-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char('+'), QLatin1String("plus"))));
+        saveArtifact(shot,
+            QStringLiteral("app-%1").arg(
+                QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char('+'), QLatin1String("plus"))));
 
         // The program tally border runs along all four edges of the graphics cell.
         const int midY = graphicsCell.center().y();
@@ -194,7 +197,8 @@ private Q_SLOTS:
         QString title;
         QTRY_VERIFY_WITH_TIMEOUT((window = display.findWindow(titlePrefix(), &title)) != 0, 40000);
         // The title names the renderer once the first frame is drawn.
-        QTRY_VERIFY_WITH_TIMEOUT((display.findWindow(titlePrefix(), &title), title.size() > titlePrefix().size()), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (display.findWindow(titlePrefix(), &title), title.size() > titlePrefix().size()), 20000);
 
         // Slot 1's record button; recording is confirmed when it turns to its stop square.
         const QPoint recordCentre(367 - 5 - 17, 207 - 2 - 18);

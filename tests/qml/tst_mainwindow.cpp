@@ -2,8 +2,8 @@
 #include "tests/common/testenv.h"
 #include "tests/qml/fakeslotlist.h"
 
-#include <QDir>
 #include <QCursor>
+#include <QDir>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QQmlApplicationEngine>
@@ -17,10 +17,10 @@
 
 #include <memory>
 
-namespace {
-
-struct Layout
+namespace
 {
+
+struct Layout {
     int columns;
     int rows;
     int extra;
@@ -50,7 +50,8 @@ private:
 
     QObject* createFromFile(const char* file)
     {
-        QQmlComponent component(m_objectsEngine.get(), QUrl::fromLocalFile(QStringLiteral(QML_TESTS_DIR "/") + QLatin1String(file)));
+        QQmlComponent component(
+            m_objectsEngine.get(), QUrl::fromLocalFile(QStringLiteral(QML_TESTS_DIR "/") + QLatin1String(file)));
         QObject* object = component.create();
         if (!object)
             qWarning() << component.errorString();
@@ -59,7 +60,9 @@ private:
 
     QQuickWindow* window() const
     {
-        return m_engine && !m_engine->rootObjects().isEmpty() ? qobject_cast<QQuickWindow*>(m_engine->rootObjects().first()) : nullptr;
+        return m_engine && !m_engine->rootObjects().isEmpty()
+            ? qobject_cast<QQuickWindow*>(m_engine->rootObjects().first())
+            : nullptr;
     }
 
     // Builds the stand-ins for a layout and opens the window.
@@ -128,10 +131,7 @@ private:
         return nullptr;
     }
 
-    static QQuickItem* findItem(QQuickWindow* win, const QString& name)
-    {
-        return findItem(win->contentItem(), name);
-    }
+    static QQuickItem* findItem(QQuickWindow* win, const QString& name) { return findItem(win->contentItem(), name); }
 
     static QList<QQuickItem*> gridItems(QQuickWindow* win)
     {
@@ -163,7 +163,7 @@ private Q_SLOTS:
     {
         if (!TestEnv::hasDisplay())
             QSKIP("no X display: run through CTest, whose fixture starts Xvfb");
-        m_sources.setItemRoleNames({{Qt::UserRole + 1, "name"}});
+        m_sources.setItemRoleNames({ { Qt::UserRole + 1, "name" } });
         qmlRegisterType<DirectoryValidator>("StavelinRecorder", 1, 0, "DirectoryValidator");
         QCoreApplication::setOrganizationName(QStringLiteral("Stavelin"));
         QCoreApplication::setApplicationName(QStringLiteral("Recorder"));
@@ -212,12 +212,12 @@ private Q_SLOTS:
         QFETCH(int, extra);
         QFETCH(QRect, firstCell);
         QFETCH(QRect, lastCell);
-        QQuickWindow* win = open({columns, rows, extra});
+        QQuickWindow* win = open({ columns, rows, extra });
         QVERIFY(win);
         QCOMPARE(win->size(), QSize(1100, 619));
 
         const QList<QQuickItem*> items = gridItems(win);
-        QCOMPARE(items.size(), slotCount({columns, rows, extra}));
+        QCOMPARE(items.size(), slotCount({ columns, rows, extra }));
         QCOMPARE(sceneRect(items.first()), firstCell);
         QCOMPARE(sceneRect(items.last()), lastCell);
 
@@ -266,7 +266,9 @@ private Q_SLOTS:
         QTest::mouseMove(win, last.center() + QPoint(3, 3));
         QTRY_VERIFY(findItem(win, QStringLiteral("toolbar"))->isVisible());
         QTest::qWait(300); // let the meters and the clock draw once before the picture is taken
-        saveScreenshot(win, QStringLiteral("layout-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char('+'), QLatin1String("plus"))));
+        saveScreenshot(win,
+            QStringLiteral("layout-%1")
+                .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char('+'), QLatin1String("plus"))));
     }
 
     void closeIsRefusedWhileRecording_data()
@@ -283,7 +285,7 @@ private Q_SLOTS:
         QFETCH(bool, all);
         QFETCH(bool, any);
         QFETCH(bool, closes);
-        QQuickWindow* win = open({3, 3, 0});
+        QQuickWindow* win = open({ 3, 3, 0 });
         QVERIFY(win);
         m_recordAll->setIsRecordingAll(all);
         m_recordAll->setIsRecordingAny(any);
@@ -293,7 +295,7 @@ private Q_SLOTS:
 
     void geometryPersistsAcrossRestart()
     {
-        QQuickWindow* win = open({3, 3, 0});
+        QQuickWindow* win = open({ 3, 3, 0 });
         QVERIFY(win);
         win->setGeometry(QRect(130, 90, 1200, 700));
         // The window's own geometry follows once the display server has confirmed the change.
@@ -302,7 +304,7 @@ private Q_SLOTS:
         QVERIFY(win->close());
         close();
 
-        win = open({3, 3, 0});
+        win = open({ 3, 3, 0 });
         QVERIFY(win);
         QCOMPARE(win->size(), QSize(1200, 700));
         QCOMPARE(win->position(), QPoint(130, 90));
@@ -317,7 +319,7 @@ private Q_SLOTS:
         QCOMPARE(store.value(QStringLiteral("windowSettings/width")).toInt(), 1200);
         QCOMPARE(store.value(QStringLiteral("windowSettings/height")).toInt(), 700);
 
-        win = open({3, 3, 0});
+        win = open({ 3, 3, 0 });
         QVERIFY(win);
         QTRY_COMPARE(win->visibility(), QWindow::Maximized);
         win->showNormal();
@@ -329,7 +331,7 @@ private Q_SLOTS:
 
     void cursorAndToolbarHideWhenIdle()
     {
-        QQuickWindow* win = open({3, 3, 0});
+        QQuickWindow* win = open({ 3, 3, 0 });
         QVERIFY(win);
         QQuickItem* toolbar = findItem(win, QStringLiteral("toolbar"));
         QQuickItem* cursorArea = findItem(win, QStringLiteral("cursorArea"));
@@ -353,7 +355,7 @@ private Q_SLOTS:
 
     void dialogsOpenCentred()
     {
-        QQuickWindow* win = open({3, 3, 0});
+        QQuickWindow* win = open({ 3, 3, 0 });
         QVERIFY(win);
         win->setColor(QColor(38, 44, 52));
 
@@ -401,7 +403,7 @@ private Q_SLOTS:
 
     void recordAllButtonFollowsState()
     {
-        QQuickWindow* win = open({3, 3, 0});
+        QQuickWindow* win = open({ 3, 3, 0 });
         QVERIFY(win);
         QQuickItem* button = findItem(win, QStringLiteral("recordAllButton"));
         QVERIFY(button);

@@ -23,9 +23,9 @@ public Q_SLOTS:
             qmlRegisterType<Slot>("StavelinRecorder", 1, 0, "Slot");
             registered = true;
         }
-        m_sources.setItemRoleNames({{Qt::UserRole + 1, "name"}});
+        m_sources.setItemRoleNames({ { Qt::UserRole + 1, "name" } });
         if (m_sources.rowCount() == 0) {
-            for (const char* name : {"CAMERA-1 (Stage)", "CAMERA-2 (Desk)", "PLAYOUT (Program)"}) {
+            for (const char* name : { "CAMERA-1 (Stage)", "CAMERA-2 (Desk)", "PLAYOUT (Program)" }) {
                 auto* item = new QStandardItem;
                 item->setData(QString::fromUtf8(name), Qt::UserRole + 1);
                 m_sources.appendRow(item);
@@ -33,7 +33,8 @@ public Q_SLOTS:
         }
         engine->rootContext()->setContextProperty(QStringLiteral("settingsModel"), SettingsModel::instance());
         engine->rootContext()->setContextProperty(QStringLiteral("myModel"), &m_sources);
-        engine->rootContext()->setContextProperty(QStringLiteral("testFolder"), TestEnv::makeFolder(QStringLiteral("folder-%1").arg(++m_folders)));
+        engine->rootContext()->setContextProperty(
+            QStringLiteral("testFolder"), TestEnv::makeFolder(QStringLiteral("folder-%1").arg(++m_folders)));
     }
 
 private:

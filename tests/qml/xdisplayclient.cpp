@@ -42,9 +42,9 @@ uint32_t XDisplayClient::atom(const char* name) const
 QString XDisplayClient::windowTitle(uint32_t window) const
 {
     const uint32_t utf8 = atom("UTF8_STRING");
-    for (uint32_t property : {atom("_NET_WM_NAME"), uint32_t(XCB_ATOM_WM_NAME)}) {
-        xcb_get_property_reply_t* reply = xcb_get_property_reply(
-            m_connection, xcb_get_property(m_connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
+    for (uint32_t property : { atom("_NET_WM_NAME"), uint32_t(XCB_ATOM_WM_NAME) }) {
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(m_connection,
+            xcb_get_property(m_connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
         if (!reply)
             continue;
         const int length = xcb_get_property_value_length(reply);
@@ -81,8 +81,8 @@ uint32_t XDisplayClient::findWindow(const QString& prefix, QString* title) const
 
 bool XDisplayClient::isMapped(uint32_t window) const
 {
-    xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
-        m_connection, xcb_get_window_attributes(m_connection, window), nullptr);
+    xcb_get_window_attributes_reply_t* reply
+        = xcb_get_window_attributes_reply(m_connection, xcb_get_window_attributes(m_connection, window), nullptr);
     const bool mapped = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
     std::free(reply);
     return mapped;
@@ -90,7 +90,8 @@ bool XDisplayClient::isMapped(uint32_t window) const
 
 QRect XDisplayClient::geometry(uint32_t window) const
 {
-    xcb_get_geometry_reply_t* reply = xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, window), nullptr);
+    xcb_get_geometry_reply_t* reply
+        = xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, window), nullptr);
     QRect rect;
     if (reply)
         rect = QRect(reply->x, reply->y, reply->width, reply->height);
@@ -100,9 +101,10 @@ QRect XDisplayClient::geometry(uint32_t window) const
 
 void XDisplayClient::setGeometry(uint32_t window, const QRect& rect) const
 {
-    const uint32_t values[] = {uint32_t(rect.x()), uint32_t(rect.y()), uint32_t(rect.width()), uint32_t(rect.height())};
+    const uint32_t values[]
+        = { uint32_t(rect.x()), uint32_t(rect.y()), uint32_t(rect.width()), uint32_t(rect.height()) };
     xcb_configure_window(m_connection, window,
-                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
+        XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
     xcb_flush(m_connection);
 }
 
@@ -148,7 +150,7 @@ void XDisplayClient::moveTo(uint32_t window, const QPoint& at) const
 
 void XDisplayClient::click(uint32_t window, const QPoint& at) const
 {
-    for (uint8_t type : {uint8_t(XCB_MOTION_NOTIFY), uint8_t(XCB_BUTTON_PRESS), uint8_t(XCB_BUTTON_RELEASE)})
+    for (uint8_t type : { uint8_t(XCB_MOTION_NOTIFY), uint8_t(XCB_BUTTON_PRESS), uint8_t(XCB_BUTTON_RELEASE) })
         sendPointerEvent(window, type, at);
     xcb_flush(m_connection);
 }
