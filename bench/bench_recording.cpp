@@ -25,19 +25,24 @@ using Clock = std::chrono::steady_clock;
 constexpr int width = 1920;
 constexpr int height = 1080;
 
-// A moving picture with detail, so the encoder has real work.
+// A moving picture with detail and some camera-like noise, so the encoder has real work.
 void paintUyvy(std::vector<uint8_t>& frame, int n)
 {
     frame.resize(size_t(width) * height * 2);
+    uint32_t noise = 12345u + uint32_t(n);
+    auto grain = [&noise] {
+        noise = noise * 1664525u + 1013904223u;
+        return int(noise >> 28) - 8;
+    };
     for (int y = 0; y < height; ++y) {
         uint8_t* row = frame.data() + size_t(y) * width * 2;
         for (int x = 0; x < width; x += 2) {
             const int moving = (x + n * 8) % width;
-            const uint8_t luma = uint8_t((moving * 219 / width + ((x ^ y) & 15) + 16) & 0xff);
+            const int luma = moving * 200 / width + ((x ^ y) & 15) + 24;
             row[x * 2 + 0] = uint8_t(128 + ((y + n) & 63) - 32);
-            row[x * 2 + 1] = luma;
+            row[x * 2 + 1] = uint8_t(luma + grain());
             row[x * 2 + 2] = uint8_t(128 + ((x / 8) & 63) - 32);
-            row[x * 2 + 3] = uint8_t(luma ^ ((y >> 3) & 7));
+            row[x * 2 + 3] = uint8_t((luma ^ ((y >> 3) & 7)) + grain());
         }
     }
 }
