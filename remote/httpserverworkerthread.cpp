@@ -39,6 +39,9 @@ HttpServerWorkerThread::HttpServerWorkerThread(HttpServer* server)
     // must not hold it up for long.
     m_http.set_keep_alive_timeout(1);
     m_http.set_read_timeout(2);
+    // Headers and body go out in separate writes; with Nagle's algorithm the body would wait for
+    // the client's delayed acknowledgement, about 40 ms per answer.
+    m_http.set_tcp_nodelay(true);
 
     mountPanel();
 
