@@ -122,6 +122,9 @@ void NDIRecorder::start(QString sourceName)
     // The current process ending on its own is reported; one told to quit is not.
     connect(process, &QProcess::finished, this, &NDIRecorder::finished);
     process->setReadChannel(QProcess::StandardOutput);
+    // Nobody reads the program's diagnostics; passed through, they cannot pile up in our memory
+    // over a recording of many hours.
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
 
     m_fileName = fileNameFor(sourceName, QDateTime::currentDateTime());
     const QString outputPath = QDir(m_folder).absoluteFilePath(m_fileName);
