@@ -1,6 +1,7 @@
 #include "app/directoryvalidator.h"
 #include "app/settingsmodel.h"
 #include "slots/slot.h"
+#include "slots/slotlistmodel.h"
 #include "tests/common/testenv.h"
 
 #include <QQmlContext>
@@ -33,12 +34,16 @@ public Q_SLOTS:
         }
         engine->rootContext()->setContextProperty(QStringLiteral("settingsModel"), SettingsModel::instance());
         engine->rootContext()->setContextProperty(QStringLiteral("myModel"), &m_sources);
+        if (m_slotList.allSlots().isEmpty())
+            m_slotList.createSlots(2, 1, 2); // two special slots and two grid slots
+        engine->rootContext()->setContextProperty(QStringLiteral("realSlotList"), &m_slotList);
         engine->rootContext()->setContextProperty(
             QStringLiteral("testFolder"), TestEnv::makeFolder(QStringLiteral("folder-%1").arg(++m_folders)));
     }
 
 private:
     QStandardItemModel m_sources;
+    SlotListModel m_slotList;
     int m_folders = 0;
 };
 

@@ -102,5 +102,31 @@ Item {
             dialog.sourceList.currentIndex = 1
             compare(slot.selectedInd, 1)
         }
+
+        // The selection is walked over the application's slot list: extra1, extra2, then the rows.
+        function test_selectionOverTheSlotList() {
+            var list = realSlotList
+            compare(list.count, 2)
+            var first = list.get(0)
+            var second = list.get(1)
+            verify(list.extra1 && list.extra2 && first && second)
+            root.slotsModel = list
+            var wrapper = createTemporaryObject(cell, root, { model: second, qtObject: second })
+            var item = wrapper.children[0].item
+
+            list.extra2.setSelected(true)
+            first.setSelected(true)
+            second.setSelected(true)
+            applicationWindow.opened = []
+            mouseClick(findChild(item, "settingsButton"))
+            compare(applicationWindow.opened, ["multi", 3])
+
+            mouseDoubleClickSequence(item, 150, 100)
+            compare(list.extra1.selected, false)
+            compare(list.extra2.selected, false)
+            compare(first.selected, false)
+            compare(second.selected, false)
+            root.slotsModel = null
+        }
     }
 }
