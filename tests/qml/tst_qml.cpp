@@ -9,6 +9,8 @@
 #include <QStandardItemModel>
 #include <QtQuickTest>
 
+#include <memory>
+
 // Gives every test document what the application publishes: the settings, the sources model
 // and the folder validator. Slots and the window are stood in for inside the documents.
 class QmlTestSetup : public QObject
@@ -16,6 +18,8 @@ class QmlTestSetup : public QObject
     Q_OBJECT
 
 public Q_SLOTS:
+    void cleanupTestCase() { m_slotList.reset(); }
+
     void qmlEngineAvailable(QQmlEngine* engine)
     {
         static bool registered = false;
@@ -34,16 +38,19 @@ public Q_SLOTS:
         }
         engine->rootContext()->setContextProperty(QStringLiteral("settingsModel"), SettingsModel::instance());
         engine->rootContext()->setContextProperty(QStringLiteral("myModel"), &m_sources);
-        if (m_slotList.allSlots().isEmpty())
-            m_slotList.createSlots(2, 1, 2); // two special slots and two grid slots
-        engine->rootContext()->setContextProperty(QStringLiteral("realSlotList"), &m_slotList);
+        if (!m_slotList) {
+            m_slotList = std::make_unique<SlotListModel>();
+            m_slotList->createSlots(2, 1, 2); // two special slots and two grid slots
+        }
+        engine->rootContext()->setContextProperty(QStringLiteral("realSlotList"), m_slotList.get());
         engine->rootContext()->setContextProperty(
             QStringLiteral("testFolder"), TestEnv::makeFolder(QStringLiteral("folder-%1").arg(++m_folders)));
     }
 
 private:
     QStandardItemModel m_sources;
-    SlotListModel m_slotList;
+    // Slots need the application object to go away cleanly, so they go before it does.
+    std::unique_ptr<SlotListModel> m_slotList;
     int m_folders = 0;
 };
 
