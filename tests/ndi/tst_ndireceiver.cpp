@@ -7,8 +7,10 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QProcess>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 
 #include <atomic>
 #include <cfloat>
@@ -409,6 +411,33 @@ private Q_SLOTS:
         receiver.reset(); // the deleter only posts the disposal
         QTRY_VERIFY(reports.destroyed);
         QCOMPARE(reports.levels, (QList<QPair<int, int>> { { 74, 74 }, { -999, -999 }, { 0, 0 } }));
+    }
+
+    // Letting go never waits for the disposal: with every pool thread busy, the last holder's reset()
+    // on another thread still returns, and the receiver goes once the pool is free again.
+    void lettingGoNeverWaits()
+    {
+        std::shared_ptr<NDIReceiver> receiver = NDIReceiver::create(false, true);
+        Reports reports(receiver.get());
+        receiver->connectToSource(QStringLiteral("HD UYVY"));
+
+        QThreadPool* pool = QThreadPool::globalInstance();
+        const int threads = pool->maxThreadCount();
+        QSemaphore started, release;
+        for (int i = 0; i < threads; ++i) {
+            pool->start([&] {
+                started.release();
+                release.acquire();
+            });
+        }
+        started.acquire(threads); // the pool is full
+        std::thread holder([held = std::move(receiver)]() mutable { held.reset(); });
+        holder.join(); // would hang here if the deleter waited for the disposal
+        QCoreApplication::processEvents();
+        QVERIFY(!reports.destroyed);
+        release.release(threads);
+        QTRY_VERIFY(reports.destroyed);
+        QCOMPARE(reports.levels.last(), qMakePair(0, 0));
     }
 
     // The render and audio threads keep pulling from their own copies while the main thread lets
