@@ -66,7 +66,7 @@ private:
     }
 
     // Builds the stand-ins for a layout and opens the window.
-    QQuickWindow* open(const Layout& layout)
+    QQuickWindow* open(const Layout& layout, bool startMaximized = false)
     {
         close();
         m_objectsEngine = std::make_unique<QQmlEngine>();
@@ -76,6 +76,7 @@ private:
         m_settings->setProperty("gridWidth", layout.columns);
         m_settings->setProperty("gridHeight", layout.rows);
         m_settings->setProperty("gridExtra", layout.extra);
+        m_settings->setProperty("startMaximized", startMaximized);
         m_slots = std::make_unique<FakeSlotList>();
         m_recordAll = std::make_unique<FakeRecordAll>();
         m_audioHelper = std::make_unique<QObject>();
@@ -399,6 +400,49 @@ private Q_SLOTS:
         QVERIFY(idleTimer);
         QTRY_VERIFY_WITH_TIMEOUT(!idleTimer->property("running").toBool(), 8000);
         QVERIFY(!win->property("mouseHidden").toBool());
+    }
+
+    void openingVisibility_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<bool>("startMaximized");
+        QTest::addColumn<int>("expected");
+        QTest::addRow("windowed") << int(QWindow::Windowed) << false << int(QWindow::Windowed);
+        QTest::addRow("maximised") << int(QWindow::Maximized) << false << int(QWindow::Maximized);
+        QTest::addRow("full screen") << int(QWindow::FullScreen) << false << int(QWindow::FullScreen);
+        QTest::addRow("start in full screen wins") << int(QWindow::Windowed) << true << int(QWindow::FullScreen);
+        QTest::addRow("minimised comes back windowed") << int(QWindow::Minimized) << false << int(QWindow::Windowed);
+        QTest::addRow("hidden comes back windowed") << int(QWindow::Hidden) << false << int(QWindow::Windowed);
+    }
+    void openingVisibility()
+    {
+        QFETCH(int, stored);
+        QFETCH(bool, startMaximized);
+        QFETCH(int, expected);
+        QSettings().setValue(QStringLiteral("windowSettings/visibility"), stored);
+        QQuickWindow* win = open({ 3, 3, 0 }, startMaximized);
+        QVERIFY(win);
+        QTRY_COMPARE(int(win->visibility()), expected);
+        QVERIFY(win->close());
+        close();
+        QSettings().remove(QStringLiteral("windowSettings"));
+    }
+
+    void fullScreenButtonToggles()
+    {
+        QQuickWindow* win = open({ 3, 3, 0 });
+        QVERIFY(win);
+        QQuickItem* button = findItem(win, QStringLiteral("fullScreenButton"));
+        QVERIFY(button);
+        const QPoint centre = button->mapToScene(QPointF(17, 18)).toPoint();
+        QCOMPARE(win->visibility(), QWindow::Windowed);
+        QTest::mouseClick(win, Qt::LeftButton, {}, centre);
+        QTRY_COMPARE(win->visibility(), QWindow::FullScreen);
+        QTest::mouseClick(win, Qt::LeftButton, {}, button->mapToScene(QPointF(17, 18)).toPoint());
+        QTRY_COMPARE(win->visibility(), QWindow::Windowed);
+        QVERIFY(win->close());
+        close();
+        QSettings().remove(QStringLiteral("windowSettings"));
     }
 
     void recordAllButtonFollowsState()
