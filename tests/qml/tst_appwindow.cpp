@@ -285,6 +285,35 @@ private Q_SLOTS:
         display.moveTo(window, QPoint(520, 310));
         QTRY_VERIFY_WITH_TIMEOUT(showsToolbar(grabDisplay()), 10000);
     }
+
+    void dialogsOpenFromCellAndToolbar_data()
+    {
+        QTest::addColumn<QPoint>("button");
+        QTest::addRow("slot settings") << QPoint(367 - 5 - 17, 207 - 83 - 18);
+        QTest::addRow("global settings") << QPoint(1100 - 150 - 17, 2 + 18);
+    }
+    void dialogsOpenFromCellAndToolbar()
+    {
+        QFETCH(QPoint, button);
+        const QProcessEnvironment env = TestEnv::childEnvironment(QStringLiteral("app-dialog-%1").arg(button.x()));
+        seedSettings(env, 33);
+        startApp(env);
+        QVERIFY(m_app.waitForStarted());
+        XDisplayClient display;
+        QVERIFY(display.isConnected());
+        uint32_t window = 0;
+        QTRY_VERIFY_WITH_TIMEOUT((window = display.findWindow(titlePrefix())) != 0, 40000);
+        QTRY_VERIFY_WITH_TIMEOUT(isVideo(grabDisplay(), QPoint(183, 103)), 40000);
+        QVERIFY(!showsDialog(grabDisplay()));
+
+        display.moveTo(window, button);
+        display.click(window, button);
+        QTRY_VERIFY_WITH_TIMEOUT(showsDialog(grabDisplay()), 10000);
+        QTest::qWait(300); // the picture for a person to look at: let the dialog finish drawing
+        saveArtifact(grabDisplay(),
+            QStringLiteral("app-%1").arg(
+                QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'))));
+    }
 };
 
 QTEST_MAIN(TestAppWindow)
