@@ -18,6 +18,7 @@ constexpr int maxStreams = 5;
 constexpr auto pollInterval = std::chrono::milliseconds(100);
 // Each open stream holds one request thread for its whole life; the rest serve requests.
 constexpr size_t requestThreads = 16;
+constexpr size_t maxRequestBody = 64 * 1024;
 
 const char* const corsHeader = "Access-Control-Allow-Origin";
 
@@ -42,6 +43,8 @@ HttpServerWorkerThread::HttpServerWorkerThread(HttpServer* server)
     // Headers and body go out in separate writes; with Nagle's algorithm the body would wait for
     // the client's delayed acknowledgement, about 40 ms per answer.
     m_http.set_tcp_nodelay(true);
+    // Only GET is served; a request body is never needed and must not fill our memory.
+    m_http.set_payload_max_length(maxRequestBody);
 
     mountPanel();
 

@@ -48,7 +48,7 @@ public:
         else
             m_server->m_recordingSubscribers.remove(m_socket);
     }
-    void write(const QByteArray& bytes) override { m_socket->write(bytes); }
+    void write(const QByteArray& bytes) override { m_server->send(m_socket, bytes); }
 
 private:
     TcpApiServer* const m_server;
@@ -148,7 +148,19 @@ void TcpApiServer::writeTo(const QSet<QTcpSocket*>& clients, const QByteArray& l
     const QSet<QTcpSocket*> targets = clients;
     for (QTcpSocket* socket : targets) {
         if (m_clients.contains(socket))
-            socket->write(line);
+            send(socket, line);
+    }
+}
+
+void TcpApiServer::send(QTcpSocket* socket, const QByteArray& bytes)
+{
+    if (!m_clients.contains(socket))
+        return;
+    socket->write(bytes);
+    if (socket->bytesToWrite() > maxUnsentBytes) {
+        Logger::write(QStringLiteral("Dropped API connection with %1: it does not read its replies")
+                          .arg(socket->peerAddress().toString()));
+        socket->abort();
     }
 }
 

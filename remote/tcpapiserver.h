@@ -24,6 +24,9 @@ public:
     quint16 serverPort() const { return m_server.serverPort(); }
     int clientCount() const { return int(m_clients.size()); }
 
+    // Replies and events a client has not taken yet, beyond which it is dropped.
+    static constexpr qint64 maxUnsentBytes = 4 * 1024 * 1024;
+
 public Q_SLOTS:
     void onNewConnection();
     void onReadyRead();
@@ -39,6 +42,8 @@ public Q_SLOTS:
 private:
     class ClientBackend;
     void writeTo(const QSet<QTcpSocket*>& clients, const QByteArray& line);
+    // Writes, or drops a client that has left too much unread (it would grow our memory).
+    void send(QTcpSocket* socket, const QByteArray& bytes);
 
     QTcpServer m_server;
     QSet<QTcpSocket*> m_clients;

@@ -310,6 +310,19 @@ private Q_SLOTS:
         QCOMPARE(post.status, 404);
         QVERIFY(!fixture->slot(2)->isWaiting());
 
+        // A body announced larger than any request needs is refused before it is read.
+        {
+            QTcpSocket socket;
+            QByteArray raw;
+            QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [&] { raw += socket.readAll(); });
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(socket.waitForConnected(5000));
+            socket.write("POST /api HTTP/1.1\r\nHost: x\r\nContent-Length: 100000000000\r\n\r\n");
+            socket.write(QByteArray(64 * 1024, 'x'));
+            QTRY_VERIFY(raw.contains("\r\n\r\n"));
+            QVERIFY2(raw.startsWith("HTTP/1.1 413 "), raw.left(40).constData());
+        }
+
         const HttpAnswer head = request(port, "HEAD", "/api?command=recording_start&slot=2");
         QCOMPARE(head.status, 200);
         QCOMPARE(head.body, QByteArray());

@@ -407,6 +407,34 @@ private Q_SLOTS:
         QCOMPARE(server->clientCount(), 1);
     }
 
+    // A subscriber that stops reading is dropped once too much is waiting for it; a client that
+    // reads is unaffected.
+    void nonReadingClientDropped()
+    {
+        auto other = client();
+        QVERIFY(other);
+        QTcpSocket stalled;
+        stalled.setReadBufferSize(64);
+        stalled.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(stalled.waitForConnected(5000));
+        stalled.write("<tally_subscribe/>\n");
+        stalled.flush();
+        QTRY_COMPARE(server->clientCount(), 2);
+        QTest::qWait(100); // lets the subscription line arrive before the flood
+
+        Slot* s = fixture->slot(1);
+        // The stalled socket reads nothing, so it would not even notice the drop: ask the server.
+        for (int round = 0; round < 300 && server->clientCount() == 2; ++round) {
+            for (int i = 0; i < 20000; ++i)
+                s->setTallyState(i % 3);
+            QCoreApplication::processEvents();
+        }
+        QTRY_COMPARE(server->clientCount(), 1);
+        QVERIFY(LogCapture::matches(QStringLiteral("Dropped API connection with .*127\\.0\\.0\\.1: it does not read its replies$")));
+        QCOMPARE(ask(*other, "<listen_off uid='still here'/>\n"), QByteArray("<succes uid=\"still here\" />\r\n"));
+        QCOMPARE(server->clientCount(), 1);
+    }
+
     void longestAllowedLine()
     {
         auto c = client();
