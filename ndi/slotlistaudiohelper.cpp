@@ -16,9 +16,10 @@ SlotListAudioHelper::SlotListAudioHelper(SlotListModel* slotList, QObject* paren
         connect(m_slotList, &SlotListModel::extra1Changed, this, &SlotListAudioHelper::takeSlotSnapshot);
         connect(m_slotList, &SlotListModel::extra2Changed, this, &SlotListAudioHelper::takeSlotSnapshot);
     }
-    m_player.start(&m_device);
     // Direct: the levels are measured on the audio thread, inside the read that clocks them.
+    // Made before the thread starts, so that no read runs while the connection is being made.
     connect(&m_device, &NDIDevice::dataRead, this, &SlotListAudioHelper::updateLevels, Qt::DirectConnection);
+    m_player.start(&m_device);
 }
 
 SlotListAudioHelper::~SlotListAudioHelper()
