@@ -1,4 +1,5 @@
 #include "app/directoryvalidator.h"
+#include "render/mixer.h"
 #include "tests/common/testenv.h"
 #include "tests/qml/fakeslotlist.h"
 
@@ -166,6 +167,7 @@ private Q_SLOTS:
             QSKIP("no X display: run through CTest, whose fixture starts Xvfb");
         m_sources.setItemRoleNames({ { Qt::UserRole + 1, "name" } });
         qmlRegisterType<DirectoryValidator>("StavelinRecorder", 1, 0, "DirectoryValidator");
+        qmlRegisterType<Mixer>("StavelinRecorder", 1, 0, "Mixer");
         QCoreApplication::setOrganizationName(QStringLiteral("Stavelin"));
         QCoreApplication::setApplicationName(QStringLiteral("Recorder"));
         QCoreApplication::setApplicationVersion(QStringLiteral("0.9.6.0"));
@@ -270,6 +272,21 @@ private Q_SLOTS:
         saveScreenshot(win,
             QStringLiteral("layout-%1")
                 .arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char('+'), QLatin1String("plus"))));
+    }
+
+    // The preview item is found by its name, as the start-up looks for it, and names the renderer
+    // in the title once it has drawn.
+    void mixerIsFoundAndTitled()
+    {
+        QQuickWindow* win = open({ 3, 3, 0 });
+        QVERIFY(win);
+        auto* mixer = win->findChild<Mixer*>(QStringLiteral("mixer"), Qt::FindChildrenRecursively);
+        QVERIFY(mixer);
+        const QString prefix = QStringLiteral("Stavelin Recorder v0.9.6.0 GPU: ");
+        QVERIFY2(win->title().startsWith(prefix), qPrintable(win->title()));
+        QTRY_VERIFY_WITH_TIMEOUT(!mixer->gpuName().isEmpty() || mixer->cannotInitialize(), 10000);
+        if (!mixer->cannotInitialize())
+            QCOMPARE(win->title(), prefix + mixer->gpuName());
     }
 
     void closeIsRefusedWhileRecording_data()
