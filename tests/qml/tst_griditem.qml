@@ -282,6 +282,18 @@ Item {
             tryVerify(function() { return spy.count > 0 })
             tryCompare(part("settingsButton"), "opacity", 1.0)
             fuzzyCompare(part("listenButton").opacity, 0.6, 0.001)
+            // Movements over a button count as well: the buttons take hover for their tooltips.
+            var before = spy.count
+            var button = part("recordButton")
+            mouseMove(button, 10, 10)
+            mouseMove(button, 14, 12)
+            tryVerify(function() { return spy.count >= before + 2 })
+            // A repeated position is no movement.
+            var now = spy.count
+            mouseMove(button, 14, 12)
+            mouseMove(item, 120, 110)
+            tryVerify(function() { return spy.count > now })
+            compare(spy.count, now + 1)
             applicationWindow.mouseHidden = true
             fuzzyCompare(part("settingsButton").opacity, 0.0, 0.001)
             fuzzyCompare(part("listenButton").opacity, 0.0, 0.001)
