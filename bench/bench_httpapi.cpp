@@ -19,7 +19,8 @@
 #include <cstdio>
 #include <thread>
 
-namespace {
+namespace
+{
 
 struct Figures {
     double requestsPerSecond = 0;
@@ -31,8 +32,9 @@ struct Figures {
 Figures runWrk(const QString& url, int connections)
 {
     QProcess wrk;
-    wrk.start(QStringLiteral("wrk"), {QStringLiteral("-t%1").arg(qMin(2, connections)), QStringLiteral("-c%1").arg(connections), QStringLiteral("-d3s"),
-                                      QStringLiteral("--latency"), url});
+    wrk.start(QStringLiteral("wrk"),
+        { QStringLiteral("-t%1").arg(qMin(2, connections)), QStringLiteral("-c%1").arg(connections),
+            QStringLiteral("-d3s"), QStringLiteral("--latency"), url });
     QEventLoop loop;
     QObject::connect(&wrk, &QProcess::finished, &loop, &QEventLoop::quit);
     if (wrk.state() != QProcess::NotRunning)
@@ -75,7 +77,8 @@ int main(int argc, char** argv)
     SettingsModel settings;
     const quint16 port = RemoteBenchFixture::freePort();
     settings.setHttpServerPort(port);
-    HttpServer server(fixture.model.get(), fixture.audio.get(), fixture.recorder.get(), fixture.sources.get(), &settings);
+    HttpServer server(
+        fixture.model.get(), fixture.audio.get(), fixture.recorder.get(), fixture.sources.get(), &settings);
     server.worker()->setPanelPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("panel")));
     settings.setHttpServerEnabled(true);
 
@@ -101,16 +104,16 @@ int main(int argc, char** argv)
         const char* name;
         QString url;
     } targets[] = {
-        {"constant reply (ceiling)", QStringLiteral("http://127.0.0.1:%1/const").arg(constantPort)},
-        {"/api?command=status", QStringLiteral("http://127.0.0.1:%1/api?command=status").arg(port)},
-        {"/api?command=listen_off", QStringLiteral("http://127.0.0.1:%1/api?command=listen_off").arg(port)},
-        {"/app.js (static)", QStringLiteral("http://127.0.0.1:%1/app.js").arg(port)},
+        { "constant reply (ceiling)", QStringLiteral("http://127.0.0.1:%1/const").arg(constantPort) },
+        { "/api?command=status", QStringLiteral("http://127.0.0.1:%1/api?command=status").arg(port) },
+        { "/api?command=listen_off", QStringLiteral("http://127.0.0.1:%1/api?command=listen_off").arg(port) },
+        { "/app.js (static)", QStringLiteral("http://127.0.0.1:%1/app.js").arg(port) },
     };
-    for (int connections : {1, 10}) {
+    for (int connections : { 1, 10 }) {
         for (const auto& t : targets) {
             const Figures f = runWrk(t.url, connections);
-            std::printf("%-34s %5d %11.0f %9s %9s %9s %s\n", t.name, connections, f.requestsPerSecond, qPrintable(f.p50),
-                        qPrintable(f.p90), qPrintable(f.p99), qPrintable(f.errors));
+            std::printf("%-34s %5d %11.0f %9s %9s %9s %s\n", t.name, connections, f.requestsPerSecond,
+                qPrintable(f.p50), qPrintable(f.p90), qPrintable(f.p99), qPrintable(f.errors));
         }
     }
     constant.stop();

@@ -15,7 +15,8 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr int runMilliseconds = 2000;
 
@@ -121,7 +122,8 @@ int main(int argc, char** argv)
     SettingsModel settings;
     settings.setTcpServerPort(RemoteBenchFixture::freePort());
     settings.setTcpServerEnabled(true);
-    TcpApiServer server(fixture.model.get(), fixture.audio.get(), fixture.recorder.get(), fixture.sources.get(), &settings);
+    TcpApiServer server(
+        fixture.model.get(), fixture.audio.get(), fixture.recorder.get(), fixture.sources.get(), &settings);
     EchoServer echo;
     if (!server.isListening() || echo.port() == 0) {
         std::fprintf(stderr, "could not listen\n");
@@ -137,11 +139,11 @@ int main(int argc, char** argv)
         const char* name;
         QByteArray command;
     } commands[] = {
-        {"<status slot='1'/>", "<status slot='1'/>"},
-        {"<listen_off/>", "<listen_off/>"},
-        {"<recording_stop slot='2'/> (refused)", "<recording_stop slot='2'/>"},
+        { "<status slot='1'/>", "<status slot='1'/>" },
+        { "<listen_off/>", "<listen_off/>" },
+        { "<recording_stop slot='2'/> (refused)", "<recording_stop slot='2'/>" },
     };
-    for (int connections : {1, 50}) {
+    for (int connections : { 1, 50 }) {
         const double ceiling = measure(clientThread, echo.port(), connections, "<status slot='1'/>", false);
         std::printf("%-38s %6d %12.0f %8.0f%%\n", "line echo (ceiling)", connections, ceiling, 100.0);
         for (const auto& c : commands) {

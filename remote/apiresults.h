@@ -4,7 +4,8 @@
 
 // Result texts of the command layer that both servers also produce themselves. Any text other
 // than success is a reason and reaches the client unchanged.
-namespace ApiResult {
+namespace ApiResult
+{
 inline const QString success = QStringLiteral("success");
 inline const QString slotIdInvalid = QStringLiteral("Slot id invalid");
 inline const QString alreadyRecording = QStringLiteral("Already recording");

@@ -10,7 +10,7 @@
 #include <QDebug>
 
 ApiServer::ApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
-                     SourcesModel* sources, QObject* parent)
+    SourcesModel* sources, QObject* parent)
     : QObject(parent)
     , m_slots(slotsModel)
     , m_audioHelper(audioHelper)

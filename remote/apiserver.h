@@ -21,7 +21,7 @@ class ApiServer : public QObject
 
 public:
     ApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
-              SourcesModel* sources, QObject* parent = nullptr);
+        SourcesModel* sources, QObject* parent = nullptr);
 
     // Read on the main thread for the status and sources answers of both servers.
     QList<SlotSnapshot> slotSnapshots() const;

@@ -6,12 +6,12 @@
 
 QJsonObject HttpJson::slotObject(const SlotSnapshot& slot)
 {
-    return QJsonObject{
-        {QStringLiteral("displayName"), slot.displayName},
-        {QStringLiteral("id"), QString::number(slot.id)},
-        {QStringLiteral("recording"), slot.recordingText()},
-        {QStringLiteral("source"), slot.connectedSource},
-        {QStringLiteral("tally"), slot.tallyState},
+    return QJsonObject {
+        { QStringLiteral("displayName"), slot.displayName },
+        { QStringLiteral("id"), QString::number(slot.id) },
+        { QStringLiteral("recording"), slot.recordingText() },
+        { QStringLiteral("source"), slot.connectedSource },
+        { QStringLiteral("tally"), slot.tallyState },
     };
 }
 
@@ -20,24 +20,24 @@ QJsonObject HttpJson::statusObject(bool recordingAll, const QList<SlotSnapshot>&
     QJsonObject slotsObject;
     for (int i = 0; i < slotList.size(); ++i)
         slotsObject.insert(QString::number(i + 1), slotObject(slotList.at(i)));
-    return QJsonObject{
-        {QStringLiteral("recording_all"), recordingAll ? QStringLiteral("1") : QStringLiteral("0")},
-        {QStringLiteral("slots"), slotsObject},
+    return QJsonObject {
+        { QStringLiteral("recording_all"), recordingAll ? QStringLiteral("1") : QStringLiteral("0") },
+        { QStringLiteral("slots"), slotsObject },
     };
 }
 
 QJsonObject HttpJson::sourcesObject(const QStringList& names)
 {
-    return QJsonObject{{QStringLiteral("sources"), QJsonArray::fromStringList(names)}};
+    return QJsonObject { { QStringLiteral("sources"), QJsonArray::fromStringList(names) } };
 }
 
 QJsonObject HttpJson::resultObject(const QString& result)
 {
     if (result == ApiResult::success)
-        return QJsonObject{{QStringLiteral("result"), ApiResult::success}};
-    return QJsonObject{
-        {QStringLiteral("reason"), result},
-        {QStringLiteral("result"), QStringLiteral("failure")},
+        return QJsonObject { { QStringLiteral("result"), ApiResult::success } };
+    return QJsonObject {
+        { QStringLiteral("reason"), result },
+        { QStringLiteral("result"), QStringLiteral("failure") },
     };
 }
 
@@ -49,45 +49,45 @@ QJsonObject HttpJson::withEvent(QJsonObject object, const QString& event)
 
 QJsonObject HttpJson::recordingEvent(const SlotSnapshot& slot)
 {
-    return QJsonObject{
-        {QStringLiteral("event"), QStringLiteral("recording")},
-        {QStringLiteral("slot"), QString::number(slot.id)},
-        {QStringLiteral("state"), slot.recordingText()},
+    return QJsonObject {
+        { QStringLiteral("event"), QStringLiteral("recording") },
+        { QStringLiteral("slot"), QString::number(slot.id) },
+        { QStringLiteral("state"), slot.recordingText() },
     };
 }
 
 QJsonObject HttpJson::tallyEvent(int slot, int tally)
 {
-    return QJsonObject{
-        {QStringLiteral("event"), QStringLiteral("tally")},
-        {QStringLiteral("slot"), QString::number(slot)},
-        {QStringLiteral("state"), QString::number(tally)},
+    return QJsonObject {
+        { QStringLiteral("event"), QStringLiteral("tally") },
+        { QStringLiteral("slot"), QString::number(slot) },
+        { QStringLiteral("state"), QString::number(tally) },
     };
 }
 
 QJsonObject HttpJson::connectedEvent(int slot, const QString& source)
 {
-    return QJsonObject{
-        {QStringLiteral("event"), QStringLiteral("connected")},
-        {QStringLiteral("slot"), QString::number(slot)},
-        {QStringLiteral("source"), source},
+    return QJsonObject {
+        { QStringLiteral("event"), QStringLiteral("connected") },
+        { QStringLiteral("slot"), QString::number(slot) },
+        { QStringLiteral("source"), source },
     };
 }
 
 QJsonObject HttpJson::renameEvent(int slot, const QString& name)
 {
-    return QJsonObject{
-        {QStringLiteral("event"), QStringLiteral("rename")},
-        {QStringLiteral("name"), name},
-        {QStringLiteral("slot"), QString::number(slot)},
+    return QJsonObject {
+        { QStringLiteral("event"), QStringLiteral("rename") },
+        { QStringLiteral("name"), name },
+        { QStringLiteral("slot"), QString::number(slot) },
     };
 }
 
 QJsonObject HttpJson::recordingAllEvent(bool state)
 {
-    return QJsonObject{
-        {QStringLiteral("event"), QStringLiteral("recording_all")},
-        {QStringLiteral("state"), state ? QStringLiteral("1") : QStringLiteral("0")},
+    return QJsonObject {
+        { QStringLiteral("event"), QStringLiteral("recording_all") },
+        { QStringLiteral("state"), state ? QStringLiteral("1") : QStringLiteral("0") },
     };
 }
 

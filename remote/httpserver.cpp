@@ -12,14 +12,13 @@
 #include <QCoreApplication>
 
 HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
-                       SourcesModel* sources, SettingsModel* settings)
+    SourcesModel* sources, SettingsModel* settings)
     : ApiServer(slotsModel, audioHelper, recorder, sources)
     , m_worker(new HttpServerWorkerThread(this))
     , m_settings(settings)
 {
-    connect(m_worker, &HttpServerWorkerThread::listening, this, [](ushort port) {
-        Logger::write(QStringLiteral("HTTP panel listening on port ") + QString::number(port));
-    });
+    connect(m_worker, &HttpServerWorkerThread::listening, this,
+        [](ushort port) { Logger::write(QStringLiteral("HTTP panel listening on port ") + QString::number(port)); });
     connect(m_worker, &HttpServerWorkerThread::listenFailed, this, [](ushort port) {
         Logger::write(QStringLiteral("Unable to start HTTP panel on port ") + QString::number(port));
     });

@@ -17,7 +17,7 @@ class HttpServer : public ApiServer
 
 public:
     HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
-               SourcesModel* sources, SettingsModel* settings);
+        SourcesModel* sources, SettingsModel* settings);
     ~HttpServer() override;
 
     // Main thread.

@@ -12,7 +12,8 @@
 #include <chrono>
 #include <thread>
 
-namespace {
+namespace
+{
 
 constexpr int maxStreams = 5;
 constexpr auto pollInterval = std::chrono::milliseconds(100);
@@ -48,12 +49,10 @@ HttpServerWorkerThread::HttpServerWorkerThread(HttpServer* server)
 
     mountPanel();
 
-    m_http.Get("/api", [this](const httplib::Request& request, httplib::Response& response) {
-        handleApi(request, response);
-    });
-    m_http.Get("/api/events", [this](const httplib::Request& request, httplib::Response& response) {
-        handleEvents(request, response);
-    });
+    m_http.Get(
+        "/api", [this](const httplib::Request& request, httplib::Response& response) { handleApi(request, response); });
+    m_http.Get("/api/events",
+        [this](const httplib::Request& request, httplib::Response& response) { handleEvents(request, response); });
 }
 
 HttpServerWorkerThread::~HttpServerWorkerThread()
@@ -125,7 +124,8 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
     const QString command = queryValue(request, "command");
     const uint slot = TcpProtocol::slotId(queryValue(request, "slot"));
     const auto invoke = [this, &result](const char* method, auto... args) {
-        QMetaObject::invokeMethod(m_server, method, Qt::BlockingQueuedConnection, Q_RETURN_ARG(QString, result), args...);
+        QMetaObject::invokeMethod(
+            m_server, method, Qt::BlockingQueuedConnection, Q_RETURN_ARG(QString, result), args...);
     };
 
     if (command == QLatin1String("recording_start")) {
@@ -145,9 +145,11 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
     } else if (command == QLatin1String("listen_off")) {
         invoke("listenOff");
     } else if (command == QLatin1String("sources")) {
-        QMetaObject::invokeMethod(m_server, [&] { answer = m_server->sourcesObject(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_server, [&] { answer = m_server->sourcesObject(); }, Qt::BlockingQueuedConnection);
     } else if (command == QLatin1String("status")) {
-        QMetaObject::invokeMethod(m_server, [&] { answer = m_server->statusObject(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_server, [&] { answer = m_server->statusObject(); }, Qt::BlockingQueuedConnection);
     }
     if (answer.isEmpty())
         answer = HttpJson::resultObject(result);
@@ -179,7 +181,7 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request&, httplib::Resp
             }
             QStringList messages;
             QMetaObject::invokeMethod(this, "getMessages", Qt::BlockingQueuedConnection,
-                                      Q_RETURN_ARG(QStringList, messages), Q_ARG(QString, id));
+                Q_RETURN_ARG(QStringList, messages), Q_ARG(QString, id));
             // A client that went away, or has taken nothing for the library's whole write
             // timeout, ends its stream: polling it for ever would hold the thread and one of
             // the five places until the server stops.
@@ -206,8 +208,10 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request&, httplib::Resp
 
 QStringList HttpServerWorkerThread::initialMessages() const
 {
-    return {HttpJson::eventMessage(QJsonDocument(HttpJson::withEvent(m_server->statusObject(), QStringLiteral("status")))),
-            HttpJson::eventMessage(QJsonDocument(HttpJson::withEvent(m_server->sourcesObject(), QStringLiteral("sources"))))};
+    return {
+        HttpJson::eventMessage(QJsonDocument(HttpJson::withEvent(m_server->statusObject(), QStringLiteral("status")))),
+        HttpJson::eventMessage(QJsonDocument(HttpJson::withEvent(m_server->sourcesObject(), QStringLiteral("sources"))))
+    };
 }
 
 void HttpServerWorkerThread::sendEvent(QJsonDocument doc)

@@ -67,8 +67,8 @@ private:
     httplib::Server m_http;
     // Written by setPort on the main thread while the thread is stopped, read by run().
     ushort m_port = 0;
-    std::atomic<bool> m_stopping{false};
-    std::atomic<int> m_streamCount{0};
+    std::atomic<bool> m_stopping { false };
+    std::atomic<int> m_streamCount { 0 };
     QByteArray m_panelPath;
     // Main thread only.
     QMap<QString, QStringList> m_queues;

@@ -9,7 +9,8 @@
 
 #include <QTcpSocket>
 
-namespace {
+namespace
+{
 
 // A socket may hold a little more than one maximal line before the rest waits in the kernel.
 constexpr qint64 socketReadBufferSize = 4 * TcpProtocol::maxLineLength;
@@ -56,7 +57,7 @@ private:
 };
 
 TcpApiServer::TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
-                           SourcesModel* sources, SettingsModel* settings)
+    SourcesModel* sources, SettingsModel* settings)
     : ApiServer(slotsModel, audioHelper, recorder, sources)
     , m_settings(settings)
 {

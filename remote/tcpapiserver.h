@@ -16,7 +16,7 @@ class TcpApiServer : public ApiServer
 
 public:
     TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
-                 SourcesModel* sources, SettingsModel* settings);
+        SourcesModel* sources, SettingsModel* settings);
     ~TcpApiServer() override;
 
     bool isListening() const { return m_server.isListening(); }

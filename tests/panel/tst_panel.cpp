@@ -16,7 +16,8 @@
 
 #include <csignal>
 
-namespace {
+namespace
+{
 
 quint16 freePort()
 {
@@ -27,7 +28,7 @@ quint16 freePort()
 QStringList recordings(const QString& folder)
 {
     QStringList files;
-    QDirIterator it(folder, {QStringLiteral("*.mov")}, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(folder, { QStringLiteral("*.mov") }, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext())
         files << it.next();
     return files;
@@ -46,7 +47,7 @@ private:
     {
         QString text;
         QDirIterator it(env.value(QStringLiteral("XDG_DATA_HOME")) + QStringLiteral("/Stavelin/Recorder/logs"),
-                        {QStringLiteral("log *.txt")}, QDir::Files);
+            { QStringLiteral("log *.txt") }, QDir::Files);
         while (it.hasNext()) {
             QFile file(it.next());
             if (file.open(QIODevice::ReadOnly))
@@ -77,7 +78,7 @@ private Q_SLOTS:
         const QString videos = TestEnv::makeFolder(QStringLiteral("videos"));
         {
             QSettings settings(env.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/Stavelin/Recorder.conf"),
-                               QSettings::IniFormat);
+                QSettings::IniFormat);
             settings.setValue(QStringLiteral("httpServerEnabled"), true);
             settings.setValue(QStringLiteral("httpServerPort"), httpPort);
             settings.setValue(QStringLiteral("tcpServerEnabled"), true);
@@ -90,20 +91,23 @@ private Q_SLOTS:
         {
             QFile file(sourcesFile);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            const QJsonObject desk{
-                {QStringLiteral("name"), sourceName},
-                {QStringLiteral("url"), QStringLiteral("127.0.0.1:5961")},
-                {QStringLiteral("video"), QJsonObject{{QStringLiteral("width"), 320}, {QStringLiteral("height"), 180},
-                                                      {QStringLiteral("fps"), 10}, {QStringLiteral("format"), QStringLiteral("UYVY")},
-                                                      {QStringLiteral("pattern"), QStringLiteral("bars")}}},
-                {QStringLiteral("tally"), QJsonObject{{QStringLiteral("program"), true}}},
+            const QJsonObject desk {
+                { QStringLiteral("name"), sourceName },
+                { QStringLiteral("url"), QStringLiteral("127.0.0.1:5961") },
+                { QStringLiteral("video"),
+                    QJsonObject { { QStringLiteral("width"), 320 }, { QStringLiteral("height"), 180 },
+                        { QStringLiteral("fps"), 10 }, { QStringLiteral("format"), QStringLiteral("UYVY") },
+                        { QStringLiteral("pattern"), QStringLiteral("bars") } } },
+                { QStringLiteral("tally"), QJsonObject { { QStringLiteral("program"), true } } },
             };
-            const QJsonObject other{
-                {QStringLiteral("name"), QStringLiteral("PANELHOST (Other)")},
-                {QStringLiteral("video"), QJsonObject{{QStringLiteral("width"), 160}, {QStringLiteral("height"), 90},
-                                                      {QStringLiteral("fps"), 5}, {QStringLiteral("format"), QStringLiteral("UYVY")}}},
+            const QJsonObject other {
+                { QStringLiteral("name"), QStringLiteral("PANELHOST (Other)") },
+                { QStringLiteral("video"),
+                    QJsonObject { { QStringLiteral("width"), 160 }, { QStringLiteral("height"), 90 },
+                        { QStringLiteral("fps"), 5 }, { QStringLiteral("format"), QStringLiteral("UYVY") } } },
             };
-            file.write(QJsonDocument(QJsonObject{{QStringLiteral("sources"), QJsonArray{desk, other}}}).toJson());
+            file.write(
+                QJsonDocument(QJsonObject { { QStringLiteral("sources"), QJsonArray { desk, other } } }).toJson());
         }
         env.insert(QStringLiteral("NDI_SIM_SOURCES"), sourcesFile);
 
@@ -112,7 +116,8 @@ private Q_SLOTS:
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         app.start(TestEnv::binDir() + QStringLiteral("/StavelinRecorder"), {});
         QVERIFY(app.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(logText(env).contains(QStringLiteral("HTTP panel listening on port %1").arg(httpPort)), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            logText(env).contains(QStringLiteral("HTTP panel listening on port %1").arg(httpPort)), 30000);
         QTRY_VERIFY(logText(env).contains(QStringLiteral("TCP API listening on port %1").arg(tcpPort)));
 
         const QString artifacts = QDir(TestEnv::binDir()).absoluteFilePath(QStringLiteral("../artifacts"));
@@ -131,7 +136,7 @@ private Q_SLOTS:
         node.setProcessEnvironment(nodeEnv);
         node.setWorkingDirectory(QStringLiteral(PANEL_TEST_DIR));
         node.setProcessChannelMode(QProcess::MergedChannels);
-        node.start(QStringLiteral("node"), {QStringLiteral("panel.test.mjs")});
+        node.start(QStringLiteral("node"), { QStringLiteral("panel.test.mjs") });
         QVERIFY(node.waitForStarted());
         // The app must keep running its event loop meanwhile: wait with events processed.
         QVERIFY(QTest::qWaitFor([&] { return node.state() == QProcess::NotRunning; }, 150000));

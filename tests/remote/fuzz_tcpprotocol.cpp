@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
 class FuzzBackend : public TcpProtocol::Backend
 {
@@ -25,8 +26,8 @@ public:
     QString listenOff() override { return answer; }
     QStringList sourceNames() override { return names; }
     QList<SlotSnapshot> slotSnapshots() override { return slotList; }
-    void setTallySubscribed(bool) override {}
-    void setRecordingSubscribed(bool) override {}
+    void setTallySubscribed(bool) override { }
+    void setRecordingSubscribed(bool) override { }
     void write(const QByteArray& bytes) override { written += bytes; }
 };
 

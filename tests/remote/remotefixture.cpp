@@ -82,21 +82,23 @@ quint16 freePort()
     return probe.serverPort();
 }
 
-namespace LogCapture {
-namespace {
-QMutex mutex;
-QStringList captured;
-QtMessageHandler previous = nullptr;
-
-void handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+namespace LogCapture
 {
+namespace
+{
+    QMutex mutex;
+    QStringList captured;
+    QtMessageHandler previous = nullptr;
+
+    void handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
     {
-        QMutexLocker lock(&mutex);
-        captured << message;
+        {
+            QMutexLocker lock(&mutex);
+            captured << message;
+        }
+        if (previous && type != QtDebugMsg)
+            previous(type, context, message);
     }
-    if (previous && type != QtDebugMsg)
-        previous(type, context, message);
-}
 } // namespace
 
 void install()

@@ -43,7 +43,8 @@ public:
 quint16 freePort();
 
 // Log lines (through Qt's debug output) seen since the last take().
-namespace LogCapture {
+namespace LogCapture
+{
 void install();
 QStringList lines();
 bool contains(const QString& text);

@@ -20,8 +20,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         fixture = std::make_unique<RemoteFixture>(3, true);
-        api = std::make_unique<ApiServer>(fixture->model.get(), fixture->audio.get(), fixture->recorder.get(),
-                                          fixture->sources.get());
+        api = std::make_unique<ApiServer>(
+            fixture->model.get(), fixture->audio.get(), fixture->recorder.get(), fixture->sources.get());
     }
     void init() { fixture->reset(); }
     void cleanupTestCase()
@@ -36,12 +36,13 @@ private Q_SLOTS:
         QStringList names;
         for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
             names << QString::fromLatin1(meta->method(i).methodSignature());
-        QCOMPARE(names, (QStringList{"recordingStart(uint)", "recordingStop(uint)", "connectSource(uint,QString)",
-                                     "renameSlot(uint,QString)", "disconnectSource(uint)", "listenOn(uint)", "listenOff()"}));
+        QCOMPARE(names,
+            (QStringList { "recordingStart(uint)", "recordingStop(uint)", "connectSource(uint,QString)",
+                "renameSlot(uint,QString)", "disconnectSource(uint)", "listenOn(uint)", "listenOff()" }));
         QCOMPARE(meta->method(meta->indexOfMethod("connectSource(uint,QString)")).parameterNames(),
-                 (QList<QByteArray>{"slot", "source"}));
+            (QList<QByteArray> { "slot", "source" }));
         QCOMPARE(meta->method(meta->indexOfMethod("renameSlot(uint,QString)")).parameterNames(),
-                 (QList<QByteArray>{"slot", "name"}));
+            (QList<QByteArray> { "slot", "name" }));
     }
 
     void idsFollowTheFullList_data()
@@ -138,8 +139,8 @@ private Q_SLOTS:
             a_changes << args.at(0).toBool();
         for (const auto& args : spyB)
             b_changes << args.at(0).toBool();
-        QCOMPARE(a_changes, (QList<bool>{true, false, true, false}));
-        QCOMPARE(b_changes, (QList<bool>{true, false}));
+        QCOMPARE(a_changes, (QList<bool> { true, false, true, false }));
+        QCOMPARE(b_changes, (QList<bool> { true, false }));
     }
 
     void refusalsPassThrough()

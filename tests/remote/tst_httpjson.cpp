@@ -2,7 +2,8 @@
 
 #include <QTest>
 
-namespace {
+namespace
+{
 
 SlotSnapshot snapshot(uint id, bool recording, bool waiting, const QString& source, const QString& name, int tally)
 {
@@ -25,28 +26,29 @@ class TestHttpJson : public QObject
 private Q_SLOTS:
     void statusAnswerBytes()
     {
-        const QList<SlotSnapshot> slotList = {snapshot(1, true, false, QStringLiteral("HOST (A)"), QStringLiteral("Cam 1"), 2),
-                                           snapshot(2, false, false, QStringLiteral("none"), QString(), 0)};
+        const QList<SlotSnapshot> slotList
+            = { snapshot(1, true, false, QStringLiteral("HOST (A)"), QStringLiteral("Cam 1"), 2),
+                  snapshot(2, false, false, QStringLiteral("none"), QString(), 0) };
         QCOMPARE(HttpJson::answerBody(HttpJson::statusObject(false, slotList)),
-                 QByteArray("{\n"
-                            "    \"recording_all\": \"0\",\n"
-                            "    \"slots\": {\n"
-                            "        \"1\": {\n"
-                            "            \"displayName\": \"Cam 1\",\n"
-                            "            \"id\": \"1\",\n"
-                            "            \"recording\": \"recording\",\n"
-                            "            \"source\": \"HOST (A)\",\n"
-                            "            \"tally\": 2\n"
-                            "        },\n"
-                            "        \"2\": {\n"
-                            "            \"displayName\": \"\",\n"
-                            "            \"id\": \"2\",\n"
-                            "            \"recording\": \"ready\",\n"
-                            "            \"source\": \"none\",\n"
-                            "            \"tally\": 0\n"
-                            "        }\n"
-                            "    }\n"
-                            "}\n"));
+            QByteArray("{\n"
+                       "    \"recording_all\": \"0\",\n"
+                       "    \"slots\": {\n"
+                       "        \"1\": {\n"
+                       "            \"displayName\": \"Cam 1\",\n"
+                       "            \"id\": \"1\",\n"
+                       "            \"recording\": \"recording\",\n"
+                       "            \"source\": \"HOST (A)\",\n"
+                       "            \"tally\": 2\n"
+                       "        },\n"
+                       "        \"2\": {\n"
+                       "            \"displayName\": \"\",\n"
+                       "            \"id\": \"2\",\n"
+                       "            \"recording\": \"ready\",\n"
+                       "            \"source\": \"none\",\n"
+                       "            \"tally\": 0\n"
+                       "        }\n"
+                       "    }\n"
+                       "}\n"));
     }
 
     void slotKeysSortAsText()
@@ -78,7 +80,7 @@ private Q_SLOTS:
         const SlotSnapshot slot = snapshot(4, recording, waiting, QStringLiteral("x"), QString(), 0);
         QCOMPARE(HttpJson::slotObject(slot).value(QStringLiteral("recording")).toString(), text);
         QCOMPARE(HttpJson::eventMessage(QJsonDocument(HttpJson::recordingEvent(slot))),
-                 QStringLiteral("data: {\"event\":\"recording\",\"slot\":\"4\",\"state\":\"%1\"}\n\n").arg(text));
+            QStringLiteral("data: {\"event\":\"recording\",\"slot\":\"4\",\"state\":\"%1\"}\n\n").arg(text));
     }
 
     void results_data()
@@ -87,9 +89,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addRow("success") << QStringLiteral("success") << QByteArray("{\n    \"result\": \"success\"\n}\n");
         QTest::addRow("refusal") << QStringLiteral("Slot id invalid")
-                                 << QByteArray("{\n    \"reason\": \"Slot id invalid\",\n    \"result\": \"failure\"\n}\n");
-        QTest::addRow("quotes in a reason") << QStringLiteral("a \"b\"")
-                                            << QByteArray("{\n    \"reason\": \"a \\\"b\\\"\",\n    \"result\": \"failure\"\n}\n");
+                                 << QByteArray(
+                                        "{\n    \"reason\": \"Slot id invalid\",\n    \"result\": \"failure\"\n}\n");
+        QTest::addRow("quotes in a reason") << QStringLiteral(
+            "a \"b\"") << QByteArray("{\n    \"reason\": \"a \\\"b\\\"\",\n    \"result\": \"failure\"\n}\n");
     }
 
     void results()
@@ -103,21 +106,29 @@ private Q_SLOTS:
     {
         QTest::addColumn<QJsonObject>("object");
         QTest::addColumn<QString>("message");
-        QTest::addRow("tally as text") << HttpJson::tallyEvent(3, 1) << QStringLiteral("data: {\"event\":\"tally\",\"slot\":\"3\",\"state\":\"1\"}\n\n");
+        QTest::addRow("tally as text") << HttpJson::tallyEvent(
+            3, 1) << QStringLiteral("data: {\"event\":\"tally\",\"slot\":\"3\",\"state\":\"1\"}\n\n");
         QTest::addRow("connected") << HttpJson::connectedEvent(2, QStringLiteral("none"))
-                                   << QStringLiteral("data: {\"event\":\"connected\",\"slot\":\"2\",\"source\":\"none\"}\n\n");
+                                   << QStringLiteral(
+                                          "data: {\"event\":\"connected\",\"slot\":\"2\",\"source\":\"none\"}\n\n");
         QTest::addRow("rename") << HttpJson::renameEvent(1, QStringLiteral("Cam 1"))
                                 << QStringLiteral("data: {\"event\":\"rename\",\"name\":\"Cam 1\",\"slot\":\"1\"}\n\n");
         QTest::addRow("rename with a line break stays one data line")
-            << HttpJson::renameEvent(1, QStringLiteral("a\nb")) << QStringLiteral("data: {\"event\":\"rename\",\"name\":\"a\\nb\",\"slot\":\"1\"}\n\n");
+            << HttpJson::renameEvent(1, QStringLiteral("a\nb"))
+            << QStringLiteral("data: {\"event\":\"rename\",\"name\":\"a\\nb\",\"slot\":\"1\"}\n\n");
         QTest::addRow("record-all on") << HttpJson::recordingAllEvent(true)
                                        << QStringLiteral("data: {\"event\":\"recording_all\",\"state\":\"1\"}\n\n");
-        QTest::addRow("sources") << HttpJson::withEvent(HttpJson::sourcesObject({QStringLiteral("A"), QStringLiteral("B")}), QStringLiteral("sources"))
+        QTest::addRow("sources") << HttpJson::withEvent(
+            HttpJson::sourcesObject({ QStringLiteral("A"), QStringLiteral("B") }), QStringLiteral("sources"))
                                  << QStringLiteral("data: {\"event\":\"sources\",\"sources\":[\"A\",\"B\"]}\n\n");
         QTest::addRow("status")
-            << HttpJson::withEvent(HttpJson::statusObject(false, {snapshot(1, false, true, QStringLiteral("S"), QString(), 1)}), QStringLiteral("status"))
-            << QStringLiteral("data: {\"event\":\"status\",\"recording_all\":\"0\",\"slots\":{\"1\":{\"displayName\":\"\",\"id\":\"1\","
-                              "\"recording\":\"waiting\",\"source\":\"S\",\"tally\":1}}}\n\n");
+            << HttpJson::withEvent(
+                   HttpJson::statusObject(false, { snapshot(1, false, true, QStringLiteral("S"), QString(), 1) }),
+                   QStringLiteral("status"))
+            << QStringLiteral(
+                   "data: "
+                   "{\"event\":\"status\",\"recording_all\":\"0\",\"slots\":{\"1\":{\"displayName\":\"\",\"id\":\"1\","
+                   "\"recording\":\"waiting\",\"source\":\"S\",\"tally\":1}}}\n\n");
     }
 
     void eventMessages()

@@ -12,7 +12,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 struct HttpAnswer {
     int status = 0;
@@ -29,7 +30,8 @@ HttpAnswer request(quint16 port, const QByteArray& method, const QByteArray& tar
     QByteArray raw;
     QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [&] { raw += socket.readAll(); });
     bool refused = false;
-    QObject::connect(&socket, &QTcpSocket::errorOccurred, &socket, [&] { refused = socket.state() != QAbstractSocket::ConnectedState; });
+    QObject::connect(&socket, &QTcpSocket::errorOccurred, &socket,
+        [&] { refused = socket.state() != QAbstractSocket::ConnectedState; });
     if (!QTest::qWaitFor([&] { return refused || socket.state() == QAbstractSocket::ConnectedState; }, 5000) || refused)
         return {};
     const QByteArray length = method == "POST" ? "Content-Length: 0\r\n" : "";
@@ -143,8 +145,8 @@ private:
         server.reset();
         SettingsModel* settings = fixture->settings();
         settings->setHttpServerEnabled(false);
-        server = std::make_unique<HttpServer>(fixture->model.get(), fixture->audio.get(), fixture->recorder.get(),
-                                              fixture->sources.get(), settings);
+        server = std::make_unique<HttpServer>(
+            fixture->model.get(), fixture->audio.get(), fixture->recorder.get(), fixture->sources.get(), settings);
         QVERIFY(server->worker()->setPanelPath(QDir(TestEnv::binDir()).filePath(QStringLiteral("panel"))));
         port = freePort();
         QVERIFY(port != 0);
@@ -194,30 +196,42 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("after");
 
-        QTest::addRow("start bound slot") << "bind2" << QByteArray("?command=recording_start&slot=2") << success() << "waiting2";
-        QTest::addRow("start without slot is record-all") << "bind3" << QByteArray("?command=recording_start") << success() << "all;waiting3";
-        QTest::addRow("start all twice") << "all" << QByteArray("?command=recording_start&slot=0") << failure("Already recording") << "all";
+        QTest::addRow("start bound slot")
+            << "bind2" << QByteArray("?command=recording_start&slot=2") << success() << "waiting2";
+        QTest::addRow("start without slot is record-all")
+            << "bind3" << QByteArray("?command=recording_start") << success() << "all;waiting3";
+        QTest::addRow("start all twice") << "all" << QByteArray("?command=recording_start&slot=0")
+                                         << failure("Already recording") << "all";
         QTest::addRow("start unbound") << "" << QByteArray("?command=recording_start&slot=1")
                                        << failure("Slot not connected to any source") << "idle1";
-        QTest::addRow("stop idle") << "bind1" << QByteArray("?command=recording_stop&slot=1") << failure("Slot is not recording") << "";
-        QTest::addRow("stop all while off") << "" << QByteArray("?command=recording_stop") << failure("Not recording") << "";
-        QTest::addRow("stop recording") << "bind4 recording4" << QByteArray("?command=recording_stop&slot=4") << success() << "idle4";
-        QTest::addRow("connect past the end") << "" << QByteArray("?command=connect&slot=9&source=X") << failure("Slot id invalid") << "";
+        QTest::addRow("stop idle") << "bind1" << QByteArray("?command=recording_stop&slot=1")
+                                   << failure("Slot is not recording") << "";
+        QTest::addRow("stop all while off")
+            << "" << QByteArray("?command=recording_stop") << failure("Not recording") << "";
+        QTest::addRow("stop recording") << "bind4 recording4" << QByteArray("?command=recording_stop&slot=4")
+                                        << success() << "idle4";
+        QTest::addRow("connect past the end")
+            << "" << QByteArray("?command=connect&slot=9&source=X") << failure("Slot id invalid") << "";
         QTest::addRow("connect while recording") << "bind2 recording2" << QByteArray("?command=connect&slot=2&source=X")
                                                  << failure("Recording in progress") << "recording2";
         QTest::addRow("disconnect while recording") << "bind2 recording2" << QByteArray("?command=disconnect&slot=2")
                                                     << failure("Recording in progress") << "recording2";
         QTest::addRow("disconnect") << "bind2" << QByteArray("?command=disconnect&slot=2") << success() << "unbound2";
-        QTest::addRow("rename percent-decoded") << "" << QByteArray("?command=rename&slot=1&name=Cam%201") << success() << "name1=Cam 1";
-        QTest::addRow("rename with plus and utf-8") << "" << QByteArray("?command=rename&slot=3&name=K%C3%A4m+%26+%22x%22")
-                                                    << success() << "name3=Käm & \"x\"";
+        QTest::addRow("rename percent-decoded")
+            << "" << QByteArray("?command=rename&slot=1&name=Cam%201") << success() << "name1=Cam 1";
+        QTest::addRow("rename with plus and utf-8")
+            << "" << QByteArray("?command=rename&slot=3&name=K%C3%A4m+%26+%22x%22") << success() << "name3=Käm & \"x\"";
         QTest::addRow("rename to empty") << "" << QByteArray("?command=rename&slot=2&name=") << success() << "name2=";
-        QTest::addRow("rename slot 0") << "" << QByteArray("?command=rename&slot=0&name=x") << failure("Slot id invalid") << "";
-        QTest::addRow("listen slot 0") << "" << QByteArray("?command=listen&slot=0") << failure("Slot id invalid") << "";
+        QTest::addRow("rename slot 0") << "" << QByteArray("?command=rename&slot=0&name=x")
+                                       << failure("Slot id invalid") << "";
+        QTest::addRow("listen slot 0") << "" << QByteArray("?command=listen&slot=0") << failure("Slot id invalid")
+                                       << "";
         QTest::addRow("listen") << "" << QByteArray("?command=listen&slot=4") << success() << "listening4";
         QTest::addRow("listen off") << "listen4" << QByteArray("?command=listen_off") << success() << "quiet4";
-        QTest::addRow("first of repeated parameters") << "" << QByteArray("?command=listen&slot=2&slot=3") << success() << "listening2";
-        QTest::addRow("negative slot is 0") << "" << QByteArray("?command=listen&slot=-2") << failure("Slot id invalid") << "";
+        QTest::addRow("first of repeated parameters")
+            << "" << QByteArray("?command=listen&slot=2&slot=3") << success() << "listening2";
+        QTest::addRow("negative slot is 0")
+            << "" << QByteArray("?command=listen&slot=-2") << failure("Slot id invalid") << "";
         QTest::addRow("no parameters") << "" << QByteArray("") << failure("Invalid command") << "";
         QTest::addRow("unknown command") << "" << QByteArray("?command=format") << failure("Invalid command") << "";
         QTest::addRow("case differs") << "" << QByteArray("?command=STATUS") << failure("Invalid command") << "";
@@ -283,14 +297,15 @@ private Q_SLOTS:
         const auto slotText = [](int id, const char* name, const char* state, const char* source, int tally) {
             return QByteArray("        \"") + QByteArray::number(id) + "\": {\n            \"displayName\": \"" + name
                 + "\",\n            \"id\": \"" + QByteArray::number(id) + "\",\n            \"recording\": \"" + state
-                + "\",\n            \"source\": \"" + source + "\",\n            \"tally\": " + QByteArray::number(tally)
-                + "\n        }";
+                + "\",\n            \"source\": \"" + source
+                + "\",\n            \"tally\": " + QByteArray::number(tally) + "\n        }";
         };
         QCOMPARE(api("?command=status"),
-                 QByteArray("{\n    \"recording_all\": \"0\",\n    \"slots\": {\n") + slotText(1, "", "recording", "HOST (A)", 0)
-                     + ",\n" + slotText(2, "Wide \\\"2\\\"", "ready", "HOST (B)", 2) + ",\n"
-                     + slotText(3, "", "waiting", "HOST (C)", 0) + ",\n" + slotText(4, "", "ready", "none", 0)
-                     + "\n    }\n}\n");
+            QByteArray("{\n    \"recording_all\": \"0\",\n    \"slots\": {\n")
+                + slotText(1, "", "recording", "HOST (A)", 0) + ",\n"
+                + slotText(2, "Wide \\\"2\\\"", "ready", "HOST (B)", 2) + ",\n"
+                + slotText(3, "", "waiting", "HOST (C)", 0) + ",\n" + slotText(4, "", "ready", "none", 0)
+                + "\n    }\n}\n");
     }
 
     // Runs before any source is known: the sources model only ever grows.
@@ -300,7 +315,7 @@ private Q_SLOTS:
         fixture->sources->sourceAdded(QStringLiteral("HOST (A)"));
         fixture->sources->sourceAdded(QStringLiteral("HOST (\"B\")"));
         QCOMPARE(api("?command=sources"),
-                 QByteArray("{\n    \"sources\": [\n        \"HOST (A)\",\n        \"HOST (\\\"B\\\")\"\n    ]\n}\n"));
+            QByteArray("{\n    \"sources\": [\n        \"HOST (A)\",\n        \"HOST (\\\"B\\\")\"\n    ]\n}\n"));
     }
 
     void methods()
@@ -393,7 +408,8 @@ private Q_SLOTS:
         const QList<QByteArray> events = stream.waitForEvents(2);
         QCOMPARE(events.size(), 2);
         QVERIFY(events.at(0).startsWith("{\"event\":\"status\",\"recording_all\":\"0\",\"slots\":{\"1\":{"));
-        QVERIFY(events.at(0).contains("\"2\":{\"displayName\":\"\",\"id\":\"2\",\"recording\":\"ready\",\"source\":\"HOST (B)\",\"tally\":1}"));
+        QVERIFY(events.at(0).contains(
+            "\"2\":{\"displayName\":\"\",\"id\":\"2\",\"recording\":\"ready\",\"source\":\"HOST (B)\",\"tally\":1}"));
         QVERIFY(events.at(1).startsWith("{\"event\":\"sources\",\"sources\":["));
     }
 
@@ -557,7 +573,8 @@ private Q_SLOTS:
         QVERIFY(squatter.listen(QHostAddress::AnyIPv4, 0));
         LogCapture::clear();
         fixture->settings()->setHttpServerPort(squatter.serverPort());
-        QTRY_VERIFY(LogCapture::contains(QStringLiteral("Unable to start HTTP panel on port %1").arg(squatter.serverPort())));
+        QTRY_VERIFY(
+            LogCapture::contains(QStringLiteral("Unable to start HTTP panel on port %1").arg(squatter.serverPort())));
         QTRY_VERIFY(!server->worker()->isRunning());
         QVERIFY(!LogCapture::contains(QStringLiteral("HTTP panel listening on port %1").arg(squatter.serverPort())));
         // The next port change brings it back.

@@ -10,7 +10,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 // The server listens on both protocols, so an IPv4 peer may show in its mapped IPv6 form.
 const QString acceptedLine = QStringLiteral(" Accepted API connection from (::ffff:)?127\\.0\\.0\\.1$");
@@ -61,22 +62,16 @@ private Q_SLOTS:
         SettingsModel* settings = fixture->settings();
         settings->setTcpServerEnabled(true);
         settings->setTcpServerPort(port);
-        server = std::make_unique<TcpApiServer>(fixture->model.get(), fixture->audio.get(), fixture->recorder.get(),
-                                                fixture->sources.get(), settings);
+        server = std::make_unique<TcpApiServer>(
+            fixture->model.get(), fixture->audio.get(), fixture->recorder.get(), fixture->sources.get(), settings);
         QVERIFY(server->isListening());
         QCOMPARE(server->serverPort(), port);
         QVERIFY(LogCapture::contains(QStringLiteral("TCP API listening on port %1").arg(port)));
     }
 
-    void cleanup()
-    {
-        server.reset();
-    }
+    void cleanup() { server.reset(); }
 
-    void cleanupTestCase()
-    {
-        fixture.reset();
-    }
+    void cleanupTestCase() { fixture.reset(); }
 
     void greetingAndLogLines()
     {
@@ -99,42 +94,56 @@ private Q_SLOTS:
 
         QTest::addRow("start bound idle slot") << "bind2" << QByteArray("<recording_start slot='2' uid='a1'/>\n")
                                                << QByteArray("<succes uid=\"a1\" />\r\n") << "waiting2";
-        QTest::addRow("start unbound slot") << "" << QByteArray("<recording_start slot='3'/>\n")
-                                            << QByteArray("<failure reason=\"Slot not connected to any source\" uid=\"\" />\r\n") << "idle3";
-        QTest::addRow("start viewing-only slot") << "bind1 viewonly1" << QByteArray("<recording_start slot='1'/>\n")
-                                                 << QByteArray("<failure reason=\"Slot set to viewing only\" uid=\"\" />\r\n") << "idle1";
-        QTest::addRow("start recording slot") << "bind1 recording1" << QByteArray("<recording_start slot='1' uid='r'/>\n")
-                                              << QByteArray("<failure reason=\"Already recording\" uid=\"r\" />\r\n") << "recording1";
-        QTest::addRow("start slot past the end") << "" << QByteArray("<recording_start slot='5'/>\n")
-                                                 << QByteArray("<failure reason=\"Slot id invalid\" uid=\"\" />\r\n") << "";
-        QTest::addRow("start all") << "bind2 bind4" << QByteArray("<recording_start/>\n") << QByteArray("<succes uid=\"\" />\r\n")
-                                   << "all waiting2 waiting4 idle1";
-        QTest::addRow("start all while on") << "all" << QByteArray("<recording_start uid='x'/>\n")
-                                            << QByteArray("<failure reason=\"Already recording\" uid=\"x\" />\r\n") << "all";
+        QTest::addRow("start unbound slot")
+            << "" << QByteArray("<recording_start slot='3'/>\n")
+            << QByteArray("<failure reason=\"Slot not connected to any source\" uid=\"\" />\r\n") << "idle3";
+        QTest::addRow("start viewing-only slot")
+            << "bind1 viewonly1" << QByteArray("<recording_start slot='1'/>\n")
+            << QByteArray("<failure reason=\"Slot set to viewing only\" uid=\"\" />\r\n") << "idle1";
+        QTest::addRow("start recording slot")
+            << "bind1 recording1" << QByteArray("<recording_start slot='1' uid='r'/>\n")
+            << QByteArray("<failure reason=\"Already recording\" uid=\"r\" />\r\n") << "recording1";
+        QTest::addRow("start slot past the end")
+            << "" << QByteArray("<recording_start slot='5'/>\n")
+            << QByteArray("<failure reason=\"Slot id invalid\" uid=\"\" />\r\n") << "";
+        QTest::addRow("start all") << "bind2 bind4" << QByteArray("<recording_start/>\n")
+                                   << QByteArray("<succes uid=\"\" />\r\n") << "all waiting2 waiting4 idle1";
+        QTest::addRow("start all while on")
+            << "all" << QByteArray("<recording_start uid='x'/>\n")
+            << QByteArray("<failure reason=\"Already recording\" uid=\"x\" />\r\n") << "all";
         QTest::addRow("stop idle slot") << "bind3" << QByteArray("<recording_stop slot='3'/>\n")
-                                        << QByteArray("<failure reason=\"Slot is not recording\" uid=\"\" />\r\n") << "";
+                                        << QByteArray("<failure reason=\"Slot is not recording\" uid=\"\" />\r\n")
+                                        << "";
         QTest::addRow("stop recording slot") << "bind3 recording3" << QByteArray("<recording_stop slot='3'/>\n")
                                              << QByteArray("<succes uid=\"\" />\r\n") << "stopped3";
-        QTest::addRow("stop all while off") << "bind3 recording3" << QByteArray("<recording_stop slot='0'/>\n")
-                                            << QByteArray("<failure reason=\"Not recording\" uid=\"\" />\r\n") << "recording3";
-        QTest::addRow("stop all") << "all bind3 recording3" << QByteArray("<recording_stop/>\n") << QByteArray("<succes uid=\"\" />\r\n")
-                                  << "stopped3 notall";
+        QTest::addRow("stop all while off")
+            << "bind3 recording3" << QByteArray("<recording_stop slot='0'/>\n")
+            << QByteArray("<failure reason=\"Not recording\" uid=\"\" />\r\n") << "recording3";
+        QTest::addRow("stop all") << "all bind3 recording3" << QByteArray("<recording_stop/>\n")
+                                  << QByteArray("<succes uid=\"\" />\r\n") << "stopped3 notall";
         QTest::addRow("connect slot 0") << "" << QByteArray("<connect slot='0' source='X'/>\n")
                                         << QByteArray("<failure reason=\"Slot id invalid\" uid=\"\" />\r\n") << "";
-        QTest::addRow("connect recording slot") << "bind2 recording2" << QByteArray("<connect slot='2' source='X'/>\n")
-                                                << QByteArray("<failure reason=\"Recording in progress\" uid=\"\" />\r\n") << "recording2";
-        QTest::addRow("disconnect recording slot") << "bind2 recording2" << QByteArray("<disconnect slot='2' uid='d'/>\n")
-                                                   << QByteArray("<failure reason=\"Recording in progress\" uid=\"d\" />\r\n") << "recording2";
-        QTest::addRow("disconnect invalid id") << "" << QByteArray("<disconnect slot='-1'/>\n")
-                                               << QByteArray("<failure reason=\"Slot id invalid\" uid=\"\" />\r\n") << "";
-        QTest::addRow("listen") << "" << QByteArray("<listen slot='3'/>\n") << QByteArray("<succes uid=\"\" />\r\n") << "listening3";
+        QTest::addRow("connect recording slot")
+            << "bind2 recording2" << QByteArray("<connect slot='2' source='X'/>\n")
+            << QByteArray("<failure reason=\"Recording in progress\" uid=\"\" />\r\n") << "recording2";
+        QTest::addRow("disconnect recording slot")
+            << "bind2 recording2" << QByteArray("<disconnect slot='2' uid='d'/>\n")
+            << QByteArray("<failure reason=\"Recording in progress\" uid=\"d\" />\r\n") << "recording2";
+        QTest::addRow("disconnect invalid id")
+            << "" << QByteArray("<disconnect slot='-1'/>\n")
+            << QByteArray("<failure reason=\"Slot id invalid\" uid=\"\" />\r\n") << "";
+        QTest::addRow("listen") << "" << QByteArray("<listen slot='3'/>\n") << QByteArray("<succes uid=\"\" />\r\n")
+                                << "listening3";
         QTest::addRow("listen slot 0") << "" << QByteArray("<listen slot='0'/>\n")
                                        << QByteArray("<failure reason=\"Slot id invalid\" uid=\"\" />\r\n") << "";
-        QTest::addRow("listen off") << "listen3" << QByteArray("<listen_off/>\n") << QByteArray("<succes uid=\"\" />\r\n") << "quiet3";
-        QTest::addRow("rename is not offered") << "" << QByteArray("<rename slot='1' name='x'/>\n")
-                                               << QByteArray("<failure reason=\"Command unsupported\" uid=\"\" />\r\n") << "";
+        QTest::addRow("listen off") << "listen3" << QByteArray("<listen_off/>\n")
+                                    << QByteArray("<succes uid=\"\" />\r\n") << "quiet3";
+        QTest::addRow("rename is not offered")
+            << "" << QByteArray("<rename slot='1' name='x'/>\n")
+            << QByteArray("<failure reason=\"Command unsupported\" uid=\"\" />\r\n") << "";
         QTest::addRow("unknown element") << "" << QByteArray("<format_disk uid='7'/>\n")
-                                         << QByteArray("<failure reason=\"Command unsupported\" uid=\"7\" />\r\n") << "";
+                                         << QByteArray("<failure reason=\"Command unsupported\" uid=\"7\" />\r\n")
+                                         << "";
         QTest::addRow("unclosed start tag runs") << "bind4" << QByteArray("<recording_start slot='4'>\r\n")
                                                  << QByteArray("<succes uid=\"\" />\r\n") << "waiting4";
     }
@@ -181,8 +190,7 @@ private Q_SLOTS:
             } else if (check.startsWith(QLatin1String("idle"))) {
                 QVERIFY2(!s->isWaiting() && !s->isRecording(), qPrintable(check));
                 QVERIFY2(waitingSpies.at(size_t(id - 1))->isEmpty(), qPrintable(check));
-            }
-            else if (check.startsWith(QLatin1String("listening")))
+            } else if (check.startsWith(QLatin1String("listening")))
                 QVERIFY2(s->isListening(), qPrintable(check));
             else if (check.startsWith(QLatin1String("quiet")))
                 QVERIFY2(!s->isListening(), qPrintable(check));
@@ -200,18 +208,22 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("lines");
-        const QByteArray all = "  <slot id=\"1\" recording=\"0\" source=\"none\" tally=\"0\" />\r\n"
-                               "  <slot id=\"2\" recording=\"1\" source=\"HOST (&quot;Q&quot; &amp; A)\" tally=\"2\" />\r\n"
-                               "  <slot id=\"3\" recording=\"0\" source=\"none\" tally=\"1\" />\r\n"
-                               "  <slot id=\"4\" recording=\"0\" source=\"HOST (B)\" tally=\"0\" />\r\n";
-        QTest::addRow("no attributes") << QByteArray("<status/>\n") << QByteArray("<status uid=\"\">\r\n" + all + "<status/>\r\n") << 6;
+        const QByteArray all
+            = "  <slot id=\"1\" recording=\"0\" source=\"none\" tally=\"0\" />\r\n"
+              "  <slot id=\"2\" recording=\"1\" source=\"HOST (&quot;Q&quot; &amp; A)\" tally=\"2\" />\r\n"
+              "  <slot id=\"3\" recording=\"0\" source=\"none\" tally=\"1\" />\r\n"
+              "  <slot id=\"4\" recording=\"0\" source=\"HOST (B)\" tally=\"0\" />\r\n";
+        QTest::addRow("no attributes") << QByteArray("<status/>\n")
+                                       << QByteArray("<status uid=\"\">\r\n" + all + "<status/>\r\n") << 6;
         QTest::addRow("slot 0 with uid") << QByteArray("<status slot='0' uid='u'/>\n")
                                          << QByteArray("<status uid=\"u\">\r\n" + all + "<status/>\r\n") << 6;
         QTest::addRow("one slot with uid") << QByteArray("<status slot='2' uid='q'/>\n")
-                                           << QByteArray("<slot id=\"2\" recording=\"1\" source=\"HOST (&quot;Q&quot; &amp; A)\" tally=\"2\" uid=\"q\" />\r\n")
+                                           << QByteArray("<slot id=\"2\" recording=\"1\" source=\"HOST (&quot;Q&quot; "
+                                                         "&amp; A)\" tally=\"2\" uid=\"q\" />\r\n")
                                            << 1;
-        QTest::addRow("waiting is not recording") << QByteArray("<status slot='4'/>\n")
-                                                  << QByteArray("<slot id=\"4\" recording=\"0\" source=\"HOST (B)\" tally=\"0\" />\r\n") << 1;
+        QTest::addRow("waiting is not recording")
+            << QByteArray("<status slot='4'/>\n")
+            << QByteArray("<slot id=\"4\" recording=\"0\" source=\"HOST (B)\" tally=\"0\" />\r\n") << 1;
         QTest::addRow("invalid slot") << QByteArray("<status slot='9' uid='q'/>\n")
                                       << QByteArray("<failure reason=\"Slot id invalid\" uid=\"q\" />\r\n") << 1;
     }
@@ -248,10 +260,11 @@ private Q_SLOTS:
         QCOMPARE(ask(*c, "<sources uid='s1'/>\n", 2), QByteArray("<sources uid=\"s1\">\r\n<sources/>\r\n"));
         fixture->sources->sourceAdded(QStringLiteral("HOST (A)"));
         fixture->sources->sourceAdded(QStringLiteral("HOST (\"B\" & <C>)"));
-        QCOMPARE(ask(*c, "<sources/>\n", 4), QByteArray("<sources uid=\"\">\r\n"
-                                                        "  <source name=\"HOST (A)\" />\r\n"
-                                                        "  <source name=\"HOST (&quot;B&quot; &amp; &lt;C&gt;)\" />\r\n"
-                                                        "<sources/>\r\n"));
+        QCOMPARE(ask(*c, "<sources/>\n", 4),
+            QByteArray("<sources uid=\"\">\r\n"
+                       "  <source name=\"HOST (A)\" />\r\n"
+                       "  <source name=\"HOST (&quot;B&quot; &amp; &lt;C&gt;)\" />\r\n"
+                       "<sources/>\r\n"));
     }
 
     void framing()
@@ -292,16 +305,17 @@ private Q_SLOTS:
         fixture->slot(3)->setTallyState(2);
         fixture->slot(3)->setTallyState(2); // unchanged: no event
         fixture->slot(1)->setTallyState(1);
-        QCOMPARE(subscriber->takeLines(2), QByteArray("<tally slot=\"3\" state=\"2\" />\r\n<tally slot=\"1\" state=\"1\" />\r\n"));
+        QCOMPARE(subscriber->takeLines(2),
+            QByteArray("<tally slot=\"3\" state=\"2\" />\r\n<tally slot=\"1\" state=\"1\" />\r\n"));
 
         // Record-all from this client: the events it causes come before its reply.
         QCOMPARE(ask(*subscriber, "<recording_start/>\n", 2),
-                 QByteArray("<recording_all state=\"1\" />\r\n<succes uid=\"\" />\r\n"));
+            QByteArray("<recording_all state=\"1\" />\r\n<succes uid=\"\" />\r\n"));
         fixture->slot(2)->setIsWaiting(true); // waiting is not announced on this protocol
         fixture->slot(2)->setIsRecording(true);
         QCOMPARE(subscriber->takeLines(1), QByteArray("<recording slot=\"2\" state=\"1\" />\r\n"));
         QCOMPARE(ask(*subscriber, "<recording_stop slot='2'/>\n", 2),
-                 QByteArray("<recording slot=\"2\" state=\"0\" />\r\n<succes uid=\"\" />\r\n"));
+            QByteArray("<recording slot=\"2\" state=\"0\" />\r\n<succes uid=\"\" />\r\n"));
 
         // The bystander saw none of it: its next reply is the first thing it gets.
         QCOMPARE(ask(*bystander, "<listen_off uid='b'/>\n"), QByteArray("<succes uid=\"b\" />\r\n"));
@@ -402,7 +416,8 @@ private Q_SLOTS:
         flooder->send(bytes);
         QTRY_COMPARE(flooder->socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(flooder->pending(), QByteArray());
-        QVERIFY(LogCapture::matches(QStringLiteral("Dropped an over-long API line .* from (::ffff:)?127\\.0\\.0\\.1$")));
+        QVERIFY(
+            LogCapture::matches(QStringLiteral("Dropped an over-long API line .* from (::ffff:)?127\\.0\\.0\\.1$")));
         QCOMPARE(ask(*other, "<listen_off uid='ok'/>\n"), QByteArray("<succes uid=\"ok\" />\r\n"));
         QCOMPARE(server->clientCount(), 1);
     }
@@ -430,7 +445,8 @@ private Q_SLOTS:
             QCoreApplication::processEvents();
         }
         QTRY_COMPARE(server->clientCount(), 1);
-        QVERIFY(LogCapture::matches(QStringLiteral("Dropped API connection with .*127\\.0\\.0\\.1: it does not read its replies$")));
+        QVERIFY(LogCapture::matches(
+            QStringLiteral("Dropped API connection with .*127\\.0\\.0\\.1: it does not read its replies$")));
         QCOMPARE(ask(*other, "<listen_off uid='still here'/>\n"), QByteArray("<succes uid=\"still here\" />\r\n"));
         QCOMPARE(server->clientCount(), 1);
     }

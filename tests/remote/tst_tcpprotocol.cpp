@@ -3,7 +3,8 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
-namespace {
+namespace
+{
 
 // Records every call and answers from canned values, so a test sees exactly what one line did.
 class RecordingBackend : public TcpProtocol::Backend
@@ -72,56 +73,69 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("reply");
 
         const QString ok = QStringLiteral("success");
-        QTest::addRow("start one slot")
-            << QByteArray("<recording_start slot='2' uid='a1'/>\n") << ok << QStringList{"recordingStart 2"}
-            << QByteArray("<succes uid=\"a1\" />\r\n");
+        QTest::addRow("start one slot") << QByteArray("<recording_start slot='2' uid='a1'/>\n") << ok
+                                        << QStringList { "recordingStart 2" }
+                                        << QByteArray("<succes uid=\"a1\" />\r\n");
         QTest::addRow("start without slot is record-all")
-            << QByteArray("<recording_start/>\n") << QStringLiteral("Already recording") << QStringList{"recordingStart 0"}
+            << QByteArray("<recording_start/>\n") << QStringLiteral("Already recording")
+            << QStringList { "recordingStart 0" }
             << QByteArray("<failure reason=\"Already recording\" uid=\"\" />\r\n");
-        QTest::addRow("stop with CR LF")
-            << QByteArray("<recording_stop slot=\"3\"/>\r\n") << QStringLiteral("Slot is not recording")
-            << QStringList{"recordingStop 3"} << QByteArray("<failure reason=\"Slot is not recording\" uid=\"\" />\r\n");
-        QTest::addRow("connect")
-            << QByteArray("<connect slot='0' source='X'/>") << QStringLiteral("Slot id invalid")
-            << QStringList{"connectSource 0 [X]"} << QByteArray("<failure reason=\"Slot id invalid\" uid=\"\" />\r\n");
+        QTest::addRow("stop with CR LF") << QByteArray("<recording_stop slot=\"3\"/>\r\n")
+                                         << QStringLiteral("Slot is not recording") << QStringList { "recordingStop 3" }
+                                         << QByteArray("<failure reason=\"Slot is not recording\" uid=\"\" />\r\n");
+        QTest::addRow("connect") << QByteArray("<connect slot='0' source='X'/>") << QStringLiteral("Slot id invalid")
+                                 << QStringList { "connectSource 0 [X]" }
+                                 << QByteArray("<failure reason=\"Slot id invalid\" uid=\"\" />\r\n");
         QTest::addRow("connect with entities in the source")
             << QByteArray("<connect slot='1' source='A &amp; B &quot;1&quot; (x)'/>") << ok
-            << QStringList{"connectSource 1 [A & B \"1\" (x)]"} << QByteArray("<succes uid=\"\" />\r\n");
+            << QStringList { "connectSource 1 [A & B \"1\" (x)]" } << QByteArray("<succes uid=\"\" />\r\n");
         QTest::addRow("connect without source")
-            << QByteArray("<connect slot='4'/>") << ok << QStringList{"connectSource 4 []"} << QByteArray("<succes uid=\"\" />\r\n");
-        QTest::addRow("disconnect") << QByteArray("<disconnect slot='5' uid='d'/>") << ok << QStringList{"disconnectSource 5"}
-                                    << QByteArray("<succes uid=\"d\" />\r\n");
-        QTest::addRow("listen") << QByteArray("<listen slot='1'/>") << ok << QStringList{"listenOn 1"}
+            << QByteArray("<connect slot='4'/>") << ok << QStringList { "connectSource 4 []" }
+            << QByteArray("<succes uid=\"\" />\r\n");
+        QTest::addRow("disconnect") << QByteArray("<disconnect slot='5' uid='d'/>") << ok
+                                    << QStringList { "disconnectSource 5" } << QByteArray("<succes uid=\"d\" />\r\n");
+        QTest::addRow("listen") << QByteArray("<listen slot='1'/>") << ok << QStringList { "listenOn 1" }
                                 << QByteArray("<succes uid=\"\" />\r\n");
-        QTest::addRow("listen off ignores slot") << QByteArray("<listen_off slot='9'/>") << ok << QStringList{"listenOff"}
-                                                 << QByteArray("<succes uid=\"\" />\r\n");
+        QTest::addRow("listen off ignores slot")
+            << QByteArray("<listen_off slot='9'/>") << ok << QStringList { "listenOff" }
+            << QByteArray("<succes uid=\"\" />\r\n");
         QTest::addRow("subscriptions answer success whatever the layer says")
-            << QByteArray("<tally_subscribe uid='t'><tally_unsubscribe/><recording_subscribe/><recording_unsubscribe/></tally_subscribe>")
-            << QStringLiteral("never used") << QStringList{"tally 1", "tally 0", "recording 1", "recording 0"}
-            << QByteArray("<succes uid=\"t\" />\r\n<succes uid=\"\" />\r\n<succes uid=\"\" />\r\n<succes uid=\"\" />\r\n");
-        QTest::addRow("rename is not offered") << QByteArray("<rename slot='1' name='x'/>") << ok << QStringList{}
+            << QByteArray(
+                   "<tally_subscribe "
+                   "uid='t'><tally_unsubscribe/><recording_subscribe/><recording_unsubscribe/></tally_subscribe>")
+            << QStringLiteral("never used") << QStringList { "tally 1", "tally 0", "recording 1", "recording 0" }
+            << QByteArray(
+                   "<succes uid=\"t\" />\r\n<succes uid=\"\" />\r\n<succes uid=\"\" />\r\n<succes uid=\"\" />\r\n");
+        QTest::addRow("rename is not offered") << QByteArray("<rename slot='1' name='x'/>") << ok << QStringList {}
                                                << QByteArray("<failure reason=\"Command unsupported\" uid=\"\" />\r\n");
-        QTest::addRow("names are case-sensitive") << QByteArray("<Recording_Start slot='1' uid='u'/>") << ok << QStringList{}
-                                                  << QByteArray("<failure reason=\"Command unsupported\" uid=\"u\" />\r\n");
+        QTest::addRow("names are case-sensitive")
+            << QByteArray("<Recording_Start slot='1' uid='u'/>") << ok << QStringList {}
+            << QByteArray("<failure reason=\"Command unsupported\" uid=\"u\" />\r\n");
         QTest::addRow("nested runs after its parent")
             << QByteArray("<recording_start slot='1'><recording_stop slot='2'/></recording_start>") << ok
-            << QStringList{"recordingStart 1", "recordingStop 2"} << QByteArray("<succes uid=\"\" />\r\n<succes uid=\"\" />\r\n");
-        QTest::addRow("unclosed start tag still runs") << QByteArray("<recording_start slot='1'>\n") << ok
-                                                       << QStringList{"recordingStart 1"} << QByteArray("<succes uid=\"\" />\r\n");
+            << QStringList { "recordingStart 1", "recordingStop 2" }
+            << QByteArray("<succes uid=\"\" />\r\n<succes uid=\"\" />\r\n");
+        QTest::addRow("unclosed start tag still runs")
+            << QByteArray("<recording_start slot='1'>\n") << ok << QStringList { "recordingStart 1" }
+            << QByteArray("<succes uid=\"\" />\r\n");
         QTest::addRow("second top-level element ignored")
-            << QByteArray("<listen slot='1'/><listen slot='2'/>") << ok << QStringList{"listenOn 1"} << QByteArray("<succes uid=\"\" />\r\n");
-        QTest::addRow("incomplete start tag does nothing") << QByteArray("<recording_start slot='1'") << ok << QStringList{} << QByteArray();
-        QTest::addRow("plain text does nothing") << QByteArray("hello\n") << ok << QStringList{} << QByteArray();
-        QTest::addRow("empty line does nothing") << QByteArray("\r\n") << ok << QStringList{} << QByteArray();
+            << QByteArray("<listen slot='1'/><listen slot='2'/>") << ok << QStringList { "listenOn 1" }
+            << QByteArray("<succes uid=\"\" />\r\n");
+        QTest::addRow("incomplete start tag does nothing")
+            << QByteArray("<recording_start slot='1'") << ok << QStringList {} << QByteArray();
+        QTest::addRow("plain text does nothing") << QByteArray("hello\n") << ok << QStringList {} << QByteArray();
+        QTest::addRow("empty line does nothing") << QByteArray("\r\n") << ok << QStringList {} << QByteArray();
         QTest::addRow("error after a complete element")
-            << QByteArray("<listen slot='3'/><<") << ok << QStringList{"listenOn 3"} << QByteArray("<succes uid=\"\" />\r\n");
+            << QByteArray("<listen slot='3'/><<") << ok << QStringList { "listenOn 3" }
+            << QByteArray("<succes uid=\"\" />\r\n");
         QTest::addRow("uid is escaped on the way back")
-            << QByteArray("<listen_off uid='a&quot; b=&quot;c'/>") << ok << QStringList{"listenOff"}
+            << QByteArray("<listen_off uid='a&quot; b=&quot;c'/>") << ok << QStringList { "listenOff" }
             << QByteArray("<succes uid=\"a&quot; b=&quot;c\" />\r\n");
-        QTest::addRow("reason is escaped") << QByteArray("<listen slot='1'/>") << QStringLiteral("a<b>&\"c\"") << QStringList{"listenOn 1"}
-                                           << QByteArray("<failure reason=\"a&lt;b&gt;&amp;&quot;c&quot;\" uid=\"\" />\r\n");
+        QTest::addRow("reason is escaped")
+            << QByteArray("<listen slot='1'/>") << QStringLiteral("a<b>&\"c\"") << QStringList { "listenOn 1" }
+            << QByteArray("<failure reason=\"a&lt;b&gt;&amp;&quot;c&quot;\" uid=\"\" />\r\n");
         QTest::addRow("xml declaration first") << QByteArray("<?xml version='1.0'?><listen slot='2'/>") << ok
-                                               << QStringList{"listenOn 2"} << QByteArray("<succes uid=\"\" />\r\n");
+                                               << QStringList { "listenOn 2" } << QByteArray("<succes uid=\"\" />\r\n");
     }
 
     void commands()
@@ -167,22 +181,26 @@ private Q_SLOTS:
 
         QTest::addRow("all slotList")
             << QByteArray("<status/>")
-            << QByteArray("<status uid=\"\">\r\n"
-                          "  <slot id=\"1\" recording=\"1\" source=\"HOST (Cam 1)\" tally=\"2\" />\r\n"
-                          "  <slot id=\"2\" recording=\"0\" source=\"none\" tally=\"0\" />\r\n"
-                          "  <slot id=\"3\" recording=\"0\" source=\"Q &quot;A&amp;B&quot; &lt;x&gt;\" tally=\"1\" />\r\n"
-                          "<status/>\r\n");
+            << QByteArray(
+                   "<status uid=\"\">\r\n"
+                   "  <slot id=\"1\" recording=\"1\" source=\"HOST (Cam 1)\" tally=\"2\" />\r\n"
+                   "  <slot id=\"2\" recording=\"0\" source=\"none\" tally=\"0\" />\r\n"
+                   "  <slot id=\"3\" recording=\"0\" source=\"Q &quot;A&amp;B&quot; &lt;x&gt;\" tally=\"1\" />\r\n"
+                   "<status/>\r\n");
         QTest::addRow("slot 0 with uid is all, slot lines without uid")
             << QByteArray("<status slot='0' uid='z'/>")
-            << QByteArray("<status uid=\"z\">\r\n"
-                          "  <slot id=\"1\" recording=\"1\" source=\"HOST (Cam 1)\" tally=\"2\" />\r\n"
-                          "  <slot id=\"2\" recording=\"0\" source=\"none\" tally=\"0\" />\r\n"
-                          "  <slot id=\"3\" recording=\"0\" source=\"Q &quot;A&amp;B&quot; &lt;x&gt;\" tally=\"1\" />\r\n"
-                          "<status/>\r\n");
-        QTest::addRow("one slot with uid") << QByteArray("<status slot='2' uid='q'/>")
-                                           << QByteArray("<slot id=\"2\" recording=\"0\" source=\"none\" tally=\"0\" uid=\"q\" />\r\n");
-        QTest::addRow("one slot without uid") << QByteArray("<status slot='1'/>")
-                                              << QByteArray("<slot id=\"1\" recording=\"1\" source=\"HOST (Cam 1)\" tally=\"2\" />\r\n");
+            << QByteArray(
+                   "<status uid=\"z\">\r\n"
+                   "  <slot id=\"1\" recording=\"1\" source=\"HOST (Cam 1)\" tally=\"2\" />\r\n"
+                   "  <slot id=\"2\" recording=\"0\" source=\"none\" tally=\"0\" />\r\n"
+                   "  <slot id=\"3\" recording=\"0\" source=\"Q &quot;A&amp;B&quot; &lt;x&gt;\" tally=\"1\" />\r\n"
+                   "<status/>\r\n");
+        QTest::addRow("one slot with uid")
+            << QByteArray("<status slot='2' uid='q'/>")
+            << QByteArray("<slot id=\"2\" recording=\"0\" source=\"none\" tally=\"0\" uid=\"q\" />\r\n");
+        QTest::addRow("one slot without uid")
+            << QByteArray("<status slot='1'/>")
+            << QByteArray("<slot id=\"1\" recording=\"1\" source=\"HOST (Cam 1)\" tally=\"2\" />\r\n");
         QTest::addRow("slot past the end") << QByteArray("<status slot='4' uid='q'/>")
                                            << QByteArray("<failure reason=\"Slot id invalid\" uid=\"q\" />\r\n");
         QTest::addRow("largest id") << QByteArray("<status slot='4294967295'/>")
@@ -194,8 +212,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, line);
         QFETCH(QByteArray, reply);
         RecordingBackend backend;
-        backend.slotList = {snapshot(true, QStringLiteral("HOST (Cam 1)"), 2), snapshot(false, QStringLiteral("none"), 0),
-                         snapshot(false, QStringLiteral("Q \"A&B\" <x>"), 1)};
+        backend.slotList = { snapshot(true, QStringLiteral("HOST (Cam 1)"), 2),
+            snapshot(false, QStringLiteral("none"), 0), snapshot(false, QStringLiteral("Q \"A&B\" <x>"), 1) };
         TcpProtocol::handleLine(line, backend);
         QCOMPARE(backend.written, reply);
         QVERIFY(backend.calls.isEmpty());
@@ -205,9 +223,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<QByteArray>("reply");
-        QTest::addRow("none") << QStringList{} << QByteArray("<sources uid=\"s\">\r\n<sources/>\r\n");
+        QTest::addRow("none") << QStringList {} << QByteArray("<sources uid=\"s\">\r\n<sources/>\r\n");
         QTest::addRow("two, one with quotes and ampersand")
-            << QStringList{"HOST (A)", "HOST (\"B\" & C)"}
+            << QStringList { "HOST (A)", "HOST (\"B\" & C)" }
             << QByteArray("<sources uid=\"s\">\r\n  <source name=\"HOST (A)\" />\r\n"
                           "  <source name=\"HOST (&quot;B&quot; &amp; C)\" />\r\n<sources/>\r\n");
     }
@@ -228,7 +246,8 @@ private Q_SLOTS:
         QCOMPARE(TcpProtocol::recordingAllEvent(false), QByteArray("<recording_all state=\"0\" />\r\n"));
         QCOMPARE(TcpProtocol::recordingEvent(12, true), QByteArray("<recording slot=\"12\" state=\"1\" />\r\n"));
         QCOMPARE(TcpProtocol::tallyEvent(3, 2), QByteArray("<tally slot=\"3\" state=\"2\" />\r\n"));
-        QCOMPARE(TcpProtocol::helloLine(), QByteArray("<hello app=\"Stavelin Recorder\" release=\"0.9.6.0\" protocol=\"1.0\" />\r\n"));
+        QCOMPARE(TcpProtocol::helloLine(),
+            QByteArray("<hello app=\"Stavelin Recorder\" release=\"0.9.6.0\" protocol=\"1.0\" />\r\n"));
     }
 
     // Whatever a name holds, the line stays one well-formed line and reads back as the name.
