@@ -32,6 +32,15 @@ Item {
         anchors.topMargin: -4
         anchors.bottomMargin: 4
         opacity: 0.85
+        // One shadow for the whole scale rather than one per label: a grid of 16 meters
+        // would otherwise keep close to a hundred offscreen layers.
+        layer.enabled: meters.visible
+        layer.effect: DropShadow {
+            verticalOffset: 1
+            radius: 1
+            samples: 3
+            color: "#80000000"
+        }
         Repeater {
             model: meters.scaleBands
             Item {
@@ -44,13 +53,6 @@ Item {
                     color: "white"
                     font.pixelSize: 9
                     font.hintingPreference: Font.PreferFullHinting
-                    layer.enabled: true
-                    layer.effect: DropShadow {
-                        verticalOffset: 1
-                        radius: 1
-                        samples: 3
-                        color: "#80000000"
-                    }
                 }
             }
         }

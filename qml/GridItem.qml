@@ -106,7 +106,7 @@ Rectangle {
     component Shadowed: Text {
         color: "#ffffff"
         renderType: gridItem.textRendering
-        layer.enabled: true
+        layer.enabled: visible
         layer.effect: DropShadow {
             radius: 3
             samples: 7
@@ -131,7 +131,7 @@ Rectangle {
             font.pixelSize: 10
             color: parent.textColor
             text: Lib.gigabytesText(parent.gigabytes)
-            layer.enabled: true
+            layer.enabled: parent.visible
             layer.effect: DropShadow {
                 verticalOffset: 1
                 radius: 1
@@ -156,7 +156,7 @@ Rectangle {
             font.pixelSize: 11
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
-            layer.enabled: true
+            layer.enabled: parent.visible
             layer.effect: DropShadow {
                 radius: 3
                 samples: 7
