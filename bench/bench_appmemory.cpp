@@ -13,7 +13,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 // "VmRSS" and "VmHWM" of a process, in megabytes.
 double statusMegabytes(qint64 pid, const char* key)
@@ -40,18 +41,21 @@ int main(int argc, char* argv[])
     QTemporaryDir folder;
     QJsonArray sources;
     for (int i = 0; i < 16; ++i) {
-        sources.append(QJsonObject{
-            {QStringLiteral("name"), QStringLiteral("Camera %1").arg(i + 1)},
-            {QStringLiteral("video"), QJsonObject{{QStringLiteral("width"), 1920}, {QStringLiteral("height"), 1080},
-                                                  {QStringLiteral("fps"), 25}, {QStringLiteral("format"), i % 4 == 3 ? QStringLiteral("BGRA") : QStringLiteral("UYVY")},
-                                                  {QStringLiteral("aspect"), 0}, {QStringLiteral("pattern"), QStringLiteral("moving")},
-                                                  {QStringLiteral("color"), QStringLiteral("#3060c0")}}},
-            {QStringLiteral("audio"), QJsonObject{{QStringLiteral("frequency"), 300 + 40 * i}, {QStringLiteral("peak"), 0.05 * (i + 1)}}}});
+        sources.append(QJsonObject { { QStringLiteral("name"), QStringLiteral("Camera %1").arg(i + 1) },
+            { QStringLiteral("video"),
+                QJsonObject { { QStringLiteral("width"), 1920 }, { QStringLiteral("height"), 1080 },
+                    { QStringLiteral("fps"), 25 },
+                    { QStringLiteral("format"), i % 4 == 3 ? QStringLiteral("BGRA") : QStringLiteral("UYVY") },
+                    { QStringLiteral("aspect"), 0 }, { QStringLiteral("pattern"), QStringLiteral("moving") },
+                    { QStringLiteral("color"), QStringLiteral("#3060c0") } } },
+            { QStringLiteral("audio"),
+                QJsonObject {
+                    { QStringLiteral("frequency"), 300 + 40 * i }, { QStringLiteral("peak"), 0.05 * (i + 1) } } } });
     }
     QFile sourcesFile(folder.filePath(QStringLiteral("sources.json")));
     if (!sourcesFile.open(QIODevice::WriteOnly))
         return 1;
-    sourcesFile.write(QJsonDocument(QJsonObject{{QStringLiteral("sources"), sources}}).toJson());
+    sourcesFile.write(QJsonDocument(QJsonObject { { QStringLiteral("sources"), sources } }).toJson());
     sourcesFile.close();
 
     // The user's settings: a 4 x 4 grid with every slot bound, viewing only.
@@ -86,7 +90,7 @@ int main(int argc, char* argv[])
         if (recorder.state() != QProcess::Running)
             break;
         std::printf("%-10d %12.1f %12.1f\n", second, statusMegabytes(recorder.processId(), "VmRSS:"),
-                    statusMegabytes(recorder.processId(), "VmHWM:"));
+            statusMegabytes(recorder.processId(), "VmHWM:"));
     }
     recorder.terminate();
     recorder.waitForFinished(10000);

@@ -18,11 +18,12 @@
 #include <ctime>
 #include <vector>
 
-namespace {
+namespace
+{
 
 qint64 threadCpuNanoseconds()
 {
-    timespec ts{};
+    timespec ts {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
@@ -43,10 +44,11 @@ void measure(SlotListAudioHelper& helper, const char* label)
     for (qint64 c : costs)
         sum += double(c);
     const double pullPeriodUs = 2048.0 / 48000.0 * 1e6;
-    std::printf("%-28s mean %7.1f us  median %7.1f us  p99 %7.1f us  (%.2f%% of the %.0f us a pull lasts; %lld ms for 400)\n", label,
-                sum / double(costs.size()) / 1000.0, double(costs[costs.size() / 2]) / 1000.0,
-                double(costs[costs.size() * 99 / 100]) / 1000.0, 100.0 * sum / double(costs.size()) / 1000.0 / pullPeriodUs,
-                pullPeriodUs, static_cast<long long>(wall));
+    std::printf(
+        "%-28s mean %7.1f us  median %7.1f us  p99 %7.1f us  (%.2f%% of the %.0f us a pull lasts; %lld ms for 400)\n",
+        label, sum / double(costs.size()) / 1000.0, double(costs[costs.size() / 2]) / 1000.0,
+        double(costs[costs.size() * 99 / 100]) / 1000.0, 100.0 * sum / double(costs.size()) / 1000.0 / pullPeriodUs,
+        pullPeriodUs, static_cast<long long>(wall));
 }
 
 } // namespace
@@ -56,18 +58,20 @@ int main(int argc, char* argv[])
     QTemporaryDir folder;
     QJsonArray sources;
     for (int i = 0; i < 16; ++i) {
-        sources.append(QJsonObject{
-            {QStringLiteral("name"), QStringLiteral("Tone %1").arg(i + 1)},
-            {QStringLiteral("video"), QJsonObject{{QStringLiteral("width"), 64}, {QStringLiteral("height"), 36},
-                                                  {QStringLiteral("fps"), 25}, {QStringLiteral("format"), QStringLiteral("UYVY")},
-                                                  {QStringLiteral("aspect"), 0}, {QStringLiteral("pattern"), QStringLiteral("solid")},
-                                                  {QStringLiteral("color"), QStringLiteral("#808080")}}},
-            {QStringLiteral("audio"), QJsonObject{{QStringLiteral("frequency"), 200 + 50 * i}, {QStringLiteral("peak"), 0.05 * (i + 1)}}}});
+        sources.append(QJsonObject { { QStringLiteral("name"), QStringLiteral("Tone %1").arg(i + 1) },
+            { QStringLiteral("video"),
+                QJsonObject { { QStringLiteral("width"), 64 }, { QStringLiteral("height"), 36 },
+                    { QStringLiteral("fps"), 25 }, { QStringLiteral("format"), QStringLiteral("UYVY") },
+                    { QStringLiteral("aspect"), 0 }, { QStringLiteral("pattern"), QStringLiteral("solid") },
+                    { QStringLiteral("color"), QStringLiteral("#808080") } } },
+            { QStringLiteral("audio"),
+                QJsonObject {
+                    { QStringLiteral("frequency"), 200 + 50 * i }, { QStringLiteral("peak"), 0.05 * (i + 1) } } } });
     }
     QFile file(folder.filePath(QStringLiteral("sources.json")));
     if (!file.open(QIODevice::WriteOnly))
         return 1;
-    file.write(QJsonDocument(QJsonObject{{QStringLiteral("sources"), sources}}).toJson());
+    file.write(QJsonDocument(QJsonObject { { QStringLiteral("sources"), sources } }).toJson());
     file.close();
     qputenv("NDI_SIM_SOURCES", file.fileName().toLocal8Bit());
     // No sound output: the player's sink stays idle and this thread does the pulling.

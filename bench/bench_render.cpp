@@ -18,7 +18,8 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
 double memcpyGigabytesPerSecond()
 {
@@ -94,21 +95,21 @@ int main(int argc, char* argv[])
     }
     QTemporaryDir folder;
     QJsonArray sources;
-    for (const QString& format : {QStringLiteral("UYVY"), QStringLiteral("BGRA")}) {
+    for (const QString& format : { QStringLiteral("UYVY"), QStringLiteral("BGRA") }) {
         for (int i = 0; i < 16; ++i) {
-            sources.append(QJsonObject{
-                {QStringLiteral("name"), QStringLiteral("%1 %2").arg(format).arg(i + 1)},
-                {QStringLiteral("video"), QJsonObject{{QStringLiteral("width"), 1920}, {QStringLiteral("height"), 1080},
-                                                      {QStringLiteral("fps"), 25}, {QStringLiteral("format"), format},
-                                                      {QStringLiteral("aspect"), 0}, {QStringLiteral("pattern"), QStringLiteral("moving")},
-                                                      {QStringLiteral("color"), QStringLiteral("#3060c0")}}},
-                {QStringLiteral("audio"), QJsonValue()}});
+            sources.append(QJsonObject { { QStringLiteral("name"), QStringLiteral("%1 %2").arg(format).arg(i + 1) },
+                { QStringLiteral("video"),
+                    QJsonObject { { QStringLiteral("width"), 1920 }, { QStringLiteral("height"), 1080 },
+                        { QStringLiteral("fps"), 25 }, { QStringLiteral("format"), format },
+                        { QStringLiteral("aspect"), 0 }, { QStringLiteral("pattern"), QStringLiteral("moving") },
+                        { QStringLiteral("color"), QStringLiteral("#3060c0") } } },
+                { QStringLiteral("audio"), QJsonValue() } });
         }
     }
     QFile file(folder.filePath(QStringLiteral("sources.json")));
     if (!file.open(QIODevice::WriteOnly))
         return 1;
-    file.write(QJsonDocument(QJsonObject{{QStringLiteral("sources"), sources}}).toJson());
+    file.write(QJsonDocument(QJsonObject { { QStringLiteral("sources"), sources } }).toJson());
     file.close();
     qputenv("NDI_SIM_SOURCES", file.fileName().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "xcb");
@@ -122,19 +123,20 @@ int main(int argc, char* argv[])
 
     const double memcpyGBs = memcpyGigabytesPerSecond();
     std::printf("memcpy bandwidth: %.2f GB/s\n", memcpyGBs);
-    std::printf("%-6s %-5s %14s %10s %16s %14s\n", "slots", "fmt", "paint CPU ms", "frames/s", "upload MB/s", "% of memcpy");
+    std::printf(
+        "%-6s %-5s %14s %10s %16s %14s\n", "slots", "fmt", "paint CPU ms", "frames/s", "upload MB/s", "% of memcpy");
     const struct {
         int count, columns, rows;
-    } grids[] = {{4, 2, 2}, {9, 3, 3}, {16, 4, 4}};
-    for (const QString& fmt : {QStringLiteral("UYVY"), QStringLiteral("BGRA")}) {
+    } grids[] = { { 4, 2, 2 }, { 9, 3, 3 }, { 16, 4, 4 } };
+    for (const QString& fmt : { QStringLiteral("UYVY"), QStringLiteral("BGRA") }) {
         for (const auto& grid : grids) {
             const Figures f = measure(grid.count, grid.columns, grid.rows, fmt);
             if (f.framesPerSecond == 0) {
                 std::printf("no OpenGL 4 rendering here\n");
                 return 0;
             }
-            std::printf("%-6d %-5s %14.2f %10.1f %16.1f %13.1f%%\n", grid.count, qPrintable(fmt), f.paintCpuMs, f.framesPerSecond,
-                        f.uploadMegabytesPerSecond, 100.0 * f.uploadMegabytesPerSecond / 1000.0 / memcpyGBs);
+            std::printf("%-6d %-5s %14.2f %10.1f %16.1f %13.1f%%\n", grid.count, qPrintable(fmt), f.paintCpuMs,
+                f.framesPerSecond, f.uploadMegabytesPerSecond, 100.0 * f.uploadMegabytesPerSecond / 1000.0 / memcpyGBs);
         }
     }
     return 0;

@@ -5,10 +5,7 @@
 CellLayout::Quad CellLayout::Quad::fromRect(float left, float top, float right, float bottom)
 {
     Quad quad;
-    quad.v = {left, top, 0.0f, 0.0f,
-              right, top, 1.0f, 0.0f,
-              right, bottom, 1.0f, 1.0f,
-              left, bottom, 0.0f, 1.0f};
+    quad.v = { left, top, 0.0f, 0.0f, right, top, 1.0f, 0.0f, right, bottom, 1.0f, 1.0f, left, bottom, 0.0f, 1.0f };
     return quad;
 }
 
@@ -36,8 +33,8 @@ CellLayout::CellLayout(int columns, int rows, int extras)
     const float cellWidth = 2.0f / m_columns;
     for (int i = 0; i < m_rows; ++i) {
         for (int j = 0; j < m_columns; ++j) {
-            m_quads.push_back(Quad::fromRect(j * cellWidth - 1.0f, gridTop - i * cellHeight,
-                                             (j + 1) * cellWidth - 1.0f, gridTop - (i + 1) * cellHeight));
+            m_quads.push_back(Quad::fromRect(j * cellWidth - 1.0f, gridTop - i * cellHeight, (j + 1) * cellWidth - 1.0f,
+                gridTop - (i + 1) * cellHeight));
         }
     }
 }

@@ -11,7 +11,7 @@ public:
     // One cell: four vertices (x, y, s, t) in the order top-left, top-right, bottom-right,
     // bottom-left. Texture row 0 is at the top of the cell.
     struct Quad {
-        std::array<float, 16> v{};
+        std::array<float, 16> v {};
 
         float x(int vertex) const { return v[vertex * 4]; }
         float y(int vertex) const { return v[vertex * 4 + 1]; }
@@ -27,7 +27,10 @@ public:
 
     enum Vertex { TopLeft = 0, TopRight = 1, BottomRight = 2, BottomLeft = 3 };
 
-    CellLayout() : CellLayout(1, 1, 0) {}
+    CellLayout()
+        : CellLayout(1, 1, 0)
+    {
+    }
     CellLayout(int columns, int rows, int extras);
 
     // Quad i belongs to entry i of the full slot list (special slots first).

@@ -8,7 +8,8 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 
 // Deletes the renderer on the render thread, with the context current, after the item has gone.
 // A window that is no longer renderable deletes its jobs without running them; the renderer then
@@ -16,7 +17,10 @@ namespace {
 class CleanupJob : public QRunnable
 {
 public:
-    explicit CleanupJob(MixerRenderer* renderer) : m_renderer(renderer) {}
+    explicit CleanupJob(MixerRenderer* renderer)
+        : m_renderer(renderer)
+    {
+    }
     ~CleanupJob() override { delete m_renderer; }
     void run() override
     {
@@ -103,7 +107,8 @@ void Mixer::sync()
         connect(win, &QQuickWindow::beforeRenderPassRecording, m_renderer, &MixerRenderer::paint, Qt::DirectConnection);
         // Keep rendering at the display rate: video changes without the scene changing. Asking
         // the window from the render thread is what the render loops expect here.
-        connect(win, &QQuickWindow::frameSwapped, m_renderer, [win] { win->update(); }, Qt::DirectConnection);
+        connect(
+            win, &QQuickWindow::frameSwapped, m_renderer, [win] { win->update(); }, Qt::DirectConnection);
     }
     const qreal ratio = win->effectiveDevicePixelRatio();
     m_renderer->setViewportSize(QSize(int(std::lround(win->width() * ratio)), int(std::lround(win->height() * ratio))));
@@ -118,9 +123,11 @@ void Mixer::sync()
     const bool failed = m_renderer->initializationFailed();
     const QString gpu = m_renderer->gpuName();
     if (failed != m_cannotInitialize && failed)
-        QMetaObject::invokeMethod(this, [this] { setCannotInitialize(true); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { setCannotInitialize(true); }, Qt::QueuedConnection);
     if (!gpu.isEmpty() && gpu != m_gpuName)
-        QMetaObject::invokeMethod(this, [this, gpu] { setGpuName(gpu); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, gpu] { setGpuName(gpu); }, Qt::QueuedConnection);
 }
 
 void Mixer::cleanup()

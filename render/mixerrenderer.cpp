@@ -11,7 +11,8 @@
 #include <cstring>
 #include <ctime>
 
-namespace {
+namespace
+{
 
 const char* const vertexSource = R"(
 #version 400 core
@@ -74,16 +75,16 @@ void main()
 }
 )";
 
-const GLfloat fullWindowQuad[16] = {-1, 1, 0, 0, 1, 1, 1, 0, 1, -1, 1, 1, -1, -1, 0, 1};
-const GLfloat fullFrameQuad[16] = {-1, -1, 0, 0, 1, -1, 1, 0, 1, 1, 1, 1, -1, 1, 0, 1};
-const GLuint quadIndices[6] = {0, 1, 2, 2, 3, 0};
+const GLfloat fullWindowQuad[16] = { -1, 1, 0, 0, 1, 1, 1, 0, 1, -1, 1, 1, -1, -1, 0, 1 };
+const GLfloat fullFrameQuad[16] = { -1, -1, 0, 0, 1, -1, 1, 0, 1, 1, 1, 1, -1, 1, 0, 1 };
+const GLuint quadIndices[6] = { 0, 1, 2, 2, 3, 0 };
 
 constexpr GLuint positionLocation = 0;
 constexpr GLuint texcoordLocation = 1;
 
 qint64 threadCpuNanoseconds()
 {
-    timespec ts{};
+    timespec ts {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
@@ -100,7 +101,7 @@ bool buildProgram(QOpenGLShaderProgram* program, const char* fragmentSource)
 
 } // namespace
 
-std::atomic<int> MixerRenderer::s_liveRenderers{0};
+std::atomic<int> MixerRenderer::s_liveRenderers { 0 };
 
 bool MixerRenderer::Pacing::frame(qint64 deltaMs)
 {
@@ -157,8 +158,7 @@ void MixerRenderer::init()
     }
     m_initializationFailed = false;
     // Qt leaves an error of its own pending; ours start from a clean state.
-    while (glGetError() != GL_NO_ERROR) {
-    }
+    while (glGetError() != GL_NO_ERROR) { }
 
     m_context = QOpenGLContext::currentContext();
     m_gpuName = QString::fromUtf8(reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
@@ -205,7 +205,7 @@ void MixerRenderer::createRecord(TextureRecord& record)
     // allocates, and 32 full-size buffers up front cost seconds and over a gigabyte of memory for
     // cells that may never show more than a small picture.
     glGenBuffers(1, &record.staging);
-    for (GLuint* texture : {&record.source, &record.converted}) {
+    for (GLuint* texture : { &record.source, &record.converted }) {
         glGenTextures(1, texture);
         glBindTexture(GL_TEXTURE_2D, *texture);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
@@ -329,7 +329,8 @@ void MixerRenderer::upload(TextureRecord& record, Receiver* receiver)
         record.mapped = nullptr;
         m_counters->uploadedBytes += quint64(bytes);
     }
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, record.width, record.height, record.transferFormat, GL_UNSIGNED_BYTE, nullptr);
+    glTexSubImage2D(
+        GL_TEXTURE_2D, 0, 0, 0, record.width, record.height, record.transferFormat, GL_UNSIGNED_BYTE, nullptr);
     glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
     record.fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
     record.convertedCurrent = false;
@@ -426,7 +427,7 @@ void MixerRenderer::paint()
     }
 
     const float cellAspect = m_layout.cellAspect(m_viewportSize.width(), m_viewportSize.height());
-    const size_t count = std::min({m_drawingList.size(), m_layout.quads().size(), size_t(recordsPerSet)});
+    const size_t count = std::min({ m_drawingList.size(), m_layout.quads().size(), size_t(recordsPerSet) });
     for (size_t i = 0; i < count; ++i) {
         if (uploadFrame) {
             // Held only for this frame: a receiver the slot lets go of meanwhile is freed after.

@@ -40,11 +40,11 @@ public:
     // Figures for tests and benchmarks: written by the render thread, read by anyone. The item
     // and its renderers share one set, so the figures survive a renderer and need no sync().
     struct Counters {
-        std::atomic<quint64> uploadFrames{0};
-        std::atomic<quint64> uploadedBytes{0};
-        std::atomic<quint64> skippedFrames{0};
-        std::atomic<quint64> paintCount{0};
-        std::atomic<qint64> paintCpuNanoseconds{0}; // CPU time of the render thread in paint()
+        std::atomic<quint64> uploadFrames { 0 };
+        std::atomic<quint64> uploadedBytes { 0 };
+        std::atomic<quint64> skippedFrames { 0 };
+        std::atomic<quint64> paintCount { 0 };
+        std::atomic<qint64> paintCpuNanoseconds { 0 }; // CPU time of the render thread in paint()
     };
 
     MixerRenderer(Mixer* mixer, const CellLayout& layout, std::shared_ptr<Counters> counters);
@@ -63,11 +63,10 @@ public:
     bool initializationFailed() const { return m_initializationFailed; }
     QString gpuName() const { return m_gpuName; }
 
-
     // The pacing rule on its own: given the milliseconds since the previous frame, updates the
     // ring and the counter and tells whether this frame uploads.
     struct Pacing {
-        std::array<float, 10> ring{};
+        std::array<float, 10> ring {};
         int writeIndex = 0;
         int counter = 0;
         Pacing() { ring.fill(42.0f); }

@@ -14,7 +14,8 @@
 #include <cmath>
 #include <memory>
 
-namespace {
+namespace
+{
 
 // Largest absolute left-channel sample of what the null sink plays over the given time, after
 // what was already queued in the sound output (its latency) has played out.
@@ -22,9 +23,9 @@ float sinkPeak(int milliseconds)
 {
     const int latency = 1200;
     QProcess parec;
-    parec.start(QStringLiteral("parec"), {QStringLiteral("--device=nullsink.monitor"), QStringLiteral("--raw"),
-                                          QStringLiteral("--format=float32le"), QStringLiteral("--channels=2"),
-                                          QStringLiteral("--rate=48000"), QStringLiteral("--latency-msec=20")});
+    parec.start(QStringLiteral("parec"),
+        { QStringLiteral("--device=nullsink.monitor"), QStringLiteral("--raw"), QStringLiteral("--format=float32le"),
+            QStringLiteral("--channels=2"), QStringLiteral("--rate=48000"), QStringLiteral("--latency-msec=20") });
     if (!parec.waitForStarted(5000))
         return -1.0f;
     QByteArray data;
@@ -54,8 +55,12 @@ struct LevelLog {
     {
         const std::shared_ptr<Receiver> receiver = slot->activeReceiver();
         QVERIFY(receiver);
-        QObject::connect(receiver.get(), &Receiver::vuUpdated, context.get(),
-                         [this](int left, int right) { levels.append({left, right}); }, Qt::QueuedConnection);
+        QObject::connect(
+            receiver.get(), &Receiver::vuUpdated, context.get(),
+            [this](int left, int right) {
+                levels.append({ left, right });
+            },
+            Qt::QueuedConnection);
     }
     QPair<int, int> last() const { return levels.isEmpty() ? QPair<int, int>(0, 0) : levels.last(); }
 };
@@ -68,12 +73,12 @@ class TestSlotListAudioHelper : public QObject
 
 private:
     std::unique_ptr<SlotListModel> m_model;
-    Slot* m_loud = nullptr;   // tone of peak 0.5: level 67
-    Slot* m_soft = nullptr;   // tone of peak 0.25: level 59
+    Slot* m_loud = nullptr; // tone of peak 0.5: level 67
+    Slot* m_soft = nullptr; // tone of peak 0.25: level 59
     Slot* m_unbound = nullptr;
     std::unique_ptr<SlotListAudioHelper> m_helper;
-    std::atomic<qint64> m_reads{0};  // reads of the sound device with frames, counted on the audio thread
-    std::atomic<qint64> m_largestRead{0};
+    std::atomic<qint64> m_reads { 0 }; // reads of the sound device with frames, counted on the audio thread
+    std::atomic<qint64> m_largestRead { 0 };
 
     void expectListening(QSignalSpy& spy, const QList<bool>& values)
     {
@@ -91,11 +96,11 @@ private Q_SLOTS:
             QSKIP("No PulseAudio server with a null sink on this machine");
         NdiSim::use();
         const QJsonObject picture = NdiSim::video(64, 36, QStringLiteral("UYVY"), QStringLiteral("solid"));
-        NdiSim::write(QJsonArray{NdiSim::source(QStringLiteral("Loud"), picture, NdiSim::tone(0.5)),
-                                 NdiSim::source(QStringLiteral("Soft"), picture, NdiSim::tone(0.25, 440.0))});
+        NdiSim::write(QJsonArray { NdiSim::source(QStringLiteral("Loud"), picture, NdiSim::tone(0.5)),
+            NdiSim::source(QStringLiteral("Soft"), picture, NdiSim::tone(0.25, 440.0)) });
 
         m_model = std::make_unique<SlotListModel>();
-        for (Slot** slot : {&m_loud, &m_soft, &m_unbound}) {
+        for (Slot** slot : { &m_loud, &m_soft, &m_unbound }) {
             *slot = new Slot;
             (*slot)->setViewingOnly(true); // no recording program for these
             m_model->append(*slot);
@@ -104,12 +109,15 @@ private Q_SLOTS:
         QCOMPARE(m_soft->connectSource(QStringLiteral("Soft")), QStringLiteral("success"));
 
         m_helper = std::make_unique<SlotListAudioHelper>(m_model.get());
-        connect(m_helper->device(), &NDIDevice::dataRead, m_helper->device(), [this](qint64 frames) {
-            if (frames > 0)
-                ++m_reads;
-            if (frames > m_largestRead)
-                m_largestRead = frames;
-        }, Qt::DirectConnection);
+        connect(
+            m_helper->device(), &NDIDevice::dataRead, m_helper->device(),
+            [this](qint64 frames) {
+                if (frames > 0)
+                    ++m_reads;
+                if (frames > m_largestRead)
+                    m_largestRead = frames;
+            },
+            Qt::DirectConnection);
     }
 
     void cleanupTestCase()
@@ -155,7 +163,7 @@ private Q_SLOTS:
         QSignalSpy softListening(m_soft, &Slot::isListeningChanged);
 
         m_helper->startListening(m_loud);
-        expectListening(loudListening, {true});
+        expectListening(loudListening, { true });
         QCOMPARE(m_helper->currentSlot(), m_loud);
         QCOMPARE(m_helper->device()->receiver(), m_loud->activeReceiver());
         float peak = sinkPeak(800);
@@ -172,18 +180,18 @@ private Q_SLOTS:
 
         // Again on the same slot: off and on again, still the current slot.
         m_helper->startListening(m_loud);
-        expectListening(loudListening, {false, true});
+        expectListening(loudListening, { false, true });
         QCOMPARE(m_helper->currentSlot(), m_loud);
 
         m_helper->startListening(m_soft);
-        expectListening(loudListening, {false});
-        expectListening(softListening, {true});
+        expectListening(loudListening, { false });
+        expectListening(softListening, { true });
         QCOMPARE(m_helper->device()->receiver(), m_soft->activeReceiver());
         peak = sinkPeak(800);
         QVERIFY2(std::abs(peak - 0.25f) < 0.02f, qPrintable(QString::number(peak)));
 
         m_helper->stopListening();
-        expectListening(softListening, {false});
+        expectListening(softListening, { false });
         QVERIFY(!m_helper->currentSlot());
         QVERIFY(!m_helper->device()->receiver());
         QCOMPARE(sinkPeak(600), 0.0f);
@@ -222,8 +230,10 @@ private Q_SLOTS:
     void destructionJoinsTheAudioThread()
     {
         auto helper = std::make_unique<SlotListAudioHelper>(m_model.get());
-        std::atomic<int> reads{0};
-        connect(helper->device(), &NDIDevice::dataRead, helper->device(), [&reads](qint64) { ++reads; }, Qt::DirectConnection);
+        std::atomic<int> reads { 0 };
+        connect(
+            helper->device(), &NDIDevice::dataRead, helper->device(), [&reads](qint64) { ++reads; },
+            Qt::DirectConnection);
         QTRY_VERIFY_WITH_TIMEOUT(reads.load() > 3, 10000);
         helper->startListening(m_soft);
         const float peak = sinkPeak(800);

@@ -23,7 +23,10 @@ public:
     };
 
     TestReceiver(int width, int height, Format format, QColor color, float aspect = 0.0f)
-        : m_width(width), m_height(height), m_format(format), m_aspect(aspect > 0 ? aspect : float(width) / float(height))
+        : m_width(width)
+        , m_height(height)
+        , m_format(format)
+        , m_aspect(aspect > 0 ? aspect : float(width) / float(height))
     {
         setColor(color);
     }
@@ -36,7 +39,7 @@ public:
         const double u = (b - y) / 1.8556;
         const double v = (r - y) / 1.5748;
         auto clampByte = [](double x) { return int(std::lround(std::min(255.0, std::max(0.0, x)))); };
-        return {clampByte(16 + 219 * y), clampByte(128 + 224 * u), clampByte(128 + 224 * v)};
+        return { clampByte(16 + 219 * y), clampByte(128 + 224 * u), clampByte(128 + 224 * v) };
     }
 
     // The colour a UYVY picture of this colour shows after the GPU conversion.
@@ -47,9 +50,8 @@ public:
         const Yuv c = yuvFor(color);
         auto clampByte = [](double x) { return int(std::lround(std::min(255.0, std::max(0.0, x)))); };
         const double y = 1.164 * (c.y - 16);
-        return QColor(clampByte(y + 1.793 * (c.v - 128)),
-                      clampByte(y - 0.213 * (c.u - 128) - 0.534 * (c.v - 128)),
-                      clampByte(y + 2.1148 * (c.u - 128)));
+        return QColor(clampByte(y + 1.793 * (c.v - 128)), clampByte(y - 0.213 * (c.u - 128) - 0.534 * (c.v - 128)),
+            clampByte(y + 2.1148 * (c.u - 128)));
     }
 
     void setColor(QColor color)
@@ -136,9 +138,9 @@ private:
     const float m_aspect;
     std::mutex m_mutex;
     std::vector<uint8_t> m_pending; // guarded by m_mutex
-    bool m_dirty = false;           // guarded by m_mutex
+    bool m_dirty = false; // guarded by m_mutex
     std::vector<uint8_t> m_current; // render thread only
-    std::atomic<int> m_videoFrameCalls{0};
+    std::atomic<int> m_videoFrameCalls { 0 };
 
     // Audio thread only, after setTone before the thread starts.
     double m_frequency = 1000.0;
@@ -146,7 +148,7 @@ private:
     int m_sampleRate = 48000;
     qint64 m_phase = 0;
     std::vector<float> m_audio;
-    std::atomic<int> m_audioReads{0};
-    std::atomic<int> m_levelReads{0};
-    std::atomic<qint64> m_samplesRead{0};
+    std::atomic<int> m_audioReads { 0 };
+    std::atomic<int> m_levelReads { 0 };
+    std::atomic<qint64> m_samplesRead { 0 };
 };

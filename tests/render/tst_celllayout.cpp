@@ -8,7 +8,8 @@
 
 Q_DECLARE_METATYPE(QList<QRectF>)
 
-namespace {
+namespace
+{
 
 // NDC rectangle of a quad as (left, top, width, height) with y growing upwards.
 QRectF rectOf(const CellLayout::Quad& q)
@@ -19,13 +20,17 @@ QRectF rectOf(const CellLayout::Quad& q)
 bool fuzzyRect(const QRectF& a, const QRectF& b)
 {
     const double e = 1e-5;
-    return std::abs(a.left() - b.left()) < e && std::abs(a.top() - b.top()) < e
-        && std::abs(a.width() - b.width()) < e && std::abs(a.height() - b.height()) < e;
+    return std::abs(a.left() - b.left()) < e && std::abs(a.top() - b.top()) < e && std::abs(a.width() - b.width()) < e
+        && std::abs(a.height() - b.height()) < e;
 }
 
 QString describe(const QRectF& r)
 {
-    return QStringLiteral("x %1..%2 y %3..%4").arg(r.left()).arg(r.left() + r.width()).arg(r.top() - r.height()).arg(r.top());
+    return QStringLiteral("x %1..%2 y %3..%4")
+        .arg(r.left())
+        .arg(r.left() + r.width())
+        .arg(r.top() - r.height())
+        .arg(r.top());
 }
 
 } // namespace
@@ -44,22 +49,29 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("checkedQuads");
         QTest::addColumn<QList<QRectF>>("rects");
 
-        QTest::addRow("22: 2 x 2") << 22 << 4 << 1.0f << QList<int>{0, 3}
-                                   << QList<QRectF>{{-1, 1, 1, 1}, {0, 0, 1, 1}};
-        QTest::addRow("32: 3 x 2") << 32 << 6 << 1.0f << QList<int>{0, 1, 5}
-                                   << QList<QRectF>{{-1, 1, 2.0 / 3, 1}, {-1 + 2.0 / 3, 1, 2.0 / 3, 1}, {1 - 2.0 / 3, 0, 2.0 / 3, 1}};
-        QTest::addRow("33: 3 x 3") << 33 << 9 << 1.0f << QList<int>{0, 4, 8}
-                                   << QList<QRectF>{{-1, 1, 2.0 / 3, 2.0 / 3}, {-1.0 / 3, 1.0 / 3, 2.0 / 3, 2.0 / 3}, {1.0 / 3, -1.0 / 3, 2.0 / 3, 2.0 / 3}};
-        QTest::addRow("43: 4 x 3") << 43 << 12 << 1.0f << QList<int>{3, 4, 11}
-                                   << QList<QRectF>{{0.5, 1, 0.5, 2.0 / 3}, {-1, 1.0 / 3, 0.5, 2.0 / 3}, {0.5, -1.0 / 3, 0.5, 2.0 / 3}};
-        QTest::addRow("44: 4 x 4") << 44 << 16 << 1.0f << QList<int>{0, 5, 15}
-                                   << QList<QRectF>{{-1, 1, 0.5, 0.5}, {-0.5, 0.5, 0.5, 0.5}, {0.5, -0.5, 0.5, 0.5}};
+        QTest::addRow("22: 2 x 2") << 22 << 4 << 1.0f << QList<int> { 0, 3 }
+                                   << QList<QRectF> { { -1, 1, 1, 1 }, { 0, 0, 1, 1 } };
+        QTest::addRow("32: 3 x 2") << 32 << 6 << 1.0f << QList<int> { 0, 1, 5 }
+                                   << QList<QRectF> { { -1, 1, 2.0 / 3, 1 }, { -1 + 2.0 / 3, 1, 2.0 / 3, 1 },
+                                          { 1 - 2.0 / 3, 0, 2.0 / 3, 1 } };
+        QTest::addRow("33: 3 x 3") << 33 << 9 << 1.0f << QList<int> { 0, 4, 8 }
+                                   << QList<QRectF> { { -1, 1, 2.0 / 3, 2.0 / 3 },
+                                          { -1.0 / 3, 1.0 / 3, 2.0 / 3, 2.0 / 3 },
+                                          { 1.0 / 3, -1.0 / 3, 2.0 / 3, 2.0 / 3 } };
+        QTest::addRow("43: 4 x 3") << 43 << 12 << 1.0f << QList<int> { 3, 4, 11 }
+                                   << QList<QRectF> { { 0.5, 1, 0.5, 2.0 / 3 }, { -1, 1.0 / 3, 0.5, 2.0 / 3 },
+                                          { 0.5, -1.0 / 3, 0.5, 2.0 / 3 } };
+        QTest::addRow("44: 4 x 4") << 44 << 16 << 1.0f << QList<int> { 0, 5, 15 }
+                                   << QList<QRectF> { { -1, 1, 0.5, 0.5 }, { -0.5, 0.5, 0.5, 0.5 },
+                                          { 0.5, -0.5, 0.5, 0.5 } };
         QTest::addRow("242: two halves above a 4 x 2 grid")
-            << 242 << 10 << 0.5f << QList<int>{0, 1, 2, 5, 9}
-            << QList<QRectF>{{-1, 1, 1, 1}, {0, 1, 1, 1}, {-1, 0, 0.5, 0.5}, {0.5, 0, 0.5, 0.5}, {0.5, -0.5, 0.5, 0.5}};
+            << 242 << 10 << 0.5f << QList<int> { 0, 1, 2, 5, 9 }
+            << QList<QRectF> { { -1, 1, 1, 1 }, { 0, 1, 1, 1 }, { -1, 0, 0.5, 0.5 }, { 0.5, 0, 0.5, 0.5 },
+                   { 0.5, -0.5, 0.5, 0.5 } };
         QTest::addRow("253: two centred pictures above a 5 x 3 grid")
-            << 253 << 17 << 0.6f << QList<int>{0, 1, 2, 6, 16}
-            << QList<QRectF>{{-0.9, 1, 0.8, 0.8}, {0.1, 1, 0.8, 0.8}, {-1, 0.2, 0.4, 0.4}, {0.6, 0.2, 0.4, 0.4}, {0.6, -0.6, 0.4, 0.4}};
+            << 253 << 17 << 0.6f << QList<int> { 0, 1, 2, 6, 16 }
+            << QList<QRectF> { { -0.9, 1, 0.8, 0.8 }, { 0.1, 1, 0.8, 0.8 }, { -1, 0.2, 0.4, 0.4 },
+                   { 0.6, 0.2, 0.4, 0.4 }, { 0.6, -0.6, 0.4, 0.4 } };
     }
 
     void gridCodes()
@@ -77,12 +89,14 @@ private Q_SLOTS:
         for (int k = 0; k < checkedQuads.size(); ++k) {
             const QRectF actual = rectOf(layout.quads().at(checkedQuads.at(k)));
             QVERIFY2(fuzzyRect(actual, rects.at(k)),
-                     qPrintable(QStringLiteral("quad %1 is %2, expected %3").arg(checkedQuads.at(k)).arg(describe(actual), describe(rects.at(k)))));
+                qPrintable(QStringLiteral("quad %1 is %2, expected %3")
+                               .arg(checkedQuads.at(k))
+                               .arg(describe(actual), describe(rects.at(k)))));
         }
 
         // Every cell, the special ones included, has the same shape in pixels, and that shape is
         // what cellAspect reports; the texture coordinates start as the whole frame.
-        for (const QSize viewport : {QSize(1920, 1080), QSize(1024, 768), QSize(333, 1000)}) {
+        for (const QSize viewport : { QSize(1920, 1080), QSize(1024, 768), QSize(333, 1000) }) {
             const float expected = layout.cellAspect(viewport.width(), viewport.height());
             for (const CellLayout::Quad& q : layout.quads()) {
                 const double pixelWidth = (q.right() - q.left()) / 2.0 * viewport.width();

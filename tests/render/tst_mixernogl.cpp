@@ -27,7 +27,7 @@ private Q_SLOTS:
         auto* mixer = view.rootObject()->findChild<Mixer*>(QStringLiteral("mixer"));
         QVERIFY(mixer);
         auto input = std::make_shared<TestReceiver>(64, 36, TestReceiver::Uyvy, Qt::red);
-        mixer->setReceiverSources({[input] { return std::static_pointer_cast<Receiver>(input); }});
+        mixer->setReceiverSources({ [input] { return std::static_pointer_cast<Receiver>(input); } });
         QSignalSpy failed(mixer, &Mixer::cannotInitializeChanged);
         view.resize(320, 180);
         view.show();
