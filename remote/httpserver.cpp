@@ -92,6 +92,8 @@ void HttpServer::onWorkerFinished()
 
 void HttpServer::listen(ushort port)
 {
+    // A stop still being repeated for an earlier disable must not reach the new listener.
+    m_stopRetry.stop();
     if (m_worker->isRunning())
         stopAndWait();
     m_worker->discardQueues();
