@@ -125,6 +125,12 @@ try {
   await page.waitForSelector('#slots .slot[data-id="1"][data-state="ready"]', { timeout: 1000 });
   tcp.close();
 
+  step = 'a lost stream is opened again and the state comes back';
+  await page.evaluate(() => window.recorderPanel.reconnect());
+  await page.waitForSelector('#link[data-state="offline"]', { timeout: 1000 });
+  await page.waitForSelector('#link[data-state="live"]', { timeout: 5000 });
+  check(await slot(1).locator('.slot-title').textContent() === 'Desk camera', 'state after reconnecting');
+
   step = 'no script errors';
   check(pageErrors.length === 0, pageErrors.join('\n'));
   console.log('panel test passed');
