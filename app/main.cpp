@@ -82,6 +82,14 @@ int main(int argc, char* argv[])
     qInstallMessageHandler(&Logger::messageHandler);
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/recorder.png")));
 
+    // From here on SIGINT and SIGTERM end the event loop like closing the window does; a signal that
+    // arrives during start-up is handled as soon as the loop runs.
+    auto signalWatcher = std::make_unique<UnixSignalWatcher>();
+    QObject::connect(signalWatcher.get(), &UnixSignalWatcher::terminationRequested, app.get(), [](int signalNumber) {
+        Logger::write(QStringLiteral("Received signal %1, shutting down").arg(signalNumber));
+        QCoreApplication::quit();
+    });
+
     qmlRegisterType<Slot>("StavelinRecorder", 1, 0, "Slot");
     qmlRegisterType<Mixer>("StavelinRecorder", 1, 0, "Mixer");
     qmlRegisterType<DirectoryValidator>("StavelinRecorder", 1, 0, "DirectoryValidator");
@@ -139,12 +147,6 @@ int main(int argc, char* argv[])
     auto httpServer = std::make_unique<HttpServer>(slotList.get(), slotsAudioHelper.get(), slotsRecorder.get(),
                                                    sourcesModel.get(), settings);
 
-    UnixSignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, app.get(), [](int signalNumber) {
-        Logger::write(QStringLiteral("Received signal %1, shutting down").arg(signalNumber));
-        QCoreApplication::quit();
-    });
-
     Logger::write(QStringLiteral("Application initialized"));
     const int result = QGuiApplication::exec();
 
@@ -159,6 +161,7 @@ int main(int argc, char* argv[])
     // Each slot writes its settings as it goes.
     slotList.reset();
     sourcesModel.reset();
+    signalWatcher.reset();
     app.reset();
     logger.reset();
     return result;
