@@ -87,7 +87,9 @@ int main(int argc, char* argv[])
     auto signalWatcher = std::make_unique<UnixSignalWatcher>();
     QObject::connect(signalWatcher.get(), &UnixSignalWatcher::terminationRequested, app.get(), [](int signalNumber) {
         Logger::write(QStringLiteral("Received signal %1, shutting down").arg(signalNumber));
-        QCoreApplication::quit();
+        // Not quit(): the window refuses to close while recording, and a termination request must
+        // still end the run in order, so that the recordings are finished and the settings written.
+        QCoreApplication::exit(0);
     });
 
     qmlRegisterType<Slot>("StavelinRecorder", 1, 0, "Slot");
