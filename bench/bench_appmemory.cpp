@@ -85,12 +85,18 @@ int main(int argc, char* argv[])
         return 1;
     }
     std::printf("%-10s %12s %12s\n", "seconds", "RSS MB", "peak RSS MB");
+    double rss = -1, peak = -1;
     for (int second = 5; second <= 20; second += 5) {
         QTest::qWait(5000);
         if (recorder.state() != QProcess::Running)
             break;
-        std::printf("%-10d %12.1f %12.1f\n", second, statusMegabytes(recorder.processId(), "VmRSS:"),
-            statusMegabytes(recorder.processId(), "VmHWM:"));
+        rss = statusMegabytes(recorder.processId(), "VmRSS:");
+        peak = statusMegabytes(recorder.processId(), "VmHWM:");
+        std::printf("%-10d %12.1f %12.1f\n", second, rss, peak);
+    }
+    if (rss > 0) {
+        std::printf("RESULT appmemory_rss=%.1f MB\n", rss);
+        std::printf("RESULT appmemory_peak=%.1f MB\n", peak);
     }
     recorder.terminate();
     recorder.waitForFinished(10000);

@@ -28,7 +28,7 @@ qint64 threadCpuNanoseconds()
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-void measure(SlotListAudioHelper& helper, const char* label)
+void measure(SlotListAudioHelper& helper, const char* label, const char* key)
 {
     QByteArray buffer(int(NDIDevice::maxReadBytes), 0);
     std::vector<qint64> costs;
@@ -49,6 +49,9 @@ void measure(SlotListAudioHelper& helper, const char* label)
         label, sum / double(costs.size()) / 1000.0, double(costs[costs.size() / 2]) / 1000.0,
         double(costs[costs.size() * 99 / 100]) / 1000.0, 100.0 * sum / double(costs.size()) / 1000.0 / pullPeriodUs,
         pullPeriodUs, static_cast<long long>(wall));
+    std::printf("RESULT audio_pull_%s_us=%.1f us\n", key, sum / double(costs.size()) / 1000.0);
+    std::printf(
+        "RESULT audio_pull_%s_pct=%.2f %%pull\n", key, 100.0 * sum / double(costs.size()) / 1000.0 / pullPeriodUs);
 }
 
 } // namespace
@@ -89,9 +92,9 @@ int main(int argc, char* argv[])
     SlotListAudioHelper helper(&slotList);
     QTest::qWait(1000); // let the synchronisers fill
 
-    measure(helper, "16 slots, none listened:");
+    measure(helper, "16 slots, none listened:", "none");
     helper.startListening(slotList.allSlots().at(0));
-    measure(helper, "16 slots, one listened:");
+    measure(helper, "16 slots, one listened:", "one");
     helper.stopListening();
     return 0;
 }

@@ -1,6 +1,7 @@
 // Requests per second and latency percentiles of the HTTP panel server, measured with wrk: the
 // "status" command (handed to the main thread and back), a static panel file, and the same HTTP
-// library answering a constant text on its own thread pool as the ceiling, all in one run.
+// library answering a constant text on its own thread pool as the ceiling, all in one run. Then the
+// time from a "rename" command to its event arriving on an open event stream.
 #include "app/settingsmodel.h"
 #include "bench/benchfixture_remote.h"
 #include "remote/httpserver.h"
@@ -8,16 +9,25 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <httplib.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace
 {
@@ -64,6 +74,99 @@ bool waitForPort(quint16 port)
     return false;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds from sending each command to its event on the stream; empty when the stream failed.
+// Both clients run on their own threads: the server hands every command to this (main) thread.
+std::vector<double> eventLatencies(quint16 port, int rounds)
+{
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::string received, expected;
+    Clock::time_point arrivedAt;
+    bool streamOpen = false, found = false;
+    std::atomic<bool> stop { false }, finished { false };
+    std::vector<double> latencies;
+
+    std::thread stream([&] {
+        httplib::Client client("127.0.0.1", port);
+        client.set_read_timeout(5, 0);
+        client.Get("/api/events", [&](const char* data, size_t length) {
+            std::lock_guard<std::mutex> lock(mutex);
+            streamOpen = true;
+            received.append(data, length);
+            if (!expected.empty() && !found && received.find(expected) != std::string::npos) {
+                found = true;
+                arrivedAt = Clock::now();
+            }
+            if (expected.empty() || found)
+                received.clear();
+            arrived.notify_all();
+            return !stop;
+        });
+        std::lock_guard<std::mutex> lock(mutex);
+        streamOpen = false;
+        arrived.notify_all();
+    });
+
+    std::thread commands([&] {
+        httplib::Client client("127.0.0.1", port);
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            arrived.wait_for(lock, std::chrono::seconds(5), [&] { return streamOpen; });
+        }
+        for (int i = 0; i < rounds; ++i) {
+            const std::string name = "latency" + std::to_string(i);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                expected = "\"name\":\"" + name + "\"";
+                received.clear();
+                found = false;
+            }
+            const auto sent = Clock::now();
+            const auto reply = client.Get(("/api?command=rename&slot=1&name=" + name).c_str());
+            if (!reply || reply->body.find("success") == std::string::npos)
+                break;
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!arrived.wait_for(lock, std::chrono::seconds(3), [&] { return found || !streamOpen; }) || !found)
+                break;
+            latencies.push_back(std::chrono::duration<double, std::milli>(arrivedAt - sent).count());
+            expected.clear();
+            lock.unlock();
+            // The event has just been polled: wait a different part of the polling interval each
+            // round, so the commands land evenly over it as a real client's would.
+            std::this_thread::sleep_for(std::chrono::milliseconds(37 * i % 100));
+        }
+        stop = true;
+        finished = true;
+    });
+
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (finished)
+            loop.quit();
+    });
+    poll.start(10);
+    loop.exec();
+    commands.join();
+    // The stream ends at its next message (a ping at the latest); keep serving until it has.
+    QElapsedTimer wait;
+    wait.start();
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!streamOpen)
+                break;
+        }
+        if (wait.elapsed() > 10000)
+            break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    stream.join();
+    return latencies;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -102,19 +205,50 @@ int main(int argc, char** argv)
     std::printf("%-34s %5s %11s %9s %9s %9s\n", "target", "conns", "requests/s", "p50", "p90", "p99");
     const struct {
         const char* name;
+        const char* key;
         QString url;
     } targets[] = {
-        { "constant reply (ceiling)", QStringLiteral("http://127.0.0.1:%1/const").arg(constantPort) },
-        { "/api?command=status", QStringLiteral("http://127.0.0.1:%1/api?command=status").arg(port) },
-        { "/api?command=listen_off", QStringLiteral("http://127.0.0.1:%1/api?command=listen_off").arg(port) },
-        { "/app.js (static)", QStringLiteral("http://127.0.0.1:%1/app.js").arg(port) },
+        { "constant reply (ceiling)", "const", QStringLiteral("http://127.0.0.1:%1/const").arg(constantPort) },
+        { "/api?command=status", "status", QStringLiteral("http://127.0.0.1:%1/api?command=status").arg(port) },
+        { "/api?command=listen_off", "listen_off",
+            QStringLiteral("http://127.0.0.1:%1/api?command=listen_off").arg(port) },
+        { "/app.js (static)", "static", QStringLiteral("http://127.0.0.1:%1/app.js").arg(port) },
     };
     for (int connections : { 1, 10 }) {
+        double ceiling = 0;
         for (const auto& t : targets) {
             const Figures f = runWrk(t.url, connections);
             std::printf("%-34s %5d %11.0f %9s %9s %9s %s\n", t.name, connections, f.requestsPerSecond,
                 qPrintable(f.p50), qPrintable(f.p90), qPrintable(f.p99), qPrintable(f.errors));
+            std::printf("RESULT http_%s_c%d=%.0f requests/s\n", t.key, connections, f.requestsPerSecond);
+            if (ceiling == 0)
+                ceiling = f.requestsPerSecond;
+            else if (ceiling > 0)
+                std::printf(
+                    "RESULT http_%s_c%d_pct=%.1f %%const\n", t.key, connections, 100.0 * f.requestsPerSecond / ceiling);
         }
+    }
+
+    const int rounds = qEnvironmentVariableIntValue("BENCH_EVENT_ROUNDS") > 0
+        ? qEnvironmentVariableIntValue("BENCH_EVENT_ROUNDS")
+        : 40;
+    std::vector<double> latencies = eventLatencies(port, rounds);
+    if (latencies.empty()) {
+        std::printf("Event latency: no event arrived on the stream\n");
+    } else {
+        std::sort(latencies.begin(), latencies.end());
+        double sum = 0;
+        for (double l : latencies)
+            sum += l;
+        const double mean = sum / double(latencies.size());
+        const double median = latencies[latencies.size() / 2];
+        const double p90 = latencies[latencies.size() * 9 / 10];
+        std::printf("Event latency, \"rename\" command to its event on an open stream, %zu of %d rounds: "
+                    "mean %.1f ms, median %.1f ms, p90 %.1f ms, max %.1f ms\n",
+            latencies.size(), rounds, mean, median, p90, latencies.back());
+        std::printf("RESULT http_event_latency_mean=%.1f ms\n", mean);
+        std::printf("RESULT http_event_latency_p90=%.1f ms\n", p90);
+        std::printf("RESULT http_event_latency_max=%.1f ms\n", latencies.back());
     }
     constant.stop();
     constantThread.join();

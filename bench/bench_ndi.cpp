@@ -79,6 +79,7 @@ void pictures()
         std::printf("  %s: static pattern %.2f ms once; frame %.3f ms (first frames %.3f ms, cached %.4f ms); "
                     "frame period at 30 fps 33.3 ms\n",
             label, build, perFrame, firstFrames, cached);
+        std::printf("RESULT ndi_frame_%s_ms=%.3f ms\n", label, perFrame);
     }
 }
 
@@ -93,7 +94,9 @@ void audio()
     constexpr int seconds = 10;
     for (int s = 0; s < seconds; ++s)
         source.fillAudio(buffer.data(), 2, 48000, int64_t(s) * 48000, 48000, 48000);
-    std::printf("Audio: %.2f ms of CPU per second of 48 kHz stereo tone\n", (threadCpuMs() - start) / seconds);
+    const double perSecond = (threadCpuMs() - start) / seconds;
+    std::printf("Audio: %.2f ms of CPU per second of 48 kHz stereo tone\n", perSecond);
+    std::printf("RESULT ndi_tone_ms=%.2f ms\n", perSecond);
 }
 
 void sixteenSources(bool frameSync)
@@ -188,10 +191,35 @@ void sixteenSources(bool frameSync)
                 "%.1f frames/s and %.0f samples/s per source\n",
         frameSync ? "frame synchronisers (60 Hz video pulls, 20 ms audio pulls)" : "recv_capture_v2 in 16 threads",
         wall, 100.0 * cpu / wall, frames / wall / count, samples / wall / count);
+    const char* key = frameSync ? "sync" : "recv";
+    std::printf("RESULT ndi_16src_%s_cpu=%.1f %%core\n", key, 100.0 * cpu / wall);
+    std::printf("RESULT ndi_16src_%s_fps=%.1f fps\n", key, frames / wall / count);
     for (auto sync : syncs)
         NDIlib_framesync_destroy(sync);
     for (auto receiver : receivers)
         NDIlib_recv_destroy(receiver);
+}
+
+// Time from creating a finder until it lists every configured source.
+void discovery(uint32_t expected)
+{
+    const auto start = Clock::now();
+    NDIlib_find_create_t settings {};
+    settings.show_local_sources = true;
+    NDIlib_find_instance_t finder = NDIlib_find_create_v2(&settings);
+    uint32_t seen = 0;
+    while (finder && msSince(start) < 10000) {
+        NDIlib_find_get_current_sources(finder, &seen);
+        if (seen >= expected)
+            break;
+        NDIlib_find_wait_for_sources(finder, 100);
+    }
+    const double ms = msSince(start);
+    if (finder)
+        NDIlib_find_destroy(finder);
+    std::printf("Discovery: %u of %u sources listed after %.1f ms\n", seen, expected, ms);
+    if (seen >= expected)
+        std::printf("RESULT ndi_discovery_ms=%.1f ms\n", ms);
 }
 
 } // namespace
@@ -216,6 +244,7 @@ int main()
     file.close();
     qputenv("NDI_SIM_SOURCES", file.fileName().toLocal8Bit());
     NDIlib_initialize();
+    discovery(16);
     sixteenSources(false);
     sixteenSources(true);
     return 0;

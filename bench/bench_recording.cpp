@@ -155,8 +155,10 @@ int main(int argc, char** argv)
         double perCpu = 0.0;
         const double perWall = encodeSpeed(frames, folder, codec, codec[0] == 's' ? 300 : 90, &perCpu);
         std::printf("  %-10s %6.1f fps wall, %6.1f fps CPU\n", codec, perWall, perCpu);
-        if (codec[0] == 's')
+        if (codec[0] == 's') {
             std::printf("  (CPU bound: %.1f 1080p30 recordings per core)\n", perCpu / 30.0);
+            std::printf("RESULT recording_speedhq_cpu_fps=%.1f fps\n", perCpu);
+        }
     }
 
     std::printf("Simultaneous 1080p30 recordings with speedhq on %u hardware threads (%.0f s each):\n",
@@ -171,5 +173,6 @@ int main(int argc, char** argv)
         best = n;
     }
     std::printf("Result: %d simultaneous 1080p30 recordings in real time\n", best);
+    std::printf("RESULT recording_writers_realtime=%d recordings\n", best);
     return 0;
 }

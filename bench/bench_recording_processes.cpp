@@ -128,13 +128,16 @@ int main(int argc, char** argv)
         std::printf(
             "  %2d programs: worst %.1f%% of frames recorded, %d delay reports, %.2f CPU s per recording s %s\n", n,
             ratio * 100.0, delays, cpu, ok ? "(real time)" : "(falls behind)");
-        if (n == 1 && cpu > 0)
+        if (n == 1 && cpu > 0) {
             std::printf("     (CPU bound: %.1f recordings on this machine)\n", QThread::idealThreadCount() / cpu);
+            std::printf("RESULT recording_program_cpu=%.2f s/s\n", cpu);
+        }
         std::fflush(stdout);
         if (!ok)
             break;
         best = n;
     }
     std::printf("Result: %d simultaneous 1080p30 recordings in real time\n", best);
+    std::printf("RESULT recording_programs_realtime=%d recordings\n", best);
     return 0;
 }

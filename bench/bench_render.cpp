@@ -123,6 +123,7 @@ int main(int argc, char* argv[])
 
     const double memcpyGBs = memcpyGigabytesPerSecond();
     std::printf("memcpy bandwidth: %.2f GB/s\n", memcpyGBs);
+    std::printf("RESULT render_memcpy=%.2f GB/s\n", memcpyGBs);
     std::printf(
         "%-6s %-5s %14s %10s %16s %14s\n", "slots", "fmt", "paint CPU ms", "frames/s", "upload MB/s", "% of memcpy");
     const struct {
@@ -137,6 +138,12 @@ int main(int argc, char* argv[])
             }
             std::printf("%-6d %-5s %14.2f %10.1f %16.1f %13.1f%%\n", grid.count, qPrintable(fmt), f.paintCpuMs,
                 f.framesPerSecond, f.uploadMegabytesPerSecond, 100.0 * f.uploadMegabytesPerSecond / 1000.0 / memcpyGBs);
+            const QByteArray key = QByteArray::number(grid.count) + fmt.toLatin1();
+            std::printf("RESULT render_paint_%s=%.2f ms\n", key.constData(), f.paintCpuMs);
+            std::printf("RESULT render_fps_%s=%.1f fps\n", key.constData(), f.framesPerSecond);
+            std::printf("RESULT render_upload_%s=%.1f MB/s\n", key.constData(), f.uploadMegabytesPerSecond);
+            std::printf("RESULT render_upload_pct_%s=%.2f %%memcpy\n", key.constData(),
+                100.0 * f.uploadMegabytesPerSecond / 1000.0 / memcpyGBs);
         }
     }
     return 0;

@@ -43,6 +43,7 @@ int main(int argc, char* argv[])
     model->createSlots(4, 4, 0);
     const double buildMs = threadCpuMs() - buildStart;
     std::printf("build 16 slots: %.2f ms CPU (%.3f ms per slot)\n", buildMs, buildMs / 16);
+    std::printf("RESULT slots_build16=%.2f ms\n", buildMs);
 
     long changes = 0;
     QObject::connect(model.get(), &QAbstractItemModel::dataChanged, model.get(),
@@ -60,6 +61,7 @@ int main(int argc, char* argv[])
     std::printf("level reports: %ld in %.1f ms CPU (%.2f us each, %ld dataChanged); one minute of 16 slots "
                 "costs %.2f%% of one core\n",
         reports, levelMs, levelMs * 1000 / double(reports), changes, levelMs / 600.0);
+    std::printf("RESULT slots_level_report=%.2f us\n", levelMs * 1000 / double(reports));
 
     const double teardownStart = threadCpuMs();
     model.reset();

@@ -137,18 +137,22 @@ int main(int argc, char** argv)
     std::printf("%-38s %6s %12s %9s\n", "scenario", "conns", "replies/s", "of echo");
     const struct {
         const char* name;
+        const char* key;
         QByteArray command;
     } commands[] = {
-        { "<status slot='1'/>", "<status slot='1'/>" },
-        { "<listen_off/>", "<listen_off/>" },
-        { "<recording_stop slot='2'/> (refused)", "<recording_stop slot='2'/>" },
+        { "<status slot='1'/>", "status", "<status slot='1'/>" },
+        { "<listen_off/>", "listen_off", "<listen_off/>" },
+        { "<recording_stop slot='2'/> (refused)", "refused", "<recording_stop slot='2'/>" },
     };
     for (int connections : { 1, 50 }) {
         const double ceiling = measure(clientThread, echo.port(), connections, "<status slot='1'/>", false);
         std::printf("%-38s %6d %12.0f %8.0f%%\n", "line echo (ceiling)", connections, ceiling, 100.0);
+        std::printf("RESULT tcp_echo_c%d=%.0f replies/s\n", connections, ceiling);
         for (const auto& c : commands) {
             const double rate = measure(clientThread, server.serverPort(), connections, c.command, true);
             std::printf("%-38s %6d %12.0f %8.0f%%\n", c.name, connections, rate, 100.0 * rate / ceiling);
+            std::printf("RESULT tcp_%s_c%d=%.0f replies/s\n", c.key, connections, rate);
+            std::printf("RESULT tcp_%s_c%d_pct=%.1f %%echo\n", c.key, connections, 100.0 * rate / ceiling);
         }
     }
     clientThread.quit();
