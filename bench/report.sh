@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Builds the benchmarks if needed, runs every one of them under a headless display and sound
+# server, and prints one table of their headline figures.
+#
+#   bash bench/report.sh [--quick]
+#
+# BUILD_DIR picks the build folder (default build/). Each benchmark's full output is kept in
+# <build>/bench-report/<name>.log. --quick shortens the recording rounds and the event rounds.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$top/build}
+quick=0
+case "${1:-}" in
+--quick) quick=1 ;;
+"") ;;
+*) echo "usage: bash bench/report.sh [--quick]" >&2; exit 2 ;;
+esac
+
+benches=(bench_ndi bench_recording bench_recording_processes bench_render bench_audio bench_tcpapi
+    bench_httpapi bench_appmemory bench_slots)
+
+if [ ! -f "$build/build.ninja" ]; then
+    BUILD_DIR=$build bash "$top/scripts/build.sh" || exit 1
+fi
+# Only the benchmarks and what they run; the rest of a configured folder is left as it is.
+cmake --build "$build" --target "${benches[@]}" -- -j"$(nproc)" >"$build/bench-build.log" 2>&1 || {
+    tail -n 30 "$build/bench-build.log" >&2
+    exit 1
+}
+
+out=$build/bench-report
+mkdir -p "$out"
+results=$out/results.txt
+: >"$results"
+rm -f "$out/failed.txt"
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/bench-report-XXXXXX")
+state=$scratch/env
+
+cleanup() {
+    bash "$top/tests/env/stop.sh" "$state" >/dev/null 2>&1
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+bash "$top/tests/env/start.sh" "$state" >/dev/null 2>"$out/env.log"
+set -a
+# shellcheck disable=SC1091
+. "$state/env"
+set +a
+
+if [ "$quick" = 1 ]; then
+    recording_args=("$scratch" 2)
+    programs_args=("$scratch" 3 4)
+    export BENCH_EVENT_ROUNDS=15
+else
+    recording_args=("$scratch" 6)
+    programs_args=("$scratch" 8 16)
+    export BENCH_EVENT_ROUNDS=40
+fi
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+started=$(date +%s)
+for bench in "${benches[@]}"; do
+    args=()
+    case $bench in
+    bench_recording) args=("${recording_args[@]}") ;;
+    bench_recording_processes) args=("${programs_args[@]}") ;;
+    esac
+    printf '%-28s' "$bench" >&2
+    t0=$(date +%s)
+    (cd "$scratch" && timeout 300 "$build/bin/$bench" "${args[@]}") >"$out/$bench.log" 2>"$out/$bench.err"
+    rc=$?
+    printf '%4d s  exit %d\n' $(($(date +%s) - t0)) "$rc" >&2
+    [ "$rc" = 0 ] || echo "$bench exit=$rc" >>"$out/failed.txt"
+    sed -n 's/^RESULT \([A-Za-z0-9_]*\)=\([^ ]*\) \(.*\)$/\1 \2 \3/p' "$out/$bench.log" >>"$results"
+done
+elapsed=$(($(date +%s) - started))
+
+# value KEY: the figure, or "-" when the benchmark did not report it.
+value() {
+    awk -v k="$1" '$1 == k { v = $2 } END { print (v == "" ? "-" : v) }' "$results"
+}
+# ratio A B: A as a percentage of B.
+ratio() {
+    awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b + 0 == 0) print "-"; else printf "%.1f %%", 100 * a / b }'
+}
+row() {
+    printf '%-20s %-46s %14s  %s\n' "$1" "$2" "$3" "$4"
+}
+
+echo
+echo "Benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, load before $load_before," \
+    "$([ "$quick" = 1 ] && echo quick || echo full) run of ${elapsed} s"
+row "area" "figure" "value" "against"
+row "--------------------" "----------------------------------------------" "--------------" "-------------------------"
+row "NDI discovery" "16 sources listed after" "$(value ndi_discovery_ms) ms" ""
+for f in UYVY BGRA; do
+    v=$(value ndi_frame_${f}_ms)
+    row "NDI frames" "1080p $f frame built, CPU" "$v ms" "$(ratio "$v" 33.333) of a 30 fps period"
+done
+for k in recv sync; do
+    [ $k = recv ] && what="16 x 1080p30 received, 16 capture threads" || what="16 x 1080p30 through frame synchronisers"
+    row "NDI frames" "$what" "$(value ndi_16src_${k}_fps) fps" "each; $(value ndi_16src_${k}_cpu) % of a core"
+done
+row "recording" "speedhq 1080p encode on one thread, CPU" "$(value recording_speedhq_cpu_fps) fps" ""
+row "recording" "writers in one process held in real time" "$(value recording_writers_realtime)" "1080p30 each"
+row "recording" "recording programs held in real time" "$(value recording_programs_realtime)" \
+    "1080p30 each; $(value recording_program_cpu) CPU s per s"
+for g in 4UYVY 16UYVY 16BGRA; do
+    row "render" "paint CPU per frame, ${g%%[A-Z]*} slots ${g##*[0-9]}" "$(value render_paint_$g) ms" \
+        "at $(value render_fps_$g) frames/s"
+done
+memcpy=$(value render_memcpy)
+for g in 4UYVY 16UYVY 16BGRA; do
+    up=$(value render_upload_$g)
+    row "render" "upload, ${g%%[A-Z]*} slots ${g##*[0-9]}" "$up MB/s" \
+        "$(ratio "$up" "$(awk -v m="$memcpy" 'BEGIN { print (m == "-") ? "-" : m * 1000 }')") of memcpy ($memcpy GB/s)"
+done
+row "audio" "pull, 16 slots, none listened" "$(value audio_pull_none_us) us" "$(value audio_pull_none_pct) % of a pull period"
+row "audio" "pull, 16 slots, one listened" "$(value audio_pull_one_us) us" "$(value audio_pull_one_pct) % of a pull period"
+for c in 1 50; do
+    echo_rate=$(value tcp_echo_c$c)
+    for k in status listen_off; do
+        v=$(value tcp_${k}_c$c)
+        row "TCP" "<$k> replies/s, $c connection(s)" "$v" "$(ratio "$v" "$echo_rate") of echo ($echo_rate)"
+    done
+done
+for c in 1 10; do
+    const_rate=$(value http_const_c$c)
+    for k in status listen_off static; do
+        v=$(value http_${k}_c$c)
+        row "HTTP" "$k requests/s, $c connection(s)" "$v" "$(ratio "$v" "$const_rate") of constant reply ($const_rate)"
+    done
+done
+row "HTTP events" "command to event on a stream, mean" "$(value http_event_latency_mean) ms" \
+    "p90 $(value http_event_latency_p90) ms, max $(value http_event_latency_max) ms"
+row "memory" "application with 16 slots, resident" "$(value appmemory_rss) MB" "peak $(value appmemory_peak) MB"
+row "slots" "building 16 slots, CPU" "$(value slots_build16) ms" "$(value slots_level_report) us per level report"
+echo
+echo "Full output: $out/<benchmark>.log"
+if [ -s "$out/failed.txt" ]; then
+    echo "Failed: $(tr '\n' ' ' <"$out/failed.txt")"
+    rm -f "$out/failed.txt"
+    exit 1
+fi
