@@ -247,7 +247,7 @@ ProbeResult probe(const QString& file)
 QStringList movFiles(const QString& folder)
 {
     QStringList files;
-    for (const QString& name : QDir(folder).entryList({ QStringLiteral("*.mov") }, QDir::Files, QDir::Name))
+    for (const QString& name : QDir(folder).entryList({ QStringLiteral("*.mov") }, QDir::Files | QDir::Hidden, QDir::Name))
         files << QDir(folder).filePath(name);
     return files;
 }
