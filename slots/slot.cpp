@@ -470,24 +470,29 @@ Slot::SpaceAction Slot::spaceActionForB(
     return gigabytesA > fillRate * 0.7f ? SpaceAction::SwitchToOther : SpaceAction::Stop;
 }
 
+void Slot::applySpaceAction(SpaceAction action, bool otherIsB)
+{
+    switch (action) {
+    case SpaceAction::SwitchToOther:
+        setLocationBSelected(otherIsB);
+        break;
+    case SpaceAction::Stop:
+        stopRecording(OutOfSpace);
+        break;
+    case SpaceAction::None:
+        break;
+    }
+}
+
 void Slot::driveMonitorUpdated(float gigabytesAvailable, float fillRate)
 {
     if (qFuzzyCompare(gigabytesAvailable, m_gigabytesAvailable))
         return;
     m_gigabytesAvailable = gigabytesAvailable;
-    if (m_isRecording) {
-        switch (spaceActionForA(
-            m_abRecording, m_locationBSelected, m_gigabytesAvailable, m_gigabytesBAvailable, fillRate)) {
-        case SpaceAction::SwitchToOther:
-            setLocationBSelected(true);
-            break;
-        case SpaceAction::Stop:
-            stopRecording(OutOfSpace);
-            break;
-        case SpaceAction::None:
-            break;
-        }
-    }
+    if (m_isRecording)
+        applySpaceAction(
+            spaceActionForA(m_abRecording, m_locationBSelected, m_gigabytesAvailable, m_gigabytesBAvailable, fillRate),
+            true);
     emit gigabytesAvailableChanged(m_gigabytesAvailable);
 }
 
@@ -496,19 +501,10 @@ void Slot::driveMonitorBUpdated(float gigabytesAvailable, float fillRate)
     if (qFuzzyCompare(gigabytesAvailable, m_gigabytesBAvailable))
         return;
     m_gigabytesBAvailable = gigabytesAvailable;
-    if (m_isRecording) {
-        switch (spaceActionForB(
-            m_abRecording, m_locationBSelected, m_gigabytesAvailable, m_gigabytesBAvailable, fillRate)) {
-        case SpaceAction::SwitchToOther:
-            setLocationBSelected(false);
-            break;
-        case SpaceAction::Stop:
-            stopRecording(OutOfSpace);
-            break;
-        case SpaceAction::None:
-            break;
-        }
-    }
+    if (m_isRecording)
+        applySpaceAction(
+            spaceActionForB(m_abRecording, m_locationBSelected, m_gigabytesAvailable, m_gigabytesBAvailable, fillRate),
+            false);
     emit gigabytesBAvailableChanged(m_gigabytesBAvailable);
 }
 

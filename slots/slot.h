@@ -233,6 +233,8 @@ private:
     QString m_enteredSource;
     QString m_displayName;
 
+    void applySpaceAction(SpaceAction action, bool otherIsB);
+
     // Main thread only. The receiver's shared ownership lets the render and audio threads keep
     // using it after a replacement; the last holder's release disposes of it.
     std::shared_ptr<NDIReceiver> m_receiver;
