@@ -6,11 +6,55 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QHash>
+
+#include <chrono>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/types.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace
 {
 
 QString g_programFolder;
+
+// Paths handed to a process recently, with the time: names have a resolution of one second, and a
+// process may not have created its file yet when the next one is armed.
+QHash<QString, qint64> g_claimedPaths;
+
+#ifdef Q_OS_WIN
+// Every recording process joins this job; the job ends them when the application's last handle
+// to it closes, also when the application dies.
+HANDLE recordingJob()
+{
+    static HANDLE job = [] {
+        HANDLE handle = CreateJobObjectW(nullptr, nullptr);
+        if (handle) {
+            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits {};
+            limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+            SetInformationJobObject(handle, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        }
+        return handle;
+    }();
+    return job;
+}
+#endif
+
+qint64 attributeInt(const XmlElementInfo& element, const char* name)
+{
+    bool ok = false;
+    const qint64 value = element.attributes.value(QLatin1String(name)).toLongLong(&ok);
+    return ok ? value : 0;
+}
 
 const QByteArray lineEnd = QByteArrayLiteral("\r\n");
 
@@ -20,6 +64,8 @@ NDIRecorder::NDIRecorder(QObject* parent)
     : QObject(parent)
 {
     qRegisterMetaType<NDIRecorder::RecordingError>("NDIRecorder::RecordingError");
+    m_watch.setInterval(250);
+    connect(&m_watch, &QTimer::timeout, this, &NDIRecorder::watch);
 }
 
 NDIRecorder::~NDIRecorder()
@@ -27,7 +73,7 @@ NDIRecorder::~NDIRecorder()
     if (!m_process)
         return;
     QProcess* process = m_process;
-    tellToQuit(process);
+    tellToQuit(process, m_limits.exitGrace);
     // At shutdown no event loop may run again to send the command; a closing pipe would end the
     // program as well, but the command is the orderly way.
     if (process->state() == QProcess::Running)
@@ -105,17 +151,46 @@ QByteArray NDIRecorder::chopCommand(const QString& path)
     return QByteArrayLiteral("<record_chop filename=\"") + path.toUtf8() + QByteArrayLiteral("\"/>") + lineEnd;
 }
 
+QString NDIRecorder::claimOutputPath(const QString& folder, const QString& sourceName, const QDateTime& time)
+{
+    const qint64 t = now();
+    for (auto it = g_claimedPaths.begin(); it != g_claimedPaths.end();) {
+        if (t - it.value() > 10000)
+            it = g_claimedPaths.erase(it);
+        else
+            ++it;
+    }
+    const QString name = fileNameFor(sourceName, time);
+    const QDir dir(folder);
+    QString path = dir.absoluteFilePath(name);
+    for (int number = 2; g_claimedPaths.contains(path) || QFileInfo::exists(path); ++number) {
+        QString numbered = name;
+        numbered.insert(name.size() - 4, QStringLiteral(" (%1)").arg(number));
+        path = dir.absoluteFilePath(numbered);
+    }
+    g_claimedPaths.insert(path, t);
+    return path;
+}
+
+qint64 NDIRecorder::now()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 void NDIRecorder::start(QString sourceName)
 {
     if (!m_processes.isEmpty()) {
         QProcess* previous = m_processes.takeFirst();
-        tellToQuit(previous);
+        tellToQuit(previous, m_limits.exitGrace);
         m_recordingStarted = false;
     }
 
     auto* process = new QProcess;
     m_process = process;
     m_sourceName = sourceName;
+    process->setProperty("generation", ++m_generation);
+    resetSupervision();
     connect(process, &QProcess::errorOccurred, this, &NDIRecorder::errorOccurred);
     connect(process, &QProcess::started, this, &NDIRecorder::started);
     connect(process, &QIODevice::readyRead, this, &NDIRecorder::readyRead);
@@ -125,9 +200,23 @@ void NDIRecorder::start(QString sourceName)
     // Nobody reads the program's diagnostics; passed through, they cannot pile up in our memory
     // over a recording of many hours.
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+#ifdef Q_OS_LINUX
+    // A recording process must not outlive us: on our death it is told to finish its file.
+    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+#endif
+#ifdef Q_OS_WIN
+    connect(process, &QProcess::started, process, [process] {
+        if (HANDLE job = recordingJob()) {
+            if (HANDLE handle = OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(process->processId()))) {
+                AssignProcessToJobObject(job, handle);
+                CloseHandle(handle);
+            }
+        }
+    });
+#endif
 
-    m_fileName = fileNameFor(sourceName, QDateTime::currentDateTime());
-    const QString outputPath = QDir(m_folder).absoluteFilePath(m_fileName);
+    const QString outputPath = claimOutputPath(m_folder, sourceName, QDateTime::currentDateTime());
+    m_fileName = QFileInfo(outputPath).fileName();
     const QString url = NDIFind::instance()->urlAddress(sourceName);
 
     m_processes.append(process);
@@ -141,7 +230,8 @@ void NDIRecorder::stop()
     QProcess* process = m_process;
     m_processes.removeAll(process);
     m_process = nullptr;
-    tellToQuit(process);
+    tellToQuit(process, m_limits.exitGrace);
+    resetSupervision();
 }
 
 void NDIRecorder::restart()
@@ -154,12 +244,19 @@ void NDIRecorder::startRecording()
 {
     if (!m_process)
         return;
+    if (!m_recordingStarted) {
+        m_startSentAt = now();
+        m_lastError.clear();
+        m_watch.start();
+    }
     m_recordingStarted = true;
     write(startCommand());
 }
 
 void NDIRecorder::setRecordLevel(float gain)
 {
+    m_recordLevel = gain;
+    m_recordLevelSet = true;
     write(levelCommand(gain));
 }
 
@@ -191,7 +288,7 @@ void NDIRecorder::write(const QByteArray& command)
         m_process->write(command);
 }
 
-void NDIRecorder::tellToQuit(QProcess* process)
+void NDIRecorder::tellToQuit(QProcess* process, int graceMs)
 {
     if (process == m_process)
         m_process = nullptr;
@@ -199,16 +296,108 @@ void NDIRecorder::tellToQuit(QProcess* process)
     // it deletes itself once it has exited, even after the controller is gone.
     disconnect(process, &QIODevice::readyRead, this, &NDIRecorder::readyRead);
     disconnect(process, &QProcess::started, this, &NDIRecorder::started);
+    const int generation = process->property("generation").toInt();
     if (process->state() == QProcess::NotRunning) {
         process->deleteLater();
         return;
     }
+    // Its last report still says how many frames the finished piece holds.
+    connect(process, &QIODevice::readyRead, this, [this, process, generation] {
+        while (process->canReadLine()) {
+            const XmlElementInfo element = readXmlElement(process->readLine());
+            if (element.name == QLatin1String("recording")) {
+                process->setProperty("frames", attributeInt(element, "no_frames"));
+            } else if (element.name == QLatin1String("record_stopped")) {
+                process->setProperty("doneReported", true);
+                Q_EMIT processDone(generation, attributeInt(element, "no_frames"));
+            }
+        }
+    });
+    connect(process, &QProcess::finished, this, [this, process, generation] {
+        if (!process->property("doneReported").toBool() && process->property("frames").isValid())
+            Q_EMIT processDone(generation, process->property("frames").toLongLong());
+    });
     connect(process, &QProcess::finished, process, &QObject::deleteLater);
     connect(process, &QProcess::errorOccurred, process, [process](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
             process->deleteLater();
     });
+    QTimer::singleShot(graceMs, process, [process, graceMs] {
+        if (process->state() == QProcess::NotRunning)
+            return;
+        Logger::write(QStringLiteral("Recording program %1 has not exited %2 s after it was told to quit; ending it")
+                          .arg(process->processId())
+                          .arg(graceMs / 1000));
+        process->kill();
+    });
     process->write(quitCommand());
+#ifdef Q_OS_UNIX
+    // A stopped process could not read the command, nor end on our death.
+    if (process->processId() > 0)
+        ::kill(pid_t(process->processId()), SIGCONT);
+#endif
+}
+
+void NDIRecorder::resetSupervision()
+{
+    m_watch.stop();
+    m_confirmed = false;
+    m_stalled = false;
+    m_unconfirmedReported = false;
+    m_lastAdvanceAt = now();
+    m_lastFrames = -1;
+}
+
+void NDIRecorder::watch()
+{
+    if (!m_process || !m_recordingStarted) {
+        m_watch.stop();
+        return;
+    }
+    const qint64 t = now();
+    if (!m_confirmed) {
+        if (!m_unconfirmedReported && t - m_startSentAt >= m_limits.unconfirmed) {
+            m_unconfirmedReported = true;
+            Logger::write(QStringLiteral("Recording of %1 not confirmed %2 s after the start%3")
+                              .arg(m_sourceName)
+                              .arg(m_limits.unconfirmed / 1000)
+                              .arg(m_lastError.isEmpty() ? QString() : QStringLiteral(": ") + m_lastError));
+            Q_EMIT startUnconfirmed();
+        }
+        return;
+    }
+    // Without the source nothing can advance; only a program that stops reporting is stuck then.
+    const bool present = !m_sourcePresent || m_sourcePresent();
+    if (!present && m_process->property("reportedAt").isValid())
+        m_lastAdvanceAt = std::max(m_lastAdvanceAt, m_process->property("reportedAt").toLongLong());
+    const qint64 idle = t - m_lastAdvanceAt;
+    if (!m_stalled && idle >= m_limits.stalled) {
+        m_stalled = true;
+        Logger::write(QStringLiteral("Recording stalled: %1 has written nothing for %2 s")
+                          .arg(m_sourceName)
+                          .arg(idle / 1000.0, 0, 'f', 1));
+        Q_EMIT stalled();
+    }
+    if (idle >= m_limits.recover)
+        replaceFrozenProcess();
+}
+
+void NDIRecorder::replaceFrozenProcess()
+{
+    QProcess* frozen = m_process;
+    const int frozenGeneration = m_generation;
+    Logger::write(QStringLiteral("Recording program %1 for %2 made no progress for %3 s; continuing in a new file")
+                      .arg(frozen->processId())
+                      .arg(m_sourceName)
+                      .arg(m_limits.recover / 1000));
+    m_processes.removeAll(frozen);
+    tellToQuit(frozen, m_limits.quitGrace);
+    m_recordingStarted = false;
+    start(m_sourceName);
+    if (m_recordLevelSet)
+        write(levelCommand(m_recordLevel));
+    startRecording();
+    Q_EMIT replacedFrozen(frozenGeneration);
 }
 
 void NDIRecorder::errorOccurred()
@@ -240,10 +429,47 @@ void NDIRecorder::readyRead()
 void NDIRecorder::handleReport(const QByteArray& line)
 {
     const XmlElementInfo element = readXmlElement(line);
-    if (element.name == QLatin1String("record_started")) {
+    const qint64 t = now();
+    if (m_process)
+        m_process->setProperty("reportedAt", t);
+    if (element.name == QLatin1String("recording")) {
+        const qint64 frames = attributeInt(element, "no_frames");
+        if (frames > m_lastFrames) {
+            m_lastFrames = frames;
+            m_lastAdvanceAt = t;
+            if (m_stalled) {
+                m_stalled = false;
+                Logger::write(QStringLiteral("Recording of %1 goes on").arg(m_sourceName));
+                Q_EMIT resumed();
+            }
+        }
+        Q_EMIT progressed(m_generation, frames, attributeInt(element, "timecode"));
+    } else if (element.name == QLatin1String("record_started")) {
+        m_confirmed = true;
+        m_lastAdvanceAt = t;
+        QString path = element.attributes.value(QLatin1String("filename")).toString();
+        if (path.isEmpty())
+            path = QDir(m_folder).absoluteFilePath(m_fileName);
+        const int rateN = int(attributeInt(element, "frame_rate_n"));
+        const int rateD = int(attributeInt(element, "frame_rate_d"));
+        const QString reason = element.attributes.value(QLatin1String("reason")).toString();
+        const QSize size(int(attributeInt(element, "width")), int(attributeInt(element, "height")));
         Q_EMIT recordingStarted();
+        Q_EMIT pieceStarted(m_generation, path, rateN, rateD, size, reason);
+    } else if (element.name == QLatin1String("record_stopped")) {
+        // While we record, the program stopping by itself means it cannot write.
+        if (m_recordingStarted && m_confirmed) {
+            const QString reason = m_lastError.isEmpty() ? QStringLiteral("the recording program stopped writing")
+                                                         : m_lastError;
+            Logger::write(QStringLiteral("Recording stopped by the recording program: ") + reason);
+            m_recordingStarted = false;
+            m_watch.stop();
+            Q_EMIT processDone(m_generation, attributeInt(element, "no_frames"));
+            Q_EMIT programStopped(m_generation, reason);
+        }
     } else if (element.name == QLatin1String("record_error")) {
         Logger::write(QStringLiteral("Recording Error: ") + element.error);
+        m_lastError = element.error;
         Q_EMIT recordingError(General, element.error);
     } else if (QString::fromUtf8(line).contains(QLatin1String("Something delayed everything."))) {
         Logger::write(QStringLiteral("Recording Error: Something delayed everything."));

@@ -5,11 +5,17 @@
 #include <QList>
 #include <QObject>
 #include <QProcess>
+#include <QSize>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
+
+#include <functional>
 
 // Drives the external recording program for one slot: one armed process per bound source, commands
-// on its standard input, reports from its standard output. Main thread only.
+// on its standard input, reports from its standard output. It also supervises the recording
+// process: a start that is never confirmed, a recording whose frames stop advancing, and a process
+// that no longer answers are reported, and a frozen one is replaced. Main thread only.
 class NDIRecorder : public QObject
 {
     Q_OBJECT
@@ -39,11 +45,29 @@ public:
     static QByteArray quitCommand();
     static QByteArray levelCommand(float gain);
     static QByteArray chopCommand(const QString& path);
+    // The path in folder for a new recording of the source: the time-stamped name, numbered when a
+    // file of that name exists or was handed to another process a moment ago.
+    static QString claimOutputPath(const QString& folder, const QString& sourceName, const QDateTime& time);
+
+    // Supervision limits, milliseconds.
+    struct Limits {
+        int unconfirmed = 5000; // start sent, no confirmation
+        int stalled = 3000; // no advance: warn
+        int recover = 10000; // no advance: replace the process
+        int quitGrace = 2000; // a replaced process that has not exited is killed
+        int exitGrace = 10000; // a process told to quit in order
+    };
+    void setLimits(const Limits& limits) { m_limits = limits; }
+    // Whether the source currently sends; frames that do not advance without it are no stall.
+    void setSourcePresent(std::function<bool()> present) { m_sourcePresent = std::move(present); }
 
     QProcess* currentProcess() const { return m_process; }
     bool isRecordingStarted() const { return m_recordingStarted; }
     QString fileName() const { return m_fileName; }
     QString folder() const { return m_folder; }
+    // Serial number of the current process, carried by the signals that concern one process.
+    int generation() const { return m_generation; }
+    bool isStalled() const { return m_stalled; }
 
 public Q_SLOTS:
     void start(QString sourceName);
@@ -61,6 +85,22 @@ Q_SIGNALS:
     void processFinished();
     void processCrashed();
 
+    // The program writes a new piece: at the start, after a split, after a format change
+    // (reason "format") or in a replacement process.
+    void pieceStarted(int generation, QString path, int frameRateN, int frameRateD, QSize size, QString reason);
+    // Progress of the current process: frames written since it started recording, and the time
+    // they cover in 100 ns units.
+    void progressed(int generation, qint64 frames, qint64 timecode);
+    // The last frame count of a process, reported as it finishes (also after it was told to quit).
+    void processDone(int generation, qint64 frames);
+    // The program stopped writing by itself (a write failure) and is still running.
+    void programStopped(int generation, QString reason);
+    void startUnconfirmed();
+    void stalled();
+    void resumed();
+    // A frozen process was ended; a new one writes to newPath's folder from now on.
+    void replacedFrozen(int oldGeneration);
+
 private Q_SLOTS:
     void errorOccurred();
     void started();
@@ -70,7 +110,11 @@ private Q_SLOTS:
 private:
     void handleReport(const QByteArray& line);
     void write(const QByteArray& command);
-    void tellToQuit(QProcess* process);
+    void tellToQuit(QProcess* process, int graceMs);
+    void watch();
+    void replaceFrozenProcess();
+    void resetSupervision();
+    static qint64 now();
 
     // The process that gets every command; owned while current. Processes told to quit delete
     // themselves when they exit.
@@ -81,4 +125,18 @@ private:
     QString m_fileName;
     bool m_recordingStarted = false;
     bool m_recordPreview = false;
+    float m_recordLevel = 0.0f;
+    bool m_recordLevelSet = false;
+
+    int m_generation = 0;
+    Limits m_limits;
+    std::function<bool()> m_sourcePresent;
+    QTimer m_watch;
+    bool m_confirmed = false;
+    bool m_stalled = false;
+    bool m_unconfirmedReported = false;
+    qint64 m_startSentAt = 0;
+    qint64 m_lastAdvanceAt = 0;
+    qint64 m_lastFrames = -1;
+    QString m_lastError;
 };

@@ -24,6 +24,7 @@ XmlElementInfo readXmlElement(const QByteArray& line)
         }
         info.onProgram = attributes.value(QLatin1String("on_program")) == QLatin1String("true");
         info.onPreview = attributes.value(QLatin1String("on_preview")) == QLatin1String("true");
+        info.attributes = attributes;
         return info;
     }
     return XmlElementInfo();

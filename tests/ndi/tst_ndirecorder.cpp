@@ -205,7 +205,7 @@ private Q_SLOTS:
         QFETCH(QString, source);
         QFETCH(bool, preview);
         QFETCH(QStringList, tail);
-        const QString dir = TestEnv::makeFolder(QStringLiteral("args"));
+        const QString dir = TestEnv::makeFolder(QStringLiteral("args/") + QTest::currentDataTag());
         NDIRecorder recorder;
         recorder.setFolder(dir);
         recorder.setRecordPreview(preview);
@@ -244,9 +244,14 @@ private Q_SLOTS:
 
     void emptyFolderMeansWorkingDirectory()
     {
-        NDIRecorder recorder;
-        recorder.start(QStringLiteral("Nobody"));
-        QCOMPARE(recorder.currentProcess()->arguments().at(3), QDir::current().absoluteFilePath(recorder.fileName()));
+        QPointer<QProcess> process;
+        {
+            NDIRecorder recorder;
+            recorder.start(QStringLiteral("Nobody"));
+            process = recorder.currentProcess();
+            QCOMPARE(process->arguments().at(3), QDir::current().absoluteFilePath(recorder.fileName()));
+        }
+        QTRY_VERIFY(process.isNull()); // its trace is written before the next test counts them
     }
 
     void commandsWithoutProcessDoNothing()
@@ -465,6 +470,8 @@ private Q_SLOTS:
             QVERIFY(secondPid > 0);
             second = recorder.currentProcess();
             QVERIFY(second != first);
+            // Names have one-second resolution: the second process must not get the first's path.
+            QVERIFY(second->arguments().at(3) != first->arguments().at(3));
             QVERIFY(!recorder.isRecordingStarted());
             QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 10000);
             QCOMPARE(traceOf(firstPid), QByteArray("<quit/>\r\n"));
