@@ -3,9 +3,12 @@
 #include "app/logger.h"
 #include "app/settingsmodel.h"
 #include "ndi/drivemonitor.h"
+#include "ndi/ndifind.h"
 #include "ndi/ndireceiver.h"
 #include "ndi/sourcesmodel.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -54,6 +57,29 @@ Slot::Slot(QObject* parent)
     connect(m_recorder, &NDIRecorder::recordingError, this, &Slot::recorderError);
     connect(m_recorder, &NDIRecorder::processFinished, this, &Slot::recorderFinished);
     connect(m_recorder, &NDIRecorder::processCrashed, this, &Slot::recorderCrashed);
+    connect(m_recorder, &NDIRecorder::pieceStarted, this, &Slot::pieceStarted);
+    connect(m_recorder, &NDIRecorder::progressed, this, &Slot::progressed);
+    connect(m_recorder, &NDIRecorder::processDone, this, &Slot::processDone);
+    connect(m_recorder, &NDIRecorder::programStopped, this,
+        [this](int, const QString& reason) { programStopped(reason); });
+    connect(m_recorder, &NDIRecorder::startUnconfirmed, this, &Slot::startUnconfirmed);
+    connect(m_recorder, &NDIRecorder::stalled, this, [this] {
+        m_telemetry->setState(RecordingTelemetry::State::Stalled);
+        warn(QStringLiteral("Recording stalled"));
+    });
+    connect(m_recorder, &NDIRecorder::resumed, this, [this] {
+        if (m_isRecording)
+            m_telemetry->setState(RecordingTelemetry::State::Recording);
+    });
+    connect(m_recorder, &NDIRecorder::replacedFrozen, this, [this](int) {
+        m_nextPieceReason = QStringLiteral("recovery");
+        Logger::write(QStringLiteral("Slot %1 continues its recording in a new file").arg(m_index0));
+    });
+    m_recorder->setSourcePresent([this] {
+        const auto sources = NDIFind::instance()->currentSources();
+        return sources.find(m_connectedSource) != sources.end();
+    });
+    m_telemetry = new RecordingTelemetry(this);
 
     m_driveMonitor = new DriveMonitor(this);
     connect(m_driveMonitor, &DriveMonitor::updated, this, &Slot::driveMonitorUpdated);
@@ -67,6 +93,9 @@ Slot::Slot(QObject* parent)
     setAbRecording(settings->abRecording());
 
     loadSettings();
+    // Without A/B recording a slot never records to B, whatever an earlier run stored.
+    if (!m_abRecording)
+        m_locationBSelected = false;
 
     replaceReceiver();
 
@@ -89,6 +118,10 @@ Slot::~Slot()
     if (m_receiver)
         disconnect(m_receiver.get(), nullptr, this, nullptr);
     m_receiver.reset();
+    if (m_record && !m_record->isFinished()) {
+        m_record->finish(QStringLiteral("exit"));
+        m_record->write();
+    }
     delete m_recorder;
     m_recorder = nullptr;
     delete m_driveMonitor;
@@ -208,11 +241,16 @@ QString Slot::folderB() const
     return m_customLocationEnabled ? m_customLocationB : SettingsModel::instance()->locationB();
 }
 
+QStringList Slot::recordingFolders() const
+{
+    return { folderA(), folderB() };
+}
+
 void Slot::updateLocation()
 {
     const QString a = folderA();
     const QString b = folderB();
-    m_currentFolder = m_locationBSelected ? b : a;
+    m_currentFolder = recordsToB() ? b : a;
     m_recorder->setFolder(m_currentFolder);
     driveMonitorUpdated(m_driveMonitor->setPath(a), 1.0f);
     driveMonitorBUpdated(m_driveMonitorB->setPath(b), 1.0f);
@@ -324,17 +362,167 @@ void Slot::beginRecording()
     QProcess* process = m_recorder->currentProcess();
     if (!process || process->state() == QProcess::NotRunning)
         armRecorder(m_connectedSource);
+    if (!m_isWaiting && !m_isRecording) {
+        m_telemetry->begin();
+        m_telemetry->setState(RecordingTelemetry::State::Waiting);
+    }
     setIsWaiting(true);
     m_recorder->setRecordLevel(g_standardGain + m_audioGain);
     m_recorder->startRecording();
 }
 
-void Slot::endRecordingState()
+void Slot::endRecordingState(const QString& stopReason)
 {
     m_chopTimer.stop();
     m_nextSplitDue = 0;
     setIsRecording(false);
     setIsWaiting(false);
+    if (m_record && !m_record->isFinished()) {
+        m_record->finish(stopReason);
+        m_record->write();
+        // Its last piece's final count comes when the process has finished.
+        m_finishing.append(m_record);
+        while (m_finishing.size() > 4)
+            m_finishing.removeFirst();
+    }
+    m_record.reset();
+    m_nextPieceReason.clear();
+    if (m_telemetry->stateValue() != RecordingTelemetry::State::Failed)
+        m_telemetry->setState(RecordingTelemetry::State::Idle);
+    applyPendingMonitorPaths(QString());
+}
+
+const ContinuityRecord* Slot::continuityRecord() const
+{
+    if (m_record)
+        return m_record.get();
+    return m_finishing.isEmpty() ? nullptr : m_finishing.last().get();
+}
+
+QString Slot::stopReasonText(StopReason reason)
+{
+    switch (reason) {
+    case OutOfSpace:
+        return QStringLiteral("out of space");
+    case RecorderError:
+        return QStringLiteral("error");
+    case User:
+        break;
+    }
+    return QStringLiteral("user");
+}
+
+void Slot::warn(const QString& message)
+{
+    m_telemetry->setWarning(message);
+    emit recordingWarning(message);
+}
+
+void Slot::pieceStarted(
+    int generation, const QString& path, int frameRateN, int frameRateD, QSize size, const QString& reason)
+{
+    if (!m_isRecording)
+        return;
+    if (generation != m_progressGeneration) {
+        // A replacement process counts its frames and time from zero.
+        m_recordedMsBefore += m_progressMs;
+        m_framesBefore += m_progressFrames;
+        m_progressGeneration = generation;
+        m_progressMs = 0;
+        m_progressFrames = 0;
+    }
+    const bool first = !m_record;
+    if (first)
+        m_record = std::make_shared<ContinuityRecord>(m_connectedSource, m_index0);
+    ContinuityRecord::Piece piece;
+    piece.path = path;
+    piece.start = QDateTime::currentDateTime();
+    piece.startMs = m_clock();
+    piece.generation = generation;
+    piece.processFramesAtStart = m_progressFrames;
+    piece.frameRateN = frameRateN;
+    piece.frameRateD = std::max(1, frameRateD);
+    piece.size = size;
+    piece.location = QFileInfo(path).absolutePath() == QDir(folderB()).absolutePath()
+            && QDir(folderB()).absolutePath() != QDir(folderA()).absolutePath()
+        ? QStringLiteral("B")
+        : QStringLiteral("A");
+    piece.reason = first ? QStringLiteral("start") : !reason.isEmpty() ? reason : m_nextPieceReason;
+    if (piece.reason.isEmpty())
+        piece.reason = QStringLiteral("split");
+    if (piece.reason == QLatin1String("format"))
+        Logger::write(QStringLiteral("Slot %1: the source changed its format; recording goes on in %2")
+                          .arg(m_index0)
+                          .arg(QDir::toNativeSeparators(path)));
+    m_nextPieceReason.clear();
+    m_record->addPiece(piece);
+    m_record->write();
+    m_telemetry->setState(RecordingTelemetry::State::Recording);
+    m_telemetry->setPiece(int(m_record->pieces().size()), path, piece.location);
+    applyPendingMonitorPaths(QFileInfo(path).absolutePath());
+}
+
+void Slot::progressed(int generation, qint64 frames, qint64 timecode)
+{
+    if (!m_isRecording || generation != m_progressGeneration)
+        return;
+    m_progressFrames = frames;
+    m_progressMs = timecode / 10000;
+    qint64 pieceFrames = frames;
+    if (m_record) {
+        m_record->setProcessFrames(generation, frames);
+        pieceFrames = m_record->pieces().last().frames;
+    }
+    m_telemetry->setProgress(m_recordedMsBefore + m_progressMs, pieceFrames, m_framesBefore + frames);
+}
+
+void Slot::processDone(int generation, qint64 frames)
+{
+    for (const auto& record : std::as_const(m_finishing)) {
+        if (record->hasGeneration(generation) && record->setProcessFrames(generation, frames))
+            record->write();
+    }
+    if (m_record && m_record->hasGeneration(generation) && m_record->setProcessFrames(generation, frames))
+        m_record->write();
+}
+
+void Slot::programStopped(const QString& reason)
+{
+    if (!m_isRecording && !m_isWaiting)
+        return;
+    warn(QStringLiteral("Recording stopped: ") + reason);
+    m_telemetry->setState(RecordingTelemetry::State::Failed);
+    stopRecording(RecorderError);
+}
+
+void Slot::startUnconfirmed()
+{
+    if (!m_isWaiting)
+        return;
+    const QString why = m_telemetry->warning();
+    if (!why.isEmpty() && why != QLatin1String("Recording can't keep up")) {
+        // The program gave up (no folder, no space): waiting longer gives nothing.
+        warn(QStringLiteral("Recording did not start: ") + why);
+        m_telemetry->setState(RecordingTelemetry::State::Failed);
+        stopRecording(RecorderError);
+        return;
+    }
+    warn(QStringLiteral("Recording has not started yet: no picture and sound from the source"));
+}
+
+void Slot::applyPendingMonitorPaths(const QString& writtenFolder)
+{
+    const bool idle = !m_isRecording && !m_isWaiting;
+    if (!m_pendingMonitorA.isEmpty()
+        && (idle || QDir(writtenFolder).absolutePath() == QDir(m_pendingMonitorA).absolutePath())) {
+        m_driveMonitor->setPath(m_pendingMonitorA);
+        m_pendingMonitorA.clear();
+    }
+    if (!m_pendingMonitorB.isEmpty()
+        && (idle || QDir(writtenFolder).absolutePath() == QDir(m_pendingMonitorB).absolutePath())) {
+        m_driveMonitorB->setPath(m_pendingMonitorB);
+        m_pendingMonitorB.clear();
+    }
 }
 
 QString Slot::startRecording()
@@ -345,6 +533,11 @@ QString Slot::startRecording()
         return QStringLiteral("Already recording");
     if (m_viewingOnly)
         return QStringLiteral("Slot set to viewing only");
+    // An empty folder is the working directory, as for the recording program.
+    if (!QDir(m_currentFolder).exists()) {
+        warn(QStringLiteral("Recording folder does not exist: ") + QDir::toNativeSeparators(m_currentFolder));
+        return QStringLiteral("Recording folder does not exist");
+    }
     beginRecording();
     return Success;
 }
@@ -355,11 +548,12 @@ void Slot::recordClicked()
         // The grid offers the button only for bound, recordable slots; anything else would arm a
         // process for no source.
         if (m_isConnected && !m_viewingOnly)
-            beginRecording();
+            startRecording();
         return;
     }
     m_recorder->restart();
-    endRecordingState();
+    m_telemetry->setState(RecordingTelemetry::State::Idle);
+    endRecordingState(stopReasonText(User));
 }
 
 QString Slot::stopRecording(Slot::StopReason reason)
@@ -367,12 +561,18 @@ QString Slot::stopRecording(Slot::StopReason reason)
     if (!m_isRecording && !m_isWaiting)
         return QStringLiteral("Slot is not recording");
     m_recorder->restart();
-    endRecordingState();
+    if (reason == User)
+        m_telemetry->setState(RecordingTelemetry::State::Idle);
+    else
+        m_telemetry->setState(RecordingTelemetry::State::Failed);
+    endRecordingState(stopReasonText(reason));
     emit recordingStopped(reason);
-    if (reason == OutOfSpace)
+    if (reason == OutOfSpace) {
         Logger::write(QStringLiteral("Slot %1 stopped recording. Reason: Out of space").arg(m_index0));
-    else if (reason == RecorderError)
+        warn(QStringLiteral("Recording stopped: out of space in ") + QDir::toNativeSeparators(m_currentFolder));
+    } else if (reason == RecorderError) {
         Logger::write(QStringLiteral("Slot %1 stopped recording. Reason: Error").arg(m_index0));
+    }
     return Success;
 }
 
@@ -381,8 +581,16 @@ void Slot::recordingStarted()
     // A repeated confirmation must not restart the split schedule of a running recording.
     if (m_isRecording)
         return;
+    if (!m_isWaiting)
+        m_telemetry->begin();
     setIsRecording(true);
     setIsWaiting(false);
+    m_telemetry->setState(RecordingTelemetry::State::Recording);
+    m_recordedMsBefore = 0;
+    m_framesBefore = 0;
+    m_progressGeneration = m_recorder->generation();
+    m_progressMs = 0;
+    m_progressFrames = 0;
     m_recordingStartTime = QDateTime::currentDateTime();
     m_recordingStartMs = m_clock();
     m_nextSplitDue = 0;
@@ -396,28 +604,34 @@ void Slot::recordingStarted()
 
 void Slot::recorderError(NDIRecorder::RecordingError error, QString message)
 {
-    if (error == NDIRecorder::Delayed)
+    if (error == NDIRecorder::Delayed) {
         message = QStringLiteral("Recording can't keep up");
-    emit recordingWarning(message);
+        m_telemetry->countDelay();
+    }
+    warn(message);
 }
 
 void Slot::recorderFinished()
 {
     if (m_isRecording) {
-        endRecordingState();
+        warn(QStringLiteral("The recording program ended during the recording"));
+        stopRecording(RecorderError);
     } else if (m_isWaiting) {
-        endRecordingState();
-        emit recordingWarning(QStringLiteral("The recording program ended before the recording started"));
+        m_telemetry->setState(RecordingTelemetry::State::Failed);
+        endRecordingState(stopReasonText(RecorderError));
+        warn(QStringLiteral("The recording program ended before the recording started"));
     }
 }
 
 void Slot::recorderCrashed()
 {
     if (m_isRecording) {
-        endRecordingState();
+        warn(QStringLiteral("The recording program stopped during the recording"));
+        stopRecording(RecorderError);
     } else if (m_isWaiting) {
-        endRecordingState();
-        emit recordingWarning(QStringLiteral("The recording program stopped before the recording started"));
+        m_telemetry->setState(RecordingTelemetry::State::Failed);
+        endRecordingState(stopReasonText(RecorderError));
+        warn(QStringLiteral("The recording program stopped before the recording started"));
     }
 }
 
@@ -433,6 +647,7 @@ void Slot::chopTimerTimeout()
 {
     if (!m_isRecording)
         return;
+    m_nextPieceReason = QStringLiteral("split");
     m_recorder->chop(m_currentFolder);
     ++m_splitCounter;
     const qint64 interval = chopIntervalMs();
@@ -523,7 +738,9 @@ void Slot::setLocationBSelected(bool locationBSelected)
     if (locationBSelected == m_locationBSelected)
         return;
     m_locationBSelected = locationBSelected;
-    m_currentFolder = m_locationBSelected ? folderB() : folderA();
+    m_currentFolder = recordsToB() ? folderB() : folderA();
+    if (m_isRecording)
+        m_nextPieceReason = QStringLiteral("location");
     // A running recording continues in the other folder; an armed process is replaced. An unbound
     // or viewing-only slot has no process, and must not get one for no source.
     if (m_isRecording || m_isWaiting || (m_isConnected && !m_viewingOnly))
@@ -544,8 +761,12 @@ void Slot::setDefaultLocation(QString location)
 {
     if (!m_isConnected || m_customLocationEnabled)
         return;
-    m_driveMonitor->setPath(location);
-    if (m_locationBSelected)
+    // The drive being written stays watched until the next piece lies on the new one.
+    if ((m_isRecording || m_isWaiting) && !recordsToB())
+        m_pendingMonitorA = location;
+    else
+        m_driveMonitor->setPath(location);
+    if (recordsToB())
         return;
     m_currentFolder = location;
     m_recorder->setFolder(location);
@@ -558,8 +779,11 @@ void Slot::setDefaultLocationB(QString location)
 {
     if (!m_isConnected || m_customLocationEnabled)
         return;
-    m_driveMonitorB->setPath(location);
-    if (!m_locationBSelected)
+    if ((m_isRecording || m_isWaiting) && recordsToB())
+        m_pendingMonitorB = location;
+    else
+        m_driveMonitorB->setPath(location);
+    if (!recordsToB())
         return;
     m_currentFolder = location;
     m_recorder->setFolder(location);
@@ -659,7 +883,7 @@ void Slot::setViewingOnly(bool viewingOnly)
     if (m_viewingOnly) {
         m_recorder->stop();
         // The process that was recording has been told to quit: the recording is over.
-        endRecordingState();
+        endRecordingState(stopReasonText(User));
     }
 }
 

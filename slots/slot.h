@@ -2,6 +2,8 @@
 
 #include "ndi/ndirecorder.h"
 #include "ndi/receiver.h"
+#include "slots/continuityrecord.h"
+#include "slots/recordingtelemetry.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -49,6 +51,7 @@ class Slot : public QObject
     Q_PROPERTY(QString customLocationB READ customLocationB WRITE setCustomLocationB NOTIFY customLocationBChanged)
     Q_PROPERTY(QString enteredSource READ enteredSource WRITE enteredSource NOTIFY enteredSourceChanged)
     Q_PROPERTY(QString displayName READ displayName WRITE setDisplayName NOTIFY displayNameChanged)
+    Q_PROPERTY(RecordingTelemetry* telemetry READ telemetry CONSTANT)
 
 public:
     enum StopReason {
@@ -96,6 +99,11 @@ public:
     std::shared_ptr<Receiver> activeReceiver() const;
 
     NDIRecorder* recorder() const { return m_recorder; }
+    RecordingTelemetry* telemetry() const { return m_telemetry; }
+    // The record of the running recording, or of the last one; null before the first.
+    const ContinuityRecord* continuityRecord() const;
+    // Where this slot's recordings may lie: both locations, custom or global.
+    QStringList recordingFolders() const;
     QString currentFolder() const { return m_currentFolder; }
     quint16 splitCounter() const { return m_splitCounter; }
     const QTimer& splitTimer() const { return m_chopTimer; }
@@ -203,7 +211,17 @@ private:
     void bindTo(const QString& source);
     void armRecorder(const QString& source);
     void beginRecording();
-    void endRecordingState();
+    void endRecordingState(const QString& stopReason);
+    bool recordsToB() const { return m_abRecording && m_locationBSelected; }
+    void warn(const QString& message);
+    void pieceStarted(
+        int generation, const QString& path, int frameRateN, int frameRateD, QSize size, const QString& reason);
+    void progressed(int generation, qint64 frames, qint64 timecode);
+    void processDone(int generation, qint64 frames);
+    void programStopped(const QString& reason);
+    void startUnconfirmed();
+    void applyPendingMonitorPaths(const QString& writtenFolder);
+    static QString stopReasonText(StopReason reason);
     qint64 chopIntervalMs() const;
     qint64 elapsedSinceStart() const;
 
@@ -254,4 +272,20 @@ private:
     qint64 m_nextSplitDue = 0;
     QString m_currentFolder;
     std::function<qint64()> m_clock;
+
+    RecordingTelemetry* m_telemetry = nullptr;
+    // The running recording's record; records that ended wait here for their processes' last
+    // frame counts.
+    std::shared_ptr<ContinuityRecord> m_record;
+    QList<std::shared_ptr<ContinuityRecord>> m_finishing;
+    QString m_nextPieceReason;
+    // Time recorded by the processes of this recording before the current one.
+    qint64 m_recordedMsBefore = 0;
+    qint64 m_framesBefore = 0;
+    int m_progressGeneration = 0;
+    qint64 m_progressMs = 0;
+    qint64 m_progressFrames = 0;
+    // A changed global folder reaches the drive monitor once nothing is written to the old one.
+    QString m_pendingMonitorA;
+    QString m_pendingMonitorB;
 };

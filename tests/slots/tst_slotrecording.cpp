@@ -4,6 +4,10 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMutex>
 #include <QPointer>
 #include <QProcess>
@@ -192,7 +196,10 @@ private Q_SLOTS:
         takeLogLines(QString());
         QCOMPARE(slot->stopRecording(reason), QStringLiteral("success"));
         const QString stateEvent = confirmed ? QStringLiteral("recording 0") : QStringLiteral("waiting 0");
-        QCOMPARE(log.take(), (QStringList { stateEvent, QStringLiteral("stopped %1").arg(int(reason)) }));
+        QStringList expected { stateEvent, QStringLiteral("stopped %1").arg(int(reason)) };
+        if (reason == Slot::OutOfSpace)
+            expected << QStringLiteral("warning Recording stopped: out of space in ") + folder;
+        QCOMPARE(log.take(), expected);
         const QStringList lines = takeLogLines(QStringLiteral("stopped recording"));
         if (logLine.isEmpty())
             QCOMPARE(lines, QStringList());
@@ -323,8 +330,9 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<bool>("switched");
         QTest::addRow("switch to B") << true << 3.0f << QStringList { "locationB 1" } << true;
-        QTest::addRow("B too small: stop") << true << 2.8f << QStringList { "recording 0", "stopped 1" } << false;
-        QTest::addRow("A/B off: stop") << false << 30.0f << QStringList { "recording 0", "stopped 1" } << false;
+        const QStringList stop { "recording 0", "stopped 1", "warning Recording stopped: out of space in A" };
+        QTest::addRow("B too small: stop") << true << 2.8f << stop << false;
+        QTest::addRow("A/B off: stop") << false << 30.0f << stop << false;
     }
     void spaceRulesWhileRecording()
     {
@@ -332,8 +340,9 @@ private Q_SLOTS:
         QFETCH(float, b);
         QFETCH(QStringList, events);
         QFETCH(bool, switched);
+        QString folderA;
         QString folderB;
-        auto slot = boundSlot(nullptr, &folderB);
+        auto slot = boundSlot(&folderA, &folderB);
         slot->setAbRecording(ab);
         slot->startRecording();
         QVERIFY(waitForRecording(slot.get()));
@@ -344,7 +353,7 @@ private Q_SLOTS:
         QSignalSpy gigabytes(slot.get(), &Slot::gigabytesAvailableChanged);
         takeLogLines(QString());
         slot->driveMonitorUpdated(2.0f, 4.0f);
-        QCOMPARE(log.take(), events);
+        QCOMPARE(log.take().replaceInStrings(folderA, QStringLiteral("A")), events);
         QCOMPARE(gigabytes.count(), 1);
         QCOMPARE(gigabytes.at(0).at(0).toFloat(), 2.0f);
         QCOMPARE(slot->isRecording(), switched);
@@ -357,7 +366,8 @@ private Q_SLOTS:
             QTRY_VERIFY2(traceOf(process).contains(chop), qPrintable(traceOf(process)));
             // B short as well while on B, and A has no room: stop.
             slot->driveMonitorBUpdated(1.0f, 4.0f);
-            QCOMPARE(log.take(), (QStringList { "recording 0", "stopped 1" }));
+            QCOMPARE(log.take(),
+                (QStringList { "recording 0", "stopped 1", "warning Recording stopped: out of space in " + folderB }));
         } else {
             QCOMPARE(takeLogLines(QStringLiteral("stopped recording")),
                 QStringList { QStringLiteral("Slot %1 stopped recording. Reason: Out of space").arg(slot->index0()) });
@@ -525,7 +535,9 @@ private Q_SLOTS:
         EventLog log(slot.get());
         slot->recorder()->currentProcess()->kill();
         QTRY_VERIFY_WITH_TIMEOUT(!slot->isRecording(), StartTimeout);
-        QCOMPARE(log.take(), QStringList { "recording 0" });
+        QCOMPARE(log.take(),
+            (QStringList { "warning The recording program stopped during the recording", "recording 0", "stopped 2" }));
+        QCOMPARE(slot->telemetry()->stateValue(), RecordingTelemetry::State::Failed);
         // The next press arms a fresh process instead of waiting for a dead one.
         slot->recordClicked();
         QVERIFY(waitForRecording(slot.get()));
@@ -548,7 +560,9 @@ private Q_SLOTS:
         // The current process ending on its own does end the recording.
         slot->recorder()->currentProcess()->write("<quit/>\r\n");
         QTRY_VERIFY_WITH_TIMEOUT(!slot->isRecording(), StartTimeout);
-        QCOMPARE(log.take(), QStringList { "recording 0" });
+        QCOMPARE(log.take(),
+            (QStringList { "warning Recording stopped: the recording program stopped writing", "recording 0",
+                "stopped 2" }));
     }
 
     void programThatCannotStart()
@@ -571,6 +585,8 @@ private Q_SLOTS:
         NDIRecorder::setProgramFolder(TestEnv::binDir());
     }
 
+    // Three pieces by two splits: no frame lost or doubled, and the record beside the first piece
+    // says so, piece by piece, in the files' own frame counts.
     void splitRecordingKeepsEveryFrame()
     {
         QString folder;
@@ -579,10 +595,12 @@ private Q_SLOTS:
         QVERIFY(waitForRecording(slot.get()));
         QElapsedTimer recorded;
         recorded.start();
-        // The recording's length, not a proof of anything: the files are checked afterwards.
-        QTest::qWait(1500);
-        slot->chopTimerTimeout();
-        QTRY_COMPARE_WITH_TIMEOUT(movies(folder).size(), 2, StartTimeout);
+        for (int piece = 2; piece <= 3; ++piece) {
+            // The recording's length, not a proof of anything: the files are checked afterwards.
+            QTest::qWait(1500);
+            slot->chopTimerTimeout();
+            QTRY_COMPARE_WITH_TIMEOUT(movies(folder).size(), piece, StartTimeout);
+        }
         QTest::qWait(1500);
         const qint64 elapsed = recorded.elapsed();
         // The stopped process finishes its file by itself and then goes away.
@@ -591,19 +609,57 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(recording.isNull(), StartTimeout);
 
         const QStringList files = movies(folder);
-        QList<int> frames;
-        for (const QString& file : files)
-            frames << frameCount(QDir(folder).filePath(file));
-        QCOMPARE(files.size(), 2);
-        QVERIFY2(!frames.contains(-1), "a split file cannot be read");
-        QVERIFY2(frames.at(0) > 10 && frames.at(1) > 10,
-            qPrintable(QStringLiteral("%1 + %2").arg(frames.at(0)).arg(frames.at(1))));
-        // 25 frames a second, no frame lost or doubled at the split (half a second of slack for the
-        // start and the stop).
+        QCOMPARE(files.size(), 3);
+        QFile file(slot->continuityRecord()->filePath());
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
+        QCOMPARE(record.value(QLatin1String("stopReason")).toString(), QStringLiteral("user"));
+        QCOMPARE(record.value(QLatin1String("gapFrames")).toInt(-1), 0);
+        const QJsonArray pieces = record.value(QLatin1String("pieces")).toArray();
+        QCOMPARE(pieces.size(), 3);
+        int total = 0;
+        QStringList figures;
+        QStringList named;
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject piece = pieces.at(i).toObject();
+            const QString path = piece.value(QLatin1String("path")).toString();
+            named << QFileInfo(path).fileName();
+            QCOMPARE(piece.value(QLatin1String("reason")).toString(), i == 0 ? "start" : "split");
+            QCOMPARE(piece.value(QLatin1String("gapFrames")).toInt(-1), 0);
+            const int frames = frameCount(path);
+            figures << QStringLiteral("%1 (record %2)").arg(frames).arg(piece.value(QLatin1String("frames")).toInt());
+            QVERIFY2(frames > 10, qPrintable(figures.join(QStringLiteral(" + "))));
+            QCOMPARE(piece.value(QLatin1String("frames")).toInt(), frames);
+            total += frames;
+        }
+        named.sort();
+        QCOMPARE(named, files);
+        QCOMPARE(record.value(QLatin1String("frames")).toInt(), total);
+        // 25 frames a second (half a second of slack for the start and the stop).
         const int expected = int(elapsed * 25 / 1000);
-        const int total = frames.at(0) + frames.at(1);
-        QVERIFY2(
-            qAbs(total - expected) <= 13, qPrintable(QStringLiteral("%1 frames for %2 ms").arg(total).arg(elapsed)));
+        qInfo("frames per piece %s for %lld ms", qPrintable(figures.join(QStringLiteral(" + "))), elapsed);
+        QVERIFY2(qAbs(total - expected) <= 13, qPrintable(QStringLiteral("%1 frames for %2 ms").arg(total).arg(elapsed)));
+    }
+
+    // A split into a folder that has gone: the program cannot write and says so; the slot must not
+    // go on showing a recording.
+    void folderGoneAtSplitStopsVisibly()
+    {
+        QString folder;
+        auto slot = boundSlot(&folder);
+        slot->startRecording();
+        QVERIFY(waitForRecording(slot.get()));
+        QVERIFY(QDir().rename(folder, folder + QStringLiteral("-gone")));
+        EventLog log(slot.get());
+        slot->chopTimerTimeout();
+        QTRY_VERIFY_WITH_TIMEOUT(!slot->isRecording(), StartTimeout);
+        const QStringList events = log.take();
+        // The program's own reason first, then the stop.
+        QVERIFY2(events.size() >= 3 && events.at(events.size() - 3).startsWith("warning Recording stopped: "),
+            qPrintable(events.join('|')));
+        QCOMPARE(events.mid(events.size() - 2), (QStringList { "recording 0", "stopped 2" }));
+        QCOMPARE(slot->telemetry()->stateValue(), RecordingTelemetry::State::Failed);
+        QVERIFY(slot->telemetry()->warning().startsWith(QStringLiteral("Recording stopped: ")));
     }
 };
 

@@ -1,0 +1,170 @@
+#include "slots/continuityrecord.h"
+
+#include "app/logger.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+
+const QString recordSuffix = QStringLiteral(".recording.json");
+
+} // namespace
+
+double ContinuityRecord::Piece::seconds() const
+{
+    return frameRateN > 0 ? double(frames) * frameRateD / frameRateN : 0.0;
+}
+
+ContinuityRecord::ContinuityRecord(QString source, int slot)
+    : m_source(std::move(source))
+    , m_slot(slot)
+{
+}
+
+void ContinuityRecord::addPiece(Piece piece)
+{
+    piece.gapFrames = 0;
+    if (!m_pieces.isEmpty() && m_pieces.last().generation != piece.generation && piece.frameRateN > 0) {
+        const Piece& previous = m_pieces.last();
+        const double endMs = double(previous.startMs) + previous.seconds() * 1000.0;
+        const double lostMs = double(piece.startMs) - endMs;
+        piece.gapFrames
+            = std::max<qint64>(0, qint64(std::llround(lostMs * piece.frameRateN / piece.frameRateD / 1000.0)));
+    }
+    m_pieces.append(std::move(piece));
+}
+
+bool ContinuityRecord::setProcessFrames(int generation, qint64 frames)
+{
+    for (auto it = m_pieces.rbegin(); it != m_pieces.rend(); ++it) {
+        if (it->generation != generation)
+            continue;
+        const qint64 added = std::max<qint64>(0, frames - it->processFramesAtStart);
+        if (added == it->frames)
+            return false;
+        it->frames = added;
+        return true;
+    }
+    return false;
+}
+
+void ContinuityRecord::finish(const QString& stopReason)
+{
+    m_stopReason = stopReason;
+    m_stop = QDateTime::currentDateTime();
+}
+
+bool ContinuityRecord::hasGeneration(int generation) const
+{
+    return std::any_of(m_pieces.cbegin(), m_pieces.cend(),
+        [generation](const Piece& piece) { return piece.generation == generation; });
+}
+
+qint64 ContinuityRecord::totalFrames() const
+{
+    qint64 total = 0;
+    for (const Piece& piece : m_pieces)
+        total += piece.frames;
+    return total;
+}
+
+QString ContinuityRecord::filePath() const
+{
+    return m_pieces.isEmpty() ? QString() : recordPathFor(m_pieces.first().path);
+}
+
+QString ContinuityRecord::recordPathFor(const QString& firstPiece)
+{
+    const QFileInfo info(firstPiece);
+    return info.dir().filePath(info.completeBaseName() + recordSuffix);
+}
+
+QJsonObject ContinuityRecord::toJson() const
+{
+    QJsonArray pieces;
+    qint64 gaps = 0;
+    for (const Piece& piece : m_pieces) {
+        gaps += piece.gapFrames;
+        QJsonObject entry {
+            { QStringLiteral("path"), piece.path },
+            { QStringLiteral("start"), piece.start.toString(Qt::ISODateWithMs) },
+            { QStringLiteral("frames"), double(piece.frames) },
+            { QStringLiteral("duration"), std::round(piece.seconds() * 1000.0) / 1000.0 },
+            { QStringLiteral("frameRate"), QStringLiteral("%1/%2").arg(piece.frameRateN).arg(piece.frameRateD) },
+            { QStringLiteral("location"), piece.location },
+            { QStringLiteral("reason"), piece.reason },
+            { QStringLiteral("gapFrames"), double(piece.gapFrames) },
+        };
+        if (piece.size.isValid()) {
+            entry.insert(QStringLiteral("width"), piece.size.width());
+            entry.insert(QStringLiteral("height"), piece.size.height());
+        }
+        pieces.append(entry);
+    }
+    QJsonObject record {
+        { QStringLiteral("source"), m_source },
+        { QStringLiteral("slot"), m_slot },
+        { QStringLiteral("start"),
+            m_pieces.isEmpty() ? QString() : m_pieces.first().start.toString(Qt::ISODateWithMs) },
+        { QStringLiteral("frames"), double(totalFrames()) },
+        { QStringLiteral("gapFrames"), double(gaps) },
+        { QStringLiteral("pieces"), pieces },
+        { QStringLiteral("stopReason"), m_stopReason.isEmpty() ? QJsonValue() : QJsonValue(m_stopReason) },
+    };
+    if (m_stop.isValid())
+        record.insert(QStringLiteral("stop"), m_stop.toString(Qt::ISODateWithMs));
+    return record;
+}
+
+bool ContinuityRecord::write() const
+{
+    const QString path = filePath();
+    if (path.isEmpty())
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(toJson()).toJson(QJsonDocument::Indented)) < 0
+        || !file.commit()) {
+        Logger::write(QStringLiteral("Cannot write the recording record %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+QJsonArray ContinuityRecord::latest(const QStringList& folders, int max)
+{
+    QList<QFileInfo> files;
+    QStringList seen;
+    for (const QString& folder : folders) {
+        const QString absolute = QDir(folder).absolutePath();
+        if (folder.isEmpty() || seen.contains(absolute))
+            continue;
+        seen.append(absolute);
+        files += QDir(absolute).entryInfoList({ QLatin1Char('*') + recordSuffix }, QDir::Files);
+    }
+    // The name starts with the source and ends with the start time; the time of the last write
+    // orders records across sources.
+    std::sort(files.begin(), files.end(),
+        [](const QFileInfo& a, const QFileInfo& b) { return a.lastModified() > b.lastModified(); });
+    QJsonArray records;
+    for (const QFileInfo& info : files) {
+        if (records.size() >= max)
+            break;
+        QFile file(info.filePath());
+        if (info.size() > 1 << 20 || !file.open(QIODevice::ReadOnly))
+            continue;
+        const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+        if (!document.isObject())
+            continue;
+        QJsonObject record = document.object();
+        record.insert(QStringLiteral("record"), info.filePath());
+        records.append(record);
+    }
+    return records;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+// One recording from its start to its stop, across splits, moves between locations, format
+// changes and replaced processes: each piece with its frames and the frames lost before it. Kept
+// as a small JSON file next to the first piece, rewritten whenever it changes.
+class ContinuityRecord
+{
+public:
+    struct Piece {
+        QString path;
+        QDateTime start;
+        qint64 startMs = 0; // monotonic
+        int generation = 0; // the process that writes it
+        qint64 processFramesAtStart = 0;
+        qint64 frames = 0;
+        int frameRateN = 0;
+        int frameRateD = 1;
+        QSize size; // invalid when the program does not say
+        QString location; // "A" or "B"
+        QString reason; // "start", "split", "location", "format", "recovery"
+        qint64 gapFrames = 0;
+
+        double seconds() const;
+    };
+
+    ContinuityRecord(QString source, int slot);
+
+    // A piece written by a process that already wrote the previous one follows it without a gap;
+    // one by another process follows after the time between the end of the previous piece and
+    // its start.
+    void addPiece(Piece piece);
+    // The process's own frame count: the newest piece of that process gets what it added.
+    bool setProcessFrames(int generation, qint64 frames);
+    void finish(const QString& stopReason);
+
+    bool isFinished() const { return !m_stopReason.isEmpty(); }
+    bool hasGeneration(int generation) const;
+    const QList<Piece>& pieces() const { return m_pieces; }
+    qint64 totalFrames() const;
+    QString filePath() const;
+    QJsonObject toJson() const;
+    // Rewrites the file in one step; false (and a log line) when it cannot be written.
+    bool write() const;
+
+    static QString recordPathFor(const QString& firstPiece);
+    // The newest records (by start) found in the folders, at most max.
+    static QJsonArray latest(const QStringList& folders, int max);
+
+private:
+    QString m_source;
+    int m_slot = 0;
+    QList<Piece> m_pieces;
+    QString m_stopReason;
+    QDateTime m_stop;
+};
