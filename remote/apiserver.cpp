@@ -3,6 +3,7 @@
 #include "ndi/slotlistaudiohelper.h"
 #include "ndi/sourcesmodel.h"
 #include "remote/apiresults.h"
+#include "slots/continuityrecord.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 #include "slots/slotlistrecorder.h"
@@ -43,6 +44,18 @@ SlotSnapshot ApiServer::snapshotOf(const Slot* slot)
     s.connectedSource = slot->connectedSource();
     s.displayName = slot->displayName();
     s.tallyState = slot->tallyState();
+    const RecordingTelemetry* telemetry = slot->telemetry();
+    s.state = telemetry->state();
+    s.elapsedMs = telemetry->elapsedMs();
+    s.elapsedText = telemetry->elapsedText();
+    s.pieceFrames = telemetry->pieceFrames();
+    s.totalFrames = telemetry->totalFrames();
+    s.filePath = telemetry->filePath();
+    s.piece = telemetry->piece();
+    s.location = telemetry->location();
+    s.delayedCount = telemetry->delayedCount();
+    s.bytesWritten = telemetry->bytesWritten();
+    s.warning = telemetry->warning();
     return s;
 }
 
@@ -71,6 +84,23 @@ QStringList ApiServer::sourceNames() const
 bool ApiServer::isRecordingAll() const
 {
     return m_recorder->isRecordingAll();
+}
+
+QStringList ApiServer::recordingFolders() const
+{
+    QStringList folders;
+    for (const Slot* slot : allSlots()) {
+        for (const QString& folder : slot->recordingFolders()) {
+            if (!folder.isEmpty() && !folders.contains(folder))
+                folders << folder;
+        }
+    }
+    return folders;
+}
+
+QJsonArray ApiServer::recordingsIn(const QStringList& folders)
+{
+    return ContinuityRecord::latest(folders, 50);
 }
 
 QString ApiServer::recordingStart(uint slot)

@@ -2,6 +2,7 @@
 
 #include "remote/slotsnapshot.h"
 
+#include <QJsonArray>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -27,6 +28,10 @@ public:
     QList<SlotSnapshot> slotSnapshots() const;
     QStringList sourceNames() const;
     bool isRecordingAll() const;
+    // Every folder a slot may record into, each once.
+    QStringList recordingFolders() const;
+    // The newest recordings' continuity records in those folders (any thread: files only).
+    static QJsonArray recordingsIn(const QStringList& folders);
 
     static SlotSnapshot snapshotOf(const Slot* slot);
 

@@ -31,6 +31,51 @@ QJsonObject HttpJson::sourcesObject(const QStringList& names)
     return QJsonObject { { QStringLiteral("sources"), QJsonArray::fromStringList(names) } };
 }
 
+QJsonObject HttpJson::progressObject(const SlotSnapshot& slot)
+{
+    return QJsonObject {
+        { QStringLiteral("id"), QString::number(slot.id) },
+        { QStringLiteral("state"), slot.state },
+        { QStringLiteral("elapsed"), slot.elapsedText },
+        { QStringLiteral("elapsedMs"), double(slot.elapsedMs) },
+        { QStringLiteral("pieceFrames"), double(slot.pieceFrames) },
+        { QStringLiteral("totalFrames"), double(slot.totalFrames) },
+        { QStringLiteral("file"), slot.filePath },
+        { QStringLiteral("piece"), slot.piece },
+        { QStringLiteral("location"), slot.location },
+        { QStringLiteral("delayed"), slot.delayedCount },
+        { QStringLiteral("bytes"), double(slot.bytesWritten) },
+        { QStringLiteral("warning"), slot.warning },
+    };
+}
+
+QJsonObject HttpJson::progressAnswer(const QList<SlotSnapshot>& slotList)
+{
+    QJsonArray list;
+    for (const SlotSnapshot& slot : slotList)
+        list.append(progressObject(slot));
+    return QJsonObject { { QStringLiteral("progress"), list } };
+}
+
+QJsonObject HttpJson::progressEvent(const SlotSnapshot& slot)
+{
+    return withEvent(progressObject(slot), QStringLiteral("progress"));
+}
+
+QJsonObject HttpJson::warningEvent(int slot, const QString& message)
+{
+    return QJsonObject {
+        { QStringLiteral("event"), QStringLiteral("warning") },
+        { QStringLiteral("id"), QString::number(slot) },
+        { QStringLiteral("message"), message },
+    };
+}
+
+QJsonObject HttpJson::recordingsObject(const QJsonArray& records)
+{
+    return QJsonObject { { QStringLiteral("recordings"), records } };
+}
+
 QJsonObject HttpJson::resultObject(const QString& result)
 {
     if (result == ApiResult::success)

@@ -27,6 +27,13 @@ public:
     static QJsonObject renameEvent(int slot, const QString& name);
     static QJsonObject recordingAllEvent(bool state);
 
+    // A slot's recording telemetry; "progress" answers it for all slots or one.
+    static QJsonObject progressObject(const SlotSnapshot& slot);
+    static QJsonObject progressAnswer(const QList<SlotSnapshot>& slotList);
+    static QJsonObject progressEvent(const SlotSnapshot& slot);
+    static QJsonObject warningEvent(int slot, const QString& message);
+    static QJsonObject recordingsObject(const QJsonArray& records);
+
     // The indented body of an "/api" answer.
     static QByteArray answerBody(const QJsonObject& object);
     // One event-stream message: "data: ", the compact object, two line feeds.

@@ -42,6 +42,8 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
         connect(slot, &Slot::isWaitingChanged, this, &HttpServer::onRecordingChanged);
         connect(slot, &Slot::connectedSourceChanged, this, &HttpServer::onConnectedSourceChanged);
         connect(slot, &Slot::displayNameChanged, this, &HttpServer::onDisplayNameChanged);
+        connect(slot->telemetry(), &RecordingTelemetry::changed, this, &HttpServer::onProgressChanged);
+        connect(slot, &Slot::recordingWarning, this, &HttpServer::onRecordingWarning);
     }
 
     m_port = settings->httpServerPort();
@@ -161,4 +163,20 @@ void HttpServer::onDisplayNameChanged(QString name)
 void HttpServer::onRecordingAllChanged(bool state)
 {
     m_worker->sendEvent(QJsonDocument(HttpJson::recordingAllEvent(state)));
+}
+
+void HttpServer::onProgressChanged()
+{
+    auto* slot = qobject_cast<Slot*>(sender() ? sender()->parent() : nullptr);
+    if (!slot)
+        return;
+    m_worker->sendEvent(QJsonDocument(HttpJson::progressEvent(snapshotOf(slot))));
+}
+
+void HttpServer::onRecordingWarning(QString message)
+{
+    auto* slot = qobject_cast<Slot*>(sender());
+    if (!slot)
+        return;
+    m_worker->sendEvent(QJsonDocument(HttpJson::warningEvent(slot->index0(), message)));
 }

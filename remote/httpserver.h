@@ -36,6 +36,8 @@ public Q_SLOTS:
     void onSourceAdded();
     void onDisplayNameChanged(QString name);
     void onRecordingAllChanged(bool state);
+    void onProgressChanged();
+    void onRecordingWarning(QString message);
 
 private:
     // Stops the worker and waits for it while still serving the hand-offs its request threads

@@ -150,6 +150,28 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
     } else if (command == QLatin1String("status")) {
         QMetaObject::invokeMethod(
             m_server, [&] { answer = m_server->statusObject(); }, Qt::BlockingQueuedConnection);
+    } else if (command == QLatin1String("progress")) {
+        const bool one = request.has_param("slot");
+        QMetaObject::invokeMethod(
+            m_server,
+            [&] {
+                QList<SlotSnapshot> list = m_server->slotSnapshots();
+                if (one) {
+                    if (slot == 0 || slot > uint(list.size())) {
+                        result = ApiResult::slotIdInvalid;
+                        return;
+                    }
+                    list = { list.at(int(slot - 1)) };
+                }
+                answer = HttpJson::progressAnswer(list);
+            },
+            Qt::BlockingQueuedConnection);
+    } else if (command == QLatin1String("recordings")) {
+        QStringList folders;
+        QMetaObject::invokeMethod(
+            m_server, [&] { folders = m_server->recordingFolders(); }, Qt::BlockingQueuedConnection);
+        // Reading the files is no work for the main thread.
+        answer = HttpJson::recordingsObject(ApiServer::recordingsIn(folders));
     }
     if (answer.isEmpty())
         answer = HttpJson::resultObject(result);

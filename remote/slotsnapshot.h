@@ -13,6 +13,20 @@ struct SlotSnapshot {
     QString displayName;
     int tallyState = 0;
 
+    // The recording's telemetry: "idle", "waiting", "recording", "stalled" or "failed", and the
+    // figures from the recording program's reports.
+    QString state = QStringLiteral("idle");
+    qint64 elapsedMs = 0;
+    QString elapsedText;
+    qint64 pieceFrames = 0;
+    qint64 totalFrames = 0;
+    QString filePath;
+    int piece = 0;
+    QString location;
+    int delayedCount = 0;
+    qint64 bytesWritten = 0;
+    QString warning;
+
     // "recording", "waiting" or "ready": recording wins over waiting.
     QString recordingText() const
     {

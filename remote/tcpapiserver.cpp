@@ -49,6 +49,14 @@ public:
         else
             m_server->m_recordingSubscribers.remove(m_socket);
     }
+    void setProgressSubscribed(bool on) override
+    {
+        if (on)
+            m_server->m_progressSubscribers.insert(m_socket);
+        else
+            m_server->m_progressSubscribers.remove(m_socket);
+    }
+    QJsonArray recordings() override { return ApiServer::recordingsIn(m_server->recordingFolders()); }
     void write(const QByteArray& bytes) override { m_server->send(m_socket, bytes); }
 
 private:
@@ -66,6 +74,8 @@ TcpApiServer::TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audio
     for (Slot* slot : allSlots()) {
         connect(slot, &Slot::tallyStateChanged, this, &TcpApiServer::onTallyChanged);
         connect(slot, &Slot::isRecordingChanged, this, &TcpApiServer::onRecordingChanged);
+        connect(slot->telemetry(), &RecordingTelemetry::changed, this, &TcpApiServer::onProgressChanged);
+        connect(slot, &Slot::recordingWarning, this, &TcpApiServer::onRecordingWarning);
     }
     connect(settings, &SettingsModel::tcpServerPortChanged, this, &TcpApiServer::onPortChanged);
     connect(settings, &SettingsModel::tcpServerEnabledChanged, this, &TcpApiServer::onEnabledChanged);
@@ -83,6 +93,7 @@ TcpApiServer::~TcpApiServer()
     m_clients.clear();
     m_tallySubscribers.clear();
     m_recordingSubscribers.clear();
+    m_progressSubscribers.clear();
     for (QTcpSocket* socket : clients) {
         socket->disconnect(this);
         delete socket;
@@ -139,6 +150,7 @@ void TcpApiServer::onDisconnected()
     m_clients.remove(socket);
     m_tallySubscribers.remove(socket);
     m_recordingSubscribers.remove(socket);
+    m_progressSubscribers.remove(socket);
     Logger::write(QStringLiteral("Closed API connection with ") + socket->peerAddress().toString());
     socket->deleteLater();
 }
@@ -186,6 +198,22 @@ void TcpApiServer::onTallyChanged(int tally)
     writeTo(m_tallySubscribers, TcpProtocol::tallyEvent(slot->index0(), tally));
 }
 
+void TcpApiServer::onProgressChanged()
+{
+    auto* slot = qobject_cast<Slot*>(sender() ? sender()->parent() : nullptr);
+    if (!slot || m_progressSubscribers.isEmpty())
+        return;
+    writeTo(m_progressSubscribers, TcpProtocol::progressLine(snapshotOf(slot), QString(), false));
+}
+
+void TcpApiServer::onRecordingWarning(QString message)
+{
+    auto* slot = qobject_cast<Slot*>(sender());
+    if (!slot)
+        return;
+    writeTo(m_progressSubscribers, TcpProtocol::warningEvent(slot->index0(), message));
+}
+
 void TcpApiServer::listen(ushort port)
 {
     if (m_server.isListening())
@@ -203,6 +231,7 @@ void TcpApiServer::close()
     m_clients.clear();
     m_tallySubscribers.clear();
     m_recordingSubscribers.clear();
+    m_progressSubscribers.clear();
     for (QTcpSocket* socket : clients) {
         // Forgotten already: its disconnected signal must not log or touch the sets again.
         socket->disconnect(this);

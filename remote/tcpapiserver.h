@@ -34,6 +34,8 @@ public Q_SLOTS:
     void onRecordingAllChanged(bool state);
     void onRecordingChanged(bool state);
     void onTallyChanged(int tally);
+    void onProgressChanged();
+    void onRecordingWarning(QString message);
     void listen(ushort port);
     void close();
     void onPortChanged(ushort port);
@@ -49,6 +51,7 @@ private:
     QSet<QTcpSocket*> m_clients;
     QSet<QTcpSocket*> m_tallySubscribers;
     QSet<QTcpSocket*> m_recordingSubscribers;
+    QSet<QTcpSocket*> m_progressSubscribers;
     ushort m_port = 0;
     SettingsModel* const m_settings;
 };

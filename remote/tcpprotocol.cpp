@@ -2,6 +2,7 @@
 
 #include "remote/apiresults.h"
 
+#include <QJsonObject>
 #include <QXmlStreamReader>
 
 namespace
@@ -126,6 +127,63 @@ QByteArray TcpProtocol::tallyEvent(int slot, int tally)
     return line(QStringLiteral("<tally slot=\"%1\" state=\"%2\" />").arg(slot).arg(tally));
 }
 
+QByteArray TcpProtocol::progressLine(const SlotSnapshot& slot, const QString& uid, bool indented)
+{
+    QString text = QStringLiteral("%1<progress slot=\"%2\" state=\"%3\" elapsed=\"%4\" elapsed_ms=\"%5\" "
+                                  "piece_frames=\"%6\" total_frames=\"%7\" piece=\"%8\" location=\"%9\" ")
+                       .arg(indented ? QStringLiteral("  ") : QString())
+                       .arg(slot.id)
+                       .arg(attr(slot.state), attr(slot.elapsedText))
+                       .arg(slot.elapsedMs)
+                       .arg(slot.pieceFrames)
+                       .arg(slot.totalFrames)
+                       .arg(slot.piece)
+                       .arg(attr(slot.location));
+    text += QStringLiteral("delayed=\"%1\" bytes=\"%2\" file=\"%3\" warning=\"%4\" ")
+                .arg(slot.delayedCount)
+                .arg(slot.bytesWritten)
+                .arg(attr(slot.filePath), attr(slot.warning));
+    if (!uid.isEmpty())
+        text += QStringLiteral("uid=\"%1\" ").arg(attr(uid));
+    text += QStringLiteral("/>");
+    return line(text);
+}
+
+QByteArray TcpProtocol::progressBlock(const QString& uid, const QList<SlotSnapshot>& slotList)
+{
+    QByteArray out = line(QStringLiteral("<progress uid=\"%1\">").arg(attr(uid)));
+    for (const SlotSnapshot& slot : slotList)
+        out += progressLine(slot, QString(), true);
+    out += line(QStringLiteral("<progress/>"));
+    return out;
+}
+
+QByteArray TcpProtocol::warningEvent(int slot, const QString& message)
+{
+    return line(QStringLiteral("<warning slot=\"%1\" message=\"%2\" />").arg(slot).arg(attr(message)));
+}
+
+QByteArray TcpProtocol::recordingsBlock(const QString& uid, const QJsonArray& records)
+{
+    QByteArray out = line(QStringLiteral("<recordings uid=\"%1\">").arg(attr(uid)));
+    for (const QJsonValue& value : records) {
+        const QJsonObject record = value.toObject();
+        out += line(QStringLiteral("  <record source=\"%1\" slot=\"%2\" start=\"%3\" stop=\"%4\" frames=\"%5\" "
+                                   "gap_frames=\"%6\" pieces=\"%7\" stop_reason=\"%8\" path=\"%9\" />")
+                        .arg(attr(record.value(QLatin1String("source")).toString()))
+                        .arg(record.value(QLatin1String("slot")).toInt())
+                        .arg(attr(record.value(QLatin1String("start")).toString()),
+                            attr(record.value(QLatin1String("stop")).toString()))
+                        .arg(qint64(record.value(QLatin1String("frames")).toDouble()))
+                        .arg(qint64(record.value(QLatin1String("gapFrames")).toDouble()))
+                        .arg(record.value(QLatin1String("pieces")).toArray().size())
+                        .arg(attr(record.value(QLatin1String("stopReason")).toString()),
+                            attr(record.value(QLatin1String("record")).toString())));
+    }
+    out += line(QStringLiteral("<recordings/>"));
+    return out;
+}
+
 void TcpProtocol::handleLine(const QByteArray& line, Backend& backend)
 {
     QXmlStreamReader reader(line);
@@ -162,6 +220,24 @@ void TcpProtocol::handleLine(const QByteArray& line, Backend& backend)
             else
                 backend.write(resultLine(ApiResult::slotIdInvalid, uid));
             continue;
+        } else if (name == QLatin1String("progress")) {
+            const QList<SlotSnapshot> slotList = backend.slotSnapshots();
+            if (!attributes.hasAttribute(QLatin1String("slot")))
+                backend.write(progressBlock(uid, slotList));
+            else if (slot - 1 < uint(slotList.size()))
+                backend.write(progressLine(slotList.at(int(slot - 1)), uid, false));
+            else
+                backend.write(resultLine(ApiResult::slotIdInvalid, uid));
+            continue;
+        } else if (name == QLatin1String("recordings")) {
+            backend.write(recordingsBlock(uid, backend.recordings()));
+            continue;
+        } else if (name == QLatin1String("progress_subscribe")) {
+            backend.setProgressSubscribed(true);
+            result = ApiResult::success;
+        } else if (name == QLatin1String("progress_unsubscribe")) {
+            backend.setProgressSubscribed(false);
+            result = ApiResult::success;
         } else if (name == QLatin1String("tally_subscribe")) {
             backend.setTallySubscribed(true);
             result = ApiResult::success;

@@ -3,6 +3,7 @@
 #include "remote/slotsnapshot.h"
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -32,6 +33,8 @@ public:
         virtual QList<SlotSnapshot> slotSnapshots() = 0;
         virtual void setTallySubscribed(bool subscribed) = 0;
         virtual void setRecordingSubscribed(bool subscribed) = 0;
+        virtual void setProgressSubscribed(bool subscribed) = 0;
+        virtual QJsonArray recordings() = 0;
         // Bytes for this client, one or more complete lines.
         virtual void write(const QByteArray& bytes) = 0;
     };
@@ -51,6 +54,11 @@ public:
     static QByteArray recordingAllEvent(bool state);
     static QByteArray recordingEvent(int slot, bool state);
     static QByteArray tallyEvent(int slot, int tally);
+    // A slot's recording telemetry: the reply to <progress slot='N'/> (with uid) and the event.
+    static QByteArray progressLine(const SlotSnapshot& slot, const QString& uid, bool indented);
+    static QByteArray progressBlock(const QString& uid, const QList<SlotSnapshot>& slotList);
+    static QByteArray warningEvent(int slot, const QString& message);
+    static QByteArray recordingsBlock(const QString& uid, const QJsonArray& records);
 
     // Text for a double-quoted attribute value that an XML reader reads back unchanged. Line
     // breaks and tabs become character references (they would end the line or be normalised

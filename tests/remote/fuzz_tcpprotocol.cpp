@@ -1,5 +1,6 @@
 // libFuzzer entry for the TCP line handler: any line, any answers from the command layer, any
 // source names. Every reply must be whole lines of well-formed XML, one element per line.
+#include <QJsonObject>
 #include "remote/tcpprotocol.h"
 
 #include <QXmlStreamReader>
@@ -28,6 +29,11 @@ public:
     QList<SlotSnapshot> slotSnapshots() override { return slotList; }
     void setTallySubscribed(bool) override { }
     void setRecordingSubscribed(bool) override { }
+    void setProgressSubscribed(bool) override { }
+    QJsonArray recordings() override
+    {
+        return { QJsonObject { { QStringLiteral("source"), QStringLiteral("<&\"\n>") }, { QStringLiteral("slot"), 1 } } };
+    }
     void write(const QByteArray& bytes) override { written += bytes; }
 };
 

@@ -98,11 +98,12 @@ public:
         return out;
     }
 
+    // Everything but pings and the throttled progress reports, which come at their own pace.
     QList<QByteArray> events() const
     {
         QList<QByteArray> out;
         for (const QByteArray& message : messages()) {
-            if (message != "ping")
+            if (message != "ping" && !message.contains("\"event\":\"progress\""))
                 out << message;
         }
         return out;

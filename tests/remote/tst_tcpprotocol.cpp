@@ -1,5 +1,7 @@
 #include "remote/tcpprotocol.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTest>
 #include <QXmlStreamReader>
 
@@ -15,6 +17,7 @@ public:
     QString answer = QStringLiteral("success");
     QStringList sources;
     QList<SlotSnapshot> slotList;
+    QJsonArray records;
     int tallySubscribed = -1;
     int recordingSubscribed = -1;
 
@@ -34,6 +37,8 @@ public:
         calls << QStringLiteral("tally %1").arg(on);
         tallySubscribed = on;
     }
+    void setProgressSubscribed(bool on) override { calls << QStringLiteral("progress %1").arg(on); }
+    QJsonArray recordings() override { return records; }
     void setRecordingSubscribed(bool on) override
     {
         calls << QStringLiteral("recording %1").arg(on);
