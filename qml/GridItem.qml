@@ -19,6 +19,11 @@ Rectangle {
     readonly property bool recordable: !!model.isConnected && !model.viewingOnly
     readonly property bool abShown: settingsModel.abRecording && recordable
     readonly property alias warningText: warningLabel.text
+    // The recording's telemetry; absent on stand-in slots without one.
+    readonly property var telemetry: qtObject && qtObject.telemetry ? qtObject.telemetry : null
+    readonly property string recordingState: telemetry ? telemetry.state
+                                           : model.isRecording ? "recording"
+                                           : model.isWaiting ? "waiting" : "idle"
 
     signal mouseMoved()
 
@@ -247,6 +252,49 @@ Rectangle {
             anchors.rightMargin: 42
             anchors.topMargin: 12
             elide: Text.ElideRight
+        }
+
+        Rectangle {
+            id: recBadge
+            objectName: "recBadge"
+            readonly property string state: gridItem.recordingState
+            visible: state !== "idle"
+            anchors.left: parent.left
+            anchors.leftMargin: 34
+            anchors.top: parent.top
+            anchors.topMargin: gridItem.displayWarning ? 36 : 8
+            width: recText.implicitWidth + 16
+            height: 26
+            radius: 4
+            color: state === "recording" ? "#e01010"
+                 : state === "stalled" ? "#f0a000"
+                 : state === "failed" ? "#101010"
+                 : "#606060"
+            border.width: state === "failed" ? 2 : 0
+            border.color: "#ff3030"
+            Text {
+                id: recText
+                objectName: "recText"
+                anchors.centerIn: parent
+                font.pixelSize: 16
+                font.bold: true
+                renderType: gridItem.textRendering
+                color: recBadge.state === "stalled" ? "#000000"
+                     : recBadge.state === "failed" ? "#ff5050" : "#ffffff"
+                text: {
+                    var elapsed = gridItem.telemetry ? " " + gridItem.telemetry.elapsedText : ""
+                    switch (recBadge.state) {
+                    case "recording": return "● REC" + elapsed
+                    case "stalled": return "STALLED" + elapsed
+                    case "failed": return "FAILED"
+                    default: return "WAITING"
+                    }
+                }
+            }
+            HoverHandler { id: recHover }
+            ToolTip.delay: 200
+            ToolTip.visible: recHover.hovered && !!gridItem.telemetry
+            ToolTip.text: gridItem.telemetry ? Lib.recordingTooltip(gridItem.telemetry) : ""
         }
 
         Rectangle {

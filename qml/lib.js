@@ -194,3 +194,16 @@ var stopReasonOutOfSpace = 1
 
 var ndiWebSite = "https://ndi.video/"
 var makerWebSite = "https://stavelin.tv/"
+
+// What the recording badge's tooltip tells: the file, its piece and the frames written.
+function recordingTooltip(telemetry) {
+    var lines = []
+    if (telemetry.fileName)
+        lines.push(telemetry.fileName + " (piece " + telemetry.piece + ", " + telemetry.location + ")")
+    lines.push(telemetry.pieceFrames + " frames in this piece, " + telemetry.totalFrames + " in all")
+    if (telemetry.delayedCount > 0)
+        lines.push("Could not keep up " + telemetry.delayedCount + " times")
+    if (telemetry.warning)
+        lines.push(telemetry.warning)
+    return lines.join("\n")
+}
