@@ -52,8 +52,10 @@ public:
     // Supervision limits, milliseconds.
     struct Limits {
         int unconfirmed = 5000; // start sent, no confirmation
-        int stalled = 3000; // no advance: warn
-        int recover = 10000; // no advance: replace the process
+        // Reports come ten a second: the warning is up within 3 s of the last frame, and the new
+        // piece, after the replacement has found the source, within 10 s.
+        int stalled = 2500; // no advance: warn
+        int recover = 8000; // no advance: replace the process
         int quitGrace = 2000; // a replaced process that has not exited is killed
         int exitGrace = 10000; // a process told to quit in order
     };

@@ -6,6 +6,8 @@
 // through the stream.
 (() => {
   const STATES = { ready: 'Ready', waiting: 'Waiting', recording: 'Recording' };
+  // The recording's health, from the progress reports; "idle" shows nothing.
+  const HEALTH = { recording: 'REC', stalled: 'STALLED', failed: 'FAILED', waiting: 'WAITING' };
   const TALLY = { 1: 'Preview', 2: 'Program' };
   const STALE_MS = 5000;        // the server pings ten times a second; silence this long means a dead link
   const RETRY_MIN_MS = 500;
@@ -24,6 +26,8 @@
   const listenOff = el('listen-off');
   const sourceList = el('source-list');
   const empty = el('empty');
+  const recordingsTable = el('recordings');
+  const recordingsEmpty = el('recordings-empty');
 
   // ---- messages ----------------------------------------------------------------------------
 
@@ -133,6 +137,14 @@
     q('.act-stop').disabled = !busy;
     q('.act-disconnect').disabled = busy || !connected;
     q('.act-listen').disabled = !connected;
+    const progress = slot.progress || {};
+    const health = HEALTH[progress.state];
+    item.dataset.health = progress.state || 'idle';
+    q('.elapsed').textContent = health ? health + (progress.state === 'failed' ? '' : ' ' + progress.elapsed) : '';
+    q('.piece').textContent = health && progress.piece > 0
+      ? 'piece ' + progress.piece + (progress.location ? ' on ' + progress.location : '') + ', ' + progress.totalFrames + ' frames'
+      : '';
+    q('.slot-warning').textContent = progress.warning || '';
     const rename = q('.act-rename input');
     if (!rename.dataset.dirty && document.activeElement !== rename)
       rename.value = slot.displayName;
@@ -166,6 +178,43 @@
     sourceList.replaceChildren(...options);
   }
 
+  function seconds(record) {
+    return (record.pieces || []).reduce((sum, piece) => sum + (Number(piece.duration) || 0), 0);
+  }
+
+  function clock(total) {
+    const s = Math.round(total);
+    const pad = (n) => String(n).padStart(2, '0');
+    return pad(Math.floor(s / 3600)) + ':' + pad(Math.floor(s / 60) % 60) + ':' + pad(s % 60);
+  }
+
+  async function loadRecordings() {
+    let answer;
+    try {
+      const response = await fetch('api?command=recordings', { cache: 'no-store' });
+      answer = await response.json();
+    } catch (error) {
+      return;
+    }
+    const rows = (answer.recordings || []).map((record) => {
+      const row = document.createElement('tr');
+      const cells = [record.source, record.slot, (record.start || '').replace('T', ' ').slice(0, 19),
+        clock(seconds(record)), (record.pieces || []).length, record.gapFrames,
+        record.stopReason ? record.stopReason : 'recording'];
+      for (const text of cells) {
+        const cell = document.createElement('td');
+        cell.textContent = String(text);
+        row.append(cell);
+      }
+      row.dataset.gap = Number(record.gapFrames) > 0 ? '1' : '0';
+      row.title = record.record || '';
+      return row;
+    });
+    recordingsTable.tBodies[0].replaceChildren(...rows);
+    recordingsTable.hidden = rows.length === 0;
+    recordingsEmpty.hidden = rows.length > 0;
+  }
+
   // ---- events ------------------------------------------------------------------------------
 
   function applyEvent(data) {
@@ -175,6 +224,7 @@
       state.recordingAll = data.recording_all === '1';
       state.slots = new Map(Object.values(data.slots || {}).map((s) => [String(s.id), s]));
       renderAll();
+      loadRecordings();
       break;
     case 'sources':
       state.sources = Array.isArray(data.sources) ? data.sources : [];
@@ -186,6 +236,16 @@
       break;
     case 'recording':
       if (slot) { slot.recording = data.state; renderSlot(slot); }
+      if (data.state !== 'waiting')
+        loadRecordings();
+      break;
+    case 'progress': {
+      const target = state.slots.get(String(data.id));
+      if (target) { target.progress = data; renderSlot(target); }
+      break;
+    }
+    case 'warning':
+      showMessage('Slot ' + data.id + ': ' + data.message + '.', 'warning');
       break;
     case 'tally':
       if (slot) { slot.tally = Number(data.state); renderSlot(slot); }

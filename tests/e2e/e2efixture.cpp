@@ -244,6 +244,17 @@ ProbeResult probe(const QString& file)
     return result;
 }
 
+QStringList streamTypes(const QString& file)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+            QStringLiteral("stream=codec_type"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), file });
+    if (!ffprobe.waitForFinished(60000))
+        return {};
+    return QString::fromUtf8(ffprobe.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
 QStringList movFiles(const QString& folder)
 {
     QStringList files;

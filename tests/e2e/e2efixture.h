@@ -91,6 +91,8 @@ struct ProbeResult {
     QString errors;
 };
 ProbeResult probe(const QString& file);
+// The kinds of the file's streams in order ("video", "audio").
+QStringList streamTypes(const QString& file);
 
 QStringList movFiles(const QString& folder);
 

@@ -96,6 +96,10 @@ try {
   await slot(1).locator('.act-record').click();
   await page.waitForSelector('#slots .slot[data-id="1"][data-state="recording"]', { timeout: 20000 });
 
+  step = 'the recording slot shows REC and its elapsed time';
+  await page.waitForFunction(() => /^REC 00:00:0[1-9]$/.test(
+    document.querySelector('#slots .slot[data-id="1"] .elapsed').textContent), null, { timeout: 10000 });
+
   step = 'a refusal is shown with its reason';
   await slot(1).locator('.act-connect input').fill(sourceName);
   await slot(1).locator('.act-connect button').click();
@@ -105,6 +109,10 @@ try {
   step = 'stop slot 1 from the panel';
   await slot(1).locator('.act-stop').click();
   await page.waitForSelector('#slots .slot[data-id="1"][data-state="ready"]', { timeout: 10000 });
+
+  step = 'the finished recording is listed';
+  await page.waitForFunction((name) => [...document.querySelectorAll('#recordings tbody tr')]
+    .some((row) => row.cells[0].textContent === name && row.cells[6].textContent === 'user'), sourceName, { timeout: 10000 });
 
   step = 'a change made over TCP shows within a second';
   const tcp = await tcpClient(tcpPort);
