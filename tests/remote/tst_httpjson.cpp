@@ -129,6 +129,24 @@ private Q_SLOTS:
                    "data: "
                    "{\"event\":\"status\",\"recording_all\":\"0\",\"slots\":{\"1\":{\"displayName\":\"\",\"id\":\"1\","
                    "\"recording\":\"waiting\",\"source\":\"S\",\"tally\":1}}}\n\n");
+        SlotSnapshot recording = snapshot(2, true, false, QStringLiteral("S"), QString(), 0);
+        recording.state = QStringLiteral("recording");
+        recording.elapsedText = QStringLiteral("00:00:04");
+        recording.elapsedMs = 4040;
+        recording.pieceFrames = 1;
+        recording.totalFrames = 101;
+        recording.filePath = QStringLiteral("/v/S.mov");
+        recording.piece = 2;
+        recording.location = QStringLiteral("A");
+        recording.bytesWritten = 5000000000;
+        QTest::addRow("progress keeps large counts exact")
+            << HttpJson::progressEvent(recording)
+            << QStringLiteral("data: {\"bytes\":5000000000,\"delayed\":0,\"elapsed\":\"00:00:04\",\"elapsedMs\":4040,"
+                              "\"event\":\"progress\",\"file\":\"/v/S.mov\",\"id\":\"2\",\"location\":\"A\",\"piece\":2,"
+                              "\"pieceFrames\":1,\"state\":\"recording\",\"totalFrames\":101,\"warning\":\"\"}\n\n");
+        QTest::addRow("warning") << HttpJson::warningEvent(3, QStringLiteral("Recording stalled"))
+                                 << QStringLiteral(
+                                        "data: {\"event\":\"warning\",\"id\":\"3\",\"message\":\"Recording stalled\"}\n\n");
     }
 
     void eventMessages()

@@ -111,6 +111,10 @@ private Q_SLOTS:
             << QStringLiteral("never used") << QStringList { "tally 1", "tally 0", "recording 1", "recording 0" }
             << QByteArray(
                    "<succes uid=\"t\" />\r\n<succes uid=\"\" />\r\n<succes uid=\"\" />\r\n<succes uid=\"\" />\r\n");
+        QTest::addRow("progress subscriptions")
+            << QByteArray("<progress_subscribe uid='p'><progress_unsubscribe/></progress_subscribe>")
+            << QStringLiteral("never used") << QStringList { "progress 1", "progress 0" }
+            << QByteArray("<succes uid=\"p\" />\r\n<succes uid=\"\" />\r\n");
         QTest::addRow("rename is not offered") << QByteArray("<rename slot='1' name='x'/>") << ok << QStringList {}
                                                << QByteArray("<failure reason=\"Command unsupported\" uid=\"\" />\r\n");
         QTest::addRow("names are case-sensitive")
@@ -210,6 +214,28 @@ private Q_SLOTS:
                                            << QByteArray("<failure reason=\"Slot id invalid\" uid=\"q\" />\r\n");
         QTest::addRow("largest id") << QByteArray("<status slot='4294967295'/>")
                                     << QByteArray("<failure reason=\"Slot id invalid\" uid=\"\" />\r\n");
+        const QByteArray recording = "slot=\"1\" state=\"stalled\" elapsed=\"01:00:02\" elapsed_ms=\"3602000\" "
+                                     "piece_frames=\"50\" total_frames=\"90050\" piece=\"2\" location=\"B\" "
+                                     "delayed=\"1\" bytes=\"12345\" file=\"/v/A &amp; &quot;B&quot;.mov\" "
+                                     "warning=\"Recording stalled\" ";
+        const QByteArray idle = "slot=\"2\" state=\"idle\" elapsed=\"\" elapsed_ms=\"0\" piece_frames=\"0\" "
+                                "total_frames=\"0\" piece=\"0\" location=\"\" delayed=\"0\" bytes=\"0\" file=\"\" "
+                                "warning=\"\" ";
+        QTest::addRow("progress of one slot") << QByteArray("<progress slot='1' uid='g'/>")
+                                              << QByteArray("<progress " + recording + "uid=\"g\" />\r\n");
+        QTest::addRow("progress of every slot")
+            << QByteArray("<progress uid='all'/>")
+            << QByteArray("<progress uid=\"all\">\r\n  <progress " + recording + "/>\r\n  <progress " + idle
+                + "/>\r\n  <progress slot=\"3\" " + idle.mid(9) + "/>\r\n<progress/>\r\n");
+        QTest::addRow("progress past the end") << QByteArray("<progress slot='4'/>")
+                                               << QByteArray("<failure reason=\"Slot id invalid\" uid=\"\" />\r\n");
+        QTest::addRow("progress of slot 0 is invalid") << QByteArray("<progress slot='0'/>")
+                                                       << QByteArray("<failure reason=\"Slot id invalid\" uid=\"\" />\r\n");
+        QTest::addRow("recordings") << QByteArray("<recordings uid='r'/>")
+                                    << QByteArray("<recordings uid=\"r\">\r\n  <record source=\"A &amp; B\" slot=\"3\" "
+                                                  "start=\"2026-12-07T10:00:00.000\" stop=\"\" frames=\"7500\" "
+                                                  "gap_frames=\"12\" pieces=\"2\" stop_reason=\"\" "
+                                                  "path=\"/v/A &amp; B.recording.json\" />\r\n<recordings/>\r\n");
     }
 
     void status()
@@ -219,6 +245,23 @@ private Q_SLOTS:
         RecordingBackend backend;
         backend.slotList = { snapshot(true, QStringLiteral("HOST (Cam 1)"), 2),
             snapshot(false, QStringLiteral("none"), 0), snapshot(false, QStringLiteral("Q \"A&B\" <x>"), 1) };
+        for (int i = 0; i < backend.slotList.size(); ++i)
+            backend.slotList[i].id = uint(i + 1);
+        SlotSnapshot& first = backend.slotList[0];
+        first.state = QStringLiteral("stalled");
+        first.elapsedText = QStringLiteral("01:00:02");
+        first.elapsedMs = 3602000;
+        first.pieceFrames = 50;
+        first.totalFrames = 90050;
+        first.piece = 2;
+        first.location = QStringLiteral("B");
+        first.delayedCount = 1;
+        first.bytesWritten = 12345;
+        first.filePath = QStringLiteral("/v/A & \"B\".mov");
+        first.warning = QStringLiteral("Recording stalled");
+        backend.records = { QJsonObject { { "source", "A & B" }, { "slot", 3 }, { "start", "2026-12-07T10:00:00.000" },
+            { "frames", 7500.0 }, { "gapFrames", 12.0 }, { "pieces", QJsonArray { QJsonObject {}, QJsonObject {} } },
+            { "stopReason", QJsonValue() }, { "record", "/v/A & B.recording.json" } } };
         TcpProtocol::handleLine(line, backend);
         QCOMPARE(backend.written, reply);
         QVERIFY(backend.calls.isEmpty());
@@ -251,6 +294,8 @@ private Q_SLOTS:
         QCOMPARE(TcpProtocol::recordingAllEvent(false), QByteArray("<recording_all state=\"0\" />\r\n"));
         QCOMPARE(TcpProtocol::recordingEvent(12, true), QByteArray("<recording slot=\"12\" state=\"1\" />\r\n"));
         QCOMPARE(TcpProtocol::tallyEvent(3, 2), QByteArray("<tally slot=\"3\" state=\"2\" />\r\n"));
+        QCOMPARE(TcpProtocol::warningEvent(4, QStringLiteral("Folder \"x\" & <y>")),
+            QByteArray("<warning slot=\"4\" message=\"Folder &quot;x&quot; &amp; &lt;y&gt;\" />\r\n"));
         QCOMPARE(TcpProtocol::helloLine(),
             QByteArray("<hello app=\"Stavelin Recorder\" release=\"0.9.6.0\" protocol=\"1.0\" />\r\n"));
     }
