@@ -28,6 +28,7 @@ QtObject {
     property string customLocationB: "/tmp"
     property string enteredSource: ""
     property string displayName: ""
+    property var telemetry: null
 
     property var calls: []
 

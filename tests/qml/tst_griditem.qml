@@ -186,6 +186,30 @@ Item {
             verify(!part("recordButton").visible)
         }
 
+        // The recording's health at a glance: the badge's words and colour per telemetry state.
+        function test_recBadge_data() {
+            return [
+                { tag: "idle", state: "idle", visible: false },
+                { tag: "waiting", state: "waiting", visible: true, text: "WAITING", color: "#606060" },
+                { tag: "recording", state: "recording", visible: true, text: "● REC 01:02:03", color: "#e01010" },
+                { tag: "stalled", state: "stalled", visible: true, text: "STALLED 01:02:03", color: "#f0a000" },
+                { tag: "failed", state: "failed", visible: true, text: "FAILED", color: "#101010" }
+            ]
+        }
+        function test_recBadge(data) {
+            var telemetry = createTemporaryQmlObject("import QtQml; QtObject { property string state: '"
+                + data.state + "'; property string elapsedText: '01:02:03' }", testCase)
+            slot = createTemporaryObject(fakeSlot, testCase, { isConnected: true, connectedSource: "CAM" })
+            slot.telemetry = telemetry
+            wrapper = createTemporaryObject(cell, root, { model: slot, qtObject: slot })
+            item = wrapper.children[0].item
+            compare(part("recBadge").visible, data.visible)
+            if (!data.visible)
+                return
+            compare(part("recText").text, data.text)
+            sameColour(part("recBadge").color, data.color)
+        }
+
         function test_warnings_data() {
             return [
                 { tag: "out of space", signal: "stopped", arg: 1, shown: true, text: "Out of space" },
