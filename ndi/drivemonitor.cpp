@@ -19,6 +19,7 @@ DriveMonitor::~DriveMonitor()
 
 float DriveMonitor::setPath(const QString& folder)
 {
+    m_folder = folder;
     m_path = QStorageInfo(folder).rootPath();
     if (!m_provider)
         return 0.0f;

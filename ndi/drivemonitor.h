@@ -16,7 +16,10 @@ public:
 
     // Watches the drive of this folder from now on; returns its free gigabytes at once.
     float setPath(const QString& folder);
+    // The drive's root, which is what gets measured.
     QString path() const { return m_path; }
+    // The folder last given to setPath.
+    QString folder() const { return m_folder; }
 
 public Q_SLOTS:
     void update(float gigabytesAvailable, float fillRate);
@@ -28,4 +31,5 @@ private:
     // The provider lives until process exit; a monitor that outlives it must not touch it.
     QPointer<DriveMonitorProvider> m_provider;
     QString m_path;
+    QString m_folder;
 };

@@ -14,6 +14,7 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
@@ -201,8 +202,16 @@ void NDIRecorder::start(QString sourceName)
     // over a recording of many hours.
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
 #ifdef Q_OS_LINUX
-    // A recording process must not outlive us: on our death it is told to finish its file.
-    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    // A recording process must not outlive us: on our death it is told to finish its file. In a
+    // process group of its own it is also woken and hung up on if it was stopped (frozen), as the
+    // system does for every stopped member of a group that has lost its parent.
+    const pid_t parent = ::getpid();
+    process->setChildProcessModifier([parent] {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::raise(SIGTERM); // we died before the request was in place
+    });
 #endif
 #ifdef Q_OS_WIN
     connect(process, &QProcess::started, process, [process] {

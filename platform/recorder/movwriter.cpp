@@ -80,7 +80,8 @@ bool MovWriter::open(const std::string& path, const VideoFormat& video, const Au
     m_audioSamples = 0;
     if (video.width <= 0 || video.height <= 0 || video.frameRateN <= 0 || video.frameRateD <= 0)
         return fail("Unusable video format", 0);
-    if (audio.sampleRate <= 0 || audio.channels <= 0)
+    const bool withAudio = audio.channels > 0;
+    if (audio.channels < 0 || (withAudio && audio.sampleRate <= 0))
         return fail("Unusable audio format", 0);
 
     // The extension may be anything (previews end in ".preview"); the container is always QuickTime.
@@ -89,21 +90,23 @@ bool MovWriter::open(const std::string& path, const VideoFormat& video, const Au
         return fail("Cannot create the container", rc);
 
     const AVCodec* videoCodec = avcodec_find_encoder_by_name(codecName);
-    const AVCodec* audioCodec = avcodec_find_encoder(AV_CODEC_ID_PCM_F32LE);
-    if (!videoCodec || !audioCodec) {
+    const AVCodec* audioCodec = withAudio ? avcodec_find_encoder(AV_CODEC_ID_PCM_F32LE) : nullptr;
+    if (!videoCodec || (withAudio && !audioCodec)) {
         release();
         return fail(std::string("Encoder not available: ") + codecName, 0);
     }
 
     m_videoStream = avformat_new_stream(m_format, nullptr);
-    m_audioStream = avformat_new_stream(m_format, nullptr);
     m_videoCodec = avcodec_alloc_context3(videoCodec);
-    m_audioCodec = avcodec_alloc_context3(audioCodec);
     m_videoFrame = av_frame_alloc();
-    m_audioFrame = av_frame_alloc();
     m_packet = av_packet_alloc();
-    if (!m_videoStream || !m_audioStream || !m_videoCodec || !m_audioCodec || !m_videoFrame || !m_audioFrame
-        || !m_packet) {
+    if (withAudio) {
+        m_audioStream = avformat_new_stream(m_format, nullptr);
+        m_audioCodec = avcodec_alloc_context3(audioCodec);
+        m_audioFrame = av_frame_alloc();
+    }
+    if (!m_videoStream || !m_videoCodec || !m_videoFrame || !m_packet
+        || (withAudio && (!m_audioStream || !m_audioCodec || !m_audioFrame))) {
         release();
         return fail("Out of memory", 0);
     }
@@ -130,22 +133,24 @@ bool MovWriter::open(const std::string& path, const VideoFormat& video, const Au
         return fail("Cannot open the video encoder", rc);
     }
 
-    m_audioCodec->sample_fmt = AV_SAMPLE_FMT_FLT;
-    m_audioCodec->sample_rate = audio.sampleRate;
-    av_channel_layout_default(&m_audioCodec->ch_layout, audio.channels);
-    m_audioCodec->time_base = AVRational { 1, audio.sampleRate };
-    rc = avcodec_open2(m_audioCodec, audioCodec, nullptr);
-    if (rc < 0) {
-        release();
-        return fail("Cannot open the audio encoder", rc);
+    if (withAudio) {
+        m_audioCodec->sample_fmt = AV_SAMPLE_FMT_FLT;
+        m_audioCodec->sample_rate = audio.sampleRate;
+        av_channel_layout_default(&m_audioCodec->ch_layout, audio.channels);
+        m_audioCodec->time_base = AVRational { 1, audio.sampleRate };
+        rc = avcodec_open2(m_audioCodec, audioCodec, nullptr);
+        if (rc < 0) {
+            release();
+            return fail("Cannot open the audio encoder", rc);
+        }
+        avcodec_parameters_from_context(m_audioStream->codecpar, m_audioCodec);
+        m_audioStream->time_base = m_audioCodec->time_base;
     }
 
     avcodec_parameters_from_context(m_videoStream->codecpar, m_videoCodec);
-    avcodec_parameters_from_context(m_audioStream->codecpar, m_audioCodec);
     m_videoStream->time_base = m_videoCodec->time_base;
     m_videoStream->avg_frame_rate = m_videoCodec->framerate;
     m_videoStream->sample_aspect_ratio = m_videoCodec->sample_aspect_ratio;
-    m_audioStream->time_base = m_audioCodec->time_base;
 
     m_videoFrame->format = m_videoCodec->pix_fmt;
     m_videoFrame->width = video.width;
@@ -229,6 +234,8 @@ bool MovWriter::writeAudio(const float* planar, int channelStride, int channels,
 {
     if (!m_format)
         return fail("No file open", 0);
+    if (!m_audioStream)
+        return fail("The file has no audio", 0);
     if (samples <= 0)
         return true;
     m_audioFrame->nb_samples = samples;
@@ -263,8 +270,10 @@ bool MovWriter::close()
     if (m_headerWritten) {
         avcodec_send_frame(m_videoCodec, nullptr);
         ok = writePackets(m_videoCodec, m_videoStream) && ok;
-        avcodec_send_frame(m_audioCodec, nullptr);
-        ok = writePackets(m_audioCodec, m_audioStream) && ok;
+        if (m_audioCodec) {
+            avcodec_send_frame(m_audioCodec, nullptr);
+            ok = writePackets(m_audioCodec, m_audioStream) && ok;
+        }
         const int rc = av_write_trailer(m_format);
         if (rc < 0 && ok)
             ok = fail("Cannot finish " + m_path, rc);

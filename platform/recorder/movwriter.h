@@ -10,8 +10,8 @@ struct AVPacket;
 struct AVStream;
 struct SwsContext;
 
-// Writes one QuickTime file: intra-frame 4:2:2 video and 32-bit float PCM audio. The file is
-// fragmented about once a second, so everything up to the last fragment survives a crash.
+// Writes one QuickTime file: intra-frame 4:2:2 video and 32-bit float PCM audio, or video alone.
+// The file is fragmented about once a second, so everything up to the last fragment survives a crash.
 class MovWriter
 {
 public:
@@ -24,7 +24,7 @@ public:
     };
     struct AudioFormat {
         int sampleRate = 48000;
-        int channels = 2;
+        int channels = 2; // 0: the file has no audio
     };
     // Pixel layouts a source may deliver.
     enum class PixelLayout { UYVY, BGRA, BGRX, RGBA, RGBX };
@@ -45,10 +45,12 @@ public:
     bool close();
 
     bool isOpen() const { return m_format != nullptr; }
+    bool hasAudio() const { return m_audioStream != nullptr; }
     int64_t videoFrames() const { return m_videoFrames; }
     int64_t audioSamples() const { return m_audioSamples; }
     const std::string& error() const { return m_error; }
     const VideoFormat& videoFormat() const { return m_video; }
+    const AudioFormat& audioFormat() const { return m_audio; }
 
 private:
     bool fail(const std::string& what, int code);

@@ -5,6 +5,22 @@
 #include <cmath>
 #include <cstdio>
 
+namespace
+{
+
+std::string describe(const MovWriter::VideoFormat& video, const MovWriter::AudioFormat& audio)
+{
+    char text[128];
+    std::snprintf(
+        text, sizeof text, "%dx%d at %d/%d fps, ", video.width, video.height, video.frameRateN, video.frameRateD);
+    return text
+        + (audio.channels > 0
+                ? std::to_string(audio.sampleRate) + " Hz, " + std::to_string(audio.channels) + " channels"
+                : std::string("no audio"));
+}
+
+} // namespace
+
 RecordingSession::RecordingSession(Settings settings, ReportWriter& reports, std::atomic<bool>& wantMedia)
     : m_settings(std::move(settings))
     , m_reports(reports)
@@ -22,6 +38,7 @@ void RecordingSession::setRequested(bool requested)
 {
     m_requested = requested;
     m_wantMedia = requested;
+    m_waitingForAudio = false;
 }
 
 void RecordingSession::run(MediaQueue& queue)
@@ -68,9 +85,14 @@ void RecordingSession::handleVideo(const VideoItem& video)
     m_videoFormat.aspect = video.aspect;
     if (video.data.empty())
         return;
-    // The file format needs both streams, so writing waits for the source's first audio as well.
-    if (!m_writer && m_requested && m_haveAudio && !openFiles(m_settings.outputPath))
-        return;
+    if (m_writer) {
+        const MovWriter::VideoFormat& file = m_writer->videoFormat();
+        if (file.width != video.width || file.height != video.height
+            || int64_t(file.frameRateN) * video.frameRateD != int64_t(video.frameRateN) * file.frameRateD)
+            changeFormat();
+    } else if (m_requested && audioWaitOver()) {
+        openFiles(m_settings.outputPath);
+    }
     if (!m_writer)
         return;
     if (!m_writer->writeVideo(video.data.data(), video.stride, video.width, video.height, video.layout)) {
@@ -92,6 +114,11 @@ void RecordingSession::handleAudio(const AudioItem& audio)
     m_audioFormat.channels = audio.channels;
     if (!m_writer || audio.planar.empty())
         return;
+    if (!m_writer->hasAudio() || m_writer->audioFormat().sampleRate != audio.sampleRate) {
+        changeFormat();
+        if (!m_writer)
+            return;
+    }
     m_gained.resize(audio.planar.size());
     const float gain = float(m_gain);
     for (size_t i = 0; i < audio.planar.size(); ++i) {
@@ -133,13 +160,7 @@ void RecordingSession::handleCommand(const RecorderCommand& command)
                 m_settings.outputPath = command.filename;
             break;
         }
-        // Between two frames: the frame counts of the pieces add up to the whole.
-        const std::string next = command.filename.empty() ? m_currentPath : command.filename;
-        reportProgress(true);
-        closeFiles();
-        m_settings.outputPath = next;
-        if (!openFiles(next))
-            reportStopped();
+        startNextPiece(command.filename.empty() ? m_currentPath : command.filename, nullptr);
         break;
     }
     case RecorderCommand::Kind::Unknown:
@@ -157,7 +178,42 @@ void RecordingSession::handleSourceState(const SourceState& state)
         reportError("Source " + m_settings.sourceName + " sends no video");
 }
 
-bool RecordingSession::openFiles(const std::string& wanted)
+// Writing waits for the source's first audio as well, so the file has both streams; but not for
+// ever, as some sources send none.
+bool RecordingSession::audioWaitOver()
+{
+    if (m_haveAudio)
+        return true;
+    const auto now = MediaQueue::Clock::now();
+    if (!m_waitingForAudio) {
+        m_waitingForAudio = true;
+        m_audioWaitStart = now;
+    }
+    return now - m_audioWaitStart >= m_settings.audioWait;
+}
+
+// A file keeps one format: another rate or size would play at the wrong speed or scaled.
+void RecordingSession::changeFormat()
+{
+    const MovWriter::AudioFormat now { m_audioFormat.sampleRate, m_haveAudio ? m_audioFormat.channels : 0 };
+    const MovWriter::VideoFormat video { m_videoFormat.width, m_videoFormat.height, m_videoFormat.frameRateN,
+        m_videoFormat.frameRateD, m_videoFormat.aspect };
+    std::fprintf(stderr, "The source changed from %s to %s: a new file begins\n",
+        describe(m_writer->videoFormat(), m_writer->audioFormat()).c_str(), describe(video, now).c_str());
+    startNextPiece(m_settings.outputPath, "format");
+}
+
+// Between two frames: the frame counts of the pieces add up to the whole.
+void RecordingSession::startNextPiece(const std::string& wanted, const char* reason)
+{
+    reportProgress(true);
+    closeFiles();
+    m_settings.outputPath = wanted;
+    if (!openFiles(wanted, reason))
+        reportStopped();
+}
+
+bool RecordingSession::openFiles(const std::string& wanted, const char* reason)
 {
     std::string path;
     std::string error;
@@ -168,7 +224,7 @@ bool RecordingSession::openFiles(const std::string& wanted)
     }
     const MovWriter::VideoFormat video { m_videoFormat.width, m_videoFormat.height, m_videoFormat.frameRateN,
         m_videoFormat.frameRateD, m_videoFormat.aspect };
-    const MovWriter::AudioFormat audio { m_audioFormat.sampleRate, m_audioFormat.channels };
+    const MovWriter::AudioFormat audio { m_audioFormat.sampleRate, m_haveAudio ? m_audioFormat.channels : 0 };
     auto writer = std::make_unique<MovWriter>();
     if (!writer->open(path, video, audio)) {
         reportError(writer->error());
@@ -178,6 +234,14 @@ bool RecordingSession::openFiles(const std::string& wanted)
     }
     m_writer = std::move(writer);
     m_currentPath = path;
+    if (!m_everRecorded) {
+        m_totalFrames = 0;
+        m_timecodeBase = 0;
+        m_baseFrames = 0;
+    } else if (int64_t(video.frameRateN) * m_frameRateD != int64_t(m_frameRateN) * video.frameRateD) {
+        m_timecodeBase = timecodeOf(m_totalFrames);
+        m_baseFrames = m_totalFrames;
+    }
     m_frameRateN = video.frameRateN;
     m_frameRateD = video.frameRateD;
 
@@ -193,14 +257,13 @@ bool RecordingSession::openFiles(const std::string& wanted)
             previewPath.clear();
         }
     }
-    if (!m_everRecorded)
-        m_totalFrames = 0;
     m_everRecorded = true;
     m_reports.line("<record_started filename=\"" + ReportWriter::escape(path) + "\" filename_pvw=\""
         + ReportWriter::escape(previewPath) + "\" frame_rate_n=\"" + std::to_string(video.frameRateN)
-        + "\" frame_rate_d=\"" + std::to_string(video.frameRateD) + "\"/>");
-    std::fprintf(stderr, "Recording %s (%dx%d, %d/%d fps, %d Hz, %d channels)\n", path.c_str(), video.width,
-        video.height, video.frameRateN, video.frameRateD, audio.sampleRate, audio.channels);
+        + "\" frame_rate_d=\"" + std::to_string(video.frameRateD) + "\" width=\"" + std::to_string(video.width)
+        + "\" height=\"" + std::to_string(video.height) + "\""
+        + (reason ? std::string(" reason=\"") + reason + "\"" : std::string()) + "/>");
+    std::fprintf(stderr, "Recording %s (%s)\n", path.c_str(), describe(video, audio).c_str());
     m_lastReport = MediaQueue::Clock::now();
     return true;
 }
@@ -265,5 +328,5 @@ void RecordingSession::reportError(const std::string& text)
 int64_t RecordingSession::timecodeOf(int64_t frames) const
 {
     // 100 ns units
-    return frames * 10000000 * m_frameRateD / std::max(1, m_frameRateN);
+    return m_timecodeBase + (frames - m_baseFrames) * 10000000 * m_frameRateD / std::max(1, m_frameRateN);
 }

@@ -21,6 +21,8 @@ public:
         bool autostart = true;
         std::chrono::milliseconds reportInterval { 100 };
         std::chrono::milliseconds delayLimit { 2000 };
+        // How long writing waits for a source's first audio before it records the video alone.
+        std::chrono::milliseconds audioWait { 1000 };
     };
 
     // `wantMedia` tells the receiver whether frames must carry their data (only while recording).
@@ -38,7 +40,11 @@ private:
     void handleAudio(const AudioItem& audio);
     void handleCommand(const RecorderCommand& command);
     void handleSourceState(const SourceState& state);
-    bool openFiles(const std::string& wanted);
+    bool audioWaitOver();
+    void changeFormat();
+    void startNextPiece(const std::string& wanted, const char* reason);
+    // `reason` goes into the report when the program itself began the file.
+    bool openFiles(const std::string& wanted, const char* reason = nullptr);
     void closeFiles();
     void failRecording(const std::string& reason);
     void finish();
@@ -58,12 +64,17 @@ private:
     bool m_sourceLost = false;
     bool m_haveVideo = false;
     bool m_haveAudio = false;
+    bool m_waitingForAudio = false;
+    MediaQueue::Clock::time_point m_audioWaitStart;
     VideoItem m_videoFormat; // data unused
     AudioItem m_audioFormat; // data unused
     std::unique_ptr<MovWriter> m_writer;
     std::unique_ptr<MovWriter> m_previewWriter;
     std::string m_currentPath;
     int64_t m_totalFrames = 0;
+    // The time code at m_baseFrames: it goes on at the new rate where a piece changed it.
+    int64_t m_timecodeBase = 0;
+    int64_t m_baseFrames = 0;
     int m_frameRateN = 30000;
     int m_frameRateD = 1001;
     double m_gain = 1.0;

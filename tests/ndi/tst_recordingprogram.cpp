@@ -4,10 +4,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The recording program as the app runs it: a real process receiving a simulated NDI source,
 // files checked with ffprobe.
@@ -34,6 +40,47 @@ private:
         return dir;
     }
 
+    // Written whole: the runtime must never see half a file.
+    static bool writeNetwork(const QString& path, const QByteArray& sources)
+    {
+        QSaveFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write("{\"sources\": [" + sources + "]}") > 0 && file.commit();
+    }
+
+    struct Timing {
+        double video = -1.0; // seconds; -1 when the stream is missing
+        double audio = -1.0;
+        QString frameRate;
+    };
+
+    // What probe() leaves out: how long each stream lasts.
+    static Timing timing(const QString& path)
+    {
+        QProcess ffprobe;
+        ffprobe.start(QStringLiteral("ffprobe"),
+            { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                QStringLiteral("stream=codec_type,duration,avg_frame_rate"), QStringLiteral("-of"),
+                QStringLiteral("json"), path });
+        Timing result;
+        if (!ffprobe.waitForFinished(60000))
+            return result;
+        const QJsonArray streams = QJsonDocument::fromJson(ffprobe.readAllStandardOutput())
+                                       .object()
+                                       .value(QStringLiteral("streams"))
+                                       .toArray();
+        for (const QJsonValue& value : streams) {
+            const QJsonObject stream = value.toObject();
+            const double seconds = stream.value(QStringLiteral("duration")).toString().toDouble();
+            if (stream.value(QStringLiteral("codec_type")).toString() == QLatin1String("video")) {
+                result.video = seconds;
+                result.frameRate = stream.value(QStringLiteral("avg_frame_rate")).toString();
+            } else {
+                result.audio = seconds;
+            }
+        }
+        return result;
+    }
+
     static int videoFrames(const QJsonObject& probe)
     {
         return probe.value(QStringLiteral("video"))
@@ -56,7 +103,10 @@ private Q_SLOTS:
  "audio": {"frequency": 1000, "peak": 0.25}},
 {"name": "Studio 4:3", "url": "127.0.0.1:7003",
  "video": {"width": 720, "height": 576, "fps": 25, "format": "UYVY", "aspect": 1.3333333, "pattern": "moving"},
- "audio": {"frequency": 1000, "peak": 0.5}}
+ "audio": {"frequency": 1000, "peak": 0.5}},
+{"name": "No Sound", "url": "127.0.0.1:7004",
+ "video": {"width": 320, "height": 180, "fps": 25, "format": "UYVY", "pattern": "moving"},
+ "audio": null}
 ]})json");
     }
 
@@ -74,11 +124,15 @@ private Q_SLOTS:
         QTest::addColumn<int>("height");
         QTest::addColumn<int>("fps");
         QTest::addColumn<QString>("displayAspect");
-        QTest::addRow("UYVY source") << QStringLiteral("Small Cam") << 320 << 180 << 25 << QStringLiteral("16:9");
+        QTest::addColumn<bool>("withAudio");
+        QTest::addRow("UYVY source") << QStringLiteral("Small Cam") << 320 << 180 << 25 << QStringLiteral("16:9")
+                                     << true;
         QTest::addRow("BGRA source converted to 4:2:2")
-            << QStringLiteral("Graphics & Titles") << 320 << 240 << 30 << QStringLiteral("4:3");
+            << QStringLiteral("Graphics & Titles") << 320 << 240 << 30 << QStringLiteral("4:3") << true;
         QTest::addRow("4:3 picture from non-square pixels")
-            << QStringLiteral("Studio 4:3") << 720 << 576 << 25 << QStringLiteral("4:3");
+            << QStringLiteral("Studio 4:3") << 720 << 576 << 25 << QStringLiteral("4:3") << true;
+        QTest::addRow("source without audio")
+            << QStringLiteral("No Sound") << 320 << 180 << 25 << QStringLiteral("16:9") << false;
     }
 
     void recordsTheSource()
@@ -88,8 +142,10 @@ private Q_SLOTS:
         QFETCH(int, height);
         QFETCH(int, fps);
         QFETCH(QString, displayAspect);
+        QFETCH(bool, withAudio);
         const QString output
-            = folder(QStringLiteral("plain-%1x%2").arg(width).arg(height)) + QStringLiteral("/take 1.mov");
+            = folder(QStringLiteral("plain-%1x%2%3").arg(width).arg(height).arg(withAudio ? "" : "-silent"))
+            + QStringLiteral("/take 1.mov");
         RecorderRun run;
         run.start(args(source, output, { QStringLiteral("-nothumbnail") }));
 
@@ -98,6 +154,9 @@ private Q_SLOTS:
         const auto startedAttributes = RecorderRun::attributes(started);
         QCOMPARE(startedAttributes.value(QStringLiteral("filename")), output);
         QCOMPARE(startedAttributes.value(QStringLiteral("filename_pvw")), QString());
+        QCOMPARE(startedAttributes.value(QStringLiteral("width")).toInt(), width);
+        QCOMPARE(startedAttributes.value(QStringLiteral("height")).toInt(), height);
+        QVERIFY(!startedAttributes.contains(QStringLiteral("reason")));
         const double rate = startedAttributes.value(QStringLiteral("frame_rate_n")).toDouble()
             / startedAttributes.value(QStringLiteral("frame_rate_d")).toDouble();
         QCOMPARE(rate, double(fps));
@@ -138,9 +197,12 @@ private Q_SLOTS:
         QCOMPARE(video.value(QStringLiteral("height")).toInt(), height);
         QCOMPARE(video.value(QStringLiteral("display_aspect_ratio")).toString(), displayAspect);
         QCOMPARE(videoFrames(probe), total);
-        QCOMPARE(audio.value(QStringLiteral("codec_name")).toString(), QStringLiteral("pcm_f32le"));
-        QCOMPARE(audio.value(QStringLiteral("sample_rate")).toString(), QStringLiteral("48000"));
-        QCOMPARE(audio.value(QStringLiteral("channels")).toInt(), 2);
+        QCOMPARE(probe.contains(QStringLiteral("audio")), withAudio);
+        if (withAudio) {
+            QCOMPARE(audio.value(QStringLiteral("codec_name")).toString(), QStringLiteral("pcm_f32le"));
+            QCOMPARE(audio.value(QStringLiteral("sample_rate")).toString(), QStringLiteral("48000"));
+            QCOMPARE(audio.value(QStringLiteral("channels")).toInt(), 2);
+        }
         QVERIFY(qAbs(probe.value(QStringLiteral("duration")).toDouble() - double(total) / fps) < 0.2);
         QVERIFY(!QFileInfo::exists(output + QStringLiteral(".preview")));
     }
@@ -216,50 +278,101 @@ private Q_SLOTS:
         QVERIFY(QDir(dir).isEmpty());
     }
 
-    // A chop closes one file and opens the next between two frames: no frame lost or repeated.
+    // A chop closes one file and opens the next between two frames: no frame lost or repeated. A
+    // source that changes its format starts the next file by itself, so no file mixes two formats.
     void chopSplitsBetweenFrames_data()
     {
         QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("change"); // the source's new video and audio
         QTest::addColumn<QString>("secondName");
-        QTest::addRow("to a new name") << QByteArray("<record_chop filename=\"DIR/part two.mov\"/>")
-                                       << QStringLiteral("part two.mov");
-        QTest::addRow("to the current name")
-            << QByteArray("<record_chop filename=\"DIR/part.mov\"/>") << QStringLiteral("part (2).mov");
-        QTest::addRow("without a name") << QByteArray("<record_chop/>") << QStringLiteral("part (2).mov");
-        QTest::addRow("to another folder")
-            << QByteArray("<record_chop filename=\"DIR/b/part.mov\"/>") << QStringLiteral("b/part.mov");
+        QTest::addColumn<int>("width"); // of the second file
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("fps");
+        QTest::addColumn<int>("sampleRate");
+        QTest::addRow("to a new name") << QByteArray("<record_chop filename=\"DIR/part two.mov\"/>") << QByteArray()
+                                       << QStringLiteral("part two.mov") << 320 << 180 << 25 << 48000;
+        QTest::addRow("to the current name") << QByteArray("<record_chop filename=\"DIR/part.mov\"/>") << QByteArray()
+                                             << QStringLiteral("part (2).mov") << 320 << 180 << 25 << 48000;
+        QTest::addRow("without a name") << QByteArray("<record_chop/>") << QByteArray()
+                                        << QStringLiteral("part (2).mov") << 320 << 180 << 25 << 48000;
+        QTest::addRow("to another folder") << QByteArray("<record_chop filename=\"DIR/b/part.mov\"/>") << QByteArray()
+                                           << QStringLiteral("b/part.mov") << 320 << 180 << 25 << 48000;
+        QTest::addRow("source changes frame rate")
+            << QByteArray() << QByteArray(R"("video": {"width": 320, "height": 180, "fps": 50}, "audio": {})")
+            << QStringLiteral("part (2).mov") << 320 << 180 << 50 << 48000;
+        QTest::addRow("source changes picture size")
+            << QByteArray() << QByteArray(R"("video": {"width": 640, "height": 360, "fps": 25}, "audio": {})")
+            << QStringLiteral("part (2).mov") << 640 << 360 << 25 << 48000;
+        QTest::addRow("source changes audio rate")
+            << QByteArray()
+            << QByteArray(R"("video": {"width": 320, "height": 180, "fps": 25}, "audio": {"rate": 44100})")
+            << QStringLiteral("part (2).mov") << 320 << 180 << 25 << 44100;
     }
 
     void chopSplitsBetweenFrames()
     {
         QFETCH(QByteArray, command);
+        QFETCH(QByteArray, change);
         QFETCH(QString, secondName);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, fps);
+        QFETCH(int, sampleRate);
         const QString dir = folder(QStringLiteral("chop-")
             + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
         QDir(dir).mkdir(QStringLiteral("b"));
+        const QString network = dir + QStringLiteral("/network.json");
+        QVERIFY(writeNetwork(
+            network, R"({"name": "Changing", "video": {"width": 320, "height": 180, "fps": 25}, "audio": {}})"));
+        QProcessEnvironment extra;
+        extra.insert(QStringLiteral("NDI_SIM_SOURCES"), network);
         const QString first = dir + QStringLiteral("/part.mov");
         RecorderRun run;
-        run.start(args(QStringLiteral("Small Cam"), first, { QStringLiteral("-nothumbnail") }));
+        run.start(args(QStringLiteral("Changing"), first, { QStringLiteral("-nothumbnail") }), extra);
         int firstIndex = -1;
         QVERIFY(!run.waitFor(QStringLiteral("record_started"), 15000, &firstIndex).isEmpty());
         QVERIFY(run.waitForFrames(20));
-        run.send(command.replace("DIR", dir.toUtf8()) + "\r\n");
+        if (change.isEmpty())
+            run.send(command.replace("DIR", dir.toUtf8()) + "\r\n");
+        else
+            QVERIFY(writeNetwork(network, R"({"name": "Changing", )" + change + "}"));
         const QByteArray next = run.waitFor(QStringLiteral("record_started"), 15000, nullptr, firstIndex + 1);
-        QVERIFY(!next.isEmpty());
+        QVERIFY2(!next.isEmpty(), qPrintable(run.standardError()));
+        const auto started = RecorderRun::attributes(next);
         const QString second = dir + QLatin1Char('/') + secondName;
-        QCOMPARE(RecorderRun::attributes(next).value(QStringLiteral("filename")), second);
+        QCOMPARE(started.value(QStringLiteral("filename")), second);
+        QCOMPARE(started.value(QStringLiteral("reason")), change.isEmpty() ? QString() : QStringLiteral("format"));
+        QCOMPARE(started.value(QStringLiteral("width")).toInt(), width);
+        QCOMPARE(started.value(QStringLiteral("height")).toInt(), height);
+        QCOMPARE(started.value(QStringLiteral("frame_rate_n")).toDouble()
+                / started.value(QStringLiteral("frame_rate_d")).toDouble(),
+            double(fps));
         QVERIFY(run.waitForFrames(45));
         run.send("<quit/>\r\n");
         QVERIFY(run.waitForExit());
-        const int total = RecorderRun::attributes(run.waitFor(QStringLiteral("record_stopped")))
-                              .value(QStringLiteral("no_frames"))
-                              .toInt();
+        const auto stopped = RecorderRun::attributes(run.waitFor(QStringLiteral("record_stopped")));
+        const int total = stopped.value(QStringLiteral("no_frames")).toInt();
 
-        const int firstFrames = videoFrames(RecorderRun::probe(first));
-        const int secondFrames = videoFrames(RecorderRun::probe(second));
+        const QJsonObject firstProbe = RecorderRun::probe(first);
+        const QJsonObject secondProbe = RecorderRun::probe(second);
+        const int firstFrames = videoFrames(firstProbe);
+        const int secondFrames = videoFrames(secondProbe);
         QVERIFY2(firstFrames >= 20 && secondFrames > 0,
             qPrintable(QStringLiteral("%1 + %2").arg(firstFrames).arg(secondFrames)));
         QCOMPARE(firstFrames + secondFrames, total);
+        // The time code goes on at each piece's own rate.
+        QCOMPARE(stopped.value(QStringLiteral("last_timecode")).toLongLong(),
+            qint64(firstFrames) * 10000000 / 25 + qint64(secondFrames) * 10000000 / fps);
+        QCOMPARE(secondProbe.value(QStringLiteral("video")).toObject().value(QStringLiteral("width")).toInt(), width);
+        QCOMPARE(secondProbe.value(QStringLiteral("video")).toObject().value(QStringLiteral("height")).toInt(), height);
+        QCOMPARE(secondProbe.value(QStringLiteral("audio")).toObject().value(QStringLiteral("sample_rate")).toString(),
+            QString::number(sampleRate));
+        QCOMPARE(timing(second).frameRate, QStringLiteral("%1/1").arg(fps));
+        for (const QString& path : { first, second }) {
+            const Timing t = timing(path);
+            QVERIFY2(qAbs(t.video - t.audio) < 0.2,
+                qPrintable(QStringLiteral("%1: video %2 s, audio %3 s").arg(path).arg(t.video).arg(t.audio)));
+        }
     }
 
     void sameNameInTheSameSecondIsNotOverwritten()
@@ -320,23 +433,56 @@ private Q_SLOTS:
             RecorderRun::attributes(stopped).value(QStringLiteral("no_frames")).toInt());
     }
 
+    // A parent that stops reading must not stop the recording, nor keep the program from quitting.
+    void keepsRecordingWhileReportsAreNotRead()
+    {
+        const QString output = folder(QStringLiteral("unread")) + QStringLiteral("/unread.mov");
+        const QByteArray fifo = (TestEnv::root() + QStringLiteral("/unread-reports")).toLocal8Bit();
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int filler = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(reader >= 0 && filler >= 0);
+        // Full before the first report, as if the parent had stopped reading long ago.
+        const QByteArray block(4096, '\n');
+        while (::write(filler, block.constData(), size_t(block.size())) > 0) { }
+        while (::write(filler, "\n", 1) > 0) { }
+        ::close(filler);
+
+        RecorderRun run;
+        run.process().setStandardOutputFile(QString::fromLocal8Bit(fifo));
+        run.start(args(QStringLiteral("Small Cam"), output, { QStringLiteral("-nothumbnail") }));
+        // Seconds of pictures: far more than a program held up at its first report could write.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(output).size() > 1 << 20, 30000);
+        run.send("<quit/>\r\n");
+        QVERIFY2(run.waitForExit(), qPrintable(run.standardError()));
+        ::close(reader);
+        QCOMPARE(run.process().exitCode(), 0);
+        QVERIFY(videoFrames(RecorderRun::probe(output)) >= 25);
+    }
+
     void reportsErrorsAndKeepsRunning_data()
     {
-        QTest::addColumn<QString>("where"); // "missing", "readonly", "full" or "nosource"
+        QTest::addColumn<QString>("where"); // "missing", "readonly", "full", "gone", "nosource" or "leaves"
         QTest::addColumn<QString>("error");
-        QTest::addRow("folder missing") << QStringLiteral("missing") << QStringLiteral("Folder does not exist: ");
-        QTest::addRow("folder not writable") << QStringLiteral("readonly") << QStringLiteral("Cannot write to folder ");
-        QTest::addRow("disk full") << QStringLiteral("full") << QStringLiteral("No space left on device");
+        QTest::addColumn<bool>("stops"); // the recording ends by itself
+        QTest::addRow("folder missing") << QStringLiteral("missing") << QStringLiteral("Folder does not exist: ")
+                                        << false;
+        QTest::addRow("folder not writable")
+            << QStringLiteral("readonly") << QStringLiteral("Cannot write to folder ") << false;
+        QTest::addRow("disk full") << QStringLiteral("full") << QStringLiteral("No space left on device") << true;
+        QTest::addRow("chop into a folder removed meanwhile")
+            << QStringLiteral("gone") << QStringLiteral("Folder does not exist: ") << true;
         QTest::addRow("source never seen")
-            << QStringLiteral("nosource") << QStringLiteral("Source Nobody Here sends no video");
+            << QStringLiteral("nosource") << QStringLiteral("Source Nobody Here sends no video") << false;
         QTest::addRow("source leaves while recording")
-            << QStringLiteral("leaves") << QStringLiteral("Source Leaving sends no video");
+            << QStringLiteral("leaves") << QStringLiteral("Source Leaving sends no video") << false;
     }
 
     void reportsErrorsAndKeepsRunning()
     {
         QFETCH(QString, where);
         QFETCH(QString, error);
+        QFETCH(bool, stops);
         QString output = folder(QStringLiteral("errors-") + where) + QStringLiteral("/x.mov");
         QString source = QStringLiteral("Small Cam");
         if (where == QLatin1String("missing")) {
@@ -359,32 +505,32 @@ private Q_SLOTS:
         QProcessEnvironment extra;
         if (where == QLatin1String("leaves")) {
             source = QStringLiteral("Leaving");
-            QFile file(network);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(
-                R"({"sources": [{"name": "Leaving", "video": {"width": 160, "height": 90, "fps": 25}, "audio": {}}]})");
+            QVERIFY(writeNetwork(
+                network, R"({"name": "Leaving", "video": {"width": 160, "height": 90, "fps": 25}, "audio": {}})"));
             extra.insert(QStringLiteral("NDI_SIM_SOURCES"), network);
         }
         RecorderRun run;
         run.start(args(source, output, { QStringLiteral("-nothumbnail") }), extra);
         if (where == QLatin1String("leaves")) {
             QVERIFY(run.waitForFrames(10));
-            QFile file(network);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(R"({"sources": []})");
+            QVERIFY(writeNetwork(network, {}));
+        } else if (where == QLatin1String("gone")) {
+            QVERIFY(run.waitForFrames(10));
+            QVERIFY(QFileInfo(output).dir().removeRecursively());
+            run.send("<record_chop/>\r\n");
         }
-        const QByteArray report = run.waitFor(QStringLiteral("record_error"), 20000);
+        int errorIndex = -1;
+        const QByteArray report = run.waitFor(QStringLiteral("record_error"), 20000, &errorIndex);
         QVERIFY2(!report.isEmpty(), qPrintable(run.standardError()));
         QVERIFY2(RecorderRun::attributes(report).value(QStringLiteral("error")).contains(error), report.constData());
+        if (stops) // the end is reported at once, not only at quit
+            QVERIFY(!run.waitFor(QStringLiteral("record_stopped"), 15000, nullptr, errorIndex + 1).isEmpty());
         QCOMPARE(run.process().state(), QProcess::Running);
         run.send("<quit/>\r\n");
         QVERIFY(run.waitForExit());
         QCOMPARE(run.process().exitCode(), 0);
-        if (where == QLatin1String("full")) {
-            // The filled file still holds what fitted, and the end was reported.
-            QVERIFY(!run.waitFor(QStringLiteral("record_stopped"), 0).isEmpty());
-            QVERIFY(videoFrames(RecorderRun::probe(output)) > 0);
-        }
+        if (where == QLatin1String("full"))
+            QVERIFY(videoFrames(RecorderRun::probe(output)) > 0); // what fitted is kept
     }
 
     void refusesABadCommandLine()
