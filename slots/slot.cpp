@@ -241,6 +241,11 @@ QString Slot::folderB() const
     return m_customLocationEnabled ? m_customLocationB : SettingsModel::instance()->locationB();
 }
 
+QStringList Slot::watchedFolders() const
+{
+    return { m_driveMonitor->folder(), m_driveMonitorB->folder() };
+}
+
 QStringList Slot::recordingFolders() const
 {
     return { folderA(), folderB() };

@@ -105,6 +105,8 @@ public:
     // Where this slot's recordings may lie: both locations, custom or global.
     QStringList recordingFolders() const;
     QString currentFolder() const { return m_currentFolder; }
+    // The folders whose drives are measured for A and B.
+    QStringList watchedFolders() const;
     quint16 splitCounter() const { return m_splitCounter; }
     const QTimer& splitTimer() const { return m_chopTimer; }
     // Milliseconds after the recording's start at which the next split is due (0: none planned).

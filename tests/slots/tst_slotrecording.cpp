@@ -585,6 +585,65 @@ private Q_SLOTS:
         NDIRecorder::setProgramFolder(TestEnv::binDir());
     }
 
+    // Starts that cannot record say why, at once or after a few seconds, and never pass silently.
+    void startsThatCannotRecordSaySo()
+    {
+        auto slot = boundSlot();
+        slot->setCustomLocation(TestEnv::root() + QStringLiteral("/never-made"));
+        slot->connectSource(QStringLiteral("B"));
+        EventLog log(slot.get());
+        QCOMPARE(slot->startRecording(), QStringLiteral("Recording folder does not exist"));
+        QCOMPARE(log.take(),
+            QStringList { "warning Recording folder does not exist: " + TestEnv::root() + "/never-made" });
+        QVERIFY(!slot->isWaiting());
+
+        Slot silent;
+        silent.setCustomLocationEnabled(true);
+        silent.setCustomLocation(TestEnv::makeFolder(QStringLiteral("silent")));
+        silent.connectSource(QStringLiteral("Nobody"));
+        NDIRecorder::Limits limits;
+        limits.unconfirmed = 500;
+        silent.recorder()->setLimits(limits);
+        EventLog silentLog(&silent);
+        QCOMPARE(silent.startRecording(), QStringLiteral("success"));
+        QTRY_COMPARE_WITH_TIMEOUT(silentLog.events.value(1),
+            QStringLiteral("warning Recording has not started yet: no picture and sound from the source"), StartTimeout);
+        QCOMPARE(silent.telemetry()->stateValue(), RecordingTelemetry::State::Waiting);
+    }
+
+    // A stored choice of B means nothing while A/B is off: such a slot records to A.
+    void abOffRecordsToA()
+    {
+        QString folderA;
+        auto slot = boundSlot(&folderA);
+        slot->setAbRecording(false);
+        slot->setLocationBSelected(true);
+        QCOMPARE(slot->currentFolder(), folderA);
+        slot->startRecording();
+        QVERIFY(waitForRecording(slot.get()));
+        QCOMPARE(QFileInfo(slot->recorder()->currentProcess()->arguments().at(3)).absolutePath(), folderA);
+        slot->setAbRecording(true);
+    }
+
+    // A new global folder while recording: the drive being written stays watched until the
+    // recording's next piece lies on the new one.
+    void newGlobalFolderWatchedFromTheNextPiece()
+    {
+        auto slot = std::make_unique<Slot>();
+        slot->connectSource(QStringLiteral("A"));
+        slot->startRecording();
+        QVERIFY(waitForRecording(slot.get()));
+        const QString moved = TestEnv::makeFolder(QStringLiteral("moved"));
+        SettingsModel::instance()->setLocation(moved);
+        slot->setDefaultLocation(moved);
+        QCOMPARE(slot->watchedFolders().first(), m_folderA);
+        slot->chopTimerTimeout();
+        QTRY_COMPARE_WITH_TIMEOUT(movies(moved).size(), 1, StartTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(slot->watchedFolders().first(), moved, StartTimeout);
+        slot->stopRecording();
+        SettingsModel::instance()->setLocation(m_folderA);
+    }
+
     // Three pieces by two splits: no frame lost or doubled, and the record beside the first piece
     // says so, piece by piece, in the files' own frame counts.
     void splitRecordingKeepsEveryFrame()
