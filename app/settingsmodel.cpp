@@ -1,6 +1,11 @@
 #include "app/settingsmodel.h"
 
+#include "app/logger.h"
+
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -15,6 +20,36 @@ QString defaultMoviesFolder()
     return folders.isEmpty() ? QString() : folders.first();
 }
 
+// A file that could not be read is rewritten at exit: what it held is kept beside it first.
+void keepUnreadable(const QSettings& settings)
+{
+    const QString file = settings.fileName();
+    const QFileInfo info(file);
+    const QString copy = info.dir().filePath(info.completeBaseName() + QStringLiteral(" unreadable ")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")) + QLatin1Char('.')
+        + info.suffix());
+    if (QFile::copy(file, copy))
+        Logger::write(QStringLiteral("Settings file %1 could not be read and will be replaced; it is kept as %2")
+                          .arg(QDir::toNativeSeparators(file), QDir::toNativeSeparators(copy)));
+    else
+        Logger::write(QStringLiteral("Settings file %1 could not be read and will be replaced; no copy could be kept")
+                          .arg(QDir::toNativeSeparators(file)));
+}
+
+// A port outside 1-65535 would become another one (or a random one on every interface).
+ushort storedPort(const QSettings& settings, const QString& key, ushort fallback)
+{
+    if (!settings.contains(key))
+        return fallback;
+    bool ok = false;
+    const int port = settings.value(key).toString().trimmed().toInt(&ok);
+    if (ok && port >= 1 && port <= 65535)
+        return ushort(port);
+    Logger::write(QStringLiteral("Setting %1 holds no valid port (\"%2\"): using %3")
+                      .arg(key, settings.value(key).toString(), QString::number(fallback)));
+    return fallback;
+}
+
 } // namespace
 
 SettingsModel::SettingsModel(QObject* parent)
@@ -24,6 +59,8 @@ SettingsModel::SettingsModel(QObject* parent)
     m_locationB = m_location;
 
     QSettings settings;
+    if (settings.status() != QSettings::NoError)
+        keepUnreadable(settings);
     m_location = settings.value(QStringLiteral("defaultLocation"), m_location).toString();
     m_locationB = settings.value(QStringLiteral("defaultLocationB"), m_locationB).toString();
     m_tallyEnabled = settings.value(QStringLiteral("tallyEnabled"), m_tallyEnabled).toBool();
@@ -35,13 +72,16 @@ SettingsModel::SettingsModel(QObject* parent)
 
     m_startMaximized = settings.value(QStringLiteral("startMaximized"), m_startMaximized).toBool();
     m_gridDimensions = settings.value(QStringLiteral("gridDimensions"), m_gridDimensions).toInt();
-    // Ports and minutes are 16-bit: a stored 70000 becomes 4464.
-    m_tcpServerPort = ushort(settings.value(QStringLiteral("tcpServerPort"), m_tcpServerPort).toUInt());
+    m_tcpServerPort = storedPort(settings, QStringLiteral("tcpServerPort"), m_tcpServerPort);
     m_tcpServerEnabled = settings.value(QStringLiteral("tcpServerEnabled"), m_tcpServerEnabled).toBool();
-    m_httpServerPort = ushort(settings.value(QStringLiteral("httpServerPort"), m_httpServerPort).toUInt());
+    m_httpServerPort = storedPort(settings, QStringLiteral("httpServerPort"), m_httpServerPort);
     m_httpServerEnabled = settings.value(QStringLiteral("httpServerEnabled"), m_httpServerEnabled).toBool();
     m_chopEnabled = settings.value(QStringLiteral("chopEnabled"), m_chopEnabled).toBool();
+    // Minutes are 16-bit: a stored 70000 becomes 4464.
     m_chopMinutes = ushort(settings.value(QStringLiteral("chopMinutes"), m_chopMinutes).toUInt());
+
+    m_serverLocalOnly = settings.value(QStringLiteral("serverLocalOnly"), m_serverLocalOnly).toBool();
+    m_serverAccessKey = settings.value(QStringLiteral("serverAccessKey"), m_serverAccessKey).toString();
 
     const GridShape shape = gridShapeFor(m_gridDimensions);
     m_gridWidth = shape.width;
@@ -65,6 +105,8 @@ SettingsModel::~SettingsModel()
     settings.setValue(QStringLiteral("httpServerEnabled"), m_httpServerEnabled);
     settings.setValue(QStringLiteral("chopEnabled"), m_chopEnabled);
     settings.setValue(QStringLiteral("chopMinutes"), uint(m_chopMinutes));
+    settings.setValue(QStringLiteral("serverLocalOnly"), m_serverLocalOnly);
+    settings.setValue(QStringLiteral("serverAccessKey"), m_serverAccessKey);
     settings.sync();
 }
 
@@ -126,6 +168,8 @@ SETTER(bool, setHttpServerEnabled, m_httpServerEnabled, httpServerEnabledChanged
 SETTER(ushort, setHttpServerPort, m_httpServerPort, httpServerPortChanged)
 SETTER(bool, setChopEnabled, m_chopEnabled, chopEnabledChanged)
 SETTER(ushort, setChopMinutes, m_chopMinutes, chopMinutesChanged)
+SETTER(bool, setServerLocalOnly, m_serverLocalOnly, serverLocalOnlyChanged)
+SETTER(QString, setServerAccessKey, m_serverAccessKey, serverAccessKeyChanged)
 
 #undef SETTER
 

@@ -24,6 +24,10 @@ class SettingsModel : public QObject
     Q_PROPERTY(ushort httpServerPort READ httpServerPort WRITE setHttpServerPort NOTIFY httpServerPortChanged)
     Q_PROPERTY(bool chopEnabled READ chopEnabled WRITE setChopEnabled NOTIFY chopEnabledChanged)
     Q_PROPERTY(ushort chopMinutes READ chopMinutes WRITE setChopMinutes NOTIFY chopMinutesChanged)
+    // Both control servers: on this machine only, or on every interface; and the key that clients
+    // must give when it is not empty.
+    Q_PROPERTY(bool serverLocalOnly READ serverLocalOnly WRITE setServerLocalOnly NOTIFY serverLocalOnlyChanged)
+    Q_PROPERTY(QString serverAccessKey READ serverAccessKey WRITE setServerAccessKey NOTIFY serverAccessKeyChanged)
 
 public:
     // Tests construct their own; the application uses instance().
@@ -56,6 +60,8 @@ public:
     ushort httpServerPort() const { return m_httpServerPort; }
     bool chopEnabled() const { return m_chopEnabled; }
     ushort chopMinutes() const { return m_chopMinutes; }
+    bool serverLocalOnly() const { return m_serverLocalOnly; }
+    QString serverAccessKey() const { return m_serverAccessKey; }
 
 public Q_SLOTS:
     static void revealFolder(QString path);
@@ -72,6 +78,8 @@ public Q_SLOTS:
     void setHttpServerPort(ushort httpServerPort);
     void setChopEnabled(bool chopEnabled);
     void setChopMinutes(ushort chopMinutes);
+    void setServerLocalOnly(bool serverLocalOnly);
+    void setServerAccessKey(QString serverAccessKey);
 
 Q_SIGNALS:
     void locationChanged(QString location);
@@ -88,6 +96,8 @@ Q_SIGNALS:
     void httpServerPortChanged(ushort httpServerPort);
     void chopEnabledChanged(bool chopEnabled);
     void chopMinutesChanged(ushort chopMinutes);
+    void serverLocalOnlyChanged(bool serverLocalOnly);
+    void serverAccessKeyChanged(QString serverAccessKey);
 
 public:
     // What revealFolder hands to the desktop: plain paths become local-file URLs.
@@ -110,4 +120,6 @@ private:
     ushort m_httpServerPort = 9098;
     bool m_chopEnabled = false;
     ushort m_chopMinutes = 30;
+    bool m_serverLocalOnly = false;
+    QString m_serverAccessKey;
 };

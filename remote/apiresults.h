@@ -12,4 +12,7 @@ inline const QString alreadyRecording = QStringLiteral("Already recording");
 inline const QString notRecording = QStringLiteral("Not recording");
 inline const QString commandUnsupported = QStringLiteral("Command unsupported");
 inline const QString invalidCommand = QStringLiteral("Invalid command");
+inline const QString sourceNameMissing = QStringLiteral("Source name missing");
+inline const QString accessKeyRequired = QStringLiteral("Access key required");
+inline const QString accessKeyWrong = QStringLiteral("Access key wrong");
 } // namespace ApiResult

@@ -135,11 +135,31 @@ QString ApiServer::recordingStop(uint slot)
     return ApiResult::success;
 }
 
+QString ApiServer::checkAccessKey(const QString& expected, const QString& given)
+{
+    if (expected.isEmpty())
+        return ApiResult::success;
+    if (given.isEmpty())
+        return ApiResult::accessKeyRequired;
+    // Every character compared, so the time taken tells nothing of how much was right.
+    const QByteArray a = expected.toUtf8();
+    const QByteArray b = given.toUtf8();
+    int differ = a.size() ^ b.size();
+    for (qsizetype i = 0; i < a.size(); ++i)
+        differ |= a.at(i) ^ (i < b.size() ? b.at(i) : 0);
+    return differ == 0 ? ApiResult::success : ApiResult::accessKeyWrong;
+}
+
 QString ApiServer::connectSource(uint slot, QString source)
 {
     qDebug() << "Api: connect";
     Slot* target = slotFor(slot);
-    return target ? target->connectSource(source) : ApiResult::slotIdInvalid;
+    if (!target)
+        return ApiResult::slotIdInvalid;
+    // A slot bound to nothing would later "start" a recording that can only fail.
+    if (source.trimmed().isEmpty())
+        return ApiResult::sourceNameMissing;
+    return target->connectSource(source);
 }
 
 QString ApiServer::renameSlot(uint slot, QString name)

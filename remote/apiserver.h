@@ -34,6 +34,9 @@ public:
     static QJsonArray recordingsIn(const QStringList& folders);
 
     static SlotSnapshot snapshotOf(const Slot* slot);
+    // Whether a client that gave `given` may use a server whose key is `expected` (any thread):
+    // success, or the reason it may not. An empty key lets everyone in.
+    static QString checkAccessKey(const QString& expected, const QString& given);
 
     // The meta-object order of the seven operations is part of the interface (the HTTP server
     // invokes them by name), so nothing may be declared before them.

@@ -33,6 +33,12 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
 
     connect(settings, &SettingsModel::httpServerPortChanged, this, &HttpServer::onPortChanged);
     connect(settings, &SettingsModel::httpServerEnabledChanged, this, &HttpServer::onEnabledChanged);
+    connect(settings, &SettingsModel::serverLocalOnlyChanged, this, [this] {
+        if (m_settings->httpServerEnabled())
+            listen(m_port);
+    });
+    connect(settings, &SettingsModel::serverAccessKeyChanged, m_worker, &HttpServerWorkerThread::setAccessKey);
+    m_worker->setAccessKey(settings->serverAccessKey());
 
     connect(sources, &SourcesModel::sourceAddedSig, this, &HttpServer::onSourceAdded);
     connect(recorder, &SlotListRecorder::isRecordingAllChanged, this, &HttpServer::onRecordingAllChanged);
@@ -101,6 +107,7 @@ void HttpServer::listen(ushort port)
     m_worker->discardQueues();
     m_worker->clearStopping();
     m_worker->setPort(port);
+    m_worker->setLocalOnly(m_settings->serverLocalOnly());
     m_worker->start(QThread::InheritPriority);
 }
 

@@ -3,6 +3,7 @@
 #include "remote/apiresults.h"
 #include "remote/httpjson.h"
 #include "remote/httpserver.h"
+#include "remote/requestthreads.h"
 #include "remote/tcpprotocol.h"
 
 #include <QCoreApplication>
@@ -17,8 +18,9 @@ namespace
 
 constexpr int maxStreams = 5;
 constexpr auto pollInterval = std::chrono::milliseconds(100);
-// Each open stream holds one request thread for its whole life; the rest serve requests.
-constexpr size_t requestThreads = 16;
+// A thread for every connection in hand: slow clients hold theirs only for the request time-out,
+// and each open stream one for its life.
+constexpr size_t requestThreads = 96;
 constexpr size_t maxRequestBody = 64 * 1024;
 
 const char* const corsHeader = "Access-Control-Allow-Origin";
@@ -36,11 +38,12 @@ HttpServerWorkerThread::HttpServerWorkerThread(HttpServer* server)
     , m_server(server)
     , m_panelPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("panel")).toUtf8())
 {
-    m_http.new_task_queue = [] { return new httplib::ThreadPool(requestThreads); };
-    // A stop waits for the connections in hand; idle keep-alive connections and slow requests
-    // must not hold it up for long.
+    m_http.new_task_queue = [] { return new RequestThreads(requestThreads); };
+    // Idle keep-alive connections and slow clients must not hold a thread for long, nor a stream
+    // whose client has stopped reading hold up the one sending to it.
     m_http.set_keep_alive_timeout(1);
     m_http.set_read_timeout(2);
+    m_http.set_write_timeout(1);
     // Headers and body go out in separate writes; with Nagle's algorithm the body would wait for
     // the client's delayed acknowledgement, about 40 ms per answer.
     m_http.set_tcp_nodelay(true);
@@ -88,8 +91,26 @@ void HttpServerWorkerThread::requestStop()
 
 void HttpServerWorkerThread::stopListener()
 {
-    if (m_http.is_running())
-        m_http.stop();
+    // Connections are closed as well: a stop never waits for a client.
+    m_http.closeAll();
+}
+
+void HttpServerWorkerThread::setAccessKey(const QString& key)
+{
+    const std::lock_guard<std::mutex> lock(m_keyMutex);
+    m_accessKey = key;
+}
+
+QString HttpServerWorkerThread::admitted(const httplib::Request& request)
+{
+    QString given = queryValue(request, "key");
+    if (given.isEmpty() && request.has_header("Authorization")) {
+        given = QString::fromStdString(request.get_header_value("Authorization")).trimmed();
+        if (given.startsWith(QLatin1String("Bearer "), Qt::CaseInsensitive))
+            given = given.mid(7).trimmed();
+    }
+    const std::lock_guard<std::mutex> lock(m_keyMutex);
+    return ApiServer::checkAccessKey(m_accessKey, given);
 }
 
 void HttpServerWorkerThread::setPort(ushort port)
@@ -100,7 +121,7 @@ void HttpServerWorkerThread::setPort(ushort port)
 void HttpServerWorkerThread::run()
 {
     const ushort port = m_port;
-    if (!m_http.bind_to_port("0.0.0.0", port)) {
+    if (!m_http.bindExclusive(m_localOnly ? "127.0.0.1" : "0.0.0.0", port)) {
         emit listenFailed(port);
         return;
     }
@@ -116,6 +137,12 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
     if (m_stopping) {
         // No hand-off to a main thread that may be waiting for this very thread pool.
         response.status = 503;
+        return;
+    }
+    const QString access = admitted(request);
+    if (access != ApiResult::success) {
+        response.status = 401;
+        response.set_content(HttpJson::answerBody(HttpJson::resultObject(access)).toStdString(), "text/plain");
         return;
     }
 
@@ -180,9 +207,15 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
 
 // ---- "/api/events" (request threads) -------------------------------------------------------
 
-void HttpServerWorkerThread::handleEvents(const httplib::Request&, httplib::Response& response)
+void HttpServerWorkerThread::handleEvents(const httplib::Request& request, httplib::Response& response)
 {
     response.set_header(corsHeader, "*");
+    const QString access = admitted(request);
+    if (access != ApiResult::success) {
+        response.status = 401;
+        response.set_content(HttpJson::answerBody(HttpJson::resultObject(access)).toStdString(), "text/plain");
+        return;
+    }
     const int count = ++m_streamCount;
     if (count > maxStreams || m_stopping) {
         --m_streamCount;
@@ -204,10 +237,9 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request&, httplib::Resp
             QStringList messages;
             QMetaObject::invokeMethod(this, "getMessages", Qt::BlockingQueuedConnection,
                 Q_RETURN_ARG(QStringList, messages), Q_ARG(QString, id));
-            // A client that went away, or has taken nothing for the library's whole write
-            // timeout, ends its stream: polling it for ever would hold the thread and one of
-            // the five places until the server stops.
-            if (!sink.is_writable())
+            // A client that went away, or takes nothing of what it was sent, ends its stream:
+            // polling it for ever would hold the thread and one of the five places.
+            if (!sink.is_writable() || !m_http.streamClientTakes())
                 return false;
             if (messages.isEmpty())
                 messages << HttpJson::pingMessage();

@@ -7,9 +7,10 @@
 #include <QStringList>
 #include <QThread>
 
-#include <httplib.h>
+#include "remote/guardedhttpserver.h"
 
 #include <atomic>
+#include <mutex>
 
 class HttpServer;
 
@@ -42,6 +43,12 @@ public:
     // A queue that its stream does not drain fast enough is replaced by a fresh start.
     static constexpr int maxQueuedMessages = 512;
 
+    // Main thread, while stopped: this machine only, or every interface.
+    void setLocalOnly(bool localOnly) { m_localOnly = localOnly; }
+    // Main thread, at any time; request threads read it.
+    void setAccessKey(const QString& key);
+    void setLimits(GuardedHttpServer::Limits limits) { m_http.setLimits(limits); }
+
 public Q_SLOTS:
     void setPort(ushort port);
     void sendEvent(QJsonDocument doc);
@@ -60,13 +67,18 @@ protected:
 private:
     void handleApi(const httplib::Request& request, httplib::Response& response);
     void handleEvents(const httplib::Request& request, httplib::Response& response);
+    // Success, or why the request may not be served.
+    QString admitted(const httplib::Request& request);
     QStringList initialMessages() const;
     bool mountPanel();
 
     HttpServer* const m_server;
-    httplib::Server m_http;
-    // Written by setPort on the main thread while the thread is stopped, read by run().
+    GuardedHttpServer m_http;
+    // Written on the main thread while the thread is stopped, read by run().
     ushort m_port = 0;
+    bool m_localOnly = false;
+    std::mutex m_keyMutex; // guards m_accessKey
+    QString m_accessKey;
     std::atomic<bool> m_stopping { false };
     std::atomic<int> m_streamCount { 0 };
     QByteArray m_panelPath;

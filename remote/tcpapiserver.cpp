@@ -2,6 +2,7 @@
 
 #include "app/logger.h"
 #include "app/settingsmodel.h"
+#include "remote/apiresults.h"
 #include "remote/tcpprotocol.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
@@ -57,6 +58,19 @@ public:
             m_server->m_progressSubscribers.remove(m_socket);
     }
     QJsonArray recordings() override { return ApiServer::recordingsIn(m_server->recordingFolders()); }
+    QString authenticate(const QString& key) override
+    {
+        const QString result = ApiServer::checkAccessKey(m_server->m_settings->serverAccessKey(), key);
+        if (result == ApiResult::success)
+            m_server->m_admitted.insert(m_socket);
+        else
+            m_server->m_admitted.remove(m_socket);
+        return result;
+    }
+    bool admitted() override
+    {
+        return m_server->m_settings->serverAccessKey().isEmpty() || m_server->m_admitted.contains(m_socket);
+    }
     void write(const QByteArray& bytes) override { m_server->send(m_socket, bytes); }
 
 private:
@@ -79,6 +93,12 @@ TcpApiServer::TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audio
     }
     connect(settings, &SettingsModel::tcpServerPortChanged, this, &TcpApiServer::onPortChanged);
     connect(settings, &SettingsModel::tcpServerEnabledChanged, this, &TcpApiServer::onEnabledChanged);
+    connect(settings, &SettingsModel::serverLocalOnlyChanged, this, [this] {
+        if (m_settings->tcpServerEnabled())
+            listen(m_port);
+    });
+    // A new key: every client shows it anew.
+    connect(settings, &SettingsModel::serverAccessKeyChanged, this, [this] { m_admitted.clear(); });
 
     m_port = settings->tcpServerPort();
     if (settings->tcpServerEnabled())
@@ -94,6 +114,7 @@ TcpApiServer::~TcpApiServer()
     m_tallySubscribers.clear();
     m_recordingSubscribers.clear();
     m_progressSubscribers.clear();
+    m_admitted.clear();
     for (QTcpSocket* socket : clients) {
         socket->disconnect(this);
         delete socket;
@@ -151,6 +172,7 @@ void TcpApiServer::onDisconnected()
     m_tallySubscribers.remove(socket);
     m_recordingSubscribers.remove(socket);
     m_progressSubscribers.remove(socket);
+    m_admitted.remove(socket);
     Logger::write(QStringLiteral("Closed API connection with ") + socket->peerAddress().toString());
     socket->deleteLater();
 }
@@ -218,7 +240,7 @@ void TcpApiServer::listen(ushort port)
 {
     if (m_server.isListening())
         close();
-    if (m_server.listen(QHostAddress::Any, port))
+    if (m_server.listen(m_settings->serverLocalOnly() ? QHostAddress::LocalHost : QHostAddress::Any, port))
         Logger::write(QStringLiteral("TCP API listening on port ") + QString::number(port));
     else
         Logger::write(QStringLiteral("Unable to start TCP API on port ") + QString::number(port));
@@ -232,6 +254,7 @@ void TcpApiServer::close()
     m_tallySubscribers.clear();
     m_recordingSubscribers.clear();
     m_progressSubscribers.clear();
+    m_admitted.clear();
     for (QTcpSocket* socket : clients) {
         // Forgotten already: its disconnected signal must not log or touch the sets again.
         socket->disconnect(this);

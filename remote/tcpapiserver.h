@@ -52,6 +52,7 @@ private:
     QSet<QTcpSocket*> m_tallySubscribers;
     QSet<QTcpSocket*> m_recordingSubscribers;
     QSet<QTcpSocket*> m_progressSubscribers;
+    QSet<QTcpSocket*> m_admitted; // clients that gave the access key
     ushort m_port = 0;
     SettingsModel* const m_settings;
 };

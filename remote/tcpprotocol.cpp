@@ -196,6 +196,14 @@ void TcpProtocol::handleLine(const QByteArray& line, Backend& backend)
         const uint slot = slotId(attributes.value(QLatin1String("slot")).toString());
         QString result = ApiResult::commandUnsupported;
 
+        if (name == QLatin1String("auth")) {
+            backend.write(resultLine(backend.authenticate(attributes.value(QLatin1String("key")).toString()), uid));
+            continue;
+        }
+        if (!backend.admitted()) {
+            backend.write(resultLine(ApiResult::accessKeyRequired, uid));
+            continue;
+        }
         if (name == QLatin1String("recording_start")) {
             result = backend.recordingStart(slot);
         } else if (name == QLatin1String("recording_stop")) {

@@ -35,6 +35,10 @@ public:
         virtual void setRecordingSubscribed(bool subscribed) = 0;
         virtual void setProgressSubscribed(bool subscribed) = 0;
         virtual QJsonArray recordings() = 0;
+        // <auth key='...'/>: success, or why the key is not accepted.
+        virtual QString authenticate(const QString& key) = 0;
+        // Whether this client may give other commands (it has the key, or none is needed).
+        virtual bool admitted() = 0;
         // Bytes for this client, one or more complete lines.
         virtual void write(const QByteArray& bytes) = 0;
     };

@@ -63,7 +63,11 @@ private Q_SLOTS:
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<QByteArray>("property");
         QTest::addColumn<QVariant>("expected");
-        QTest::addRow("port 70000 wraps to 16 bits") << "tcpServerPort" << QVariant(70000) << QByteArray("tcpServerPort") << QVariant(4464);
+        QTest::addRow("port 70000 falls back") << "tcpServerPort" << QVariant(70000) << QByteArray("tcpServerPort") << QVariant(9099);
+        QTest::addRow("port 65536 falls back") << "httpServerPort" << QVariant(65536) << QByteArray("httpServerPort") << QVariant(9098);
+        QTest::addRow("port -1 falls back") << "httpServerPort" << QVariant(-1) << QByteArray("httpServerPort") << QVariant(9098);
+        QTest::addRow("port 0 falls back") << "tcpServerPort" << QVariant(0) << QByteArray("tcpServerPort") << QVariant(9099);
+        QTest::addRow("port 65535 kept") << "tcpServerPort" << QVariant(65535) << QByteArray("tcpServerPort") << QVariant(65535);
         QTest::addRow("http port as text") << "httpServerPort" << QVariant(QStringLiteral("8080")) << QByteArray("httpServerPort") << QVariant(8080);
         QTest::addRow("text where a number belongs") << "chopMinutes" << QVariant(QStringLiteral("soon")) << QByteArray("chopMinutes") << QVariant(0);
         QTest::addRow("minutes 65536 wraps to 0") << "chopMinutes" << QVariant(65536) << QByteArray("chopMinutes") << QVariant(0);
@@ -92,7 +96,7 @@ private Q_SLOTS:
             QCOMPARE(model.property(property.constData()).toString(), expected.toString());
     }
 
-    void writesExactlyThirteenKeysAtDestruction()
+    void writesItsKeysAtDestructionOnly()
     {
         {
             QSettings settings;
@@ -111,13 +115,39 @@ private Q_SLOTS:
         QStringList keys = settings.allKeys();
         keys.sort();
         QCOMPARE(keys, QStringList({"abRecording", "chopEnabled", "chopMinutes", "defaultLocation", "defaultLocationB",
-                                    "ebuLevels", "gridDimensions", "httpServerEnabled", "httpServerPort", "startMaximized",
-                                    "tallyEnabled", "tcpServerEnabled", "tcpServerPort"}));
+                                    "ebuLevels", "gridDimensions", "httpServerEnabled", "httpServerPort", "serverAccessKey",
+                                    "serverLocalOnly", "startMaximized", "tallyEnabled", "tcpServerEnabled",
+                                    "tcpServerPort"}));
         QCOMPARE(settings.value(QStringLiteral("defaultLocation")).toString(), QStringLiteral("/rec/a"));
         QCOMPARE(settings.value(QStringLiteral("gridDimensions")).toInt(), 99);
-        QCOMPARE(settings.value(QStringLiteral("tcpServerPort")).toInt(), 4464);
+        // A bad port is never saved back.
+        QCOMPARE(settings.value(QStringLiteral("tcpServerPort")).toInt(), 9099);
         QCOMPARE(settings.value(QStringLiteral("httpServerPort")).toInt(), 8081);
         QCOMPARE(settings.value(QStringLiteral("chopEnabled")).toBool(), true);
+    }
+
+    // A file that cannot be read is replaced at exit, but a copy of it stays beside it.
+    void unreadableFileIsKept()
+    {
+        const QString file = QSettings().fileName();
+        const QByteArray garbage("[General\ntcpServerPort=9200\n\x01\xff[[[\n");
+        {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(garbage);
+        }
+        {
+            SettingsModel model;
+        }
+        const QFileInfo info(file);
+        const QStringList copies = info.dir().entryList(
+            { info.completeBaseName() + QStringLiteral(" unreadable *.") + info.suffix() }, QDir::Files);
+        QCOMPARE(copies.size(), 1);
+        QFile copy(info.dir().filePath(copies.first()));
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), garbage);
+        QCOMPARE(QSettings().status(), QSettings::NoError);
+        QVERIFY(QFile::remove(copy.fileName()));
     }
 
     void setterSignals()

@@ -34,6 +34,8 @@ public:
     {
         return { QJsonObject { { QStringLiteral("source"), QStringLiteral("<&\"\n>") }, { QStringLiteral("slot"), 1 } } };
     }
+    QString authenticate(const QString&) override { return answer; }
+    bool admitted() override { return true; }
     void write(const QByteArray& bytes) override { written += bytes; }
 };
 

@@ -153,6 +153,9 @@ private Q_SLOTS:
         QCOMPARE(api->recordingStart(3), QStringLiteral("Slot not connected to any source"));
         QCOMPARE(api->connectSource(0, QStringLiteral("X")), QStringLiteral("Slot id invalid"));
         QCOMPARE(api->disconnectSource(6), QStringLiteral("Slot id invalid"));
+        QCOMPARE(api->connectSource(2, QString()), QStringLiteral("Source name missing"));
+        QCOMPARE(api->connectSource(2, QStringLiteral("  ")), QStringLiteral("Source name missing"));
+        QVERIFY(!fixture->slot(2)->isConnected());
         QCOMPARE(fixture->slot(5)->connectedSource(), QStringLiteral("HOST (C)"));
     }
 };

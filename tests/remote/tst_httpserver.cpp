@@ -8,9 +8,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTcpServer>
+#include <QTimer>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace
 {
@@ -23,7 +29,7 @@ struct HttpAnswer {
 
 // Raw HTTP/1.1 over a QTcpSocket, waiting with the event loop running: the recorder's main thread
 // is this thread, and every request waits for it.
-HttpAnswer request(quint16 port, const QByteArray& method, const QByteArray& target)
+HttpAnswer request(quint16 port, const QByteArray& method, const QByteArray& target, const QByteArray& headers = {})
 {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
@@ -35,7 +41,8 @@ HttpAnswer request(quint16 port, const QByteArray& method, const QByteArray& tar
     if (!QTest::qWaitFor([&] { return refused || socket.state() == QAbstractSocket::ConnectedState; }, 5000) || refused)
         return {};
     const QByteArray length = method == "POST" ? "Content-Length: 0\r\n" : "";
-    socket.write(method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + length + "\r\n");
+    socket.write(
+        method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + length + headers + "\r\n");
     (void)QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, 10000);
     raw += socket.readAll();
 
@@ -120,6 +127,32 @@ public:
 
     QTcpSocket socket;
     QByteArray raw;
+};
+
+// A client that asks for events and then never reads: its socket's small buffer fills at once.
+struct DeadStream {
+    int fd = -1;
+    explicit DeadStream(quint16 port)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int small = 1024;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const QByteArray get("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || ::write(fd, get.constData(), size_t(get.size())) != get.size()) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~DeadStream()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
 };
 
 QByteArray fileBytes(const QString& path)
@@ -568,21 +601,130 @@ private Q_SLOTS:
         QTRY_COMPARE(request(port, "GET", "/api?command=listen_off").status, 200);
     }
 
+    // Also against a listener that offers to share its port, as a second recorder would.
     void portInUseIsLogged()
     {
-        QTcpServer squatter;
-        QVERIFY(squatter.listen(QHostAddress::AnyIPv4, 0));
+        const int squatter = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int yes = 1;
+        ::setsockopt(squatter, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        ::setsockopt(squatter, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        socklen_t size = sizeof address;
+        QCOMPARE(::bind(squatter, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        QCOMPARE(::listen(squatter, 4), 0);
+        QCOMPARE(::getsockname(squatter, reinterpret_cast<sockaddr*>(&address), &size), 0);
+        const quint16 taken = ntohs(address.sin_port);
         LogCapture::clear();
-        fixture->settings()->setHttpServerPort(squatter.serverPort());
-        QTRY_VERIFY(
-            LogCapture::contains(QStringLiteral("Unable to start HTTP panel on port %1").arg(squatter.serverPort())));
+        fixture->settings()->setHttpServerPort(taken);
+        QTRY_VERIFY(LogCapture::contains(QStringLiteral("Unable to start HTTP panel on port %1").arg(taken)));
         QTRY_VERIFY(!server->worker()->isRunning());
-        QVERIFY(!LogCapture::contains(QStringLiteral("HTTP panel listening on port %1").arg(squatter.serverPort())));
+        QVERIFY(!LogCapture::contains(QStringLiteral("HTTP panel listening on port %1").arg(taken)));
+        ::close(squatter);
         // The next port change brings it back.
         port = freePort();
         fixture->settings()->setHttpServerPort(port);
         QTRY_VERIFY(LogCapture::contains(QStringLiteral("HTTP panel listening on port %1").arg(port)));
         QCOMPARE(api("?command=listen_off"), success());
+    }
+
+    // Clients trickling their headers a byte at a time hold no thread that others need, and are
+    // closed when their time is up.
+    void slowClientsHoldNothing()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        int connected = 0;
+        for (int i = 0; i < 50; ++i) {
+            slow.push_back(std::make_unique<QTcpSocket>());
+            QTcpSocket* socket = slow.back().get();
+            connect(socket, &QTcpSocket::connected, this, [socket, &connected] {
+                ++connected;
+                socket->write("G");
+            });
+            socket->connectToHost(QHostAddress::LocalHost, port);
+        }
+        QTimer trickle;
+        connect(&trickle, &QTimer::timeout, this, [&slow] {
+            for (const auto& socket : slow)
+                socket->write("E");
+        });
+        trickle.start(300);
+        QTRY_COMPARE(connected, 50);
+        QTest::qWait(1000);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(api("?command=status").contains("\"slots\""));
+        qInfo("status answered in %lld ms beside 50 trickling clients", clock.elapsed());
+        // Queued behind the slow ones it would wait for their time-outs, seconds.
+        QVERIFY2(clock.elapsed() < 1500, "a request waited for slow clients");
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(slow.begin(), slow.end(),
+                                     [](const auto& s) { return s->state() == QAbstractSocket::UnconnectedState; }),
+            6000);
+    }
+
+    // Streams whose clients take nothing are ended, so their places come free; and a stop waits
+    // for none of them.
+    void deadStreamsAreEnded()
+    {
+        std::vector<std::unique_ptr<DeadStream>> dead;
+        for (int i = 0; i < 5; ++i) {
+            dead.push_back(std::make_unique<DeadStream>(port));
+            QVERIFY(dead.back()->fd >= 0);
+        }
+        QTRY_COMPARE(server->worker()->streamCount(), 5);
+        // Enough to fill what the clients' small buffers hold.
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(api("?command=rename&slot=1&name=" + QByteArray(2000, 'a' + char(i))), success());
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_COMPARE_WITH_TIMEOUT(server->worker()->streamCount(), 0, 15000);
+        qInfo("five dead streams ended %lld ms after their buffers filled", clock.elapsed());
+        EventStream sixth;
+        QVERIFY(sixth.open(port));
+        QCOMPARE(sixth.status(), 200);
+
+        dead.push_back(std::make_unique<DeadStream>(port));
+        QTRY_COMPARE(server->worker()->streamCount(), 2);
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(api("?command=rename&slot=1&name=" + QByteArray(2000, 'k')), success());
+        clock.restart();
+        const quint16 next = freePort();
+        fixture->settings()->setHttpServerPort(next);
+        qInfo("port change with a stream that does not read took %lld ms", clock.elapsed());
+        QVERIFY2(clock.elapsed() < 2000, "a stop waited for a client");
+    }
+
+    void accessKey_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addRow("no key") << QByteArray("/api?command=listen_off") << QByteArray() << 401
+                                << failure("Access key required");
+        QTest::addRow("wrong key") << QByteArray("/api?command=listen_off&key=nope") << QByteArray() << 401
+                                   << failure("Access key wrong");
+        QTest::addRow("key parameter") << QByteArray("/api?command=listen_off&key=s%3Acret") << QByteArray() << 200
+                                       << success();
+        QTest::addRow("bearer header") << QByteArray("/api?command=listen_off")
+                                       << QByteArray("Authorization: Bearer s:cret\r\n") << 200 << success();
+        QTest::addRow("events without key") << QByteArray("/api/events") << QByteArray() << 401
+                                            << failure("Access key required");
+        QTest::addRow("the panel itself is open") << QByteArray("/index.html") << QByteArray() << 200
+                                                  << fileBytes(TestEnv::binDir() + QStringLiteral("/panel/index.html"));
+    }
+
+    void accessKey()
+    {
+        QFETCH(QByteArray, target);
+        QFETCH(QByteArray, headers);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        fixture->settings()->setServerAccessKey(QStringLiteral("s:cret"));
+        const HttpAnswer answer = request(port, "GET", target, headers);
+        fixture->settings()->setServerAccessKey(QString());
+        QCOMPARE(answer.status, status);
+        QCOMPARE(answer.body, body);
     }
 
     void staleQueuesStayBounded()

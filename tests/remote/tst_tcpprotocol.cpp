@@ -20,6 +20,7 @@ public:
     QJsonArray records;
     int tallySubscribed = -1;
     int recordingSubscribed = -1;
+    bool isAdmitted = true;
 
     QString recordingStart(uint slot) override { return note(QStringLiteral("recordingStart %1").arg(slot)); }
     QString recordingStop(uint slot) override { return note(QStringLiteral("recordingStop %1").arg(slot)); }
@@ -39,6 +40,12 @@ public:
     }
     void setProgressSubscribed(bool on) override { calls << QStringLiteral("progress %1").arg(on); }
     QJsonArray recordings() override { return records; }
+    QString authenticate(const QString& key) override
+    {
+        isAdmitted = note(QStringLiteral("auth [%1]").arg(key)) == QLatin1String("success");
+        return answer;
+    }
+    bool admitted() override { return isAdmitted; }
     void setRecordingSubscribed(bool on) override
     {
         calls << QStringLiteral("recording %1").arg(on);
@@ -155,6 +162,40 @@ private Q_SLOTS:
         QFETCH(QByteArray, reply);
 
         RecordingBackend backend;
+        backend.answer = answer;
+        TcpProtocol::handleLine(line, backend);
+        QCOMPARE(backend.calls, calls);
+        QCOMPARE(backend.written, reply);
+    }
+
+    // Without the key only <auth/> is heard; with it, the rest of the line runs.
+    void accessKey_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addRow("command refused")
+            << QByteArray("<recording_start slot='1' uid='r'/>") << QStringLiteral("success") << QStringList {}
+            << QByteArray("<failure reason=\"Access key required\" uid=\"r\" />\r\n");
+        QTest::addRow("wrong key") << QByteArray("<auth key='no' uid='a'><listen_off/></auth>")
+                                   << QStringLiteral("Access key wrong") << QStringList { "auth [no]" }
+                                   << QByteArray("<failure reason=\"Access key wrong\" uid=\"a\" />\r\n"
+                                                 "<failure reason=\"Access key required\" uid=\"\" />\r\n");
+        QTest::addRow("right key, then a command")
+            << QByteArray("<auth key='k&amp;1'><listen_off/></auth>") << QStringLiteral("success")
+            << QStringList { "auth [k&1]", "listenOff" }
+            << QByteArray("<succes uid=\"\" />\r\n<succes uid=\"\" />\r\n");
+    }
+
+    void accessKey()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, answer);
+        QFETCH(QStringList, calls);
+        QFETCH(QByteArray, reply);
+        RecordingBackend backend;
+        backend.isAdmitted = false;
         backend.answer = answer;
         TcpProtocol::handleLine(line, backend);
         QCOMPARE(backend.calls, calls);
