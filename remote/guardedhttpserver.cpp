@@ -67,7 +67,9 @@ void GuardedHttpServer::closeAll()
 
 bool GuardedHttpServer::process_and_close_socket(socket_t sock)
 {
-    Connection connection { sock, { nowMs() }, 0, Clock::now() };
+    // A descriptor of our own for the same socket: the library closes its one before we forget
+    // the connection, and that number may meanwhile name another one.
+    Connection connection { ::dup(sock), { nowMs() }, 0, Clock::now() };
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_connections.insert(&connection);
@@ -76,8 +78,12 @@ bool GuardedHttpServer::process_and_close_socket(socket_t sock)
     // The library keeps this entry private; this file alone is built without access checks.
     const bool result = httplib::Server::process_and_close_socket(sock);
     t_connection = nullptr;
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    m_connections.erase(&connection);
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_connections.erase(&connection);
+    }
+    if (connection.sock >= 0)
+        ::close(connection.sock);
     return result;
 }
 
