@@ -27,7 +27,6 @@ public:
     GuardedHttpServer(const GuardedHttpServer&) = delete;
     GuardedHttpServer& operator=(const GuardedHttpServer&) = delete;
 
-    void setLimits(Limits limits) { m_limits = limits; }
     // Binds without sharing the port: a second listener on it fails.
     bool bindExclusive(const char* host, int port);
     // Ends the accept loop and every open connection, without waiting for any client.
@@ -50,7 +49,7 @@ private:
     static int64_t nowMs();
     void watch();
 
-    Limits m_limits;
+    const Limits m_limits;
     std::mutex m_mutex; // guards m_connections and m_ending
     std::condition_variable m_wake;
     std::set<Connection*> m_connections;

@@ -33,10 +33,8 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
 
     connect(settings, &SettingsModel::httpServerPortChanged, this, &HttpServer::onPortChanged);
     connect(settings, &SettingsModel::httpServerEnabledChanged, this, &HttpServer::onEnabledChanged);
-    connect(settings, &SettingsModel::serverLocalOnlyChanged, this, [this] {
-        if (m_settings->httpServerEnabled())
-            listen(m_port);
-    });
+    // Another address is bound as another port would be.
+    connect(settings, &SettingsModel::serverLocalOnlyChanged, this, [this] { onPortChanged(m_port); });
     connect(settings, &SettingsModel::serverAccessKeyChanged, m_worker, &HttpServerWorkerThread::setAccessKey);
     m_worker->setAccessKey(settings->serverAccessKey());
 

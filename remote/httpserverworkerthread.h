@@ -47,7 +47,6 @@ public:
     void setLocalOnly(bool localOnly) { m_localOnly = localOnly; }
     // Main thread, at any time; request threads read it.
     void setAccessKey(const QString& key);
-    void setLimits(GuardedHttpServer::Limits limits) { m_http.setLimits(limits); }
 
 public Q_SLOTS:
     void setPort(ushort port);

@@ -93,10 +93,8 @@ TcpApiServer::TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audio
     }
     connect(settings, &SettingsModel::tcpServerPortChanged, this, &TcpApiServer::onPortChanged);
     connect(settings, &SettingsModel::tcpServerEnabledChanged, this, &TcpApiServer::onEnabledChanged);
-    connect(settings, &SettingsModel::serverLocalOnlyChanged, this, [this] {
-        if (m_settings->tcpServerEnabled())
-            listen(m_port);
-    });
+    // Another address is bound as another port would be.
+    connect(settings, &SettingsModel::serverLocalOnlyChanged, this, [this] { onPortChanged(m_port); });
     // A new key: every client shows it anew.
     connect(settings, &SettingsModel::serverAccessKeyChanged, this, [this] { m_admitted.clear(); });
 
