@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <cstdlib>
 #include <string>
@@ -9,6 +10,12 @@
 namespace {
 
 std::string g_root;
+bool g_ownSound = false;
+
+QString soundDir()
+{
+    return QString::fromStdString(g_root) + QStringLiteral("/sound");
+}
 
 void setFromFixture()
 {
@@ -46,6 +53,8 @@ struct Isolation {
     }
     ~Isolation()
     {
+        if (g_ownSound)
+            QProcess::execute(QStringLiteral(TESTS_SOURCE_DIR "/env/stop.sh"), { soundDir() });
         if (qEnvironmentVariableIsEmpty("RECORDER_KEEP_TEST_FILES"))
             QDir(QString::fromStdString(g_root)).removeRecursively();
     }
@@ -75,6 +84,22 @@ bool hasDisplay()
 bool hasSound()
 {
     return !qEnvironmentVariableIsEmpty("PULSE_SERVER");
+}
+
+bool useOwnSoundServer()
+{
+    g_ownSound = true;
+    QProcess start;
+    start.start(QStringLiteral(TESTS_SOURCE_DIR "/env/start.sh"), { soundDir(), QStringLiteral("sound") });
+    if (!start.waitForFinished(30000))
+        return false;
+    for (const QByteArray& line : start.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("PULSE_SERVER=")) {
+            qputenv("PULSE_SERVER", line.mid(13));
+            return true;
+        }
+    }
+    return false;
 }
 
 QString makeFolder(const QString& name)

@@ -14,6 +14,11 @@ bool hasDisplay();             // an X display (Xvfb) is available
 bool hasSound();               // a PulseAudio server with a null sink is available
 QString makeFolder(const QString& name); // a new folder under root()
 
+// Starts a PulseAudio server (null sink "nullsink") of this process's own and points the process
+// at it, for tests that take the sink away; call it before anything opens a sound device. It is
+// stopped at exit. False if none could be started.
+bool useOwnSoundServer();
+
 // The environment for a child process: this process's environment with its own fresh XDG folders
 // under root()/name (so the child's settings and logs can be inspected afterwards).
 QProcessEnvironment childEnvironment(const QString& name);

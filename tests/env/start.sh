@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Starts the headless display (Xvfb with Mesa's software OpenGL) and a private PulseAudio daemon
 # with a null sink for the tests, and writes their addresses to $1/env for tests/common to read.
+# With "sound" as $2, the sound server alone.
 set -u
 dir=${1:?state folder}
+only=${2:-}
 "$(dirname "$0")/stop.sh" "$dir" >/dev/null 2>&1
 mkdir -p "$dir"
 : > "$dir/env"
 
-if command -v Xvfb >/dev/null; then
+if [ "$only" != sound ] && command -v Xvfb >/dev/null; then
     exec 3> "$dir/displayfd"
     setsid Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp +extension GLX >"$dir/xvfb.log" 2>&1 &
     echo $! > "$dir/xvfb.pid"

@@ -2,6 +2,7 @@
 #include "ndi/defaultsamplerate.h"
 #include "ndi/ndidevice.h"
 #include "tests/common/testenv.h"
+#include "tests/ndi/ndisimfile.h"
 #include "tests/render/testreceiver.h"
 
 #include <QProcess>
@@ -75,13 +76,31 @@ QByteArray recordSink(int milliseconds, int sampleRate)
     return data;
 }
 
+bool pactl(const QStringList& arguments)
+{
+    return QProcess::execute(QStringLiteral("pactl"), arguments) == 0;
+}
+
+bool logged(const QString& start)
+{
+    const QStringList lines = LogCapture::peek();
+    return std::any_of(lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(start); });
+}
+
 } // namespace
 
 class TestNDIDevice : public QObject
 {
     Q_OBJECT
 
+    bool m_sound = false; // a sound server of this test's own, whose sink may be taken away
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        m_sound = TestEnv::useOwnSoundServer();
+    }
+
     void readSizes_data()
     {
         QTest::addColumn<qint64>("maxlen");
@@ -176,8 +195,8 @@ private Q_SLOTS:
 
     void playsThroughTheSoundDevice()
     {
-        if (!TestEnv::hasSound())
-            QSKIP("No PulseAudio server with a null sink on this machine");
+        if (!m_sound)
+            QSKIP("No PulseAudio server with a null sink could be started on this machine");
         const int rate = defaultSampleRate();
         QCOMPARE(rate, 48000);
 
@@ -222,6 +241,45 @@ private Q_SLOTS:
         player.quit();
         QVERIFY(player.wait(5000));
         QVERIFY(player.isFinished());
+    }
+
+    void readsGoOnWithoutASoundOutput()
+    {
+        if (!m_sound)
+            QSKIP("No PulseAudio server with a null sink could be started on this machine");
+        const int rate = defaultSampleRate();
+        NDIDevice device;
+        auto receiver = std::make_shared<TestReceiver>(2, 2, TestReceiver::Bgra, Qt::black);
+        receiver->setTone(1000.0, 0.5f, rate);
+        device.setReceiver(receiver);
+        std::atomic<qint64> delivered { 0 };
+        connect(
+            &device, &NDIDevice::dataRead, &device, [&](qint64 frames) { delivered += frames; },
+            Qt::DirectConnection);
+        LogCapture::install();
+        AudioPlayer player;
+        player.start(&device);
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("Sound output: ")), 10000);
+
+        // The output goes: the loss is logged and the reads (which clock every meter) go on at the
+        // sink's pace.
+        QVERIFY(pactl({ QStringLiteral("unload-module"), QStringLiteral("module-null-sink") }));
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("Sound output lost")), 5000);
+        const qint64 before = delivered.load();
+        QElapsedTimer timer;
+        timer.start();
+        QTRY_VERIFY_WITH_TIMEOUT(delivered.load() - before >= 2 * rate, 10000);
+        QVERIFY2(timer.elapsed() > 1600 && timer.elapsed() < 2600, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(!logged(QStringLiteral("Sound output back")));
+
+        // It returns: logged, and the listened sound plays on it again.
+        QVERIFY(pactl({ QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+            QStringLiteral("sink_name=nullsink"), QStringLiteral("rate=48000") }));
+        QVERIFY(pactl({ QStringLiteral("set-default-sink"), QStringLiteral("nullsink") }));
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("Sound output back: ")), 10000);
+        // A new null sink may hold a new stream for up to two seconds.
+        const ToneFigures tone = analyse(recordSink(3000, rate), rate);
+        QVERIFY2(std::abs(tone.peak - 0.5f) < 0.02f, qPrintable(LogCapture::peek().join(QLatin1Char('\n'))));
     }
 };
 
