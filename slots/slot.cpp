@@ -216,9 +216,21 @@ void Slot::replaceReceiver()
     }
     m_receiver = NDIReceiver::create(!m_isFullRes, true);
     connect(m_receiver.get(), &NDIReceiver::connected, this, &Slot::setConnectedSource);
-    connect(m_receiver.get(), &Receiver::vuUpdated, this, &Slot::vuUpdated, Qt::QueuedConnection);
-    connect(m_receiver.get(), &Receiver::tallyUpdated, this, &Slot::setTallyState, Qt::QueuedConnection);
+    followReports();
     publishActiveReceiver();
+}
+
+void Slot::followReports()
+{
+    // Levels and tally come from other threads, queued. A report queued for an earlier binding
+    // (sent just before its receiver stopped) dies with that binding's context, unseen.
+    m_reports = std::make_unique<QObject>();
+    connect(
+        m_receiver.get(), &Receiver::vuUpdated, m_reports.get(),
+        [this](int left, int right) { vuUpdated(left, right); }, Qt::QueuedConnection);
+    connect(
+        m_receiver.get(), &Receiver::tallyUpdated, m_reports.get(), [this](int tally) { setTallyState(tally); },
+        Qt::QueuedConnection);
 }
 
 void Slot::publishActiveReceiver()
@@ -272,6 +284,7 @@ void Slot::armRecorder(const QString& source)
 void Slot::bindTo(const QString& source)
 {
     setIsConnected(true);
+    followReports();
     setTallyState(0);
     m_receiver->connectToSource(source);
     if (!m_viewingOnly)
@@ -319,6 +332,7 @@ QString Slot::disconnectSource()
     if (m_isRecording || m_isWaiting)
         return RecordingInProgress;
     m_receiver->disconnectFromSource();
+    followReports();
     m_recorder->stop();
     setIsConnected(false);
     setConnectedSource(NoSource);

@@ -206,6 +206,7 @@ private:
     void loadSettings();
     void saveSettings();
     void replaceReceiver();
+    void followReports();
     void publishActiveReceiver();
     void updateLocation();
     QString folderA() const;
@@ -258,6 +259,7 @@ private:
     // Main thread only. The receiver's shared ownership lets the render and audio threads keep
     // using it after a replacement; the last holder's release disposes of it.
     std::shared_ptr<NDIReceiver> m_receiver;
+    std::unique_ptr<QObject> m_reports; // context of the current binding's level and tally reports
     // Written on the main thread, read by the render and audio threads: only through
     // std::atomic_store / std::atomic_load (activeReceiver()).
     std::shared_ptr<Receiver> m_activeReceiver;

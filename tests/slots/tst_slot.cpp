@@ -360,7 +360,11 @@ private Q_SLOTS:
         connect(&slot, &Slot::connectedSourceChanged, this,
             [&seen](const QString& v) { seen << QStringLiteral("source ") + v; });
         connect(&slot, &Slot::vuLeftLevelChanged, this, [&seen](int v) { seen << QStringLiteral("left %1").arg(v); });
+        // Reports the capture and audio threads queued just before the receiver stopped.
+        Q_EMIT slot.activeReceiver()->tallyUpdated(2);
+        Q_EMIT slot.activeReceiver()->vuUpdated(60, 60);
         QCOMPARE(slot.disconnectSource(), QStringLiteral("success"));
+        QCoreApplication::processEvents();
         QCOMPARE(seen, (QStringList { "connected 0", "source none", "left 0" }));
         QVERIFY(!slot.activeReceiver());
         QCOMPARE(slot.recorder()->currentProcess(), nullptr);
