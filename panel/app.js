@@ -28,6 +28,67 @@
   const empty = el('empty');
   const recordingsTable = el('recordings');
   const recordingsEmpty = el('recordings-empty');
+  const keyForm = el('key-form');
+  const keyInput = el('key-input');
+  const keyError = el('key-error');
+
+  // ---- access key --------------------------------------------------------------------------
+
+  // Asked for once (when the recorder answers 401) and kept in this browser.
+  const KEY_STORE = 'stavelinRecorder.accessKey';
+  let accessKey = '';
+  try { accessKey = localStorage.getItem(KEY_STORE) || ''; } catch (error) { /* storage off: ask every time */ }
+
+  function apiUrl(path, params) {
+    const query = new URLSearchParams(params || {});
+    if (accessKey)
+      query.set('key', accessKey);
+    const text = query.toString();
+    return text ? path + '?' + text : path;
+  }
+
+  function askForKey(reason) {
+    const wrong = reason === 'Access key wrong';
+    if (wrong) {
+      accessKey = '';
+      try { localStorage.removeItem(KEY_STORE); } catch (error) { /* nothing kept */ }
+    }
+    clearTimeout(staleTimer);
+    clearTimeout(retryTimer);
+    if (source) {
+      source.close();
+      source = null;
+    }
+    setLink('locked', wrong ? 'Wrong access key' : 'Access key needed');
+    keyError.textContent = wrong ? 'That key was refused. Try again.' : '';
+    keyForm.hidden = false;
+    keyInput.focus();
+  }
+
+  keyForm.addEventListener('submit', (event) => {
+    event.preventDefault();
+    accessKey = keyInput.value.trim();
+    if (!accessKey)
+      return;
+    try { localStorage.setItem(KEY_STORE, accessKey); } catch (error) { /* kept for this page only */ }
+    keyInput.value = '';
+    keyForm.hidden = true;
+    retryMs = RETRY_MIN_MS;
+    open();
+  });
+
+  // Whether the recorder refuses this panel's key; a network failure is not a refusal.
+  async function refusal() {
+    try {
+      const response = await fetch(apiUrl('api', { command: 'status' }), { cache: 'no-store' });
+      if (response.status !== 401)
+        return '';
+      const answer = await response.json().catch(() => ({}));
+      return answer.reason || 'Access key required';
+    } catch (error) {
+      return '';
+    }
+  }
 
   // ---- messages ----------------------------------------------------------------------------
 
@@ -51,10 +112,14 @@
   // ---- commands ----------------------------------------------------------------------------
 
   async function command(what, params, label) {
-    const query = new URLSearchParams(Object.assign({ command: what }, params || {}));
     let answer;
     try {
-      const response = await fetch('api?' + query.toString(), { cache: 'no-store' });
+      const response = await fetch(apiUrl('api', Object.assign({ command: what }, params || {})), { cache: 'no-store' });
+      if (response.status === 401) {
+        const refused = await response.json().catch(() => ({}));
+        askForKey(refused.reason);
+        return false;
+      }
       if (!response.ok)
         throw new Error('HTTP ' + response.status);
       answer = await response.json();
@@ -191,7 +256,7 @@
   async function loadRecordings() {
     let answer;
     try {
-      const response = await fetch('api?command=recordings', { cache: 'no-store' });
+      const response = await fetch(apiUrl('api', { command: 'recordings' }), { cache: 'no-store' });
       answer = await response.json();
     } catch (error) {
       return;
@@ -303,7 +368,7 @@
     setLink('connecting', 'Connecting…');
     // The browser retries a dropped stream by itself, but not one that was refused (503 when the
     // recorder already serves five panels), so every failure is handled here the same way.
-    source = new EventSource('api/events');
+    source = new EventSource(apiUrl('api/events'));
     touch();
     source.onmessage = (message) => {
       touch();
@@ -321,7 +386,19 @@
       }
       applyEvent(data);
     };
-    source.onerror = () => reconnect('Connection lost');
+    // An EventSource does not tell a refused key from a lost link: the recorder is asked.
+    source.onerror = async () => {
+      const stream = source;
+      if (stream)
+        stream.close();
+      const reason = await refusal();
+      if (source !== stream)
+        return;
+      if (reason)
+        askForKey(reason);
+      else
+        reconnect('Connection lost');
+    };
   }
 
   recordAll.addEventListener('click', () => {

@@ -8,7 +8,7 @@ import "lib.js" as Lib
 Item {
     id: form
     implicitWidth: 400
-    implicitHeight: 450
+    implicitHeight: 520
 
     // The dialog around the form closes itself on these.
     signal applied()
@@ -36,6 +36,8 @@ Item {
     readonly property alias tcpPortField: tcpPortField
     readonly property alias httpBox: httpBox
     readonly property alias httpPortField: httpPortField
+    readonly property alias listenCombo: listenCombo
+    readonly property alias accessKeyField: accessKeyField
     readonly property alias chopBox: chopBox
     readonly property alias chopMinutesField: chopMinutesField
     readonly property alias applyButton: applyButton
@@ -57,6 +59,8 @@ Item {
         tcpPortField.text = String(settingsModel.tcpServerPort)
         httpBox.checked = settingsModel.httpServerEnabled
         httpPortField.text = String(settingsModel.httpServerPort)
+        listenCombo.currentIndex = settingsModel.serverLocalOnly ? 1 : 0
+        accessKeyField.text = settingsModel.serverAccessKey
         chopBox.checked = settingsModel.chopEnabled
         chopMinutesField.text = String(settingsModel.chopMinutes)
     }
@@ -80,6 +84,8 @@ Item {
         settingsModel.setTcpServerEnabled(tcpBox.checked)
         settingsModel.setHttpServerPort(parseInt(httpPortField.text, 10))
         settingsModel.setHttpServerEnabled(httpBox.checked)
+        settingsModel.setServerLocalOnly(listenCombo.currentIndex === 1)
+        settingsModel.setServerAccessKey(accessKeyField.text.trim())
         settingsModel.setChopMinutes(parseInt(chopMinutesField.text, 10))
         settingsModel.setChopEnabled(chopBox.checked)
     }
@@ -267,6 +273,30 @@ Item {
                     Layout.preferredWidth: 60
                     implicitHeight: 26
                     validator: IntValidator { bottom: 80; top: 65535 }
+                }
+            }
+
+            RowLayout {
+                Label { text: "Listen on" }
+                ComboBox {
+                    id: listenCombo
+                    Layout.preferredWidth: 170
+                    implicitHeight: 26
+                    model: ["All network interfaces", "This machine only"]
+                    ToolTip.visible: hovered
+                    ToolTip.text: "Where the TCP API and the HTTP panel take connections from"
+                }
+            }
+
+            RowLayout {
+                Label { text: "Access key" }
+                CustomTextField {
+                    id: accessKeyField
+                    Layout.preferredWidth: 170
+                    implicitHeight: 26
+                    placeholderText: "none: anyone may connect"
+                    ToolTip.visible: hovered
+                    ToolTip.text: "When set, HTTP requests must carry it and TCP clients must send <auth key='...'/> first"
                 }
             }
 

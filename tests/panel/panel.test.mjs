@@ -16,6 +16,7 @@ const tcpPort = Number(env('TCP_PORT'));
 const slotCount = Number(env('SLOT_COUNT'));
 const sourceName = env('SOURCE_NAME');
 const screenshot = env('SCREENSHOT');
+const accessKey = env('ACCESS_KEY');
 
 let step = 'start';
 const check = (condition, message) => {
@@ -44,8 +45,13 @@ async function tcpClient(port) {
   await new Promise((resolve, reject) => { socket.once('connect', resolve); socket.once('error', reject); });
   const hello = await nextLine();
   check(hello.startsWith('<hello app="Stavelin Recorder"'), `unexpected greeting ${hello}`);
+  const send = async (line) => { socket.write(line + '\n'); return nextLine(); };
+  const before = await send("<recording_start slot='1' uid='early'/>");
+  check(before === '<failure reason="Access key required" uid="early" />', `TCP reply before the key ${before}`);
+  const auth = await send(`<auth key='${accessKey.replace(/&/g, '&amp;')}' uid='k'/>`);
+  check(auth === '<succes uid="k" />', `TCP auth reply ${auth}`);
   return {
-    send: async (line) => { socket.write(line + '\n'); return nextLine(); },
+    send,
     close: () => socket.end(),
   };
 }
@@ -61,10 +67,28 @@ try {
   const pageErrors = [];
   page.on('pageerror', (error) => pageErrors.push(String(error)));
 
-  step = 'panel loads and goes live';
+  step = 'the panel asks for the access key';
   await page.goto(panelUrl);
-  await page.waitForSelector('#link[data-state="live"]', { timeout: 10000 });
+  await page.waitForSelector('#link[data-state="locked"]', { timeout: 10000 });
   check(await page.title() === 'Stavelin Recorder', 'title');
+  check(await page.isVisible('#key-form'), 'key form shown');
+
+  step = 'a wrong key is refused';
+  await page.fill('#key-input', 'not the key');
+  await page.click('#key-form button');
+  await page.waitForFunction(() => document.querySelector('#link-text').textContent === 'Wrong access key'
+    && !document.querySelector('#key-form').hidden, null, { timeout: 10000 });
+
+  step = 'the right key opens the panel';
+  await page.fill('#key-input', accessKey);
+  await page.click('#key-form button');
+  await page.waitForSelector('#link[data-state="live"]', { timeout: 10000 });
+  check(await page.isHidden('#key-form'), 'key form hidden');
+
+  step = 'the key is remembered';
+  await page.reload();
+  await page.waitForSelector('#link[data-state="live"]', { timeout: 10000 });
+  check(await page.isHidden('#key-form'), 'asked again after a reload');
 
   step = 'every slot is shown';
   await page.waitForFunction((n) => document.querySelectorAll('#slots .slot').length === n, slotCount, { timeout: 10000 });

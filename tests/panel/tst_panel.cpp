@@ -85,6 +85,7 @@ private Q_SLOTS:
             settings.setValue(QStringLiteral("tcpServerPort"), tcpPort);
             settings.setValue(QStringLiteral("defaultLocation"), videos);
             settings.setValue(QStringLiteral("defaultLocationB"), videos);
+            settings.setValue(QStringLiteral("serverAccessKey"), QStringLiteral("desk&key"));
         }
         const QString sourceName = QStringLiteral("PANELHOST (Desk & \"Cam\")");
         const QString sourcesFile = TestEnv::root() + QStringLiteral("/sources.json");
@@ -132,6 +133,7 @@ private Q_SLOTS:
         nodeEnv.insert(QStringLiteral("SLOT_COUNT"), QStringLiteral("9"));
         nodeEnv.insert(QStringLiteral("SOURCE_NAME"), sourceName);
         nodeEnv.insert(QStringLiteral("SCREENSHOT"), screenshot);
+        nodeEnv.insert(QStringLiteral("ACCESS_KEY"), QStringLiteral("desk&key"));
         nodeEnv.insert(QStringLiteral("HOME"), TestEnv::root() + QStringLiteral("/home"));
         node.setProcessEnvironment(nodeEnv);
         node.setWorkingDirectory(QStringLiteral(PANEL_TEST_DIR));

@@ -14,6 +14,8 @@ QtObject {
     property int tcpServerPort: 9099
     property bool httpServerEnabled: false
     property int httpServerPort: 9098
+    property bool serverLocalOnly: false
+    property string serverAccessKey: ""
     property bool chopEnabled: false
     property int chopMinutes: 30
     property string location: "/tmp"
@@ -31,6 +33,8 @@ QtObject {
     function setTcpServerEnabled(v) { tcpServerEnabled = v }
     function setHttpServerPort(v) { httpServerPort = v }
     function setHttpServerEnabled(v) { httpServerEnabled = v }
+    function setServerLocalOnly(v) { serverLocalOnly = v }
+    function setServerAccessKey(v) { serverAccessKey = v }
     function setChopMinutes(v) { chopMinutes = v }
     function setChopEnabled(v) { chopEnabled = v }
 }

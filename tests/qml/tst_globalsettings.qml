@@ -6,7 +6,7 @@ import "qrc:/"
 Item {
     id: root
     width: 420
-    height: 470
+    height: 540
 
     TestCase {
         id: testCase
@@ -87,6 +87,8 @@ Item {
             form.chopBox.checked = !settingsModel.chopEnabled
             var chop = form.chopBox.checked
             form.ebuButton.checked = true
+            form.listenCombo.currentIndex = 1
+            form.accessKeyField.text = " s3cret "
             verify(form.apply())
             compare(spy.count, 1)
             compare(settingsModel.gridDimensions, 253)
@@ -95,6 +97,10 @@ Item {
             compare(settingsModel.chopMinutes, 65535)
             compare(settingsModel.chopEnabled, chop)
             compare(settingsModel.ebuLevels, true)
+            compare(settingsModel.serverLocalOnly, true)
+            compare(settingsModel.serverAccessKey, "s3cret")
+            settingsModel.setServerLocalOnly(false)
+            settingsModel.setServerAccessKey("")
             // The grid shape of this run stays as it was.
             compare(settingsModel.gridWidth, 3)
             compare(settingsModel.gridExtra, 0)
@@ -106,10 +112,14 @@ Item {
             var spy = createTemporaryObject(spyComponent, testCase, { target: form, signalName: "cancelled" })
             form.tcpPortField.text = "7002"
             form.gridCombo.currentIndex = 0
+            form.listenCombo.currentIndex = 1
+            form.accessKeyField.text = "typed"
             form.cancel()
             compare(spy.count, 1)
             compare(settingsModel.tcpServerPort, 9099)
             compare(form.tcpPortField.text, "9099")
+            compare(form.listenCombo.currentIndex, 0)
+            compare(form.accessKeyField.text, "")
             compare(form.gridCombo.currentText, "3x3")
         }
 
