@@ -82,6 +82,13 @@ quint16 freePort()
     return probe.serverPort();
 }
 
+bool reaches(const QString& address, quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress(address), port);
+    return socket.waitForConnected(2000);
+}
+
 namespace LogCapture
 {
 namespace

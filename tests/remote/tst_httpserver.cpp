@@ -602,6 +602,25 @@ private Q_SLOTS:
     }
 
     // Also against a listener that offers to share its port, as a second recorder would.
+    void listensWhereTold_data()
+    {
+        QTest::addColumn<bool>("localOnly");
+        QTest::addColumn<bool>("fromOtherAddress");
+        QTest::addRow("every interface") << false << true;
+        QTest::addRow("this machine only") << true << false;
+    }
+
+    void listensWhereTold()
+    {
+        QFETCH(bool, localOnly);
+        QFETCH(bool, fromOtherAddress);
+        fixture->settings()->setServerLocalOnly(localOnly);
+        QTRY_VERIFY(reaches(QStringLiteral("127.0.0.1"), port));
+        QCOMPARE(reaches(QStringLiteral("127.0.0.2"), port), fromOtherAddress);
+        fixture->settings()->setServerLocalOnly(false);
+        QTRY_VERIFY(reaches(QStringLiteral("127.0.0.2"), port));
+    }
+
     void portInUseIsLogged()
     {
         const int squatter = ::socket(AF_INET, SOCK_STREAM, 0);
