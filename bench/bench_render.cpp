@@ -67,7 +67,7 @@ Figures measure(int count, int columns, int rows, const QString& format)
     if (!QTest::qWaitForWindowExposed(&view))
         return figures;
     // Warm up: first frames allocate the staging buffers and textures.
-    if (!QTest::qWaitFor([mixer] { return mixer->statistics().uploadFrames > 10 || mixer->cannotInitialize(); }, 20000)
+    if (!QTest::qWaitFor([mixer] { return mixer->statistics().paintCount > 10 || mixer->cannotInitialize(); }, 20000)
         || mixer->cannotInitialize())
         return figures;
 

@@ -10,6 +10,9 @@ struct VideoFrameInfo {
     float aspectRatio = 1.0f; // display aspect ratio
     qint32 pixelFormat = 0; // 0 BGRA (or BGRX), 2 UYVY
     const uchar* data = nullptr;
+    // Changes whenever the picture does (the same frame handed out again keeps it); 0 unknown.
+    qint64 serial = 0;
+    double frameRate = 0.0; // frames a second, 0 unknown
 };
 
 // A source of pictures, sound and tally that consumers pull from.

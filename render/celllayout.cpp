@@ -74,3 +74,16 @@ CellLayout::Quad CellLayout::aspectFit(const Quad& quad, float frameAspect, floa
     }
     return fitted;
 }
+
+int CellLayout::reductionStep(int width, int height, float frameAspect, float cellWidth, float cellHeight)
+{
+    if (width < 1 || height < 1 || !(cellWidth >= 1.0f) || !(cellHeight >= 1.0f))
+        return 1;
+    if (!(frameAspect > 0.0f))
+        frameAspect = float(width) / float(height);
+    // The picture's own size in the cell: its full height, or its full width, whichever fits.
+    const float shownHeight = std::min(cellHeight, cellWidth / frameAspect);
+    const float shownWidth = shownHeight * frameAspect;
+    const float step = std::min(float(width) / shownWidth, float(height) / shownHeight);
+    return std::max(1, int(step));
+}

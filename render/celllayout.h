@@ -48,6 +48,11 @@ public:
     // its shape in a cell of aspect cellAspect; the border colour fills the rest.
     static Quad aspectFit(const Quad& quad, float frameAspect, float cellAspect);
 
+    // The reduction that still covers the cell's pixels: a frame of width x height (shown at
+    // frameAspect) drawn into a cell of cellWidth x cellHeight pixels needs only every step-th row
+    // and column. 1 for a frame no larger than the picture it makes.
+    static int reductionStep(int width, int height, float frameAspect, float cellWidth, float cellHeight);
+
 private:
     std::vector<Quad> m_quads;
     int m_columns = 1;

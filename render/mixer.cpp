@@ -1,9 +1,11 @@
 #include "render/mixer.h"
 
+#include "app/logger.h"
 #include "app/settingsmodel.h"
 #include "slots/slotlistmodel.h"
 
 #include <QQuickWindow>
+#include <QScreen>
 #include <QRunnable>
 
 #include <cmath>
@@ -41,6 +43,15 @@ Mixer::Mixer()
     m_rows = settings->gridHeight();
     m_extras = settings->gridExtra();
     connect(this, &QQuickItem::windowChanged, this, &Mixer::handleWindowChanged);
+    m_frameTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_frameTimer, &QTimer::timeout, this, &Mixer::update);
+    m_watchTimer.setInterval(250);
+    connect(&m_watchTimer, &QTimer::timeout, this, &Mixer::watchForReceivers);
+    m_watchTimer.start();
+    if (!qEnvironmentVariableIsEmpty("RECORDER_RENDER_STATS")) {
+        connect(&m_statisticsTimer, &QTimer::timeout, this, &Mixer::logStatistics);
+        m_statisticsTimer.start(2000);
+    }
 }
 
 Mixer::~Mixer()
@@ -52,12 +63,47 @@ Mixer::~Mixer()
 Mixer::Statistics Mixer::statistics() const
 {
     Statistics figures;
-    figures.uploadFrames = m_counters->uploadFrames;
+    figures.paintCount = m_counters->paintCount;
+    figures.newPictureFrames = m_counters->newPictureFrames;
+    figures.uploads = m_counters->uploads;
     figures.uploadedBytes = m_counters->uploadedBytes;
     figures.skippedFrames = m_counters->skippedFrames;
-    figures.paintCount = m_counters->paintCount;
     figures.paintCpuNanoseconds = m_counters->paintCpuNanoseconds;
     return figures;
+}
+
+void Mixer::logStatistics()
+{
+    const Statistics now = statistics();
+    Logger::write(QStringLiteral("Render statistics: %1 frames drawn, %2 with a new picture, %3 pictures uploaded")
+                      .arg(now.paintCount - m_loggedStatistics.paintCount)
+                      .arg(now.newPictureFrames - m_loggedStatistics.newPictureFrames)
+                      .arg(now.uploads - m_loggedStatistics.uploads));
+    m_loggedStatistics = now;
+}
+
+void Mixer::setFrameInterval(int ms)
+{
+    if (ms <= 0) {
+        m_frameTimer.stop();
+        return;
+    }
+    if (!m_frameTimer.isActive() || m_frameTimer.interval() != ms)
+        m_frameTimer.start(ms);
+}
+
+void Mixer::watchForReceivers()
+{
+    if (m_frameTimer.isActive())
+        return;
+    // A receiver bound without any change to the scene (a source that comes back, a test's
+    // list) still gets its first frame drawn.
+    for (const MixerRenderer::ReceiverSource& source : drawingList()) {
+        if (source && source()) {
+            update();
+            return;
+        }
+    }
 }
 
 void Mixer::setGridShape(int columns, int rows, int extras)
@@ -105,10 +151,14 @@ void Mixer::sync()
         m_renderer = new MixerRenderer(this, CellLayout(m_columns, m_rows, m_extras), m_counters);
         connect(win, &QQuickWindow::beforeRendering, m_renderer, &MixerRenderer::init, Qt::DirectConnection);
         connect(win, &QQuickWindow::beforeRenderPassRecording, m_renderer, &MixerRenderer::paint, Qt::DirectConnection);
-        // Keep rendering at the display rate: video changes without the scene changing. Asking
-        // the window from the render thread is what the render loops expect here.
-        connect(
-            win, &QQuickWindow::frameSwapped, m_renderer, [win] { win->update(); }, Qt::DirectConnection);
+    }
+    const qreal refresh = win->screen() ? win->screen()->refreshRate() : 60.0;
+    m_renderer->setMinIntervalMs(refresh >= 1.0 ? int(std::ceil(1000.0 / refresh)) : 16);
+    const int interval = m_renderer->frameIntervalMs();
+    if (interval != m_frameIntervalMs) {
+        m_frameIntervalMs = interval;
+        QMetaObject::invokeMethod(
+            this, [this, interval] { setFrameInterval(interval); }, Qt::QueuedConnection);
     }
     const qreal ratio = win->effectiveDevicePixelRatio();
     m_renderer->setViewportSize(QSize(int(std::lround(win->width() * ratio)), int(std::lround(win->height() * ratio))));

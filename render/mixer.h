@@ -4,6 +4,7 @@
 
 #include <QQuickItem>
 #include <QString>
+#include <QTimer>
 
 #include <vector>
 
@@ -39,10 +40,11 @@ public:
 
     // What the renderers did so far (any thread).
     struct Statistics {
-        quint64 uploadFrames = 0;
+        quint64 paintCount = 0;
+        quint64 newPictureFrames = 0;
+        quint64 uploads = 0;
         quint64 uploadedBytes = 0;
         quint64 skippedFrames = 0;
-        quint64 paintCount = 0;
         qint64 paintCpuNanoseconds = 0;
     };
     Statistics statistics() const;
@@ -67,6 +69,9 @@ private Q_SLOTS:
 private:
     void releaseResources() override;
     std::vector<MixerRenderer::ReceiverSource> drawingList() const;
+    void setFrameInterval(int ms);
+    void watchForReceivers();
+    void logStatistics();
 
     double m_t = 0.0;
     // Created, used and deleted on the render thread; the GUI thread touches the pointer only
@@ -82,4 +87,11 @@ private:
     std::vector<MixerRenderer::ReceiverSource> m_receiverSources;
     bool m_hasReceiverSources = false;
     const std::shared_ptr<MixerRenderer::Counters> m_counters = std::make_shared<MixerRenderer::Counters>();
+    // The window is drawn for the pictures only while something is bound, at the rate the
+    // renderer asks for; the scene's own changes (meters, texts, animations) ask by themselves.
+    QTimer m_frameTimer;
+    int m_frameIntervalMs = 0; // as last published by the renderer; written in sync()
+    QTimer m_watchTimer; // while the frame timer stands: has anything been bound?
+    QTimer m_statisticsTimer;
+    Statistics m_loggedStatistics;
 };

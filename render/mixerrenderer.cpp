@@ -8,6 +8,7 @@
 #include <QQuickWindow>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 
@@ -26,57 +27,44 @@ void main()
 }
 )";
 
+// BGRA is sampled as it is. UYVY arrives as two-byte texels (r holds U or V, g holds Y) and is
+// converted right here, in the cell, at the pixels it covers: each fragment fetches its texel and
+// the pair that carries its colour (video-range BT.709). Outside the picture (the aspect bars) it
+// adds nothing, like the border of a BGRA picture.
 const char* const drawFragmentSource = R"(
 #version 400 core
-in vec3 Color;
 in vec2 Texcoord;
-uniform int usage;
-uniform sampler2D tex[3];
+uniform sampler2D picture;
+uniform int uyvy;
 layout(location = 0)
 out vec4 dd_FragColor;
 
 void main()
 {
-        dd_FragColor = texture(tex[0], Texcoord);
-}
-)";
-
-// UYVY arrives as two-byte texels: r holds U or V, g holds Y. Video-range BT.709.
-const char* const convertFragmentSource = R"(
-#version 400 core
-in vec3 Color;
-in vec2 Texcoord;
-uniform sampler2D tex[3];
-layout(location = 0)
-out vec4 dd_FragColor;
-
-void main()
-{
-    float textureWidth = textureSize(tex[0],0).x;
-    float y = texture(tex[0], Texcoord.xy).g;
-    float u;
-    float v;
-    if(mod(Texcoord.x*textureWidth, 2.0f) < 1.0)
-    {
-        u = texture(tex[0], Texcoord.xy).r;
-        v = textureOffset(tex[0], Texcoord.st, ivec2(1, 0)).r;
+    if (uyvy == 0) {
+        dd_FragColor = texture(picture, Texcoord);
+        return;
     }
-    else
-    {
-        u = textureOffset(tex[0], Texcoord.xy, ivec2(-1, 0)).r;
-        v = texture(tex[0], Texcoord.xy).r;
+    if (any(lessThan(Texcoord, vec2(0.0))) || any(greaterThanEqual(Texcoord, vec2(1.0)))) {
+        dd_FragColor = vec4(0.0);
+        return;
     }
+    ivec2 size = textureSize(picture, 0);
+    ivec2 texel = min(ivec2(Texcoord * vec2(size)), size - 1);
+    int pair = texel.x - texel.x % 2;
+    float y = texelFetch(picture, texel, 0).g * 255.0;
+    float u = texelFetch(picture, ivec2(pair, texel.y), 0).r * 255.0;
+    float v = texelFetch(picture, ivec2(pair + 1, texel.y), 0).r * 255.0;
     vec4 rgba;
-    rgba.r = (1.164*(y*255 - 16)                        + 1.793*(v*255 - 128))/255;
-    rgba.g = (1.164*(y*255 - 16) - 0.213*(u*255 - 128) - 0.534*(v*255 - 128))/255;
-    rgba.b = (1.164*(y*255 - 16) + 2.1148*(u*255 - 128)                       )/255;
-    rgba.a = 1;
+    rgba.r = (1.164 * (y - 16.0) + 1.793 * (v - 128.0)) / 255.0;
+    rgba.g = (1.164 * (y - 16.0) - 0.213 * (u - 128.0) - 0.534 * (v - 128.0)) / 255.0;
+    rgba.b = (1.164 * (y - 16.0) + 2.1148 * (u - 128.0)) / 255.0;
+    rgba.a = 1.0;
     dd_FragColor = rgba;
 }
 )";
 
 const GLfloat fullWindowQuad[16] = { -1, 1, 0, 0, 1, 1, 1, 0, 1, -1, 1, 1, -1, -1, 0, 1 };
-const GLfloat fullFrameQuad[16] = { -1, -1, 0, 0, 1, -1, 1, 0, 1, 1, 1, 1, -1, 1, 0, 1 };
 const GLuint quadIndices[6] = { 0, 1, 2, 2, 3, 0 };
 
 constexpr GLuint positionLocation = 0;
@@ -102,27 +90,12 @@ bool buildProgram(QOpenGLShaderProgram* program, const char* fragmentSource)
 } // namespace
 
 std::atomic<int> MixerRenderer::s_liveRenderers { 0 };
-
-bool MixerRenderer::Pacing::frame(qint64 deltaMs)
-{
-    ring[writeIndex] = float(deltaMs);
-    writeIndex = (writeIndex + 1) % int(ring.size());
-    int sum = 0;
-    for (float entry : ring)
-        sum = int(float(sum) + entry);
-    const double average = sum / 10.0;
-    // A late frame gets an extra step so that it uploads at once instead of waiting a frame more.
-    if (deltaMs > 24.0 && average < 31.0 && counter % 2 == 0)
-        ++counter;
-    ++counter;
-    return counter % 2 == 0 || average > 31.0;
-}
+std::atomic<bool> MixerRenderer::s_firstPictureLogged { false };
 
 MixerRenderer::MixerRenderer(Mixer* mixer, const CellLayout& layout, std::shared_ptr<Counters> counters)
     : m_mixer(mixer)
     , m_layout(layout)
-    , m_drawSet(std::make_unique<TextureSet>())
-    , m_uploadSet(std::make_unique<TextureSet>())
+    , m_records(std::make_unique<TextureSet>())
     , m_counters(counters ? std::move(counters) : std::make_shared<Counters>())
 {
     ++s_liveRenderers;
@@ -136,7 +109,6 @@ MixerRenderer::~MixerRenderer()
     if (m_glCreated && QOpenGLContext::currentContext() == m_context)
         releaseGl();
     delete m_drawProgram;
-    delete m_convertProgram;
     --s_liveRenderers;
 }
 
@@ -152,10 +124,13 @@ void MixerRenderer::init()
         return;
     if (!m_window || m_window->rendererInterface()->graphicsApi() != QSGRendererInterface::OpenGL
         || !initializeOpenGLFunctions()) {
-        Logger::write(QStringLiteral("Cannot initialize OpenGL"));
+        // Tried on every frame; said once until it works again.
+        if (m_counters->glState.exchange(2) != 2)
+            Logger::write(QStringLiteral("Cannot initialize OpenGL"));
         m_initializationFailed = true;
         return;
     }
+    m_counters->glState = 1;
     m_initializationFailed = false;
     // Qt leaves an error of its own pending; ours start from a clean state.
     while (glGetError() != GL_NO_ERROR) { }
@@ -166,9 +141,6 @@ void MixerRenderer::init()
     m_drawProgram = new QOpenGLShaderProgram();
     if (!buildProgram(m_drawProgram, drawFragmentSource))
         Logger::write(QStringLiteral("Cannot link draw shaders"));
-    m_convertProgram = new QOpenGLShaderProgram();
-    if (!buildProgram(m_convertProgram, convertFragmentSource))
-        Logger::write(QStringLiteral("Cannot link convert shaders"));
 
     glGenVertexArrays(1, &m_vao);
     glBindVertexArray(m_vao);
@@ -186,15 +158,14 @@ void MixerRenderer::init()
     glBindVertexArray(0);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
 
-    for (TextureRecord& record : *m_drawSet)
-        createRecord(record);
-    for (TextureRecord& record : *m_uploadSet)
+    for (TextureRecord& record : *m_records)
         createRecord(record);
     glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
-
-    glGenFramebuffers(1, &m_framebuffer);
-    m_pacing = Pacing();
+    m_drawProgram->bind();
+    m_drawProgram->setUniformValue("picture", 0);
+    m_uyvyLocation = m_drawProgram->uniformLocation("uyvy");
+    m_drawProgram->release();
     m_glCreated = true;
 }
 
@@ -205,17 +176,15 @@ void MixerRenderer::createRecord(TextureRecord& record)
     // allocates, and 32 full-size buffers up front cost seconds and over a gigabyte of memory for
     // cells that may never show more than a small picture.
     glGenBuffers(1, &record.staging);
-    for (GLuint* texture : { &record.source, &record.converted }) {
-        glGenTextures(1, texture);
-        glBindTexture(GL_TEXTURE_2D, *texture);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RG8, 100, 100, 0, GL_RG, GL_UNSIGNED_BYTE, nullptr);
-    }
+    glGenTextures(1, &record.source);
+    glBindTexture(GL_TEXTURE_2D, record.source);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_BORDER);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_BORDER);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RG8, 100, 100, 0, GL_RG, GL_UNSIGNED_BYTE, nullptr);
     // The placeholder storage is two-channel: the first real frame always re-specifies it.
-    record.sourceStorage = record.convertedStorage = QSize();
+    record.sourceStorage = QSize();
 }
 
 void MixerRenderer::releaseRecord(TextureRecord& record)
@@ -226,8 +195,6 @@ void MixerRenderer::releaseRecord(TextureRecord& record)
         glDeleteBuffers(1, &record.staging);
     if (record.source)
         glDeleteTextures(1, &record.source);
-    if (record.converted)
-        glDeleteTextures(1, &record.converted);
     record = TextureRecord();
 }
 
@@ -235,17 +202,12 @@ void MixerRenderer::releaseGl()
 {
     delete m_drawProgram;
     m_drawProgram = nullptr;
-    delete m_convertProgram;
-    m_convertProgram = nullptr;
-    for (TextureRecord& record : *m_drawSet)
+    for (TextureRecord& record : *m_records)
         releaseRecord(record);
-    for (TextureRecord& record : *m_uploadSet)
-        releaseRecord(record);
-    glDeleteFramebuffers(1, &m_framebuffer);
     glDeleteBuffers(1, &m_vertexBuffer);
     glDeleteBuffers(1, &m_elementBuffer);
     glDeleteVertexArrays(1, &m_vao);
-    m_framebuffer = m_vertexBuffer = m_elementBuffer = m_vao = 0;
+    m_vertexBuffer = m_elementBuffer = m_vao = 0;
     m_glCreated = false;
 }
 
@@ -266,114 +228,80 @@ void MixerRenderer::waitForFence(TextureRecord& record)
     record.fence = nullptr;
 }
 
-void MixerRenderer::upload(TextureRecord& record, Receiver* receiver)
+void MixerRenderer::upload(TextureRecord& record, const VideoFrameInfo& frame, int step)
 {
-    VideoFrameInfo frame;
-    frame.width = 0;
-    frame.height = 0;
-    frame.aspectRatio = 1.0f;
-    frame.data = nullptr;
-    if (receiver)
-        frame = receiver->videoFrame();
-
-    record.width = frame.width;
-    record.height = frame.height;
-    record.aspect = frame.aspectRatio;
-    record.formatCode = frame.pixelFormat;
-    switch (record.formatCode) {
-    case 2:
-        record.transferFormat = GL_RG;
-        record.rowBytes = record.width * 2;
-        break;
-    case 1:
-        record.transferFormat = GL_RGBA;
-        record.rowBytes = record.width * 4;
-        break;
-    default:
-        record.formatCode = 0;
-        record.transferFormat = GL_BGRA;
-        record.rowBytes = record.width * 4;
-        break;
-    }
-    record.empty = record.width < 1 || record.height < 1 || !frame.data;
+    const bool uyvy = frame.pixelFormat == 2;
+    const int pixelBytes = uyvy ? 2 : 4;
+    record.empty = frame.width < 1 || frame.height < 1 || !frame.data;
     if (record.empty)
         return;
-
-    const qint64 bytes = qint64(record.height) * record.rowBytes;
-    if (bytes > stagingBytes) {
-        // Copying it would write past the end of the staging buffer.
+    if (qint64(frame.height) * frame.width * pixelBytes > stagingBytes) {
+        // Larger than any picture this path is made for.
         record.empty = true;
         ++m_counters->skippedFrames;
         return;
     }
+    // Every step-th row and column (in UYVY every step-th pair of pixels, which share their
+    // colour): the cell shows no more than that, and what is not read costs nothing.
+    const int width = uyvy ? std::max(2, (frame.width / 2 / step) * 2) : std::max(1, frame.width / step);
+    const int height = std::max(1, frame.height / step);
+    record.width = width;
+    record.height = height;
+    record.step = step;
+    record.aspect = frame.aspectRatio;
+    record.formatCode = uyvy ? 2 : 0;
+    const int rowBytes = width * pixelBytes;
+    const qint64 bytes = qint64(height) * rowBytes;
 
     glBindTexture(GL_TEXTURE_2D, record.source);
-    const QSize size(record.width, record.height);
+    const QSize size(width, height);
     if (record.sourceStorage != size) {
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, record.width, record.height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
         record.sourceStorage = size;
     }
     waitForFence(record);
 
     glBindBuffer(GL_PIXEL_UNPACK_BUFFER, record.staging);
     if (bytes > record.stagingAllocated) {
-        // Grows to the largest frame seen (in whole mebibytes, up to the full size), so that a
-        // cell showing a small picture does not hold a full-size buffer.
+        // Grows to the largest picture seen (in whole mebibytes), so that a cell showing a small
+        // picture does not hold a full-size buffer.
         record.stagingAllocated = std::min(stagingBytes, (bytes + 0xFFFFF) & ~qint64(0xFFFFF));
         glBufferData(GL_PIXEL_UNPACK_BUFFER, record.stagingAllocated, nullptr, GL_STREAM_DRAW);
     }
-    record.mapped = glMapBufferRange(GL_PIXEL_UNPACK_BUFFER, 0, bytes, GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT);
-    if (record.mapped) {
-        std::memcpy(record.mapped, frame.data, size_t(bytes));
+    auto* mapped = static_cast<uchar*>(
+        glMapBufferRange(GL_PIXEL_UNPACK_BUFFER, 0, bytes, GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT));
+    if (mapped) {
+        const qint64 sourceRowBytes = qint64(frame.width) * pixelBytes;
+        if (step == 1) {
+            std::memcpy(mapped, frame.data, size_t(bytes));
+        } else {
+            // Four bytes at a time: one BGRA pixel, or one UYVY pair.
+            const qint64 stride = qint64(step) * 4;
+            const int units = rowBytes / 4;
+            for (int y = 0; y < height; ++y) {
+                const uchar* from = frame.data + qint64(y) * step * sourceRowBytes;
+                uchar* to = mapped + qint64(y) * rowBytes;
+                for (int x = 0; x < units; ++x)
+                    std::memcpy(to + x * 4, from + x * stride, 4);
+            }
+        }
         glUnmapBuffer(GL_PIXEL_UNPACK_BUFFER);
-        record.mapped = nullptr;
         m_counters->uploadedBytes += quint64(bytes);
     }
-    glTexSubImage2D(
-        GL_TEXTURE_2D, 0, 0, 0, record.width, record.height, record.transferFormat, GL_UNSIGNED_BYTE, nullptr);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, uyvy ? GL_RG : GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
     glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
     record.fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
-    record.convertedCurrent = false;
+    ++m_counters->uploads;
 }
 
-GLuint MixerRenderer::convert(TextureRecord& record, GLuint targetFramebuffer)
+void MixerRenderer::drawQuad(const CellLayout::Quad& quad, const TextureRecord& record)
 {
-    m_convertProgram->bind();
-    glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
-    glBindTexture(GL_TEXTURE_2D, record.converted);
-    const QSize size(record.width, record.height);
-    if (record.convertedStorage != size) {
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, record.width, record.height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-        record.convertedStorage = size;
-    }
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, record.converted, 0);
-    const GLenum drawBuffer = GL_COLOR_ATTACHMENT0;
-    glDrawBuffers(1, &drawBuffer);
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
-
-    glBindVertexArray(m_vao);
-    glBindBuffer(GL_ARRAY_BUFFER, m_vertexBuffer);
-    glBufferData(GL_ARRAY_BUFFER, sizeof(fullFrameQuad), fullFrameQuad, GL_DYNAMIC_DRAW);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_elementBuffer);
-    glBindTexture(GL_TEXTURE_2D, record.source);
-    glViewport(0, 0, record.width, record.height);
-    glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr);
-
-    glBindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer);
-    m_convertProgram->release();
-    return record.converted;
-}
-
-void MixerRenderer::drawQuad(const CellLayout::Quad& quad, GLuint texture)
-{
-    m_drawProgram->bind();
+    m_drawProgram->setUniformValue(m_uyvyLocation, record.formatCode == 2 ? 1 : 0);
     glBindBuffer(GL_ARRAY_BUFFER, m_vertexBuffer);
     glBufferData(GL_ARRAY_BUFFER, sizeof(quad.v), quad.v.data(), GL_DYNAMIC_DRAW);
     glBindVertexArray(m_vao);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_elementBuffer);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glViewport(0, 0, m_viewportSize.width(), m_viewportSize.height());
+    glBindTexture(GL_TEXTURE_2D, record.source);
     glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr);
 }
 
@@ -388,10 +316,6 @@ void MixerRenderer::paint()
     }
     const qint64 cpuStart = threadCpuNanoseconds();
 
-    // Qt renders into whatever framebuffer it chose (the window's, or another one when grabbing);
-    // the conversion pass returns there instead of assuming framebuffer 0.
-    GLint windowFramebuffer = 0;
-    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &windowFramebuffer);
     GLint unpackAlignment = 4;
     glGetIntegerv(GL_UNPACK_ALIGNMENT, &unpackAlignment);
     GLint unpackRowLength = 0;
@@ -414,38 +338,66 @@ void MixerRenderer::paint()
     glActiveTexture(GL_TEXTURE0);
     m_drawProgram->bind();
 
-    const auto now = std::chrono::steady_clock::now();
-    qint64 deltaMs = 0;
-    if (m_hasPreviousFrameTime)
-        deltaMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_previousFrameTime).count();
-    m_previousFrameTime = now;
-    m_hasPreviousFrameTime = true;
-    const bool uploadFrame = m_pacing.frame(deltaMs);
-    if (uploadFrame) {
-        std::swap(m_drawSet, m_uploadSet);
-        ++m_counters->uploadFrames;
-    }
-
     const float cellAspect = m_layout.cellAspect(m_viewportSize.width(), m_viewportSize.height());
     const size_t count = std::min({ m_drawingList.size(), m_layout.quads().size(), size_t(recordsPerSet) });
+    bool bound = false;
+    bool waiting = false; // a receiver without a picture, or of unknown rate
+    double fastest = 0.0;
+    bool newPicture = false;
     for (size_t i = 0; i < count; ++i) {
-        if (uploadFrame) {
-            // Held only for this frame: a receiver the slot lets go of meanwhile is freed after.
-            const std::shared_ptr<Receiver> receiver = m_drawingList[i] ? m_drawingList[i]() : nullptr;
-            upload((*m_uploadSet)[i], receiver.get());
+        TextureRecord& record = (*m_records)[i];
+        // Held only for this frame: a receiver the slot lets go of meanwhile is freed after.
+        const std::shared_ptr<Receiver> receiver = m_drawingList[i] ? m_drawingList[i]() : nullptr;
+        if (!receiver) {
+            newPicture = newPicture || !record.empty;
+            record.empty = true;
+            continue;
         }
-        TextureRecord& record = (*m_drawSet)[i];
+        bound = true;
+        const VideoFrameInfo frame = receiver->videoFrame();
+        if (!frame.data || frame.width < 1 || frame.height < 1) {
+            newPicture = newPicture || !record.empty;
+            record.empty = true;
+            waiting = true;
+            continue;
+        }
+        if (frame.frameRate > 0.0)
+            fastest = std::max(fastest, frame.frameRate);
+        else
+            waiting = true;
+        const CellLayout::Quad& quad = m_layout.quads()[i];
+        const float aspect = frame.aspectRatio > 0.0f ? frame.aspectRatio : float(frame.width) / float(frame.height);
+        const int step = CellLayout::reductionStep(frame.width, frame.height, aspect,
+            (quad.right() - quad.left()) / 2.0f * float(m_viewportSize.width()),
+            (quad.top() - quad.bottom()) / 2.0f * float(m_viewportSize.height()));
+        // A frame handed out again is not uploaded again.
+        if (record.empty || frame.serial == 0 || frame.serial != record.serial || step != record.step
+            || frame.pixelFormat != record.formatCode || frame.aspectRatio != record.aspect) {
+            upload(record, frame, step);
+            record.serial = frame.serial;
+            newPicture = true;
+        }
         if (record.empty)
             continue;
-        GLuint texture = record.source;
-        if (record.formatCode != 0) {
-            if (!record.convertedCurrent)
-                convert(record, GLuint(windowFramebuffer));
-            record.convertedCurrent = true;
-            texture = record.converted;
-        }
-        drawQuad(CellLayout::aspectFit(m_layout.quads()[i], record.aspect, cellAspect), texture);
+        drawQuad(CellLayout::aspectFit(quad, record.aspect, cellAspect), record);
+        if (!s_firstPictureLogged.exchange(true))
+            Logger::write(QStringLiteral("First preview picture drawn"));
     }
+    // At the fastest source's rate (never faster); polled at 25 a second while a picture is
+    // awaited or its rate is unknown.
+    int interval = fastest > 0.0 ? int(std::ceil(1000.0 / fastest)) : 0;
+    if (waiting)
+        interval = interval > 0 ? std::min(interval, 40) : 40;
+    if (!bound)
+        interval = 0;
+    interval = interval > 0 ? std::max(interval, m_minIntervalMs) : 0;
+    if (interval != m_frameIntervalMs) {
+        // The item picks the new rate up in the next synchronisation, which this asks for.
+        m_frameIntervalMs = interval;
+        m_window->update();
+    }
+    if (newPicture)
+        ++m_counters->newPictureFrames;
 
     m_drawProgram->release();
     glBindVertexArray(0);

@@ -9,7 +9,6 @@
 
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -19,6 +18,7 @@ class QOpenGLContext;
 class QOpenGLShaderProgram;
 class QQuickWindow;
 class Receiver;
+struct VideoFrameInfo;
 
 // Draws every slot's newest frame into its cell underneath the QML scene. Lives on the render
 // thread: created by Mixer::sync, used by init()/paint() and deleted when the scene graph goes,
@@ -28,8 +28,9 @@ class MixerRenderer : public QObject, protected QOpenGLFunctions_4_0_Core
 {
     Q_OBJECT
 public:
-    // One entry per cell, in drawing order: called on the render thread, it returns the receiver
-    // to draw now (null while nothing is connected). The caller keeps the returned pointer only
+    // One entry per cell, in drawing order: it returns the receiver to draw now (null while
+    // nothing is connected). Called on the render thread, and on the GUI thread to see whether
+    // anything is bound, so it must be safe from any thread. The caller keeps the returned pointer only
     // for the current frame, so a receiver replaced meanwhile is freed once that frame is done.
     using ReceiverSource = std::function<std::shared_ptr<Receiver>()>;
 
@@ -40,11 +41,14 @@ public:
     // Figures for tests and benchmarks: written by the render thread, read by anyone. The item
     // and its renderers share one set, so the figures survive a renderer and need no sync().
     struct Counters {
-        std::atomic<quint64> uploadFrames { 0 };
+        std::atomic<quint64> paintCount { 0 };       // frames drawn
+        std::atomic<quint64> newPictureFrames { 0 }; // frames drawn with at least one new picture
+        std::atomic<quint64> uploads { 0 };          // pictures uploaded
         std::atomic<quint64> uploadedBytes { 0 };
         std::atomic<quint64> skippedFrames { 0 };
-        std::atomic<quint64> paintCount { 0 };
         std::atomic<qint64> paintCpuNanoseconds { 0 }; // CPU time of the render thread in paint()
+        // 0 not tried, 1 working, 2 failed: "Cannot initialize OpenGL" is logged on a change to 2.
+        std::atomic<int> glState { 0 };
     };
 
     MixerRenderer(Mixer* mixer, const CellLayout& layout, std::shared_ptr<Counters> counters);
@@ -63,15 +67,12 @@ public:
     bool initializationFailed() const { return m_initializationFailed; }
     QString gpuName() const { return m_gpuName; }
 
-    // The pacing rule on its own: given the milliseconds since the previous frame, updates the
-    // ring and the counter and tells whether this frame uploads.
-    struct Pacing {
-        std::array<float, 10> ring {};
-        int writeIndex = 0;
-        int counter = 0;
-        Pacing() { ring.fill(42.0f); }
-        bool frame(qint64 deltaMs);
-    };
+    // How often the window should be drawn for the pictures, in milliseconds: 0 while no cell has
+    // a receiver (nothing moves), else the period of the fastest source shown (a slower poll while
+    // a receiver has no picture yet), never shorter than minIntervalMs. Read in sync.
+    int frameIntervalMs() const { return m_frameIntervalMs; }
+    // Set during synchronisation: the display's frame period.
+    void setMinIntervalMs(int ms) { m_minIntervalMs = ms; }
 
 public Q_SLOTS:
     void init();
@@ -79,60 +80,49 @@ public Q_SLOTS:
 
 private:
     struct TextureRecord {
-        int width = 1;
+        int width = 1;  // of the uploaded (reduced) picture
         int height = 1;
-        float aspect = 1.0f;
-        int rowBytes = 2;
+        float aspect = 1.0f; // display aspect of the source
         int formatCode = 0;
-        GLenum transferFormat = GL_RGBA;
+        int step = 1; // the source's every step-th row and column was uploaded
+        qint64 serial = 0; // of the picture uploaded
         GLuint staging = 0;
         qint64 stagingAllocated = 0; // bytes of storage the staging buffer has so far
         GLuint source = 0;
-        GLuint converted = 0;
-        void* mapped = nullptr;
         GLsync fence = nullptr;
         bool empty = true;
-        // The converted texture holds the current source picture: the conversion runs once per
-        // uploaded frame, not on every frame that shows it.
-        bool convertedCurrent = false;
-        // Storage currently specified for the two textures; re-specified only on a change.
+        // Storage currently specified for the texture; re-specified only on a change.
         QSize sourceStorage;
-        QSize convertedStorage;
     };
     using TextureSet = std::array<TextureRecord, recordsPerSet>;
 
     void createRecord(TextureRecord& record);
     void releaseRecord(TextureRecord& record);
     void waitForFence(TextureRecord& record);
-    void upload(TextureRecord& record, Receiver* receiver);
-    GLuint convert(TextureRecord& record, GLuint targetFramebuffer);
-    void drawQuad(const CellLayout::Quad& quad, GLuint texture);
+    void upload(TextureRecord& record, const VideoFrameInfo& frame, int step);
+    void drawQuad(const CellLayout::Quad& quad, const TextureRecord& record);
     void releaseGl();
 
     static std::atomic<int> s_liveRenderers;
+    static std::atomic<bool> s_firstPictureLogged; // once a run: how long the start took shows in the log
 
     Mixer* m_mixer; // back pointer for identification only; never dereferenced on the render thread
     QSize m_viewportSize;
     QOpenGLShaderProgram* m_drawProgram = nullptr;
-    QOpenGLShaderProgram* m_convertProgram = nullptr;
     QQuickWindow* m_window = nullptr;
     GLuint m_vao = 0;
     GLuint m_vertexBuffer = 0;
     GLuint m_elementBuffer = 0;
-    GLuint m_framebuffer = 0;
+    int m_uyvyLocation = -1;
     CellLayout m_layout;
     bool m_initializationFailed = false;
     bool m_glCreated = false;
     QOpenGLContext* m_context = nullptr; // the context the GL objects belong to
-    Pacing m_pacing;
-    // Two sets exchanged on every upload frame: frames are transferred into the upload set while
-    // the draw set shows the frames transferred one upload frame earlier.
-    std::unique_ptr<TextureSet> m_drawSet;
-    std::unique_ptr<TextureSet> m_uploadSet;
+    std::unique_ptr<TextureSet> m_records; // one per cell
+    int m_frameIntervalMs = 0;
+    int m_minIntervalMs = 16;
     std::vector<ReceiverSource> m_drawingList;
     bool m_hasDrawingList = false;
     QString m_gpuName;
-    bool m_hasPreviousFrameTime = false;
-    std::chrono::steady_clock::time_point m_previousFrameTime;
     const std::shared_ptr<Counters> m_counters;
 };

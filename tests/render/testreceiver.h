@@ -78,6 +78,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pending.swap(frame);
         m_dirty = true;
+        ++m_pendingSerial;
     }
 
     VideoFrameInfo videoFrame() override
@@ -87,6 +88,7 @@ public:
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_dirty) {
                 m_current = m_pending;
+                m_serial = m_pendingSerial;
                 m_dirty = false;
             }
         }
@@ -96,8 +98,13 @@ public:
         info.aspectRatio = m_aspect;
         info.pixelFormat = m_format;
         info.data = m_current.data();
+        info.serial = m_serial;
+        info.frameRate = m_frameRate.load();
         return info;
     }
+
+    // The rate the receiver reports with its frames (0: unknown). Any thread.
+    void setFrameRate(double rate) { m_frameRate = rate; }
 
     // A sine tone of the given peak; levelsOnly reads advance the tone as well.
     void setTone(double frequency, float peak, int sampleRate)
@@ -139,6 +146,9 @@ private:
     std::mutex m_mutex;
     std::vector<uint8_t> m_pending; // guarded by m_mutex
     bool m_dirty = false; // guarded by m_mutex
+    qint64 m_pendingSerial = 0; // guarded by m_mutex
+    qint64 m_serial = 0; // render thread only
+    std::atomic<double> m_frameRate { 0.0 };
     std::vector<uint8_t> m_current; // render thread only
     std::atomic<int> m_videoFrameCalls { 0 };
 

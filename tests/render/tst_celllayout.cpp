@@ -2,6 +2,7 @@
 #include "render/celllayout.h"
 
 #include <QRectF>
+#include <QSize>
 #include <QTest>
 
 #include <cmath>
@@ -130,6 +131,38 @@ private Q_SLOTS:
         QVERIFY(std::isfinite(layout.cellAspect(800, 600)));
         QCOMPARE(layout.quads().front().left(), -1.0f);
         QCOMPARE(layout.quads().back().right(), 1.0f);
+    }
+
+    void reductionStep_data()
+    {
+        QTest::addColumn<QSize>("frame");
+        QTest::addColumn<float>("frameAspect");
+        QTest::addColumn<QSizeF>("cell");
+        QTest::addColumn<int>("step");
+        QTest::addRow("1080p in a 4x4 cell of 1080p") << QSize(1920, 1080) << 16.0f / 9 << QSizeF(480, 270) << 4;
+        QTest::addRow("just short of the next step") << QSize(1920, 1080) << 16.0f / 9 << QSizeF(481, 271) << 3;
+        QTest::addRow("smaller than the cell") << QSize(640, 360) << 16.0f / 9 << QSizeF(960, 540) << 1;
+        QTest::addRow("as large as the cell") << QSize(960, 540) << 16.0f / 9 << QSizeF(960, 540) << 1;
+        // 16:9 in a 4:3 cell fills the width: 400 pixels wide, so 1920 / 400.
+        QTest::addRow("width decides in a tall cell") << QSize(1920, 1080) << 16.0f / 9 << QSizeF(400, 300) << 4;
+        // 4:3 in a 16:9 cell fills the height: 180 of 1080.
+        QTest::addRow("height decides in a wide cell") << QSize(1440, 1080) << 4.0f / 3 << QSizeF(320, 180) << 6;
+        // Anamorphic 1920 x 1080 shown 4:3 in a 240 x 180 cell: 240 wide from 1920 pixels, 180 high
+        // from 1080 rows; the denser way (rows) decides.
+        QTest::addRow("anamorphic keeps the rows it needs") << QSize(1920, 1080) << 4.0f / 3 << QSizeF(240, 180) << 6;
+        QTest::addRow("no cell") << QSize(1920, 1080) << 16.0f / 9 << QSizeF(0, 0) << 1;
+        QTest::addRow("no aspect uses the pixels") << QSize(1920, 1080) << 0.0f << QSizeF(480, 270) << 4;
+    }
+
+    void reductionStep()
+    {
+        QFETCH(QSize, frame);
+        QFETCH(float, frameAspect);
+        QFETCH(QSizeF, cell);
+        QFETCH(int, step);
+        QCOMPARE(CellLayout::reductionStep(
+                     frame.width(), frame.height(), frameAspect, float(cell.width()), float(cell.height())),
+            step);
     }
 
     void aspectFit_data()

@@ -274,8 +274,8 @@ private Q_SLOTS:
         // The statistics lag one frame behind the renderer; two upload frames after the one
         // that may already have been under way, the cell must be black.
         m_inputs[1]->disconnect();
-        const quint64 uploadsAtDisconnect = m_mixer->statistics().uploadFrames;
-        QTRY_VERIFY(m_mixer->statistics().uploadFrames >= uploadsAtDisconnect + 3);
+        const quint64 uploadsAtDisconnect = m_mixer->statistics().paintCount;
+        QTRY_VERIFY(m_mixer->statistics().paintCount >= uploadsAtDisconnect + 3);
         probes[1].color = Qt::black;
         QCOMPARE(grabMismatches(probes), QString());
 
@@ -284,6 +284,47 @@ private Q_SLOTS:
         m_inputs[1]->connect();
         probes[1].color = Qt::magenta;
         QTRY_COMPARE_WITH_TIMEOUT(grabMismatches(probes), QString(), 10000);
+    }
+
+    void drawsOnlyWhatChanged()
+    {
+        // One 1080p UYVY source in a 320 x 180 window, at 5 frames a second.
+        QVERIFY(makeScene(QSize(320, 180), 1, 1, 0, { { TestReceiver::Uyvy, Qt::blue } }));
+        if (!haveOpenGl4())
+            QSKIP("No OpenGL 4 context on this machine");
+        const QColor blue = TestReceiver::displayedColor(Qt::blue, TestReceiver::Uyvy);
+        QTRY_COMPARE_WITH_TIMEOUT(grabMismatches({ { 0.5, 0.5, blue } }), QString(), 10000);
+
+        // An unchanged picture is drawn again at the source's rate but not uploaded again.
+        m_inputs[0]->receiver->setFrameRate(5.0);
+        QTest::qWait(300);
+        Mixer::Statistics before = m_mixer->statistics();
+        QTest::qWait(2000);
+        Mixer::Statistics after = m_mixer->statistics();
+        QVERIFY2(after.paintCount - before.paintCount <= 12, qPrintable(QString::number(after.paintCount - before.paintCount)));
+        QVERIFY(after.paintCount > before.paintCount);
+        QCOMPARE(after.uploads, before.uploads);
+
+        // A new picture is uploaded at the size the cell shows: 1920 / 6 x 1080 / 6 pairs of bytes.
+        m_inputs[0]->receiver->setColor(Qt::yellow);
+        QTRY_COMPARE(m_mixer->statistics().uploads, before.uploads + 1);
+        QCOMPARE(m_mixer->statistics().uploadedBytes - after.uploadedBytes, quint64(320 * 180 * 2));
+        QTRY_COMPARE(grabMismatches({ { 0.5, 0.5, TestReceiver::displayedColor(Qt::yellow, TestReceiver::Uyvy) } }),
+            QString());
+
+        // Nothing bound and nothing moving: once the empty cell is drawn, nothing more is.
+        m_inputs[0]->disconnect();
+        QTRY_COMPARE(grabMismatches({ { 0.5, 0.5, Qt::black } }), QString());
+        QTest::qWait(300);
+        before = m_mixer->statistics();
+        QTest::qWait(1000);
+        QCOMPARE(m_mixer->statistics().paintCount, before.paintCount);
+
+        // Bound again without any change to the scene, it is drawn again.
+        m_inputs[0]->connect();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            grabMismatches({ { 0.5, 0.5, TestReceiver::displayedColor(Qt::yellow, TestReceiver::Uyvy) } }), QString(),
+            5000);
     }
 
     void oversizedFrameIsSkipped()
@@ -330,8 +371,8 @@ private Q_SLOTS:
 
         // Unbound, the slot's cell goes black; the other keeps its picture.
         QCOMPARE(slotList.allSlots().at(0)->disconnectSource(), QStringLiteral("success"));
-        const quint64 uploads = m_mixer->statistics().uploadFrames;
-        QTRY_VERIFY(m_mixer->statistics().uploadFrames >= uploads + 3);
+        const quint64 uploads = m_mixer->statistics().paintCount;
+        QTRY_VERIFY(m_mixer->statistics().paintCount >= uploads + 3);
         probes[0].color = Qt::black;
         QCOMPARE(grabMismatches(probes), QString());
         m_view.reset(); // the window goes before the slots it draws
@@ -358,7 +399,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(
             grabMismatches({ { 0.5, 0.5, TestReceiver::displayedColor(Qt::yellow, TestReceiver::Uyvy) } }), QString(),
             10000);
-        QCOMPARE(MixerRenderer::liveRenderers(), 1);
+        QTRY_COMPARE(MixerRenderer::liveRenderers(), 1);
 
         // Deleting the item while the window renders hands the renderer to a render job.
         delete m_mixer;
