@@ -11,7 +11,6 @@
 #include <QDir>
 
 #include <chrono>
-#include <thread>
 
 namespace
 {
@@ -86,7 +85,17 @@ bool HttpServerWorkerThread::setPanelPath(const QString& path)
 void HttpServerWorkerThread::requestStop()
 {
     m_stopping = true;
+    wakeStreams();
     stopListener();
+}
+
+void HttpServerWorkerThread::wakeStreams()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_wakeMutex);
+        ++m_eventSerial;
+    }
+    m_wake.notify_all();
 }
 
 void HttpServerWorkerThread::stopListener()
@@ -234,6 +243,11 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request& request, httpl
                 sink.done();
                 return true;
             }
+            quint64 serial = 0;
+            {
+                std::lock_guard<std::mutex> lock(m_wakeMutex);
+                serial = m_eventSerial;
+            }
             QStringList messages;
             QMetaObject::invokeMethod(this, "getMessages", Qt::BlockingQueuedConnection,
                 Q_RETURN_ARG(QStringList, messages), Q_ARG(QString, id));
@@ -248,7 +262,9 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request& request, httpl
                 if (!sink.write(bytes.constData(), size_t(bytes.size())))
                     return true; // the library ends the stream after a failed write
             }
-            std::this_thread::sleep_for(pollInterval);
+            // Until the next event (sent at once) or the next ping.
+            std::unique_lock<std::mutex> lock(m_wakeMutex);
+            m_wake.wait_for(lock, pollInterval, [&] { return m_eventSerial != serial; });
             return true;
         },
         [this, id](bool) {
@@ -285,6 +301,7 @@ void HttpServerWorkerThread::sendEvent(QJsonDocument doc)
             it->append(message);
         }
     }
+    wakeStreams();
 }
 
 int HttpServerWorkerThread::queuedMessageCount() const

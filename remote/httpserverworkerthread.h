@@ -10,6 +10,7 @@
 #include "remote/guardedhttpserver.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 class HttpServer;
@@ -69,6 +70,8 @@ private:
     // Success, or why the request may not be served.
     QString admitted(const httplib::Request& request);
     QStringList initialMessages() const;
+    // Any thread: streams waiting for their next message look again.
+    void wakeStreams();
     bool mountPanel();
 
     HttpServer* const m_server;
@@ -80,6 +83,10 @@ private:
     QString m_accessKey;
     std::atomic<bool> m_stopping { false };
     std::atomic<int> m_streamCount { 0 };
+    // Streams wait on m_wake for m_eventSerial to change (guarded by m_wakeMutex).
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wake;
+    quint64 m_eventSerial = 0;
     QByteArray m_panelPath;
     // Main thread only.
     QMap<QString, QStringList> m_queues;
