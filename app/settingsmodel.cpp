@@ -59,7 +59,8 @@ SettingsModel::SettingsModel(QObject* parent)
     m_locationB = m_location;
 
     QSettings settings;
-    if (settings.status() != QSettings::NoError)
+    // A first run has no file yet: nothing to keep, nothing to warn about.
+    if (settings.status() != QSettings::NoError && QFile::exists(settings.fileName()))
         keepUnreadable(settings);
     m_location = settings.value(QStringLiteral("defaultLocation"), m_location).toString();
     m_locationB = settings.value(QStringLiteral("defaultLocationB"), m_locationB).toString();

@@ -112,6 +112,8 @@ int main(int argc, char* argv[])
     file.write(QJsonDocument(QJsonObject { { QStringLiteral("sources"), sources } }).toJson());
     file.close();
     qputenv("NDI_SIM_SOURCES", file.fileName().toLocal8Bit());
+    // The settings the preview reads stay in the scratch folder, not in the user's.
+    qputenv("XDG_CONFIG_HOME", folder.filePath(QStringLiteral("config")).toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "xcb");
     QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
     QSurfaceFormat format;
