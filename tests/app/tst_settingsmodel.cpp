@@ -1,6 +1,5 @@
 #include "app/directoryvalidator.h"
 #include "app/settingsmodel.h"
-#include "tests/common/logcapture.h"
 #include "tests/common/testenv.h"
 
 #include <QDir>
@@ -149,22 +148,6 @@ private Q_SLOTS:
         QCOMPARE(copy.readAll(), garbage);
         QCOMPARE(QSettings().status(), QSettings::NoError);
         QVERIFY(QFile::remove(copy.fileName()));
-    }
-
-    void firstRunWarnsOfNothing()
-    {
-        const QString file = QSettings().fileName();
-        QFile::remove(file);
-        QDir(QFileInfo(file).path()).removeRecursively();
-        LogCapture::install();
-        LogCapture::take();
-        {
-            SettingsModel model;
-        }
-        qInstallMessageHandler(nullptr);
-        for (const QString& line : LogCapture::take())
-            QVERIFY2(!line.contains(QStringLiteral("could not be read")), qPrintable(line));
-        QVERIFY(QFile::exists(file));
     }
 
     void setterSignals()
