@@ -147,7 +147,10 @@ Figures run(const Scenario& scenario, const QString& sourcesFile)
     app.setStandardErrorFile(QProcess::nullDevice());
     QElapsedTimer sinceStart;
     sinceStart.start();
-    app.start(QStringLiteral(APP_PATH), {});
+    // BENCH_APP measures another build of the application (an older one, for comparison).
+    const QString program = qEnvironmentVariableIsEmpty("BENCH_APP") ? QStringLiteral(APP_PATH)
+                                                                     : qEnvironmentVariable("BENCH_APP");
+    app.start(program, {});
     if (!app.waitForStarted(10000))
         return figures;
 

@@ -17,7 +17,7 @@ case "${1:-}" in
 esac
 
 benches=(bench_ndi bench_recording bench_recording_processes bench_render bench_audio bench_tcpapi
-    bench_httpapi bench_appmemory bench_slots)
+    bench_httpapi bench_window bench_slots)
 
 if [ ! -f "$build/build.ninja" ]; then
     BUILD_DIR=$build bash "$top/scripts/build.sh" || exit 1
@@ -108,8 +108,8 @@ row "recording" "writers in one process held in real time" "$(value recording_wr
 row "recording" "recording programs held in real time" "$(value recording_programs_realtime)" \
     "1080p30 each; $(value recording_program_cpu) CPU s per s"
 for g in 4UYVY 16UYVY 16BGRA; do
-    row "render" "paint CPU per frame, ${g%%[A-Z]*} slots ${g##*[0-9]}" "$(value render_paint_$g) ms" \
-        "at $(value render_fps_$g) frames/s"
+    row "render" "paint CPU per frame, ${g%%[A-Z]*} x 1080p25 ${g##*[0-9]} full res." "$(value render_paint_$g) ms" \
+        "at $(value render_fps_$g) frames/s ($(ratio "$(value render_fps_$g)" 25) of the sources')"
 done
 memcpy=$(value render_memcpy)
 for g in 4UYVY 16UYVY 16BGRA; do
@@ -135,7 +135,24 @@ for c in 1 10; do
 done
 row "HTTP events" "command to event on a stream, mean" "$(value http_event_latency_mean) ms" \
     "p90 $(value http_event_latency_p90) ms, max $(value http_event_latency_max) ms"
-row "memory" "application with 16 slots, resident" "$(value appmemory_rss) MB" "peak $(value appmemory_peak) MB"
+src_fps=$(value window_source_fps)
+for c in idle default16 full16 rec6; do
+    case $c in
+    idle) what="4x4 idle, nothing bound" ;;
+    default16) what="16 x 1080p30, default previews" ;;
+    full16) what="16 x 1080p30, full resolution" ;;
+    rec6) what="16 default previews, 6 recording" ;;
+    esac
+    fps=$(value window_fps_$c)
+    row "window" "$what, app CPU" "$(value window_cpu_$c) %" "of a core; $fps frames/s drawn ($(ratio "$fps" "$src_fps") of the sources' $src_fps)"
+done
+row "window" "frames drawn per frame with a new picture" "$(value window_drawn_per_new_default16)" \
+    "16 default previews; full resolution $(value window_drawn_per_new_full16), recording $(value window_drawn_per_new_rec6)"
+row "window" "every recording kept real time" "$(value window_kept_up_rec6)" "6 of 16 slots recording, previews shown"
+rss=$(value window_rss_full16)
+row "memory" "application, 16 full-resolution slots, resident" "$rss MB" \
+    "$(ratio "$rss" 500) of 500 MB; default previews $(value window_rss_default16) MB"
+row "start-up" "start to first preview picture" "$(value window_first_picture_default16) ms" "16 bound slots"
 row "slots" "building 16 slots, CPU" "$(value slots_build16) ms" "$(value slots_level_report) us per level report"
 echo
 echo "Full output: $out/<benchmark>.log"

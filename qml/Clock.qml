@@ -15,9 +15,11 @@ Item {
         source: "qrc:/fonts/stmr.ttf"
     }
 
+    // Hidden (every layout but 2+14), it does not tick: a changing text asks for a frame even
+    // where nobody sees it.
     Timer {
         interval: 100
-        running: true
+        running: clock.visible
         repeat: true
         triggeredOnStart: true
         onTriggered: clock.now = new Date()

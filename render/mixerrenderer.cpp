@@ -330,9 +330,9 @@ void MixerRenderer::paint()
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glDepthMask(GL_TRUE);
     glViewport(0, 0, m_viewportSize.width(), m_viewportSize.height());
+    // Colour only: the render pass has just cleared depth for the scene drawn after this.
     glClearColor(0, 0, 0, 1);
-    glClearDepth(1.0);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glClear(GL_COLOR_BUFFER_BIT);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE);
     glActiveTexture(GL_TEXTURE0);
