@@ -8,6 +8,7 @@
 #include "remote/httpserver.h"
 #include "remote/tcpapiserver.h"
 #include "render/mixer.h"
+#include "slots/recordingsummary.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 #include "slots/slotlistrecorder.h"
@@ -106,6 +107,7 @@ int main(int argc, char* argv[])
     // Special slots first, so that they are slots 1 and 2.
     slotList->createSlots(settings->gridWidth(), settings->gridHeight(), settings->gridExtra());
     auto slotsRecorder = std::make_unique<SlotListRecorder>(slotList.get());
+    auto recordingSummary = std::make_unique<RecordingSummary>(slotList.get());
     // Starts the audio output thread, which meters every slot from now on.
     auto slotsAudioHelper = std::make_unique<SlotListAudioHelper>(slotList.get());
 
@@ -134,6 +136,7 @@ int main(int argc, char* argv[])
     context->setContextProperty(QStringLiteral("slotsModel"), slotList.get());
     context->setContextProperty(QStringLiteral("slotsRecorder"), slotsRecorder.get());
     context->setContextProperty(QStringLiteral("slotsAudioHelper"), slotsAudioHelper.get());
+    context->setContextProperty(QStringLiteral("recordingSummary"), recordingSummary.get());
 
     engine->load(mainUrl);
 

@@ -1,5 +1,8 @@
 #pragma once
 
+// The vendor's header uses NULL without defining it.
+#include <cstddef>
+
 #include <Processing.NDI.Lib.h>
 
 #include <QByteArray>

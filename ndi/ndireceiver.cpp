@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QThreadPool>
 
+#include <chrono>
 #include <climits>
 #include <cmath>
 
@@ -15,6 +16,12 @@ namespace
 
 // Beyond this a pull is a caller's mistake, not a sound-device period; it gets no buffer.
 constexpr qint64 maxAudioSamples = 1 << 24;
+
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 } // namespace
 
@@ -66,6 +73,8 @@ void NDIReceiver::connectToSource(const QString& name)
         description.name = name.toUtf8();
     }
     const NDIlib_source_t source = description.source();
+    m_newPictureMs = -1;
+    m_boundMs = steadyMs();
     NDIlib_recv_connect(m_receiver, &source);
     m_capture = std::thread([this] { captureLoop(); });
     Q_EMIT connected(QString::fromUtf8(description.name));
@@ -74,6 +83,8 @@ void NDIReceiver::connectToSource(const QString& name)
 void NDIReceiver::disconnectFromSource()
 {
     stopCapture();
+    m_boundMs = -1;
+    m_newPictureMs = -1;
     NDIlib_recv_connect(m_receiver, nullptr);
     Q_EMIT vuUpdated(-999, -999);
 }
@@ -87,6 +98,8 @@ void NDIReceiver::dispose()
 {
     stopCapture();
     stopCapture();
+    m_boundMs = -1;
+    m_newPictureMs = -1;
     NDIlib_recv_connect(m_receiver, nullptr);
     Q_EMIT vuUpdated(-999, -999);
     // Frames still held go back before their synchroniser goes.
@@ -143,7 +156,38 @@ VideoFrameInfo NDIReceiver::videoFrame()
     if (frame.frame_rate_N > 0 && frame.frame_rate_D > 0)
         held.info.frameRate = double(frame.frame_rate_N) / double(frame.frame_rate_D);
     m_heldFrames.push_back(held);
+    if (held.info.data && (held.info.serial != m_lastSerial || held.info.serial == 0)) {
+        m_lastSerial = held.info.serial;
+        const qint64 now = steadyMs();
+        m_newPictureMs = now;
+        m_width = held.info.width;
+        m_height = held.info.height;
+        m_milliFps = int(std::lround(held.info.frameRate * 1000.0));
+        if (now - m_lastSnapshotMs >= 250) {
+            m_lastSnapshotMs = now;
+            m_snapshots.publish(held.info);
+        }
+    }
     return held.info;
+}
+
+bool NDIReceiver::snapshot(PictureSnapshot& out) const
+{
+    return m_snapshots.take(out);
+}
+
+PictureFormat NDIReceiver::pictureFormat() const
+{
+    PictureFormat format;
+    format.width = m_width;
+    format.height = m_height;
+    format.frameRate = m_milliFps / 1000.0;
+    const qint64 now = steadyMs();
+    const qint64 fresh = m_newPictureMs;
+    const qint64 bound = m_boundMs;
+    format.msSinceNewPicture = fresh < 0 ? -1 : now - fresh;
+    format.msSinceBound = bound < 0 ? -1 : now - bound;
+    return format;
 }
 
 int NDIReceiver::level(float peak)

@@ -1,6 +1,10 @@
 #pragma once
 
+// The vendor's header uses NULL without defining it.
+#include <cstddef>
+
 #include "ndi/receiver.h"
+#include "ndi/snapshotbuffer.h"
 
 #include <Processing.NDI.Lib.h>
 
@@ -32,6 +36,8 @@ public:
 
     VideoFrameInfo videoFrame() override;
     const float* readAudio(qint64 samples, bool levelsOnly) override;
+    bool snapshot(PictureSnapshot& out) const override;
+    PictureFormat pictureFormat() const override;
 
     // The level scale: defined for every peak (0, negative, NaN, huge): no peak above 0 gives the
     // silence value.
@@ -61,5 +67,14 @@ private:
     NDIlib_recv_instance_t m_receiver = nullptr;
     NDIlib_framesync_instance_t m_frameSync = nullptr;
     std::deque<HeldFrame> m_heldFrames; // render thread only
+    // What the render thread saw, for the slot and the panel.
+    SnapshotBuffer m_snapshots;
+    qint64 m_lastSerial = 0;        // render thread only
+    qint64 m_lastSnapshotMs = -1000; // render thread only
+    std::atomic<int> m_width { 0 };
+    std::atomic<int> m_height { 0 };
+    std::atomic<int> m_milliFps { 0 };
+    std::atomic<qint64> m_newPictureMs { -1 }; // steady clock; -1 none since bound
+    std::atomic<qint64> m_boundMs { -1 };
     std::deque<std::unique_ptr<float[]>> m_heldAudio; // audio output thread only
 };

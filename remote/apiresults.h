@@ -15,4 +15,5 @@ inline const QString invalidCommand = QStringLiteral("Invalid command");
 inline const QString sourceNameMissing = QStringLiteral("Source name missing");
 inline const QString accessKeyRequired = QStringLiteral("Access key required");
 inline const QString accessKeyWrong = QStringLiteral("Access key wrong");
+inline const QString noPicture = QStringLiteral("No picture");
 } // namespace ApiResult

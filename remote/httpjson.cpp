@@ -62,6 +62,14 @@ QJsonObject HttpJson::progressEvent(const SlotSnapshot& slot)
     return withEvent(progressObject(slot), QStringLiteral("progress"));
 }
 
+QJsonObject HttpJson::levelsEvent(const QList<QPair<int, int>>& levels)
+{
+    QJsonObject perSlot;
+    for (int i = 0; i < levels.size(); ++i)
+        perSlot.insert(QString::number(i + 1), QJsonArray { levels.at(i).first, levels.at(i).second });
+    return QJsonObject { { QStringLiteral("event"), QStringLiteral("levels") }, { QStringLiteral("levels"), perSlot } };
+}
+
 QJsonObject HttpJson::warningEvent(int slot, const QString& message)
 {
     return QJsonObject {

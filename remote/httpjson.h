@@ -32,6 +32,8 @@ public:
     static QJsonObject progressAnswer(const QList<SlotSnapshot>& slotList);
     static QJsonObject progressEvent(const SlotSnapshot& slot);
     static QJsonObject warningEvent(int slot, const QString& message);
+    // Every slot's meter levels (0-100, left and right), slot n as "n".
+    static QJsonObject levelsEvent(const QList<QPair<int, int>>& levels);
     static QJsonObject recordingsObject(const QJsonArray& records);
 
     // The indented body of an "/api" answer.

@@ -31,6 +31,17 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
             m_stopRetry.stop();
     });
 
+    m_levels.setInterval(500);
+    connect(&m_levels, &QTimer::timeout, this, [this] {
+        if (m_worker->streamCount() == 0)
+            return;
+        QList<QPair<int, int>> levels;
+        for (const Slot* slot : allSlots())
+            levels.append({ slot->leftLevel(), slot->rightLevel() });
+        m_worker->sendEvent(QJsonDocument(HttpJson::levelsEvent(levels)));
+    });
+    m_levels.start();
+
     connect(settings, &SettingsModel::httpServerPortChanged, this, &HttpServer::onPortChanged);
     connect(settings, &SettingsModel::httpServerEnabledChanged, this, &HttpServer::onEnabledChanged);
     // Another address is bound as another port would be.
@@ -176,6 +187,15 @@ void HttpServer::onProgressChanged()
     if (!slot)
         return;
     m_worker->sendEvent(QJsonDocument(HttpJson::progressEvent(snapshotOf(slot))));
+}
+
+bool HttpServer::pictureReceiver(uint slot, std::shared_ptr<Receiver>& receiver) const
+{
+    const Slot* target = slotFor(slot);
+    if (!target)
+        return false;
+    receiver = target->activeReceiver();
+    return true;
 }
 
 void HttpServer::onRecordingWarning(QString message)

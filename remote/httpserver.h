@@ -5,7 +5,10 @@
 #include <QJsonObject>
 #include <QTimer>
 
+#include <memory>
+
 class HttpServerWorkerThread;
+class Receiver;
 class SettingsModel;
 
 // The web panel's server: static files, GET "/api" commands answered in JSON and the
@@ -24,6 +27,9 @@ public:
     QJsonObject statusObject() const;
     QJsonObject sourcesObject() const;
     bool isRunning() const;
+    // The picture source of a slot: false when the id names no slot; a null receiver while the
+    // slot is unbound.
+    bool pictureReceiver(uint slot, std::shared_ptr<Receiver>& receiver) const;
     HttpServerWorkerThread* worker() const { return m_worker; }
 
 public Q_SLOTS:
@@ -50,4 +56,6 @@ private:
     SettingsModel* const m_settings;
     // Repeats a stop request that came before the listener ran (after a disable, which does not wait).
     QTimer m_stopRetry;
+    // Twice a second, while a panel watches: every slot's levels.
+    QTimer m_levels;
 };

@@ -5,8 +5,11 @@
 #include "remote/httpserver.h"
 #include "remote/requestthreads.h"
 #include "remote/tcpprotocol.h"
+#include "ndi/snapshotbuffer.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 
@@ -55,6 +58,8 @@ HttpServerWorkerThread::HttpServerWorkerThread(HttpServer* server)
         "/api", [this](const httplib::Request& request, httplib::Response& response) { handleApi(request, response); });
     m_http.Get("/api/events",
         [this](const httplib::Request& request, httplib::Response& response) { handleEvents(request, response); });
+    m_http.Get("/api/snapshot",
+        [this](const httplib::Request& request, httplib::Response& response) { handleSnapshot(request, response); });
 }
 
 HttpServerWorkerThread::~HttpServerWorkerThread()
@@ -272,6 +277,59 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request& request, httpl
             if (!m_stopping)
                 QMetaObject::invokeMethod(this, "onSseDisconnected", Qt::BlockingQueuedConnection, Q_ARG(QString, id));
         });
+}
+
+// ---- "/api/snapshot" (request threads) -----------------------------------------------------
+
+void HttpServerWorkerThread::handleSnapshot(const httplib::Request& request, httplib::Response& response)
+{
+    response.set_header(corsHeader, "*");
+    if (m_stopping) {
+        response.status = 503;
+        return;
+    }
+    auto refuse = [&response](int status, const QString& reason) {
+        response.status = status;
+        response.set_content(HttpJson::answerBody(HttpJson::resultObject(reason)).toStdString(), "text/plain");
+    };
+    const QString access = admitted(request);
+    if (access != ApiResult::success)
+        return refuse(401, access);
+    const uint slot = TcpProtocol::slotId(queryValue(request, "slot"));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    {
+        std::lock_guard<std::mutex> lock(m_snapshotMutex);
+        const auto it = m_snapshots.find(slot);
+        if (it != m_snapshots.end() && now - it->second.atMs < snapshotMs) {
+            response.set_content(it->second.jpeg.toStdString(), "image/jpeg");
+            response.set_header("Cache-Control", "no-store");
+            return;
+        }
+    }
+    // Only the lookup runs on the main thread; copying and encoding the picture run here.
+    bool valid = false;
+    std::shared_ptr<Receiver> receiver;
+    QMetaObject::invokeMethod(
+        m_server, [&] { valid = m_server->pictureReceiver(slot, receiver); }, Qt::BlockingQueuedConnection);
+    if (!valid)
+        return refuse(400, ApiResult::slotIdInvalid);
+    thread_local PictureSnapshot picture;
+    if (!receiver || !receiver->snapshot(picture))
+        return refuse(404, ApiResult::noPicture);
+
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    CachedSnapshot& cached = m_snapshots[slot];
+    if (cached.jpeg.isEmpty() || cached.serial != picture.serial || picture.serial == 0) {
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        SnapshotBuffer::image(picture).save(&buffer, "JPG", 75);
+        cached.jpeg = jpeg;
+        cached.serial = picture.serial;
+    }
+    cached.atMs = now;
+    response.set_content(cached.jpeg.toStdString(), "image/jpeg");
+    response.set_header("Cache-Control", "no-store");
 }
 
 // ---- queues (main thread) ------------------------------------------------------------------

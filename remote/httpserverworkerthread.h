@@ -10,6 +10,7 @@
 #include "remote/guardedhttpserver.h"
 
 #include <atomic>
+#include <map>
 #include <condition_variable>
 #include <mutex>
 
@@ -67,6 +68,7 @@ protected:
 private:
     void handleApi(const httplib::Request& request, httplib::Response& response);
     void handleEvents(const httplib::Request& request, httplib::Response& response);
+    void handleSnapshot(const httplib::Request& request, httplib::Response& response);
     // Success, or why the request may not be served.
     QString admitted(const httplib::Request& request);
     QStringList initialMessages() const;
@@ -90,4 +92,14 @@ private:
     QByteArray m_panelPath;
     // Main thread only.
     QMap<QString, QStringList> m_queues;
+    // The last picture sent for each slot: every viewer within snapshotMs gets the same bytes, so
+    // many panels cost one encoding.
+    struct CachedSnapshot {
+        QByteArray jpeg;
+        qint64 serial = 0;
+        qint64 atMs = -1;
+    };
+    std::mutex m_snapshotMutex;
+    std::map<uint, CachedSnapshot> m_snapshots;
+    static constexpr qint64 snapshotMs = 250;
 };

@@ -52,6 +52,9 @@ Slot::Slot(QObject* parent)
     m_customLocation = defaultFolder();
     m_customLocationB = m_customLocation;
 
+    m_pictureWatch.setInterval(500);
+    connect(&m_pictureWatch, &QTimer::timeout, this, &Slot::watchPicture);
+
     m_recorder = new NDIRecorder;
     connect(m_recorder, &NDIRecorder::recordingStarted, this, &Slot::recordingStarted);
     connect(m_recorder, &NDIRecorder::recordingError, this, &Slot::recorderError);
@@ -866,7 +869,47 @@ void Slot::setIsConnected(bool isConnected)
         return;
     m_isConnected = isConnected;
     publishActiveReceiver();
+    if (m_isConnected)
+        m_pictureWatch.start();
+    else
+        m_pictureWatch.stop();
+    watchPicture();
     emit isConnectedChanged(m_isConnected);
+}
+
+QString Slot::formatText(int width, int height, double frameRate)
+{
+    if (width < 1 || height < 1)
+        return {};
+    QString text = QString::number(width) + QLatin1Char('x') + QString::number(height);
+    if (frameRate > 0.0) {
+        // Whole rates as they are, the NTSC family with two decimals: 25p, 29.97p, 59.94p.
+        const double whole = std::round(frameRate);
+        text += QLatin1Char(' ')
+            + (std::abs(frameRate - whole) < 0.005 ? QString::number(int(whole)) : QString::number(frameRate, 'f', 2))
+            + QLatin1Char('p');
+    }
+    return text;
+}
+
+void Slot::watchPicture()
+{
+    QString format;
+    bool lost = false;
+    if (m_isConnected && m_receiver) {
+        const PictureFormat picture = m_receiver->pictureFormat();
+        format = formatText(picture.width, picture.height, picture.frameRate);
+        // Nothing new for a while, or nothing at all a while after binding.
+        lost = picture.msSinceNewPicture >= 0 ? picture.msSinceNewPicture > signalLostMs
+                                              : picture.msSinceBound > signalLostMs;
+        if (lost)
+            format.clear();
+    }
+    if (format == m_videoFormat && lost == m_signalLost)
+        return;
+    m_videoFormat = format;
+    m_signalLost = lost;
+    emit pictureStateChanged();
 }
 
 void Slot::setCustomLocationEnabled(bool customLocationEnabled)

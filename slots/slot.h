@@ -52,6 +52,10 @@ class Slot : public QObject
     Q_PROPERTY(QString enteredSource READ enteredSource WRITE enteredSource NOTIFY enteredSourceChanged)
     Q_PROPERTY(QString displayName READ displayName WRITE setDisplayName NOTIFY displayNameChanged)
     Q_PROPERTY(RecordingTelemetry* telemetry READ telemetry CONSTANT)
+    // "1920x1080 25p" from the pictures received; empty while none came.
+    Q_PROPERTY(QString videoFormat READ videoFormat NOTIFY pictureStateChanged)
+    // Bound, but no new picture for a while (the source left, or sends nothing).
+    Q_PROPERTY(bool signalLost READ signalLost NOTIFY pictureStateChanged)
 
 public:
     enum StopReason {
@@ -100,6 +104,12 @@ public:
 
     NDIRecorder* recorder() const { return m_recorder; }
     RecordingTelemetry* telemetry() const { return m_telemetry; }
+    QString videoFormat() const { return m_videoFormat; }
+    bool signalLost() const { return m_signalLost; }
+    // The format text for a picture size and rate ("1920x1080 29.97p").
+    static QString formatText(int width, int height, double frameRate);
+    // How long a bound source may send nothing new before the slot shows it has no signal.
+    static constexpr qint64 signalLostMs = 2000;
     // The record of the running recording, or of the last one; null before the first.
     const ContinuityRecord* continuityRecord() const;
     // Where this slot's recordings may lie: both locations, custom or global.
@@ -183,6 +193,7 @@ Q_SIGNALS:
     void isRecordingChanged(bool isRecording);
     void showLevelsChanged(bool showLevels);
     void isConnectedChanged(bool isConnected);
+    void pictureStateChanged();
     void customLocationEnabledChanged(bool customLocationEnabled);
     void customLocationChanged(QString customLocation);
     void tallyStateChanged(int tallyState);
@@ -207,6 +218,7 @@ private:
     void saveSettings();
     void replaceReceiver();
     void followReports();
+    void watchPicture();
     void publishActiveReceiver();
     void updateLocation();
     QString folderA() const;
@@ -272,6 +284,9 @@ private:
     QDateTime m_recordingStartTime;
     qint64 m_recordingStartMs = 0;
     QTimer m_chopTimer;
+    QTimer m_pictureWatch; // while bound: format and signal, from what the render thread saw
+    QString m_videoFormat;
+    bool m_signalLost = false;
     quint16 m_splitCounter = 0;
     qint64 m_nextSplitDue = 0;
     QString m_currentFolder;
