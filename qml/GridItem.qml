@@ -24,6 +24,15 @@ Rectangle {
     readonly property string recordingState: telemetry ? telemetry.state
                                            : model.isRecording ? "recording"
                                            : model.isWaiting ? "waiting" : "idle"
+    // What the cell shows above all else: "unbound", "nosignal", or the recording state.
+    readonly property bool signalLost: !!model.isConnected && !!qtObject && !!qtObject.signalLost
+    readonly property string cellState: !model.isConnected ? "unbound"
+                                      : signalLost && recordingState === "idle" ? "nosignal"
+                                      : recordingState
+    readonly property color stateColor: recordingState === "recording" ? "#e01010"
+                                      : recordingState === "stalled" ? "#f0a000"
+                                      : recordingState === "failed" ? "#ff3030"
+                                      : recordingState === "waiting" ? "#909090" : "transparent"
 
     signal mouseMoved()
 
@@ -198,6 +207,81 @@ Rectangle {
                 return
             gridItem.toggleSelected()
             gridItem.clearSelection()
+            // An empty cell is there to be given a source.
+            if (!model.isConnected)
+                gridItem.openSettings()
+        }
+
+        // A bound source that sends nothing: a card of its own instead of a frozen picture.
+        Rectangle {
+            id: noSignalCard
+            objectName: "noSignalCard"
+            anchors.fill: parent
+            anchors.margins: 2
+            visible: gridItem.signalLost
+            color: "#1c1c1c"
+            Column {
+                anchors.centerIn: parent
+                spacing: 4
+                Text {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    text: "NO SIGNAL"
+                    color: "#f0a000"
+                    font.pixelSize: Math.max(14, Math.min(28, gridItem.height / 7))
+                    font.bold: true
+                    renderType: gridItem.textRendering
+                }
+                Text {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    width: Math.min(implicitWidth, noSignalCard.width - 80)
+                    elide: Text.ElideRight
+                    text: model.connectedSource
+                    color: "#a0a0a0"
+                    font.pixelSize: 11
+                    renderType: gridItem.textRendering
+                }
+            }
+        }
+
+        Text {
+            id: unboundHint
+            objectName: "unboundHint"
+            anchors.centerIn: parent
+            width: Math.min(implicitWidth, parent.width - 80)
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.WordWrap
+            visible: gridItem.cellState === "unbound"
+            text: "Double-click to choose a source"
+            color: "#8a8a8a"
+            font.pixelSize: 13
+            renderType: gridItem.textRendering
+        }
+
+        // Recording, stalled, failed or waiting: a strip across the top, seen from across the room.
+        Rectangle {
+            objectName: "stateStrip"
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.top: parent.top
+            anchors.margins: 2
+            height: 5
+            visible: gridItem.recordingState !== "idle"
+            color: gridItem.stateColor
+        }
+
+        Text {
+            objectName: "formatLabel"
+            anchors.left: parent.left
+            anchors.leftMargin: 39
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 34
+            visible: text !== "" && !gridItem.signalLost
+            text: qtObject && qtObject.videoFormat ? qtObject.videoFormat : ""
+            color: "#e8e8e8"
+            style: Text.Outline
+            styleColor: "#a0000000"
+            font.pixelSize: 10
+            renderType: gridItem.textRendering
         }
 
         OverlayButton {
@@ -355,8 +439,10 @@ Rectangle {
             opacity: model.connectedSource === "none" ? 0.3 : 1.0
             onClicked: gridItem.clickRecord()
             ToolTip.delay: 200
-            ToolTip.visible: hovered && !settingsModel.abRecording
-            ToolTip.text: gridItem.locationAText()
+            ToolTip.visible: hovered
+            ToolTip.text: (model.isRecording || model.isWaiting ? "Stop recording" : "Record")
+                          + " (R on the selected cell)"
+                          + (settingsModel.abRecording ? "" : "\n" + gridItem.locationAText())
         }
 
         SpaceBadge {

@@ -207,3 +207,13 @@ function recordingTooltip(telemetry) {
         lines.push(telemetry.warning)
     return lines.join("\n")
 }
+
+// Whether any slot of the list waits for its recording to start.
+function anyWaiting(listModel) {
+    var all = allSlots(listModel)
+    for (var i = 0; i < all.length; ++i) {
+        if (all[i].isWaiting)
+            return true
+    }
+    return false
+}

@@ -74,6 +74,63 @@ ApplicationWindow {
         settingsDialog.open()
     }
 
+    readonly property var summary: typeof recordingSummary !== "undefined" ? recordingSummary : null
+    // The cell the arrow keys move and R records or stops; -1 before the first key.
+    property int keyCell: -1
+
+    function toggleFullScreen() {
+        visibility = visibility === Window.FullScreen ? Window.Windowed : Window.FullScreen
+    }
+
+    function openGlobalSettings() {
+        globalSettingsDialog.reset()
+        globalSettingsDialog.open()
+    }
+
+    function startAll() {
+        if (recordAll && !recordAll.isRecordingAll)
+            recordAll.toggleRecordingAll()
+    }
+
+    // Never at once: a stop of everything is asked for first, however it was asked.
+    function askStopAll() {
+        if (recordAll && (recordAll.isRecordingAll || recordAll.isRecordingAny || Lib.anyWaiting(slotList)))
+            stopAllConfirmation.open()
+    }
+
+    function stopAllNow() {
+        if (!recordAll)
+            return
+        if (recordAll.isRecordingAll)
+            recordAll.toggleRecordingAll()
+        else
+            recordAll.stopAll()
+    }
+
+    function moveKeyCell(dx, dy) {
+        var count = cells.count
+        if (count === 0)
+            return
+        var columns = gridColumns
+        var at = keyCell < 0 ? 0 : keyCell
+        var column = at % columns + dx
+        var row = Math.floor(at / columns) + dy
+        if (keyCell >= 0 && column >= 0 && column < columns && row >= 0 && row * columns + column < count)
+            at = row * columns + column
+        keyCell = at
+        var cell = cells.itemAt(at)
+        if (!cell)
+            return
+        cell.clearSelection()
+        Lib.setOn(cell.slot, "setSelected", "selected", true)
+    }
+
+    function recordKeyCell() {
+        var cell = keyCell >= 0 ? cells.itemAt(keyCell) : null
+        if (cell)
+            cell.clickRecord()
+    }
+
     function canClose() {
         if (recordAll && (recordAll.isRecordingAll || recordAll.isRecordingAny)) {
             closeRefusal.open()
@@ -227,9 +284,11 @@ ApplicationWindow {
         anchors.topMargin: applicationWindow.extraHeight
 
         Repeater {
+            id: cells
             model: applicationWindow.slotList
             GridItem {
                 objectName: "gridItem"
+                readonly property var slot: qtObject
                 width: GridMath.cellWidth(index, grid.width, grid.columns)
                 height: GridMath.cellHeight(index, grid.height, grid.columns, applicationWindow.gridRows)
                 onMouseMoved: applicationWindow.mouseMoved()
@@ -278,15 +337,15 @@ ApplicationWindow {
 
             OverlayButton {
                 objectName: "globalSettingsButton"
+                ToolTip.delay: 300
+                ToolTip.visible: hovered
+                ToolTip.text: "Settings (Ctrl+,)"
                 anchors.right: parent.right
                 anchors.rightMargin: 150
                 anchors.top: parent.top
                 anchors.topMargin: 2
                 icon.source: "qrc:/icons/icons8-settings-64.png"
-                onClicked: {
-                    globalSettingsDialog.reset()
-                    globalSettingsDialog.open()
-                }
+                onClicked: applicationWindow.openGlobalSettings()
             }
 
             OverlayButton {
@@ -328,7 +387,10 @@ ApplicationWindow {
                         }
                     }
                 }
-                onClicked: if (applicationWindow.recordAll) applicationWindow.recordAll.toggleRecordingAll()
+                ToolTip.delay: 300
+                ToolTip.visible: hovered
+                ToolTip.text: recordingAll ? "Stop all recordings (Ctrl+Shift+S)" : "Start all recordings (Ctrl+Shift+R)"
+                onClicked: recordingAll ? applicationWindow.askStopAll() : applicationWindow.startAll()
             }
 
             OverlayButton {
@@ -339,10 +401,89 @@ ApplicationWindow {
                 anchors.topMargin: 2
                 icon.source: applicationWindow.visibility === Window.FullScreen
                              ? "qrc:/icons/icons8-compress-64.png" : "qrc:/icons/icons8-enlarge-64.png"
-                onClicked: applicationWindow.visibility = applicationWindow.visibility === Window.FullScreen
-                           ? Window.Windowed : Window.FullScreen
+                ToolTip.delay: 300
+                ToolTip.visible: hovered
+                ToolTip.text: applicationWindow.visibility === Window.FullScreen ? "Leave full screen (F11 or Esc)"
+                                                                                 : "Full screen (F11)"
+                onClicked: applicationWindow.toggleFullScreen()
             }
         }
+    }
+
+    // How many slots record and how long the drives last, always in view.
+    Rectangle {
+        id: summaryPlate
+        objectName: "summaryPlate"
+        readonly property int recording: applicationWindow.summary ? applicationWindow.summary.recordingCount : 0
+        anchors.right: parent.right
+        anchors.rightMargin: 6
+        anchors.top: parent.top
+        anchors.topMargin: 46
+        width: summaryText.implicitWidth + 16
+        height: 24
+        radius: 4
+        color: recording > 0 ? "#d0200808" : "#a0202020"
+        border.width: recording > 0 ? 1 : 0
+        border.color: "#e01010"
+        Text {
+            id: summaryText
+            objectName: "summaryText"
+            anchors.centerIn: parent
+            color: "#ffffff"
+            font.pixelSize: 13
+            font.bold: summaryPlate.recording > 0
+            text: {
+                if (summaryPlate.recording === 0)
+                    return "Not recording"
+                var parts = ["● " + summaryPlate.recording + " recording"]
+                var drives = applicationWindow.summary.drives
+                for (var i = 0; i < drives.length; ++i)
+                    parts.push(drives[i].text)
+                return parts.join("   ")
+            }
+        }
+    }
+
+    Shortcut {
+        sequence: "Ctrl+Shift+R"
+        onActivated: applicationWindow.startAll()
+    }
+    Shortcut {
+        sequence: "Ctrl+Shift+S"
+        onActivated: applicationWindow.askStopAll()
+    }
+    Shortcut {
+        sequence: "F11"
+        onActivated: applicationWindow.toggleFullScreen()
+    }
+    Shortcut {
+        sequence: "Esc"
+        enabled: applicationWindow.visibility === Window.FullScreen && !globalSettingsDialog.visible
+                 && !stopAllConfirmation.visible && !(applicationWindow.settingsDialog && applicationWindow.settingsDialog.visible)
+        onActivated: applicationWindow.visibility = Window.Windowed
+    }
+    Shortcut {
+        sequence: "Ctrl+,"
+        onActivated: applicationWindow.openGlobalSettings()
+    }
+    Shortcut { sequence: "Left"; onActivated: applicationWindow.moveKeyCell(-1, 0) }
+    Shortcut { sequence: "Right"; onActivated: applicationWindow.moveKeyCell(1, 0) }
+    Shortcut { sequence: "Up"; onActivated: applicationWindow.moveKeyCell(0, -1) }
+    Shortcut { sequence: "Down"; onActivated: applicationWindow.moveKeyCell(0, 1) }
+    Shortcut { sequence: "R"; onActivated: applicationWindow.recordKeyCell() }
+
+    Dialog {
+        id: stopAllConfirmation
+        objectName: "stopAllConfirmation"
+        title: "Stop all recordings?"
+        modal: true
+        standardButtons: Dialog.Yes | Dialog.No
+        x: GridMath.centred(applicationWindow.width, width)
+        y: GridMath.centred(applicationWindow.height, height)
+        Label {
+            text: "Every recording in progress stops now."
+        }
+        onAccepted: applicationWindow.stopAllNow()
     }
 
     MouseArea {

@@ -4,6 +4,7 @@
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 
+#include <QFileInfo>
 #include <QSet>
 #include <QStorageInfo>
 #include <QVariantMap>
@@ -46,7 +47,7 @@ QVariantList RecordingSummary::summarize(const QList<Recording>& recordings)
     for (const auto& [name, drive] : drives) {
         const qint64 seconds = drive.bytesPerSecond > 0.0 ? qint64(double(drive.freeBytes) / drive.bytesPerSecond) : -1;
         const double gigabytes = double(drive.freeBytes) / 1e9;
-        QString text = name + QStringLiteral(": ") + QString::number(gigabytes, 'f', gigabytes < 10 ? 1 : 0)
+        QString text = QStringLiteral("Drive ") + name + QStringLiteral(": ") + QString::number(gigabytes, 'f', gigabytes < 10 ? 1 : 0)
             + QStringLiteral(" GB");
         if (seconds >= 0)
             text += QStringLiteral(", ") + durationText(seconds) + QStringLiteral(" left");
@@ -68,9 +69,11 @@ void RecordingSummary::update()
             if (state != RecordingTelemetry::State::Recording && state != RecordingTelemetry::State::Stalled)
                 continue;
             ++count;
-            const QStorageInfo storage(telemetry->location());
+            // The drive of the piece being written.
+            const QString folder = QFileInfo(telemetry->filePath()).absolutePath();
+            const QStorageInfo storage(folder);
             Recording recording;
-            recording.drive = storage.isValid() ? storage.rootPath() : telemetry->location();
+            recording.drive = storage.isValid() ? storage.rootPath() : folder;
             recording.freeBytes = storage.isValid() ? storage.bytesAvailable() : 0;
             // The rate the piece grows at; a new piece (smaller than before) keeps the last rate.
             Sample& sample = m_samples[slot];

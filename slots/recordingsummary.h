@@ -16,7 +16,7 @@ class RecordingSummary : public QObject
     Q_OBJECT
     Q_PROPERTY(int recordingCount READ recordingCount NOTIFY changed)
     // One map per drive: "drive" (its mount point), "freeGigabytes", "secondsLeft" (-1 unknown),
-    // "text" ("/srv: 412 GB, 5 h 20 min left").
+    // "text" ("Drive /srv: 412 GB, 5 h 20 min left").
     Q_PROPERTY(QVariantList drives READ drives NOTIFY changed)
 
 public:

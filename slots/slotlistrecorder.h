@@ -20,11 +20,10 @@ public:
     // A waiting slot does not count: only confirmed recordings.
     bool isRecordingAny() const;
 
+public Q_SLOTS:
     // The walks behind toggleRecordingAll, also used by the remote commands for all slots.
     void startAll();
     void stopAll();
-
-public Q_SLOTS:
     void toggleRecordingAll();
     void setIsRecordingAll(bool isRecordingAll);
 

@@ -29,6 +29,8 @@ QtObject {
     property string enteredSource: ""
     property string displayName: ""
     property var telemetry: null
+    property bool signalLost: false
+    property string videoFormat: ""
 
     property var calls: []
 

@@ -63,9 +63,11 @@ public:
     void setIsRecordingAll(bool value);
     void setIsRecordingAny(bool value);
     int toggles = 0;
+    int stops = 0;
 
 public Q_SLOTS:
     void toggleRecordingAll() { ++toggles; }
+    void stopAll() { ++stops; }
 
 Q_SIGNALS:
     void isRecordingAllChanged();

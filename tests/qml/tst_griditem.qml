@@ -210,6 +210,47 @@ Item {
             sameColour(part("recBadge").color, data.color)
         }
 
+        // What the cell says from across the room: a hint when empty, a card without signal,
+        // a strip in the recording's colour, the picture's format.
+        function test_cellStates_data() {
+            return [
+                { tag: "unbound", connected: false, lost: false, state: "idle", hint: true, card: false, strip: false },
+                { tag: "live", connected: true, lost: false, state: "idle", hint: false, card: false, strip: false,
+                  format: "1920x1080 25p" },
+                { tag: "no signal", connected: true, lost: true, state: "idle", hint: false, card: true, strip: false },
+                { tag: "recording", connected: true, lost: false, state: "recording", hint: false, card: false,
+                  strip: true, color: "#e01010", format: "1280x720 50p" },
+                { tag: "stalled", connected: true, lost: true, state: "stalled", hint: false, card: true,
+                  strip: true, color: "#f0a000" },
+                { tag: "failed", connected: true, lost: false, state: "failed", hint: false, card: false,
+                  strip: true, color: "#ff3030" }
+            ]
+        }
+        function test_cellStates(data) {
+            var telemetry = createTemporaryQmlObject("import QtQml; QtObject { property string state: '"
+                + data.state + "'; property string elapsedText: '00:00:05' }", testCase)
+            slot = createTemporaryObject(fakeSlot, testCase, {
+                isConnected: data.connected, connectedSource: data.connected ? "CAM" : "none",
+                signalLost: data.lost, videoFormat: data.format || "" })
+            slot.telemetry = telemetry
+            wrapper = createTemporaryObject(cell, root, { model: slot, qtObject: slot })
+            item = wrapper.children[0].item
+            compare(part("unboundHint").visible, data.hint)
+            compare(part("noSignalCard").visible, data.card)
+            compare(part("stateStrip").visible, data.strip)
+            if (data.strip)
+                sameColour(part("stateStrip").color, data.color)
+            compare(part("formatLabel").visible, !!data.format)
+            if (data.format)
+                compare(part("formatLabel").text, data.format)
+        }
+
+        function test_doubleClickOnAnEmptyCellOpensSettings() {
+            slot.isConnected = false
+            mouseDoubleClickSequence(item, 150, 100)
+            compare(applicationWindow.opened, ["single", 4])
+        }
+
         function test_warnings_data() {
             return [
                 { tag: "out of space", signal: "stopped", arg: 1, shown: true, text: "Out of space" },

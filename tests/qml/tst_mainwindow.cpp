@@ -471,9 +471,64 @@ private Q_SLOTS:
         QCOMPARE(button->property("text").toString(), QStringLiteral("START ALL"));
         m_recordAll->setIsRecordingAll(true);
         QCOMPARE(button->property("text").toString(), QStringLiteral("STOP ALL"));
+        // Stopping everything is asked for first; only Yes stops.
+        QObject* dialog = win->findChild<QObject*>(QStringLiteral("stopAllConfirmation"));
+        QVERIFY(dialog);
         const QPointF centre = button->mapToScene(QPointF(button->width() / 2, button->height() / 2));
         QTest::mouseClick(win, Qt::LeftButton, {}, centre.toPoint());
+        QTRY_VERIFY(dialog->property("visible").toBool());
+        QCOMPARE(m_recordAll->toggles, 0);
+        QMetaObject::invokeMethod(dialog, "reject");
+        QTRY_VERIFY(!dialog->property("visible").toBool());
+        QCOMPARE(m_recordAll->toggles, 0);
+        QTest::mouseClick(win, Qt::LeftButton, {}, centre.toPoint());
+        QTRY_VERIFY(dialog->property("visible").toBool());
+        QMetaObject::invokeMethod(dialog, "accept");
         QTRY_COMPARE(m_recordAll->toggles, 1);
+    }
+
+    void keyboard()
+    {
+        QQuickWindow* win = open({ 3, 3, 0 });
+        QVERIFY(win);
+        QObject* dialog = win->findChild<QObject*>(QStringLiteral("stopAllConfirmation"));
+        QVERIFY(dialog);
+        // Shortcuts go to the active window.
+        win->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(win));
+        // Start all at once; stop all only after a Yes, from the keyboard too.
+        QTest::keyClick(win, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_COMPARE(m_recordAll->toggles, 1);
+        m_recordAll->setIsRecordingAny(true);
+        QTest::keyClick(win, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_VERIFY(dialog->property("visible").toBool());
+        QCOMPARE(m_recordAll->stops, 0);
+        QMetaObject::invokeMethod(dialog, "accept");
+        QTRY_COMPARE(m_recordAll->stops, 1);
+
+        // Arrows select one cell, R records or stops it.
+        QTest::keyClick(win, Qt::Key_Right);
+        QTest::keyClick(win, Qt::Key_Right);
+        QTest::keyClick(win, Qt::Key_Down);
+        QObject* fifth = m_slotObjects.at(4);
+        QTRY_VERIFY(fifth->property("selected").toBool());
+        QCOMPARE(m_slotObjects.at(1)->property("selected").toBool(), false);
+        QTest::keyClick(win, Qt::Key_R);
+        QTRY_VERIFY(fifth->property("calls").toStringList().contains(QStringLiteral("recordClicked")));
+
+        // F11 enters full screen, Escape leaves it; Ctrl+, opens the settings.
+        QTest::keyClick(win, Qt::Key_F11);
+        QTRY_COMPARE(win->visibility(), QWindow::FullScreen);
+        QTest::keyClick(win, Qt::Key_Escape);
+        QTRY_COMPARE(win->visibility(), QWindow::Windowed);
+        QObject* settings = win->findChild<QObject*>(QStringLiteral("globalSettingsDialog"));
+        QVERIFY(settings);
+        QTest::keyClick(win, Qt::Key_Comma, Qt::ControlModifier);
+        QTRY_VERIFY(settings->property("visible").toBool());
+        m_recordAll->setIsRecordingAny(false);
+        QVERIFY(win->close());
+        close();
+        QSettings().remove(QStringLiteral("windowSettings"));
     }
 };
 

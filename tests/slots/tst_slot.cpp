@@ -147,6 +147,28 @@ private Q_SLOTS:
         Slot::setStandardGain(-20.0f);
     }
 
+    void formatText_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<QString>("text");
+        QTest::addRow("whole rate") << 1920 << 1080 << 25.0 << QStringLiteral("1920x1080 25p");
+        QTest::addRow("NTSC rate") << 1920 << 1080 << 30000.0 / 1001 << QStringLiteral("1920x1080 29.97p");
+        QTest::addRow("NTSC double rate") << 1280 << 720 << 60000.0 / 1001 << QStringLiteral("1280x720 59.94p");
+        QTest::addRow("rate unknown") << 640 << 360 << 0.0 << QStringLiteral("640x360");
+        QTest::addRow("no picture") << 0 << 0 << 25.0 << QString();
+    }
+
+    void formatText()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(double, rate);
+        QFETCH(QString, text);
+        QCOMPARE(Slot::formatText(width, height, rate), text);
+    }
+
     void audioGainRefusesNonFiniteValues()
     {
         Slot slot;
