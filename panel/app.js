@@ -13,7 +13,10 @@
   const RETRY_MIN_MS = 500;
   const RETRY_MAX_MS = 8000;
 
-  const state = { recordingAll: false, slots: new Map(), sources: [] };
+  const SNAPSHOT_MS = 1000;      // each slot's picture, about once a second
+  const LOW_GIGABYTES = 10;
+
+  const state = { recordingAll: false, slots: new Map(), sources: [], levels: {}, free: {} };
   const cards = new Map();
 
   const el = (id) => document.getElementById(id);
@@ -210,9 +213,62 @@
       ? 'piece ' + progress.piece + (progress.location ? ' on ' + progress.location : '') + ', ' + progress.totalFrames + ' frames'
       : '';
     q('.slot-warning').textContent = progress.warning || '';
+    q('.badge-rec').textContent = health ? (progress.state === 'failed' ? health : health + ' ' + progress.elapsed) : '';
+    q('.file-name').textContent = health && progress.file ? progress.file.split(/[\\/]/).pop() : '';
+    if (!connected)
+      q('.snapshot').hidden = true;
+    q('.picture-none').textContent = connected ? 'No picture yet' : 'Not connected';
+    renderMeters(slot.id);
     const rename = q('.act-rename input');
     if (!rename.dataset.dirty && document.activeElement !== rename)
       rename.value = slot.displayName;
+  }
+
+  function renderMeters(id) {
+    const item = cards.get(String(id));
+    if (!item)
+      return;
+    const levels = state.levels[id] || [0, 0];
+    const connected = item.dataset.connected === '1';
+    item.querySelectorAll('.meter').forEach((bar, i) => {
+      const level = connected ? Math.max(0, Math.min(100, Number(levels[i]) || 0)) : 0;
+      bar.style.height = level + '%';
+      bar.style.setProperty('--full', level > 0 ? (10000 / level) + '%' : '100%');
+    });
+    const free = item.querySelector('.free');
+    const gigabytes = state.free[id];
+    free.textContent = connected && gigabytes !== undefined ? Number(gigabytes).toFixed(1) + ' GB free' : '';
+    free.dataset.low = connected && gigabytes !== undefined && gigabytes < LOW_GIGABYTES ? '1' : '0';
+  }
+
+  // One picture request per slot at a time; a failed one shows the placeholder until the next.
+  function refreshPictures() {
+    for (const [id, item] of cards) {
+      if (item.dataset.connected !== '1' || link.dataset.state !== 'live')
+        continue;
+      const image = item.querySelector('.snapshot');
+      if (image.dataset.loading === '1')
+        continue;
+      image.dataset.loading = '1';
+      image.onload = () => { image.dataset.loading = ''; image.hidden = false; };
+      image.onerror = () => { image.dataset.loading = ''; image.hidden = true; };
+      image.src = apiUrl('api/snapshot', { slot: id, t: String(Date.now()) });
+    }
+  }
+  setInterval(refreshPictures, SNAPSHOT_MS);
+
+  // ---- confirmation ------------------------------------------------------------------------
+
+  const confirmDialog = el('confirm');
+  function confirmFirst(title, text, yes) {
+    return new Promise((resolve) => {
+      el('confirm-title').textContent = title;
+      el('confirm-text').textContent = text;
+      el('confirm-yes').textContent = yes;
+      confirmDialog.returnValue = '';
+      confirmDialog.addEventListener('close', () => resolve(confirmDialog.returnValue === 'yes'), { once: true });
+      confirmDialog.showModal();
+    });
   }
 
   function renderAll() {
@@ -309,6 +365,12 @@
       if (target) { target.progress = data; renderSlot(target); }
       break;
     }
+    case 'levels':
+      state.levels = data.levels || {};
+      state.free = data.freeGigabytes || {};
+      for (const id of cards.keys())
+        renderMeters(id);
+      break;
     case 'warning':
       showMessage('Slot ' + data.id + ': ' + data.message + '.', 'warning');
       break;
@@ -401,11 +463,14 @@
     };
   }
 
-  recordAll.addEventListener('click', () => {
-    if (state.recordingAll)
-      command('recording_stop', { slot: 0 }, 'Stop all');
-    else
+  // Everything at once is asked for first.
+  recordAll.addEventListener('click', async () => {
+    if (state.recordingAll) {
+      if (await confirmFirst('Stop all recordings?', 'Every recording in progress stops now.', 'Stop all'))
+        command('recording_stop', { slot: 0 }, 'Stop all');
+    } else if (await confirmFirst('Start all recordings?', 'Every connected slot starts recording.', 'Start all')) {
       command('recording_start', { slot: 0 }, 'Start all');
+    }
   });
   listenOff.addEventListener('click', () => command('listen_off', {}, 'Listen off'));
 

@@ -4,6 +4,8 @@
 
 #include <QJsonArray>
 
+#include <cmath>
+
 QJsonObject HttpJson::slotObject(const SlotSnapshot& slot)
 {
     return QJsonObject {
@@ -62,12 +64,17 @@ QJsonObject HttpJson::progressEvent(const SlotSnapshot& slot)
     return withEvent(progressObject(slot), QStringLiteral("progress"));
 }
 
-QJsonObject HttpJson::levelsEvent(const QList<QPair<int, int>>& levels)
+QJsonObject HttpJson::levelsEvent(const QList<SlotLevels>& levels)
 {
-    QJsonObject perSlot;
-    for (int i = 0; i < levels.size(); ++i)
-        perSlot.insert(QString::number(i + 1), QJsonArray { levels.at(i).first, levels.at(i).second });
-    return QJsonObject { { QStringLiteral("event"), QStringLiteral("levels") }, { QStringLiteral("levels"), perSlot } };
+    QJsonObject meters;
+    QJsonObject free;
+    for (int i = 0; i < levels.size(); ++i) {
+        const QString id = QString::number(i + 1);
+        meters.insert(id, QJsonArray { levels.at(i).left, levels.at(i).right });
+        free.insert(id, std::round(levels.at(i).freeGigabytes * 10.0) / 10.0);
+    }
+    return QJsonObject { { QStringLiteral("event"), QStringLiteral("levels") }, { QStringLiteral("levels"), meters },
+        { QStringLiteral("freeGigabytes"), free } };
 }
 
 QJsonObject HttpJson::warningEvent(int slot, const QString& message)

@@ -32,8 +32,14 @@ public:
     static QJsonObject progressAnswer(const QList<SlotSnapshot>& slotList);
     static QJsonObject progressEvent(const SlotSnapshot& slot);
     static QJsonObject warningEvent(int slot, const QString& message);
-    // Every slot's meter levels (0-100, left and right), slot n as "n".
-    static QJsonObject levelsEvent(const QList<QPair<int, int>>& levels);
+    // Every slot's meter levels (0-100, left and right) and the free gigabytes where it records,
+    // slot n as "n".
+    struct SlotLevels {
+        int left = 0;
+        int right = 0;
+        double freeGigabytes = 0.0;
+    };
+    static QJsonObject levelsEvent(const QList<SlotLevels>& levels);
     static QJsonObject recordingsObject(const QJsonArray& records);
 
     // The indented body of an "/api" answer.

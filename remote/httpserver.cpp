@@ -35,9 +35,10 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
     connect(&m_levels, &QTimer::timeout, this, [this] {
         if (m_worker->streamCount() == 0)
             return;
-        QList<QPair<int, int>> levels;
+        QList<HttpJson::SlotLevels> levels;
         for (const Slot* slot : allSlots())
-            levels.append({ slot->leftLevel(), slot->rightLevel() });
+            levels.append({ slot->leftLevel(), slot->rightLevel(),
+                double(slot->locationBSelected() ? slot->gigabytesBAvailable() : slot->gigabytesAvailable()) });
         m_worker->sendEvent(QJsonDocument(HttpJson::levelsEvent(levels)));
     });
     m_levels.start();

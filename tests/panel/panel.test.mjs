@@ -17,6 +17,7 @@ const slotCount = Number(env('SLOT_COUNT'));
 const sourceName = env('SOURCE_NAME');
 const screenshot = env('SCREENSHOT');
 const accessKey = env('ACCESS_KEY');
+const phoneScreenshot = env('PHONE_SCREENSHOT');
 
 let step = 'start';
 const check = (condition, message) => {
@@ -63,7 +64,7 @@ const browser = await chromium.launch({
 });
 
 try {
-  const page = await browser.newPage({ viewport: { width: 1280, height: 900 } });
+  const page = await browser.newPage({ viewport: { width: 1400, height: 900 } });
   const pageErrors = [];
   page.on('pageerror', (error) => pageErrors.push(String(error)));
 
@@ -110,6 +111,38 @@ try {
   await page.waitForFunction((name) => document.querySelector('#slots .slot[data-id="1"] .source-name').textContent === name,
     sourceName, { timeout: 15000 });
 
+  step = 'the bound slot shows its picture, and it moves';
+  const pictureOf = (id) => page.evaluate(async (n) => {
+    const image = document.querySelector(`#slots .slot[data-id="${n}"] .snapshot`);
+    if (image.hidden || !image.complete || image.naturalWidth === 0)
+      return '';
+    const canvas = document.createElement('canvas');
+    canvas.width = image.naturalWidth;
+    canvas.height = image.naturalHeight;
+    canvas.getContext('2d').drawImage(image, 0, 0);
+    return canvas.toDataURL();
+  }, id);
+  await page.waitForFunction(() => {
+    const image = document.querySelector('#slots .slot[data-id="1"] .snapshot');
+    return !image.hidden && image.complete && image.naturalWidth > 0;
+  }, null, { timeout: 10000 });
+  const firstPicture = await pictureOf(1);
+  await page.waitForFunction(async (before) => {
+    const image = document.querySelector('#slots .slot[data-id="1"] .snapshot');
+    const canvas = document.createElement('canvas');
+    canvas.width = image.naturalWidth;
+    canvas.height = image.naturalHeight;
+    canvas.getContext('2d').drawImage(image, 0, 0);
+    return canvas.toDataURL() !== before;
+  }, firstPicture, { timeout: 10000, polling: 500 });
+  check(await page.isHidden('#slots .slot[data-id="2"] .snapshot'), 'an unbound slot shows no picture');
+
+  step = 'levels and free space are shown';
+  await page.waitForFunction(() => parseFloat(document.querySelector('#slots .slot[data-id="1"] .meter-l').style.height) > 30,
+    null, { timeout: 10000 });
+  await page.waitForFunction(() => /GB free$/.test(document.querySelector('#slots .slot[data-id="1"] .free').textContent),
+    null, { timeout: 5000 });
+
   step = 'rename slot 1 from the panel';
   await slot(1).locator('.act-rename input').fill('Desk camera');
   await slot(1).locator('.act-rename button').click();
@@ -138,6 +171,25 @@ try {
   await page.waitForFunction((name) => [...document.querySelectorAll('#recordings tbody tr')]
     .some((row) => row.cells[0].textContent === name && row.cells[6].textContent === 'user'), sourceName, { timeout: 10000 });
 
+  step = 'start all asks first';
+  await page.click('#record-all');
+  await page.waitForSelector('#confirm[open]', { timeout: 2000 });
+  await page.click('#confirm-no');
+  await page.waitForSelector('#confirm:not([open])', { state: 'attached', timeout: 2000 });
+  await page.waitForTimeout(500);
+  check(await page.textContent('#record-all') === 'Start all', 'cancelled start all started');
+  await page.click('#record-all');
+  await page.waitForSelector('#confirm[open]', { timeout: 2000 });
+  await page.click('#confirm-yes');
+  await page.waitForFunction(() => document.querySelector('#record-all').textContent === 'Stop all', null, { timeout: 10000 });
+  await page.waitForSelector('#slots .slot[data-id="1"][data-state="recording"]', { timeout: 20000 });
+
+  step = 'stop all asks first';
+  await page.click('#record-all');
+  await page.waitForSelector('#confirm[open]', { timeout: 2000 });
+  await page.click('#confirm-yes');
+  await page.waitForSelector('#slots .slot[data-id="1"][data-state="ready"]', { timeout: 10000 });
+
   step = 'a change made over TCP shows within a second';
   const tcp = await tcpClient(tcpPort);
   const sent = Date.now();
@@ -162,6 +214,25 @@ try {
   await page.waitForSelector('#link[data-state="offline"]', { timeout: 1000 });
   await page.waitForSelector('#link[data-state="live"]', { timeout: 5000 });
   check(await slot(1).locator('.slot-title').textContent() === 'Desk camera', 'state after reconnecting');
+
+  step = 'a phone-sized window fits its width';
+  const phone = await browser.newPage({ viewport: { width: 390, height: 844 } });
+  phone.on('pageerror', (error) => pageErrors.push(String(error)));
+  await phone.goto(panelUrl);
+  await phone.waitForSelector('#link[data-state="locked"]', { timeout: 10000 });
+  await phone.fill('#key-input', accessKey);
+  await phone.click('#key-form button');
+  await phone.waitForSelector('#link[data-state="live"]', { timeout: 10000 });
+  await phone.waitForFunction(() => {
+    const image = document.querySelector('#slots .slot[data-id="1"] .snapshot');
+    return !image.hidden && image.naturalWidth > 0;
+  }, null, { timeout: 10000 });
+  const overflow = await phone.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
+  const widest = await phone.evaluate(() => [...document.querySelectorAll('body *')]
+    .filter((e) => e.getBoundingClientRect().right > window.innerWidth + 1)
+    .map((e) => e.tagName + '.' + e.className).slice(0, 6).join(', '));
+  check(overflow <= 0, `the phone page is ${overflow} pixels too wide: ${widest}`);
+  await phone.screenshot({ path: phoneScreenshot });
 
   step = 'no script errors';
   check(pageErrors.length === 0, pageErrors.join('\n'));

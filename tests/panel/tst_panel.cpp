@@ -98,7 +98,9 @@ private Q_SLOTS:
                 { QStringLiteral("video"),
                     QJsonObject { { QStringLiteral("width"), 320 }, { QStringLiteral("height"), 180 },
                         { QStringLiteral("fps"), 10 }, { QStringLiteral("format"), QStringLiteral("UYVY") },
-                        { QStringLiteral("pattern"), QStringLiteral("bars") } } },
+                        { QStringLiteral("pattern"), QStringLiteral("moving") } } },
+                { QStringLiteral("audio"),
+                    QJsonObject { { QStringLiteral("frequency"), 440 }, { QStringLiteral("peak"), 0.5 } } },
                 { QStringLiteral("tally"), QJsonObject { { QStringLiteral("program"), true } } },
             };
             const QJsonObject other {
@@ -133,6 +135,7 @@ private Q_SLOTS:
         nodeEnv.insert(QStringLiteral("SLOT_COUNT"), QStringLiteral("9"));
         nodeEnv.insert(QStringLiteral("SOURCE_NAME"), sourceName);
         nodeEnv.insert(QStringLiteral("SCREENSHOT"), screenshot);
+        nodeEnv.insert(QStringLiteral("PHONE_SCREENSHOT"), artifacts + QStringLiteral("/panel-phone.png"));
         nodeEnv.insert(QStringLiteral("ACCESS_KEY"), QStringLiteral("desk&key"));
         nodeEnv.insert(QStringLiteral("HOME"), TestEnv::root() + QStringLiteral("/home"));
         node.setProcessEnvironment(nodeEnv);

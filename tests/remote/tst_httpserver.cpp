@@ -713,6 +713,30 @@ private Q_SLOTS:
         QVERIFY2(clock.elapsed() < 2000, "a stop waited for a client");
     }
 
+    void snapshotRefusals_data()
+    {
+        QTest::addColumn<QByteArray>("query");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addRow("no slot") << QByteArray("") << 400 << failure("Slot id invalid");
+        QTest::addRow("slot 0") << QByteArray("?slot=0") << 400 << failure("Slot id invalid");
+        QTest::addRow("past the last slot") << QByteArray("?slot=99") << 400 << failure("Slot id invalid");
+        QTest::addRow("not a number") << QByteArray("?slot=1x") << 400 << failure("Slot id invalid");
+        QTest::addRow("unbound") << QByteArray("?slot=2") << 404 << failure("No picture");
+        QTest::addRow("bound, no picture yet") << QByteArray("?slot=1") << 404 << failure("No picture");
+    }
+
+    void snapshotRefusals()
+    {
+        QFETCH(QByteArray, query);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        fixture->bind(1, QStringLiteral("A"));
+        const HttpAnswer answer = request(port, "GET", "/api/snapshot" + query);
+        QCOMPARE(answer.status, status);
+        QCOMPARE(answer.body, body);
+    }
+
     void accessKey_data()
     {
         QTest::addColumn<QByteArray>("target");
