@@ -14,5 +14,7 @@ cmake -S "$top" -B "$fuzz" -G Ninja -DRECORDER_FUZZ=ON -DRECORDER_WERROR=ON \
 cmake --build "$fuzz" --target fuzz_tcpprotocol
 (cd "$fuzz" && ctest --output-on-failure -R '^fuzz_')
 
+"$top/scripts/check-layers.sh"
+
 cd "$build"
 ctest --output-on-failure --timeout 900
