@@ -131,7 +131,7 @@ int main(int argc, char* argv[])
 
     // The settings announced their gain while being built, before anyone listened.
     QObject::connect(settings, &SettingsModel::standardGainChanged, &Slot::setStandardGain);
-    Slot::setStandardGain(settings->ebuLevels() ? -14.0f : -20.0f);
+    Slot::setStandardGain(settings->standardGain());
 
     context->setContextProperty(QStringLiteral("slotsModel"), slotList.get());
     context->setContextProperty(QStringLiteral("slotsRecorder"), slotsRecorder.get());

@@ -69,7 +69,7 @@ SettingsModel::SettingsModel(QObject* parent)
     m_ebuLevels = settings.value(QStringLiteral("ebuLevels"), m_ebuLevels).toBool();
     // Nobody can be connected yet; start-up sets the slots' standard gain itself.
     Q_EMIT ebuLevelsChanged(m_ebuLevels);
-    Q_EMIT standardGainChanged(m_ebuLevels ? -14.0f : -20.0f);
+    Q_EMIT standardGainChanged(standardGain());
 
     m_startMaximized = settings.value(QStringLiteral("startMaximized"), m_startMaximized).toBool();
     m_gridDimensions = settings.value(QStringLiteral("gridDimensions"), m_gridDimensions).toInt();
@@ -179,5 +179,5 @@ void SettingsModel::setEbuLevels(bool ebuLevels)
     // Announces even an unchanged value: listeners re-apply the standard gain.
     m_ebuLevels = ebuLevels;
     Q_EMIT ebuLevelsChanged(ebuLevels);
-    Q_EMIT standardGainChanged(ebuLevels ? -14.0f : -20.0f);
+    Q_EMIT standardGainChanged(standardGain());
 }

@@ -61,6 +61,8 @@ public:
     bool chopEnabled() const { return m_chopEnabled; }
     ushort chopMinutes() const { return m_chopMinutes; }
     bool serverLocalOnly() const { return m_serverLocalOnly; }
+    // The level the meters' scale is set to: EBU -14, SMPTE -20 (dB).
+    float standardGain() const { return m_ebuLevels ? -14.0f : -20.0f; }
     QString serverAccessKey() const { return m_serverAccessKey; }
 
 public Q_SLOTS:

@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -207,8 +208,6 @@ int NDIReceiver::level(float peak)
 
 const float* NDIReceiver::readAudio(qint64 samples, bool levelsOnly)
 {
-    if (!m_heldAudio.empty())
-        m_heldAudio.pop_front();
     if (samples < 0)
         samples = 0;
     if (samples > maxAudioSamples || !m_frameSync)
@@ -236,19 +235,23 @@ const float* NDIReceiver::readAudio(qint64 samples, bool levelsOnly)
         return nullptr;
     }
 
-    // At least one element, so an empty pull still gets a buffer.
-    std::unique_ptr<float[]> buffer(new float[static_cast<size_t>(std::max<qint64>(1, samples * 2))]());
+    // At least one element, so an empty pull still gets a buffer. Reused from pull to pull: it
+    // grows to the largest pull once, and the audio thread never allocates after that.
+    const size_t values = size_t(std::max<qint64>(1, samples * 2));
+    if (m_audioBuffer.size() < values)
+        m_audioBuffer.resize(values);
+    float* buffer = m_audioBuffer.data();
+    std::fill(buffer, buffer + values, 0.0f);
     if (count == samples && frame.no_channels == 2) {
         NDIlib_audio_frame_interleaved_32f_t interleaved;
         interleaved.sample_rate = frame.sample_rate;
         interleaved.no_channels = 2;
         interleaved.no_samples = frame.no_samples;
         interleaved.timecode = NDIlib_send_timecode_synthesize;
-        interleaved.p_data = buffer.get();
+        interleaved.p_data = buffer;
         NDIlib_util_audio_to_interleaved_32f_v2(&frame, &interleaved);
     }
     // else the runtime gave less than asked for: the zeroed buffer is silence, never a short read.
     NDIlib_framesync_free_audio(m_frameSync, &frame);
-    m_heldAudio.push_back(std::move(buffer));
-    return m_heldAudio.back().get();
+    return buffer;
 }

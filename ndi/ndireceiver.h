@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <thread>
+#include <vector>
 
 // Receives one NDI source at a time for a slot. Video and audio are pulled through the runtime's
 // frame synchroniser; a capture thread reads metadata and reports tally.
@@ -76,5 +77,5 @@ private:
     std::atomic<int> m_milliFps { 0 };
     std::atomic<qint64> m_newPictureMs { -1 }; // steady clock; -1 none since bound
     std::atomic<qint64> m_boundMs { -1 };
-    std::deque<std::unique_ptr<float[]>> m_heldAudio; // audio output thread only
+    std::vector<float> m_audioBuffer; // audio output thread only: what the last pull handed out
 };

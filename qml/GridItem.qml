@@ -252,7 +252,7 @@ Rectangle {
             wrapMode: Text.WordWrap
             visible: gridItem.cellState === "unbound"
             text: "Double-click to choose a source"
-            color: "#8a8a8a"
+            color: "#8c96aa"
             font.pixelSize: 13
             renderType: gridItem.textRendering
         }

@@ -104,7 +104,7 @@ ApplicationWindow {
         if (recordAll.isRecordingAll)
             recordAll.toggleRecordingAll()
         else
-            recordAll.stopAll()
+            recordAll.stopEverything()
     }
 
     function moveKeyCell(dx, dy) {

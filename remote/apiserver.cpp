@@ -109,14 +109,7 @@ QString ApiServer::recordingStart(uint slot)
         Slot* target = slotFor(slot);
         return target ? target->startRecording() : ApiResult::slotIdInvalid;
     }
-    if (m_recorder->isRecordingAll())
-        return ApiResult::alreadyRecording;
-    for (Slot* each : allSlots()) {
-        if (each->isConnected())
-            each->startRecording();
-    }
-    m_recorder->setIsRecordingAll(true);
-    return ApiResult::success;
+    return m_recorder->startAll() ? ApiResult::success : ApiResult::alreadyRecording;
 }
 
 QString ApiServer::recordingStop(uint slot)
@@ -125,14 +118,7 @@ QString ApiServer::recordingStop(uint slot)
         Slot* target = slotFor(slot);
         return target ? target->stopRecording(Slot::User) : ApiResult::slotIdInvalid;
     }
-    if (!m_recorder->isRecordingAll())
-        return ApiResult::notRecording;
-    for (Slot* each : allSlots()) {
-        if (each->isConnected())
-            each->stopRecording(Slot::User);
-    }
-    m_recorder->setIsRecordingAll(false);
-    return ApiResult::success;
+    return m_recorder->stopAll() ? ApiResult::success : ApiResult::notRecording;
 }
 
 QString ApiServer::checkAccessKey(const QString& expected, const QString& given)

@@ -18,8 +18,10 @@ bool SlotListRecorder::isRecordingAny() const
     return std::any_of(all.cbegin(), all.cend(), [](const Slot* slot) { return slot->isRecording(); });
 }
 
-void SlotListRecorder::startAll()
+bool SlotListRecorder::startAll()
 {
+    if (m_isRecordingAll)
+        return false;
     if (m_slotList) {
         const QList<Slot*> all = m_slotList->allSlots();
         for (Slot* slot : all) {
@@ -28,9 +30,18 @@ void SlotListRecorder::startAll()
         }
     }
     setIsRecordingAll(true);
+    return true;
 }
 
-void SlotListRecorder::stopAll()
+bool SlotListRecorder::stopAll()
+{
+    if (!m_isRecordingAll)
+        return false;
+    stopEverything();
+    return true;
+}
+
+void SlotListRecorder::stopEverything()
 {
     if (m_slotList) {
         const QList<Slot*> all = m_slotList->allSlots();

@@ -21,9 +21,12 @@ public:
     bool isRecordingAny() const;
 
 public Q_SLOTS:
-    // The walks behind toggleRecordingAll, also used by the remote commands for all slots.
-    void startAll();
-    void stopAll();
+    // Record-all, for the window and the remote commands alike: each starts (or stops) every
+    // connected slot and turns record-all on (off); false, with nothing done, when it already is.
+    bool startAll();
+    bool stopAll();
+    // Every recording stops, whether record-all started it or not.
+    void stopEverything();
     void toggleRecordingAll();
     void setIsRecordingAll(bool isRecordingAll);
 

@@ -67,7 +67,7 @@ public:
 
 public Q_SLOTS:
     void toggleRecordingAll() { ++toggles; }
-    void stopAll() { ++stops; }
+    void stopEverything() { ++stops; }
 
 Q_SIGNALS:
     void isRecordingAllChanged();

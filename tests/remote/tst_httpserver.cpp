@@ -7,9 +7,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpServer>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -105,12 +108,23 @@ public:
         return out;
     }
 
-    // Everything but pings and the throttled progress reports, which come at their own pace.
+    // Everything but pings and the throttled progress and level reports, which come at their own pace.
     QList<QByteArray> events() const
     {
         QList<QByteArray> out;
         for (const QByteArray& message : messages()) {
-            if (message != "ping" && !message.contains("\"event\":\"progress\""))
+            if (message != "ping" && !message.contains("\"event\":\"progress\"")
+                && !message.startsWith("{\"event\":\"levels\""))
+                out << message;
+        }
+        return out;
+    }
+
+    QList<QByteArray> levels() const
+    {
+        QList<QByteArray> out;
+        for (const QByteArray& message : messages()) {
+            if (message.startsWith("{\"event\":\"levels\""))
                 out << message;
         }
         return out;
@@ -495,6 +509,12 @@ private Q_SLOTS:
         // About ten a second: five take at least 400 ms.
         QVERIFY2(clock.elapsed() >= 350, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(stream.events().size(), 2);
+        // Levels twice a second, every slot with its meters and free space.
+        QTRY_VERIFY(!stream.levels().isEmpty());
+        const QJsonObject levels = QJsonDocument::fromJson(stream.levels().first()).object();
+        QCOMPARE(levels.value(QStringLiteral("levels")).toObject().keys(), (QStringList { "1", "2", "3", "4" }));
+        QCOMPARE(levels.value(QStringLiteral("levels")).toObject().value(QStringLiteral("1")).toArray().size(), 2);
+        QVERIFY(levels.value(QStringLiteral("freeGigabytes")).toObject().value(QStringLiteral("4")).isDouble());
     }
 
     void sixthStreamRefused()

@@ -85,7 +85,7 @@ private Q_SLOTS:
             "rightLevel", "tallyState", "isRecording", "isWaiting", "isConnected", "showLevels",
             "customLocationEnabled", "viewingOnly", "recordPreview", "isListening", "isFullRes", "gigabytesAvailable",
             "gigabytesBAvailable", "audioGain", "locationBSelected", "selected", "customLocation", "customLocationB",
-            "enteredSource", "displayName", "telemetry" };
+            "enteredSource", "displayName", "telemetry", "videoFormat", "signalLost" };
         QHash<int, QByteArray> expected { { 256, "qtObject" } };
         for (int i = 0; i < names.size(); ++i)
             expected.insert(257 + i, names.at(i));
