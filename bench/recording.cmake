@@ -12,3 +12,10 @@ set_target_properties(bench_recording_processes PROPERTIES AUTOMOC OFF)
 if(TARGET ndi_record)
     add_dependencies(bench_recording_processes ndi_record)
 endif()
+
+# The soak: recordings started and stopped for minutes; the app's memory and threads must stay
+# flat. RECORDER_SOAK_SECONDS sets its length (140 s).
+add_executable(bench_soak ${CMAKE_CURRENT_LIST_DIR}/bench_soak.cpp)
+target_link_libraries(bench_soak PRIVATE e2efixture testcommon)
+recorder_warnings(bench_soak)
+add_dependencies(bench_soak StavelinRecorder ndi_record panel_files)

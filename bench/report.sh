@@ -17,7 +17,7 @@ case "${1:-}" in
 esac
 
 benches=(bench_ndi bench_recording bench_recording_processes bench_render bench_audio bench_tcpapi
-    bench_httpapi bench_window bench_slots)
+    bench_httpapi bench_window bench_slots bench_soak)
 
 if [ ! -f "$build/build.ninja" ]; then
     BUILD_DIR=$build bash "$top/scripts/build.sh" || exit 1
@@ -153,6 +153,8 @@ rss=$(value window_rss_full16)
 row "memory" "application, 16 full-resolution slots, resident" "$rss MB" \
     "$(ratio "$rss" 500) of 500 MB; default previews $(value window_rss_default16) MB"
 row "start-up" "start to first preview picture" "$(value window_first_picture_default16) ms" "16 bound slots"
+row "soak" "resident memory, second half against first" "$(value soak_rss_growth) %" \
+    "$(value soak_cycles) cycles of 4 recordings; threads +$(value soak_threads_growth)"
 row "slots" "building 16 slots, CPU" "$(value slots_build16) ms" "$(value slots_level_report) us per level report"
 echo
 echo "Full output: $out/<benchmark>.log"
