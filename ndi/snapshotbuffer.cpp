@@ -12,9 +12,9 @@ SnapshotBuffer::SnapshotBuffer()
 
 void SnapshotBuffer::publish(const VideoFrameInfo& frame)
 {
-    if (!frame.data || frame.width < 1 || frame.height < 1)
-        return;
     const bool uyvy = frame.pixelFormat == 2;
+    if (!frame.data || frame.width < (uyvy ? 2 : 1) || frame.height < 1)
+        return;
     const int step = std::max({ 1, (frame.width + PictureSnapshot::maxWidth - 1) / PictureSnapshot::maxWidth,
         (frame.height + PictureSnapshot::maxHeight - 1) / PictureSnapshot::maxHeight });
     // Four bytes at a time: a BGRA pixel, or a UYVY pair.

@@ -5,8 +5,8 @@
 #include "slots/slotlistmodel.h"
 
 #include <QQuickWindow>
-#include <QScreen>
 #include <QRunnable>
+#include <QScreen>
 
 #include <cmath>
 

@@ -232,7 +232,8 @@ void MixerRenderer::upload(TextureRecord& record, const VideoFrameInfo& frame, i
 {
     const bool uyvy = frame.pixelFormat == 2;
     const int pixelBytes = uyvy ? 2 : 4;
-    record.empty = frame.width < 1 || frame.height < 1 || !frame.data;
+    // A UYVY picture narrower than one pair has nothing to convert (and a pair to over-read).
+    record.empty = frame.width < (uyvy ? 2 : 1) || frame.height < 1 || !frame.data;
     if (record.empty)
         return;
     if (qint64(frame.height) * frame.width * pixelBytes > stagingBytes) {
@@ -272,7 +273,7 @@ void MixerRenderer::upload(TextureRecord& record, const VideoFrameInfo& frame, i
         glMapBufferRange(GL_PIXEL_UNPACK_BUFFER, 0, bytes, GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT));
     if (mapped) {
         const qint64 sourceRowBytes = qint64(frame.width) * pixelBytes;
-        if (step == 1) {
+        if (step == 1 && width == frame.width) {
             std::memcpy(mapped, frame.data, size_t(bytes));
         } else {
             // Four bytes at a time: one BGRA pixel, or one UYVY pair.
