@@ -57,8 +57,12 @@ void checkLines(const QByteArray& bytes)
         if (line.contains('\r'))
             std::abort();
         // Block openers ("<status uid=...>") and closers ("<sources/>") are single lines on purpose.
-        if (line.startsWith("<status uid=") || line.startsWith("<sources uid="))
-            line += line.startsWith("<status") ? "</status>" : "</sources>";
+        for (const char* block : { "status", "sources", "recordings", "progress" }) {
+            if (line.startsWith(QByteArray("<") + block + " uid=") && line.endsWith("\">")) {
+                line += QByteArray("</") + block + ">";
+                break;
+            }
+        }
         QXmlStreamReader reader(line);
         while (!reader.atEnd())
             reader.readNext();
