@@ -82,11 +82,25 @@ quint16 freePort()
     return probe.serverPort();
 }
 
-bool reaches(const QString& address, quint16 port)
+namespace
+{
+
+bool reaches(const char* address, quint16 port)
 {
     QTcpSocket socket;
-    socket.connectToHost(QHostAddress(address), port);
+    socket.connectToHost(QHostAddress(QString::fromLatin1(address)), port);
     return socket.waitForConnected(2000);
+}
+
+} // namespace
+
+void checkListeningAddress(SettingsModel* settings, quint16 port)
+{
+    for (const bool localOnly : { true, false }) {
+        settings->setServerLocalOnly(localOnly);
+        QTRY_VERIFY(reaches("127.0.0.1", port));
+        QTRY_COMPARE(reaches("127.0.0.2", port), !localOnly);
+    }
 }
 
 namespace LogCapture

@@ -41,9 +41,9 @@ public:
 
 // A port nobody listens on right now (the OS picks it).
 quint16 freePort();
-// Whether a connection to the address and port is taken (127.0.0.2 reaches only servers that
-// listen on every interface).
-bool reaches(const QString& address, quint16 port);
+// Either control server on the port listens where the settings say: on every interface (127.0.0.2
+// reaches it), or on this machine's 127.0.0.1 alone. Fails the running test otherwise.
+void checkListeningAddress(SettingsModel* settings, quint16 port);
 
 // Log lines (through Qt's debug output) seen since the last take().
 namespace LogCapture

@@ -374,24 +374,7 @@ private Q_SLOTS:
         QVERIFY(client());
     }
 
-    void listensWhereTold_data()
-    {
-        QTest::addColumn<bool>("localOnly");
-        QTest::addColumn<bool>("fromOtherAddress");
-        QTest::addRow("every interface") << false << true;
-        QTest::addRow("this machine only") << true << false;
-    }
-
-    void listensWhereTold()
-    {
-        QFETCH(bool, localOnly);
-        QFETCH(bool, fromOtherAddress);
-        fixture->settings()->setServerLocalOnly(localOnly);
-        QTRY_VERIFY(reaches(QStringLiteral("127.0.0.1"), port));
-        QCOMPARE(reaches(QStringLiteral("127.0.0.2"), port), fromOtherAddress);
-        fixture->settings()->setServerLocalOnly(false);
-        QTRY_VERIFY(reaches(QStringLiteral("127.0.0.2"), port));
-    }
+    void listensWhereTold() { checkListeningAddress(fixture->settings(), port); }
 
     void portInUseIsLogged()
     {
