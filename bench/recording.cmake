@@ -16,6 +16,6 @@ endif()
 # The soak: recordings started and stopped for minutes; the app's memory and threads must stay
 # flat. RECORDER_SOAK_SECONDS sets its length (140 s).
 add_executable(bench_soak ${CMAKE_CURRENT_LIST_DIR}/bench_soak.cpp)
-target_link_libraries(bench_soak PRIVATE e2efixture testcommon)
+target_link_libraries(bench_soak PRIVATE testcommon)
 recorder_warnings(bench_soak)
 add_dependencies(bench_soak StavelinRecorder ndi_record panel_files)

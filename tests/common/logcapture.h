@@ -2,8 +2,11 @@
 
 #include <QMutex>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QtGlobal>
+
+#include <algorithm>
 
 // Collects the log lines (Logger::write also goes to the debug output) of this process, from any thread.
 class LogCapture
@@ -30,6 +33,19 @@ public:
     {
         QMutexLocker lock(&mutex());
         return lines();
+    }
+    static void clear() { take(); }
+    static bool contains(const QString& text)
+    {
+        const QStringList seen = peek();
+        return std::any_of(seen.cbegin(), seen.cend(), [&](const QString& line) { return line.endsWith(text); });
+    }
+    // A line matching the pattern (e.g. a peer address in either of Qt's forms).
+    static bool matches(const QString& pattern)
+    {
+        const QRegularExpression expression(pattern);
+        const QStringList seen = peek();
+        return std::any_of(seen.cbegin(), seen.cend(), [&](const QString& line) { return expression.match(line).hasMatch(); });
     }
 
 private:

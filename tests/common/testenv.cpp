@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
 
 #include <cstdlib>
 #include <string>
@@ -122,6 +123,12 @@ QProcessEnvironment childEnvironment(const QString& name)
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), base + QStringLiteral("/runtime"));
     env.insert(QStringLiteral("HOME"), base + QStringLiteral("/home"));
     return env;
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
 }
 
 } // namespace TestEnv

@@ -13,6 +13,7 @@ QString binDir();              // <build>/bin: the app, the recording program, t
 bool hasDisplay();             // an X display (Xvfb) is available
 bool hasSound();               // a PulseAudio server with a null sink is available
 QString makeFolder(const QString& name); // a new folder under root()
+quint16 freePort();             // a port nobody listens on right now (the OS picks it)
 
 // Starts a PulseAudio server (null sink "nullsink") of this process's own and points the process
 // at it, for tests that take the sink away; call it before anything opens a sound device. It is

@@ -1,5 +1,5 @@
 #include "tests/common/testenv.h"
-#include "tests/e2e/e2efixture.h"
+#include "tests/common/apprun.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

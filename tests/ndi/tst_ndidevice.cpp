@@ -2,7 +2,7 @@
 #include "ndi/defaultsamplerate.h"
 #include "ndi/ndidevice.h"
 #include "tests/common/testenv.h"
-#include "tests/ndi/ndisimfile.h"
+#include "tests/common/simnetwork.h"
 #include "tests/render/testreceiver.h"
 
 #include <QProcess>

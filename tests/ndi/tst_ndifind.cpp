@@ -2,7 +2,7 @@
 // whole process, so the test functions form one story, in order, over one sources file.
 #include "ndi/ndifind.h"
 #include "ndi/sourcesmodel.h"
-#include "tests/ndi/ndisimfile.h"
+#include "tests/common/simnetwork.h"
 
 #include <QAbstractItemModelTester>
 #include <QCoreApplication>

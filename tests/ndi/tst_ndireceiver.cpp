@@ -2,7 +2,7 @@
 #include "ndi/defaultsamplerate.h"
 #include "ndi/ndifind.h"
 #include "ndi/ndireceiver.h"
-#include "tests/ndi/ndisimfile.h"
+#include "tests/common/simnetwork.h"
 
 #include <QCoreApplication>
 #include <QPointer>

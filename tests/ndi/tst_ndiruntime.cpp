@@ -1,5 +1,5 @@
 // The simulated NDI runtime, through its C interface only.
-#include "tests/ndi/ndisimfile.h"
+#include "tests/common/simnetwork.h"
 
 #include <Processing.NDI.Lib.h>
 

@@ -4,7 +4,7 @@
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 #include "tests/common/testenv.h"
-#include "tests/ndi/ndisimfile.h"
+#include "tests/common/simnetwork.h"
 
 #include <QMutex>
 #include <QProcess>

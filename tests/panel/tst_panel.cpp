@@ -19,12 +19,6 @@
 namespace
 {
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
-}
-
 QStringList recordings(const QString& folder)
 {
     QStringList files;
@@ -71,8 +65,8 @@ private Q_SLOTS:
     {
         const QProcessEnvironment base = TestEnv::childEnvironment(QStringLiteral("app"));
         QProcessEnvironment env = base;
-        const quint16 httpPort = freePort();
-        const quint16 tcpPort = freePort();
+        const quint16 httpPort = TestEnv::freePort();
+        const quint16 tcpPort = TestEnv::freePort();
         QVERIFY(httpPort && tcpPort && httpPort != tcpPort);
 
         const QString videos = TestEnv::makeFolder(QStringLiteral("videos"));

@@ -74,13 +74,6 @@ void RemoteFixture::bind(int id, const QString& source)
     s->setIsConnected(true);
 }
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::Any, 0))
-        return 0;
-    return probe.serverPort();
-}
 
 namespace
 {
@@ -103,63 +96,6 @@ void checkListeningAddress(SettingsModel* settings, quint16 port)
     }
 }
 
-namespace LogCapture
-{
-namespace
-{
-    QMutex mutex;
-    QStringList captured;
-    QtMessageHandler previous = nullptr;
-
-    void handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
-    {
-        {
-            QMutexLocker lock(&mutex);
-            captured << message;
-        }
-        if (previous && type != QtDebugMsg)
-            previous(type, context, message);
-    }
-} // namespace
-
-void install()
-{
-    previous = qInstallMessageHandler(handler);
-}
-
-QStringList lines()
-{
-    QMutexLocker lock(&mutex);
-    return captured;
-}
-
-bool contains(const QString& text)
-{
-    QMutexLocker lock(&mutex);
-    for (const QString& line : qAsConst(captured)) {
-        if (line.endsWith(text))
-            return true;
-    }
-    return false;
-}
-
-bool matches(const QString& pattern)
-{
-    const QRegularExpression expression(pattern);
-    QMutexLocker lock(&mutex);
-    for (const QString& line : qAsConst(captured)) {
-        if (expression.match(line).hasMatch())
-            return true;
-    }
-    return false;
-}
-
-void clear()
-{
-    QMutexLocker lock(&mutex);
-    captured.clear();
-}
-} // namespace LogCapture
 
 bool LineClient::connectTo(quint16 port)
 {

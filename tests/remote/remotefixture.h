@@ -39,22 +39,12 @@ public:
     std::unique_ptr<SlotListAudioHelper> audio;
 };
 
-// A port nobody listens on right now (the OS picks it).
-quint16 freePort();
 // Either control server on the port listens where the settings say: on every interface (127.0.0.2
 // reaches it), or on this machine's 127.0.0.1 alone. Fails the running test otherwise.
 void checkListeningAddress(SettingsModel* settings, quint16 port);
 
-// Log lines (through Qt's debug output) seen since the last take().
-namespace LogCapture
-{
-void install();
-QStringList lines();
-bool contains(const QString& text);
-// A line matching the pattern (e.g. a peer address in either of Qt's forms).
-bool matches(const QString& pattern);
-void clear();
-} // namespace LogCapture
+#include "tests/common/logcapture.h"
+#include "tests/common/testenv.h"
 
 // A client of the TCP control port that collects what it receives.
 class LineClient

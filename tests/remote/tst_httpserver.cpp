@@ -196,7 +196,7 @@ private:
         server = std::make_unique<HttpServer>(
             fixture->model.get(), fixture->audio.get(), fixture->recorder.get(), fixture->sources.get(), settings);
         QVERIFY(server->worker()->setPanelPath(QDir(TestEnv::binDir()).filePath(QStringLiteral("panel"))));
-        port = freePort();
+        port = TestEnv::freePort();
         QVERIFY(port != 0);
         LogCapture::clear();
         settings->setHttpServerPort(port);
@@ -553,7 +553,7 @@ private Q_SLOTS:
                 QVERIFY(streams.back()->open(port));
             }
             QTRY_COMPARE(server->worker()->streamCount(), 3);
-            const quint16 next = freePort();
+            const quint16 next = TestEnv::freePort();
             QElapsedTimer clock;
             clock.start();
             fixture->settings()->setHttpServerPort(next);
@@ -588,7 +588,7 @@ private Q_SLOTS:
         // Give the request threads time to reach their hand-off to this thread, which runs no
         // event loop until the port change: the change itself must serve or release them.
         QThread::msleep(300);
-        const quint16 next = freePort();
+        const quint16 next = TestEnv::freePort();
         QElapsedTimer clock;
         clock.start();
         fixture->settings()->setHttpServerPort(next);
@@ -603,7 +603,7 @@ private Q_SLOTS:
     {
         fixture->settings()->setHttpServerEnabled(false);
         QTRY_VERIFY(!server->worker()->isRunning());
-        const quint16 next = freePort();
+        const quint16 next = TestEnv::freePort();
         fixture->settings()->setHttpServerPort(next);
         QVERIFY(!server->worker()->isRunning());
         QCOMPARE(request(next, "GET", "/api?command=status").status, 0);
@@ -644,7 +644,7 @@ private Q_SLOTS:
         QVERIFY(!LogCapture::contains(QStringLiteral("HTTP panel listening on port %1").arg(taken)));
         ::close(squatter);
         // The next port change brings it back.
-        port = freePort();
+        port = TestEnv::freePort();
         fixture->settings()->setHttpServerPort(port);
         QTRY_VERIFY(LogCapture::contains(QStringLiteral("HTTP panel listening on port %1").arg(port)));
         QCOMPARE(api("?command=listen_off"), success());
@@ -710,7 +710,7 @@ private Q_SLOTS:
         for (int i = 0; i < 8; ++i)
             QCOMPARE(api("?command=rename&slot=1&name=" + QByteArray(2000, 'k')), success());
         clock.restart();
-        const quint16 next = freePort();
+        const quint16 next = TestEnv::freePort();
         fixture->settings()->setHttpServerPort(next);
         qInfo("port change with a stream that does not read took %lld ms", clock.elapsed());
         QVERIFY2(clock.elapsed() < 2000, "a stop waited for a client");

@@ -57,7 +57,7 @@ private Q_SLOTS:
     {
         fixture->reset();
         LogCapture::clear();
-        port = freePort();
+        port = TestEnv::freePort();
         QVERIFY(port != 0);
         SettingsModel* settings = fixture->settings();
         settings->setTcpServerEnabled(true);
@@ -334,7 +334,7 @@ private Q_SLOTS:
     {
         auto c = client();
         QVERIFY(c);
-        const quint16 next = freePort();
+        const quint16 next = TestEnv::freePort();
         LogCapture::clear();
         fixture->settings()->setTcpServerPort(next);
         QTRY_COMPARE(c->socket.state(), QAbstractSocket::UnconnectedState);
@@ -359,7 +359,7 @@ private Q_SLOTS:
         QTRY_COMPARE(c->socket.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(server->clientCount(), 0);
 
-        const quint16 next = freePort();
+        const quint16 next = TestEnv::freePort();
         fixture->settings()->setTcpServerPort(next);
         QVERIFY(!server->isListening());
         QTcpSocket probe;

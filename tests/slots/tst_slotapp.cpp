@@ -18,13 +18,6 @@ class TestSlotApp : public QObject
     Q_OBJECT
 
 private:
-    static ushort freePort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        return probe.serverPort();
-    }
-
     static QByteArray command(QTcpSocket& socket, const QByteArray& line)
     {
         socket.write(line + "\r\n");
@@ -47,7 +40,7 @@ private Q_SLOTS:
         const QString folder = TestEnv::makeFolder(QStringLiteral("recordings"));
         const QString configFile
             = env.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/Stavelin/Recorder.conf");
-        const ushort port = freePort();
+        const ushort port = TestEnv::freePort();
         {
             QSettings settings(configFile, QSettings::IniFormat);
             settings.setValue(QStringLiteral("tcpServerEnabled"), true);

@@ -14,8 +14,6 @@
 // folders; its log file is where we learn what it did.
 namespace E2E {
 
-quint16 freePort();
-
 // A simulated source of small pictures, cheap enough for several recordings on two cores.
 QJsonObject smallSource(const QString& name, int fps = 25);
 

@@ -1,4 +1,4 @@
-#include "tests/e2e/e2efixture.h"
+#include "tests/common/apprun.h"
 
 #include "tests/common/testenv.h"
 
@@ -13,13 +13,6 @@
 #include <csignal>
 
 namespace E2E {
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 QJsonObject smallSource(const QString& name, int fps)
 {
@@ -74,13 +67,13 @@ bool AppRun::start(bool withHttp)
     const QString program = TestEnv::binDir() + QStringLiteral("/StavelinRecorder");
     if (!QFile::exists(program))
         return false;
-    tcpPort = freePort();
+    tcpPort = TestEnv::freePort();
     {
         QSettings settings(m_configFile, QSettings::IniFormat);
         settings.setValue(QStringLiteral("tcpServerEnabled"), true);
         settings.setValue(QStringLiteral("tcpServerPort"), tcpPort);
         if (withHttp) {
-            httpPort = freePort();
+            httpPort = TestEnv::freePort();
             settings.setValue(QStringLiteral("httpServerEnabled"), true);
             settings.setValue(QStringLiteral("httpServerPort"), httpPort);
         }
