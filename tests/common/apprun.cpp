@@ -1,4 +1,6 @@
 #include "tests/common/apprun.h"
+#include "tests/common/controlclient.h"
+#include "tests/common/probe.h"
 
 #include "tests/common/testenv.h"
 
@@ -150,110 +152,6 @@ QList<ChildProcess> AppRun::recorders() const
             found.append(ChildProcess { pid, arguments });
     }
     return found;
-}
-
-bool ControlClient::connectTo(quint16 port, int timeoutMs)
-{
-    const bool connected = QTest::qWaitFor(
-        [&] {
-            if (socket.state() == QAbstractSocket::ConnectedState)
-                return true;
-            socket.abort();
-            socket.connectToHost(QHostAddress::LocalHost, port);
-            return socket.waitForConnected(500);
-        },
-        timeoutMs);
-    // The greeting comes first.
-    return connected && nextLine().startsWith("<hello ");
-}
-
-QByteArray ControlClient::nextLine(int timeoutMs)
-{
-    if (!QTest::qWaitFor([this] { return socket.canReadLine(); }, timeoutMs))
-        return QByteArray();
-    return socket.readLine().trimmed();
-}
-
-QByteArray ControlClient::command(const QByteArray& line, int timeoutMs)
-{
-    socket.write(line + "\r\n");
-    return nextLine(timeoutMs);
-}
-
-QByteArray ControlClient::recordingState(int slot)
-{
-    const QByteArray reply = command("<status slot=\"" + QByteArray::number(slot) + "\"/>");
-    const int at = reply.indexOf("recording=\"");
-    if (at < 0)
-        return QByteArray();
-    return reply.mid(at + 11, 1);
-}
-
-int httpGet(quint16 port, const QByteArray& target, QByteArray* body, int timeoutMs)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(timeoutMs))
-        return 0;
-    socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-    QByteArray answer;
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        if (socket.waitForReadyRead(200))
-            answer += socket.readAll();
-        if (socket.state() == QAbstractSocket::UnconnectedState)
-            break;
-    }
-    answer += socket.readAll();
-    if (!answer.startsWith("HTTP/1.1 "))
-        return 0;
-    if (body)
-        *body = answer.mid(answer.indexOf("\r\n\r\n") + 4);
-    return answer.mid(9, 3).toInt();
-}
-
-ProbeResult probe(const QString& file)
-{
-    ProbeResult result;
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"),
-        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"), QStringLiteral("-select_streams"),
-            QStringLiteral("v:0"), QStringLiteral("-show_entries"), QStringLiteral("format=duration:stream=nb_read_frames"),
-            QStringLiteral("-of"), QStringLiteral("default=nw=1"), file });
-    if (!ffprobe.waitForFinished(120000)) {
-        result.errors = QStringLiteral("ffprobe did not finish");
-        return result;
-    }
-    result.errors = QString::fromUtf8(ffprobe.readAllStandardError()).trimmed();
-    for (const QByteArray& line : ffprobe.readAllStandardOutput().split('\n')) {
-        if (line.startsWith("duration="))
-            result.duration = line.mid(9).toDouble();
-        else if (line.startsWith("nb_read_frames="))
-            result.videoFrames = line.mid(15).toLongLong();
-    }
-    result.ok = ffprobe.exitCode() == 0 && result.errors.isEmpty() && result.videoFrames > 0 && result.duration > 0.0;
-    if (!result.ok && result.errors.isEmpty())
-        result.errors = QStringLiteral("no decodable video (exit %1)").arg(ffprobe.exitCode());
-    return result;
-}
-
-QStringList streamTypes(const QString& file)
-{
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"),
-        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-            QStringLiteral("stream=codec_type"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), file });
-    if (!ffprobe.waitForFinished(60000))
-        return {};
-    return QString::fromUtf8(ffprobe.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QStringList movFiles(const QString& folder)
-{
-    QStringList files;
-    for (const QString& name : QDir(folder).entryList({ QStringLiteral("*.mov") }, QDir::Files | QDir::Hidden, QDir::Name))
-        files << QDir(folder).filePath(name);
-    return files;
 }
 
 } // namespace E2E

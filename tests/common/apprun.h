@@ -7,7 +7,6 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
-#include <QTcpSocket>
 #include <QVariantMap>
 
 // The real application as a child process: its own settings, its own simulated network, its own
@@ -63,35 +62,5 @@ private:
     QProcessEnvironment m_env;
     QVariantMap m_settings;
 };
-
-// A control-port client: one line out, one line back.
-class ControlClient
-{
-public:
-    bool connectTo(quint16 port, int timeoutMs = 30000);
-    QByteArray command(const QByteArray& line, int timeoutMs = 20000);
-    // The next complete line (without its end), or an empty array after the time-out.
-    QByteArray nextLine(int timeoutMs = 20000);
-    // The "recording" attribute of the slot line for one slot ("0", "1"), empty when none came.
-    QByteArray recordingState(int slot);
-
-    QTcpSocket socket;
-};
-
-// A raw GET to 127.0.0.1; returns the status code (0 when no answer) and the body.
-int httpGet(quint16 port, const QByteArray& target, QByteArray* body = nullptr, int timeoutMs = 10000);
-
-// ffprobe: every frame of the video stream decodes without an error.
-struct ProbeResult {
-    bool ok = false;
-    double duration = 0.0; // seconds (container)
-    qint64 videoFrames = 0;
-    QString errors;
-};
-ProbeResult probe(const QString& file);
-// The kinds of the file's streams in order ("video", "audio").
-QStringList streamTypes(const QString& file);
-
-QStringList movFiles(const QString& folder);
 
 } // namespace E2E

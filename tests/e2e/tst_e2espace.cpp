@@ -1,5 +1,7 @@
 #include "tests/common/testenv.h"
 #include "tests/common/apprun.h"
+#include "tests/common/controlclient.h"
+#include "tests/common/probe.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace E2E {
+
+// ffprobe: every frame of the video stream decodes without an error.
+struct ProbeResult {
+    bool ok = false;
+    double duration = 0.0; // seconds (container)
+    qint64 videoFrames = 0;
+    QString errors;
+};
+ProbeResult probe(const QString& file);
+// The kinds of the file's streams in order ("video", "audio").
+QStringList streamTypes(const QString& file);
+
+QStringList movFiles(const QString& folder);
+
+} // namespace E2E
