@@ -5,7 +5,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 
-namespace {
+namespace
+{
 
 // Captured before main runs, so the installed handler can pass messages on.
 const QtMessageHandler previousHandler = qInstallMessageHandler(nullptr);

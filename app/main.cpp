@@ -25,7 +25,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 QPalette applicationPalette()
 {
@@ -69,7 +70,8 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(RECORDER_VERSION));
 
     auto logger = std::make_unique<Logger>();
-    const QString logsFolder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/logs");
+    const QString logsFolder
+        = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/logs");
     QDir().mkpath(logsFolder);
     Logger::init(logsFolder + QStringLiteral("/log"));
 
@@ -147,10 +149,10 @@ int main(int argc, char* argv[])
     }
 
     // Each starts listening by itself when switched on in the settings.
-    auto tcpServer = std::make_unique<TcpApiServer>(slotList.get(), slotsAudioHelper.get(), slotsRecorder.get(),
-                                                    sourcesModel.get(), settings);
-    auto httpServer = std::make_unique<HttpServer>(slotList.get(), slotsAudioHelper.get(), slotsRecorder.get(),
-                                                   sourcesModel.get(), settings);
+    auto tcpServer = std::make_unique<TcpApiServer>(
+        slotList.get(), slotsAudioHelper.get(), slotsRecorder.get(), sourcesModel.get(), settings);
+    auto httpServer = std::make_unique<HttpServer>(
+        slotList.get(), slotsAudioHelper.get(), slotsRecorder.get(), sourcesModel.get(), settings);
 
     Logger::write(QStringLiteral("Application initialized"));
     const int result = QGuiApplication::exec();

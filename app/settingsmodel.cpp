@@ -12,7 +12,8 @@
 #include <QThreadPool>
 #include <QUrl>
 
-namespace {
+namespace
+{
 
 QString defaultMoviesFolder()
 {
@@ -121,14 +122,14 @@ SettingsModel* SettingsModel::instance()
 SettingsModel::GridShape SettingsModel::gridShapeFor(int gridDimensions)
 {
     switch (gridDimensions) {
-    case 22: return {2, 2, 0};
-    case 32: return {3, 2, 0};
-    case 33: return {3, 3, 0};
-    case 43: return {4, 3, 0};
-    case 44: return {4, 4, 0};
-    case 242: return {4, 2, 2};
-    case 253: return {5, 3, 2};
-    default: return {3, 3, 0};
+    case 22: return { 2, 2, 0 };
+    case 32: return { 3, 2, 0 };
+    case 33: return { 3, 3, 0 };
+    case 43: return { 4, 3, 0 };
+    case 44: return { 4, 4, 0 };
+    case 242: return { 4, 2, 2 };
+    case 253: return { 5, 3, 2 };
+    default: return { 3, 3, 0 };
     }
 }
 
@@ -148,13 +149,13 @@ void SettingsModel::revealFolder(QString path)
     QThreadPool::globalInstance()->start([path] { QDesktopServices::openUrl(urlForFolder(path)); });
 }
 
-#define SETTER(Type, name, member, signal)      \
-    void SettingsModel::name(Type value)        \
-    {                                           \
-        if (member == value)                    \
-            return;                             \
-        member = value;                         \
-        Q_EMIT signal(value);                   \
+#define SETTER(Type, name, member, signal) \
+    void SettingsModel::name(Type value)   \
+    {                                      \
+        if (member == value)               \
+            return;                        \
+        member = value;                    \
+        Q_EMIT signal(value);              \
     }
 
 SETTER(QString, setLocation, m_location, locationChanged)

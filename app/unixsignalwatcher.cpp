@@ -7,9 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 // Written by the signal handler (async-signal-safe write only), read on the main thread.
-int signalPipe[2] = {-1, -1};
+int signalPipe[2] = { -1, -1 };
 } // namespace
 
 UnixSignalWatcher::UnixSignalWatcher(QObject* parent)

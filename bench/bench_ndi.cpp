@@ -167,8 +167,7 @@ void sixteenSources(bool frameSync)
                         audioSamples += audio.no_samples;
                         NDIlib_recv_free_audio_v2(receiver, &audio);
                         break;
-                    default:
-                        break;
+                    default: break;
                     }
                 }
             });

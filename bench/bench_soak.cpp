@@ -1,7 +1,7 @@
-#include "tests/common/testenv.h"
 #include "tests/common/apprun.h"
 #include "tests/common/controlclient.h"
 #include "tests/common/probe.h"
+#include "tests/common/testenv.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,7 +13,8 @@
 
 using namespace E2E;
 
-namespace {
+namespace
+{
 
 struct Usage {
     qint64 rssKiB = 0;

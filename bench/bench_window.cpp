@@ -30,15 +30,15 @@ constexpr int sourceFps = 30;
 struct Scenario {
     const char* key;
     const char* what;
-    int bound = 0;         // slots 1..bound viewing a source
+    int bound = 0; // slots 1..bound viewing a source
     bool fullResolution = false;
-    int recording = 0;     // of those, slots 1..recording record
+    int recording = 0; // of those, slots 1..recording record
 };
 
 struct Figures {
-    double cpuPercent = -1;       // of one core
+    double cpuPercent = -1; // of one core
     double framesPerSecond = -1;
-    double newPictureShare = -1;  // frames drawn per frame with a new picture
+    double newPictureShare = -1; // frames drawn per frame with a new picture
     double rssMegabytes = -1;
     qint64 firstPictureMs = -1;
     bool keptUp = true;
@@ -72,7 +72,8 @@ double rssMegabytes(qint64 pid)
 QString logText(const QString& home)
 {
     QString text;
-    QDirIterator it(home + QStringLiteral("/data/Stavelin/Recorder/logs"), { QStringLiteral("log *.txt") }, QDir::Files);
+    QDirIterator it(
+        home + QStringLiteral("/data/Stavelin/Recorder/logs"), { QStringLiteral("log *.txt") }, QDir::Files);
     while (it.hasNext()) {
         QFile file(it.next());
         if (file.open(QIODevice::ReadOnly))
@@ -139,7 +140,8 @@ Figures run(const Scenario& scenario, const QString& sourcesFile)
     env.insert(QStringLiteral("NDI_SIM_SOURCES"), sourcesFile);
     env.insert(QStringLiteral("RECORDER_RENDER_STATS"), QStringLiteral("1"));
     for (const char* sub : { "config", "data", "cache" })
-        env.insert(QStringLiteral("XDG_%1_HOME").arg(QString::fromLatin1(sub).toUpper()), home.filePath(QLatin1String(sub)));
+        env.insert(
+            QStringLiteral("XDG_%1_HOME").arg(QString::fromLatin1(sub).toUpper()), home.filePath(QLatin1String(sub)));
     env.insert(QStringLiteral("HOME"), home.path());
     QProcess app;
     app.setProcessEnvironment(env);
@@ -148,8 +150,8 @@ Figures run(const Scenario& scenario, const QString& sourcesFile)
     QElapsedTimer sinceStart;
     sinceStart.start();
     // BENCH_APP measures another build of the application (an older one, for comparison).
-    const QString program = qEnvironmentVariableIsEmpty("BENCH_APP") ? QStringLiteral(APP_PATH)
-                                                                     : qEnvironmentVariable("BENCH_APP");
+    const QString program
+        = qEnvironmentVariableIsEmpty("BENCH_APP") ? QStringLiteral(APP_PATH) : qEnvironmentVariable("BENCH_APP");
     app.start(program, {});
     if (!app.waitForStarted(10000))
         return figures;
@@ -231,8 +233,8 @@ int main(int argc, char* argv[])
         { "full16", "16 bound, full resolution", 16, true, 0 },
         { "rec6", "16 default previews, 6 recording", 16, false, 6 },
     };
-    std::printf("%-11s %-34s %9s %10s %12s %9s %12s %8s\n", "case", "what", "CPU %", "frames/s", "drawn/new",
-        "RSS MB", "first ms", "kept up");
+    std::printf("%-11s %-34s %9s %10s %12s %9s %12s %8s\n", "case", "what", "CPU %", "frames/s", "drawn/new", "RSS MB",
+        "first ms", "kept up");
     for (const Scenario& scenario : scenarios) {
         const Figures f = run(scenario, sources);
         std::printf("%-11s %-34s %9.1f %10.1f %12.2f %9.1f %12lld %8s\n", scenario.key, scenario.what, f.cpuPercent,

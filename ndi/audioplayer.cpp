@@ -49,7 +49,7 @@ void AudioPlayer::run()
     format.setSampleRate(defaultSampleRate());
 
     std::unique_ptr<QAudioSink> sink;
-    QByteArray sinkOutput;   // id of the output the sink plays to
+    QByteArray sinkOutput; // id of the output the sink plays to
     bool sinkPlayed = false; // the current sink has pulled
     bool everPlayed = false; // for the log: a return, not a first start
     QElapsedTimer uptime;

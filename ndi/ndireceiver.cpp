@@ -152,8 +152,8 @@ VideoFrameInfo NDIReceiver::videoFrame()
     held.info.pixelFormat = frame.FourCC == NDIlib_FourCC_video_type_UYVY ? 2 : 0;
     held.info.data = frame.p_data;
     // A synchroniser hands out its newest frame again until another arrives, time stamp and all.
-    held.info.serial = frame.timestamp != NDIlib_recv_timestamp_undefined && frame.timestamp != 0 ? frame.timestamp
-                                                                                                  : frame.timecode;
+    held.info.serial
+        = frame.timestamp != NDIlib_recv_timestamp_undefined && frame.timestamp != 0 ? frame.timestamp : frame.timecode;
     if (frame.frame_rate_N > 0 && frame.frame_rate_D > 0)
         held.info.frameRate = double(frame.frame_rate_N) / double(frame.frame_rate_D);
     m_heldFrames.push_back(held);

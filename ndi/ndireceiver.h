@@ -70,7 +70,7 @@ private:
     std::deque<HeldFrame> m_heldFrames; // render thread only
     // What the render thread saw, for the slot and the panel.
     SnapshotBuffer m_snapshots;
-    qint64 m_lastSerial = 0;        // render thread only
+    qint64 m_lastSerial = 0; // render thread only
     qint64 m_lastSnapshotMs = -1000; // render thread only
     std::atomic<int> m_width { 0 };
     std::atomic<int> m_height { 0 };

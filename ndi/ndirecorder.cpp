@@ -216,7 +216,8 @@ void NDIRecorder::start(QString sourceName)
 #ifdef Q_OS_WIN
     connect(process, &QProcess::started, process, [process] {
         if (HANDLE job = recordingJob()) {
-            if (HANDLE handle = OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(process->processId()))) {
+            if (HANDLE handle
+                = OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(process->processId()))) {
                 AssignProcessToJobObject(job, handle);
                 CloseHandle(handle);
             }
@@ -468,8 +469,8 @@ void NDIRecorder::handleReport(const QByteArray& line)
     } else if (element.name == QLatin1String("record_stopped")) {
         // While we record, the program stopping by itself means it cannot write.
         if (m_recordingStarted && m_confirmed) {
-            const QString reason = m_lastError.isEmpty() ? QStringLiteral("the recording program stopped writing")
-                                                         : m_lastError;
+            const QString reason
+                = m_lastError.isEmpty() ? QStringLiteral("the recording program stopped writing") : m_lastError;
             Logger::write(QStringLiteral("Recording stopped by the recording program: ") + reason);
             m_recordingStarted = false;
             m_watch.stop();

@@ -85,7 +85,10 @@ QImage SnapshotBuffer::image(const PictureSnapshot& snapshot)
         }
     }
     // Square-pixel output: the width follows the display aspect.
-    const int width = snapshot.aspectRatio > 0.0f ? std::max(1, int(std::lround(snapshot.height * snapshot.aspectRatio)))
-                                                  : snapshot.width;
-    return width == snapshot.width ? picture : picture.scaled(width, snapshot.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const int width = snapshot.aspectRatio > 0.0f
+        ? std::max(1, int(std::lround(snapshot.height * snapshot.aspectRatio)))
+        : snapshot.width;
+    return width == snapshot.width
+        ? picture
+        : picture.scaled(width, snapshot.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }

@@ -26,8 +26,8 @@ public:
 private:
     static constexpr int freshBit = 4;
     mutable std::array<PictureSnapshot, 3> m_buffers;
-    int m_back = 0;                       // render thread only
+    int m_back = 0; // render thread only
     mutable std::atomic<int> m_middle { 1 }; // index, with freshBit while not yet taken
-    mutable int m_front = 2;              // readers only, under m_readers
+    mutable int m_front = 2; // readers only, under m_readers
     mutable std::mutex m_readers;
 };

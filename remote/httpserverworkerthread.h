@@ -10,8 +10,8 @@
 #include "remote/guardedhttpserver.h"
 
 #include <atomic>
-#include <map>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 
 class HttpServer;

@@ -41,9 +41,9 @@ public:
     // Figures for tests and benchmarks: written by the render thread, read by anyone. The item
     // and its renderers share one set, so the figures survive a renderer and need no sync().
     struct Counters {
-        std::atomic<quint64> paintCount { 0 };       // frames drawn
+        std::atomic<quint64> paintCount { 0 }; // frames drawn
         std::atomic<quint64> newPictureFrames { 0 }; // frames drawn with at least one new picture
-        std::atomic<quint64> uploads { 0 };          // pictures uploaded
+        std::atomic<quint64> uploads { 0 }; // pictures uploaded
         std::atomic<quint64> uploadedBytes { 0 };
         std::atomic<quint64> skippedFrames { 0 };
         std::atomic<qint64> paintCpuNanoseconds { 0 }; // CPU time of the render thread in paint()
@@ -80,7 +80,7 @@ public Q_SLOTS:
 
 private:
     struct TextureRecord {
-        int width = 1;  // of the uploaded (reduced) picture
+        int width = 1; // of the uploaded (reduced) picture
         int height = 1;
         float aspect = 1.0f; // display aspect of the source
         int formatCode = 0;

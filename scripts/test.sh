@@ -15,6 +15,7 @@ cmake --build "$fuzz" --target fuzz_tcpprotocol
 (cd "$fuzz" && ctest --output-on-failure -R '^fuzz_')
 
 "$top/scripts/check-layers.sh"
+"$top/scripts/check-format.sh"
 
 cd "$build"
 ctest --output-on-failure --timeout 900

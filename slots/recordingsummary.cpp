@@ -47,8 +47,8 @@ QVariantList RecordingSummary::summarize(const QList<Recording>& recordings)
     for (const auto& [name, drive] : drives) {
         const qint64 seconds = drive.bytesPerSecond > 0.0 ? qint64(double(drive.freeBytes) / drive.bytesPerSecond) : -1;
         const double gigabytes = double(drive.freeBytes) / 1e9;
-        QString text = QStringLiteral("Drive ") + name + QStringLiteral(": ") + QString::number(gigabytes, 'f', gigabytes < 10 ? 1 : 0)
-            + QStringLiteral(" GB");
+        QString text = QStringLiteral("Drive ") + name + QStringLiteral(": ")
+            + QString::number(gigabytes, 'f', gigabytes < 10 ? 1 : 0) + QStringLiteral(" GB");
         if (seconds >= 0)
             text += QStringLiteral(", ") + durationText(seconds) + QStringLiteral(" left");
         list.append(QVariantMap { { QStringLiteral("drive"), name }, { QStringLiteral("freeGigabytes"), gigabytes },

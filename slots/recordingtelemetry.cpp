@@ -19,16 +19,11 @@ QString RecordingTelemetry::fileName() const
 QString RecordingTelemetry::stateName(State state)
 {
     switch (state) {
-    case State::Waiting:
-        return QStringLiteral("waiting");
-    case State::Recording:
-        return QStringLiteral("recording");
-    case State::Stalled:
-        return QStringLiteral("stalled");
-    case State::Failed:
-        return QStringLiteral("failed");
-    case State::Idle:
-        break;
+    case State::Waiting: return QStringLiteral("waiting");
+    case State::Recording: return QStringLiteral("recording");
+    case State::Stalled: return QStringLiteral("stalled");
+    case State::Failed: return QStringLiteral("failed");
+    case State::Idle: break;
     }
     return QStringLiteral("idle");
 }

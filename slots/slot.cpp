@@ -63,8 +63,8 @@ Slot::Slot(QObject* parent)
     connect(m_recorder, &NDIRecorder::pieceStarted, this, &Slot::pieceStarted);
     connect(m_recorder, &NDIRecorder::progressed, this, &Slot::progressed);
     connect(m_recorder, &NDIRecorder::processDone, this, &Slot::processDone);
-    connect(m_recorder, &NDIRecorder::programStopped, this,
-        [this](int, const QString& reason) { programStopped(reason); });
+    connect(
+        m_recorder, &NDIRecorder::programStopped, this, [this](int, const QString& reason) { programStopped(reason); });
     connect(m_recorder, &NDIRecorder::startUnconfirmed, this, &Slot::startUnconfirmed);
     connect(m_recorder, &NDIRecorder::stalled, this, [this] {
         m_telemetry->setState(RecordingTelemetry::State::Stalled);
@@ -424,12 +424,9 @@ const ContinuityRecord* Slot::continuityRecord() const
 QString Slot::stopReasonText(StopReason reason)
 {
     switch (reason) {
-    case OutOfSpace:
-        return QStringLiteral("out of space");
-    case RecorderError:
-        return QStringLiteral("error");
-    case User:
-        break;
+    case OutOfSpace: return QStringLiteral("out of space");
+    case RecorderError: return QStringLiteral("error");
+    case User: break;
     }
     return QStringLiteral("user");
 }
@@ -710,14 +707,9 @@ Slot::SpaceAction Slot::spaceActionForB(
 void Slot::applySpaceAction(SpaceAction action, bool otherIsB)
 {
     switch (action) {
-    case SpaceAction::SwitchToOther:
-        setLocationBSelected(otherIsB);
-        break;
-    case SpaceAction::Stop:
-        stopRecording(OutOfSpace);
-        break;
-    case SpaceAction::None:
-        break;
+    case SpaceAction::SwitchToOther: setLocationBSelected(otherIsB); break;
+    case SpaceAction::Stop: stopRecording(OutOfSpace); break;
+    case SpaceAction::None: break;
     }
 }
 

@@ -35,8 +35,7 @@ uint32_t deliveredFourcc(NDIlib_recv_color_format_e format, bool alpha)
         return alpha ? NDIlib_FourCC_video_type_RGBA : NDIlib_FourCC_video_type_RGBX;
     case NDIlib_recv_color_format_UYVY_RGBA:
         return alpha ? NDIlib_FourCC_video_type_RGBA : NDIlib_FourCC_video_type_UYVY;
-    default:
-        return alpha ? NDIlib_FourCC_video_type_BGRA : NDIlib_FourCC_video_type_UYVY;
+    default: return alpha ? NDIlib_FourCC_video_type_BGRA : NDIlib_FourCC_video_type_UYVY;
     }
 }
 

@@ -117,12 +117,9 @@ TallyState Source::tallyAt(int64_t epochNs) const
     if (tally.periodMs <= 0)
         return { tally.program, tally.preview };
     switch ((epochNs / (int64_t(tally.periodMs) * 1000000)) % 3) {
-    case 0:
-        return { false, true };
-    case 1:
-        return { true, false };
-    default:
-        return { false, false };
+    case 0: return { false, true };
+    case 1: return { true, false };
+    default: return { false, false };
     }
 }
 

@@ -17,16 +17,11 @@ namespace
 AVPixelFormat sourcePixelFormat(MovWriter::PixelLayout layout)
 {
     switch (layout) {
-    case MovWriter::PixelLayout::UYVY:
-        return AV_PIX_FMT_UYVY422;
-    case MovWriter::PixelLayout::BGRA:
-        return AV_PIX_FMT_BGRA;
-    case MovWriter::PixelLayout::BGRX:
-        return AV_PIX_FMT_BGR0;
-    case MovWriter::PixelLayout::RGBA:
-        return AV_PIX_FMT_RGBA;
-    case MovWriter::PixelLayout::RGBX:
-        return AV_PIX_FMT_RGB0;
+    case MovWriter::PixelLayout::UYVY: return AV_PIX_FMT_UYVY422;
+    case MovWriter::PixelLayout::BGRA: return AV_PIX_FMT_BGRA;
+    case MovWriter::PixelLayout::BGRX: return AV_PIX_FMT_BGR0;
+    case MovWriter::PixelLayout::RGBA: return AV_PIX_FMT_RGBA;
+    case MovWriter::PixelLayout::RGBX: return AV_PIX_FMT_RGB0;
     }
     return AV_PIX_FMT_UYVY422;
 }

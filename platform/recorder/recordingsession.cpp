@@ -147,9 +147,7 @@ void RecordingSession::handleCommand(const RecorderCommand& command)
                 reportError("Source " + m_settings.sourceName + " sends no video");
         }
         break;
-    case RecorderCommand::Kind::Quit:
-        m_quit = true;
-        break;
+    case RecorderCommand::Kind::Quit: m_quit = true; break;
     case RecorderCommand::Kind::Level:
         m_gain = std::pow(10.0, command.gain / 20.0);
         std::fprintf(stderr, "Record level %g dB\n", command.gain);
@@ -163,11 +161,8 @@ void RecordingSession::handleCommand(const RecorderCommand& command)
         startNextPiece(command.filename.empty() ? m_currentPath : command.filename, nullptr);
         break;
     }
-    case RecorderCommand::Kind::Unknown:
-        std::fprintf(stderr, "Ignored command: %s\n", command.name.c_str());
-        break;
-    case RecorderCommand::Kind::None:
-        break;
+    case RecorderCommand::Kind::Unknown: std::fprintf(stderr, "Ignored command: %s\n", command.name.c_str()); break;
+    case RecorderCommand::Kind::None: break;
     }
 }
 

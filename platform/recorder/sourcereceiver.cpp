@@ -15,17 +15,11 @@ MovWriter::PixelLayout layoutOf(NDIlib_FourCC_video_type_e fourcc, bool* known)
     case NDIlib_FourCC_video_type_UYVY:
     case NDIlib_FourCC_video_type_UYVA: // the alpha plane after the picture is left out
         return MovWriter::PixelLayout::UYVY;
-    case NDIlib_FourCC_video_type_BGRA:
-        return MovWriter::PixelLayout::BGRA;
-    case NDIlib_FourCC_video_type_BGRX:
-        return MovWriter::PixelLayout::BGRX;
-    case NDIlib_FourCC_video_type_RGBA:
-        return MovWriter::PixelLayout::RGBA;
-    case NDIlib_FourCC_video_type_RGBX:
-        return MovWriter::PixelLayout::RGBX;
-    default:
-        *known = false;
-        return MovWriter::PixelLayout::UYVY;
+    case NDIlib_FourCC_video_type_BGRA: return MovWriter::PixelLayout::BGRA;
+    case NDIlib_FourCC_video_type_BGRX: return MovWriter::PixelLayout::BGRX;
+    case NDIlib_FourCC_video_type_RGBA: return MovWriter::PixelLayout::RGBA;
+    case NDIlib_FourCC_video_type_RGBX: return MovWriter::PixelLayout::RGBX;
+    default: *known = false; return MovWriter::PixelLayout::UYVY;
     }
 }
 
