@@ -2,7 +2,7 @@
 
 #include "ndi/slotlistaudiohelper.h"
 #include "ndi/sourcesmodel.h"
-#include "remote/apiresults.h"
+#include "slots/commandresults.h"
 #include "slots/continuityrecord.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
@@ -107,33 +107,33 @@ QString ApiServer::recordingStart(uint slot)
 {
     if (slot != 0) {
         Slot* target = slotFor(slot);
-        return target ? target->startRecording() : ApiResult::slotIdInvalid;
+        return target ? target->startRecording() : CommandResult::slotIdInvalid;
     }
-    return m_recorder->startAll() ? ApiResult::success : ApiResult::alreadyRecording;
+    return m_recorder->startAll() ? CommandResult::success : CommandResult::alreadyRecording;
 }
 
 QString ApiServer::recordingStop(uint slot)
 {
     if (slot != 0) {
         Slot* target = slotFor(slot);
-        return target ? target->stopRecording(Slot::User) : ApiResult::slotIdInvalid;
+        return target ? target->stopRecording(Slot::User) : CommandResult::slotIdInvalid;
     }
-    return m_recorder->stopAll() ? ApiResult::success : ApiResult::notRecording;
+    return m_recorder->stopAll() ? CommandResult::success : CommandResult::notRecording;
 }
 
 QString ApiServer::checkAccessKey(const QString& expected, const QString& given)
 {
     if (expected.isEmpty())
-        return ApiResult::success;
+        return CommandResult::success;
     if (given.isEmpty())
-        return ApiResult::accessKeyRequired;
+        return CommandResult::accessKeyRequired;
     // Every character compared, so the time taken tells nothing of how much was right.
     const QByteArray a = expected.toUtf8();
     const QByteArray b = given.toUtf8();
     int differ = a.size() ^ b.size();
     for (qsizetype i = 0; i < a.size(); ++i)
         differ |= a.at(i) ^ (i < b.size() ? b.at(i) : 0);
-    return differ == 0 ? ApiResult::success : ApiResult::accessKeyWrong;
+    return differ == 0 ? CommandResult::success : CommandResult::accessKeyWrong;
 }
 
 QString ApiServer::connectSource(uint slot, QString source)
@@ -141,10 +141,10 @@ QString ApiServer::connectSource(uint slot, QString source)
     qDebug() << "Api: connect";
     Slot* target = slotFor(slot);
     if (!target)
-        return ApiResult::slotIdInvalid;
+        return CommandResult::slotIdInvalid;
     // A slot bound to nothing would later "start" a recording that can only fail.
     if (source.trimmed().isEmpty())
-        return ApiResult::sourceNameMissing;
+        return CommandResult::sourceNameMissing;
     return target->connectSource(source);
 }
 
@@ -152,29 +152,29 @@ QString ApiServer::renameSlot(uint slot, QString name)
 {
     Slot* target = slotFor(slot);
     if (!target)
-        return ApiResult::slotIdInvalid;
+        return CommandResult::slotIdInvalid;
     target->setDisplayName(name);
-    return ApiResult::success;
+    return CommandResult::success;
 }
 
 QString ApiServer::disconnectSource(uint slot)
 {
     qDebug() << "Api: disconnect";
     Slot* target = slotFor(slot);
-    return target ? target->disconnectSource() : ApiResult::slotIdInvalid;
+    return target ? target->disconnectSource() : CommandResult::slotIdInvalid;
 }
 
 QString ApiServer::listenOn(uint slot)
 {
     Slot* target = slotFor(slot);
     if (!target)
-        return ApiResult::slotIdInvalid;
+        return CommandResult::slotIdInvalid;
     m_audioHelper->startListening(target);
-    return ApiResult::success;
+    return CommandResult::success;
 }
 
 QString ApiServer::listenOff()
 {
     m_audioHelper->stopListening();
-    return ApiResult::success;
+    return CommandResult::success;
 }

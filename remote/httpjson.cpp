@@ -1,6 +1,6 @@
 #include "remote/httpjson.h"
 
-#include "remote/apiresults.h"
+#include "slots/commandresults.h"
 
 #include <QJsonArray>
 
@@ -93,8 +93,8 @@ QJsonObject HttpJson::recordingsObject(const QJsonArray& records)
 
 QJsonObject HttpJson::resultObject(const QString& result)
 {
-    if (result == ApiResult::success)
-        return QJsonObject { { QStringLiteral("result"), ApiResult::success } };
+    if (result == CommandResult::success)
+        return QJsonObject { { QStringLiteral("result"), CommandResult::success } };
     return QJsonObject {
         { QStringLiteral("reason"), result },
         { QStringLiteral("result"), QStringLiteral("failure") },

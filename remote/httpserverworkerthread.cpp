@@ -1,7 +1,7 @@
 #include "remote/httpserverworkerthread.h"
 
 #include "ndi/snapshotbuffer.h"
-#include "remote/apiresults.h"
+#include "slots/commandresults.h"
 #include "remote/httpjson.h"
 #include "remote/httpserver.h"
 #include "remote/requestthreads.h"
@@ -154,13 +154,13 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
         return;
     }
     const QString access = admitted(request);
-    if (access != ApiResult::success) {
+    if (access != CommandResult::success) {
         response.status = 401;
         response.set_content(HttpJson::answerBody(HttpJson::resultObject(access)).toStdString(), "text/plain");
         return;
     }
 
-    QString result = ApiResult::invalidCommand;
+    QString result = CommandResult::invalidCommand;
     QJsonObject answer;
     const QString command = queryValue(request, "command");
     const uint slot = TcpProtocol::slotId(queryValue(request, "slot"));
@@ -199,7 +199,7 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
                 QList<SlotSnapshot> list = m_server->slotSnapshots();
                 if (one) {
                     if (slot == 0 || slot > uint(list.size())) {
-                        result = ApiResult::slotIdInvalid;
+                        result = CommandResult::slotIdInvalid;
                         return;
                     }
                     list = { list.at(int(slot - 1)) };
@@ -225,7 +225,7 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request& request, httpl
 {
     response.set_header(corsHeader, "*");
     const QString access = admitted(request);
-    if (access != ApiResult::success) {
+    if (access != CommandResult::success) {
         response.status = 401;
         response.set_content(HttpJson::answerBody(HttpJson::resultObject(access)).toStdString(), "text/plain");
         return;
@@ -293,7 +293,7 @@ void HttpServerWorkerThread::handleSnapshot(const httplib::Request& request, htt
         response.set_content(HttpJson::answerBody(HttpJson::resultObject(reason)).toStdString(), "text/plain");
     };
     const QString access = admitted(request);
-    if (access != ApiResult::success)
+    if (access != CommandResult::success)
         return refuse(401, access);
     const uint slot = TcpProtocol::slotId(queryValue(request, "slot"));
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -312,10 +312,10 @@ void HttpServerWorkerThread::handleSnapshot(const httplib::Request& request, htt
     QMetaObject::invokeMethod(
         m_server, [&] { valid = m_server->pictureReceiver(slot, receiver); }, Qt::BlockingQueuedConnection);
     if (!valid)
-        return refuse(400, ApiResult::slotIdInvalid);
+        return refuse(400, CommandResult::slotIdInvalid);
     thread_local PictureSnapshot picture;
     if (!receiver || !receiver->snapshot(picture))
-        return refuse(404, ApiResult::noPicture);
+        return refuse(404, CommandResult::noPicture);
 
     std::lock_guard<std::mutex> lock(m_snapshotMutex);
     CachedSnapshot& cached = m_snapshots[slot];

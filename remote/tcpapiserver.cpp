@@ -2,7 +2,7 @@
 
 #include "app/logger.h"
 #include "app/settingsmodel.h"
-#include "remote/apiresults.h"
+#include "slots/commandresults.h"
 #include "remote/tcpprotocol.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
@@ -61,7 +61,7 @@ public:
     QString authenticate(const QString& key) override
     {
         const QString result = ApiServer::checkAccessKey(m_server->m_settings->serverAccessKey(), key);
-        if (result == ApiResult::success)
+        if (result == CommandResult::success)
             m_server->m_admitted.insert(m_socket);
         else
             m_server->m_admitted.remove(m_socket);

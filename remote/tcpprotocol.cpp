@@ -1,6 +1,6 @@
 #include "remote/tcpprotocol.h"
 
-#include "remote/apiresults.h"
+#include "slots/commandresults.h"
 
 #include <QJsonObject>
 #include <QXmlStreamReader>
@@ -60,7 +60,7 @@ QByteArray TcpProtocol::helloLine()
 
 QByteArray TcpProtocol::resultLine(const QString& result, const QString& uid)
 {
-    if (result == ApiResult::success)
+    if (result == CommandResult::success)
         return line(QStringLiteral("<succes uid=\"%1\" />").arg(attr(uid)));
     return line(QStringLiteral("<failure reason=\"%1\" uid=\"%2\" />").arg(attr(result), attr(uid)));
 }
@@ -180,14 +180,14 @@ void TcpProtocol::handleLine(const QByteArray& line, Backend& backend)
         const QXmlStreamAttributes attributes = reader.attributes();
         const QString uid = attributes.value(QLatin1String("uid")).toString();
         const uint slot = slotId(attributes.value(QLatin1String("slot")).toString());
-        QString result = ApiResult::commandUnsupported;
+        QString result = CommandResult::commandUnsupported;
 
         if (name == QLatin1String("auth")) {
             backend.write(resultLine(backend.authenticate(attributes.value(QLatin1String("key")).toString()), uid));
             continue;
         }
         if (!backend.admitted()) {
-            backend.write(resultLine(ApiResult::accessKeyRequired, uid));
+            backend.write(resultLine(CommandResult::accessKeyRequired, uid));
             continue;
         }
         if (name == QLatin1String("recording_start")) {
@@ -212,7 +212,7 @@ void TcpProtocol::handleLine(const QByteArray& line, Backend& backend)
             else if (slot - 1 < uint(slotList.size()))
                 backend.write(slotLine(slot, slotList.at(int(slot - 1)), uid, false));
             else
-                backend.write(resultLine(ApiResult::slotIdInvalid, uid));
+                backend.write(resultLine(CommandResult::slotIdInvalid, uid));
             continue;
         } else if (name == QLatin1String("progress")) {
             const QList<SlotSnapshot> slotList = backend.slotSnapshots();
@@ -221,29 +221,29 @@ void TcpProtocol::handleLine(const QByteArray& line, Backend& backend)
             else if (slot - 1 < uint(slotList.size()))
                 backend.write(progressLine(slotList.at(int(slot - 1)), uid, false));
             else
-                backend.write(resultLine(ApiResult::slotIdInvalid, uid));
+                backend.write(resultLine(CommandResult::slotIdInvalid, uid));
             continue;
         } else if (name == QLatin1String("recordings")) {
             backend.write(recordingsBlock(uid, backend.recordings()));
             continue;
         } else if (name == QLatin1String("progress_subscribe")) {
             backend.setProgressSubscribed(true);
-            result = ApiResult::success;
+            result = CommandResult::success;
         } else if (name == QLatin1String("progress_unsubscribe")) {
             backend.setProgressSubscribed(false);
-            result = ApiResult::success;
+            result = CommandResult::success;
         } else if (name == QLatin1String("tally_subscribe")) {
             backend.setTallySubscribed(true);
-            result = ApiResult::success;
+            result = CommandResult::success;
         } else if (name == QLatin1String("tally_unsubscribe")) {
             backend.setTallySubscribed(false);
-            result = ApiResult::success;
+            result = CommandResult::success;
         } else if (name == QLatin1String("recording_subscribe")) {
             backend.setRecordingSubscribed(true);
-            result = ApiResult::success;
+            result = CommandResult::success;
         } else if (name == QLatin1String("recording_unsubscribe")) {
             backend.setRecordingSubscribed(false);
-            result = ApiResult::success;
+            result = CommandResult::success;
         }
         backend.write(resultLine(result, uid));
     }

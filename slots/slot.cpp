@@ -6,6 +6,7 @@
 #include "ndi/ndifind.h"
 #include "ndi/ndireceiver.h"
 #include "ndi/sourcesmodel.h"
+#include "slots/commandresults.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -26,8 +27,6 @@ float g_standardGain = 0.0f;
 QPointer<SourcesModel> g_sourcesModel;
 
 const QString NoSource = QStringLiteral("none");
-const QString Success = QStringLiteral("success");
-const QString RecordingInProgress = QStringLiteral("Recording in progress");
 
 QString defaultFolder()
 {
@@ -320,9 +319,9 @@ QString Slot::connectSource(QString source)
 {
     updateLocation();
     if (m_isRecording || m_isWaiting)
-        return RecordingInProgress;
+        return CommandResult::recordingInProgress;
     bindTo(source);
-    return Success;
+    return CommandResult::success;
 }
 
 void Slot::disconnectClicked()
@@ -333,7 +332,7 @@ void Slot::disconnectClicked()
 QString Slot::disconnectSource()
 {
     if (m_isRecording || m_isWaiting)
-        return RecordingInProgress;
+        return CommandResult::recordingInProgress;
     m_receiver->disconnectFromSource();
     followReports();
     m_recorder->stop();
@@ -341,7 +340,7 @@ QString Slot::disconnectSource()
     setConnectedSource(NoSource);
     setTallyState(0);
     vuUpdated(-100, -100);
-    return Success;
+    return CommandResult::success;
 }
 
 // ---- levels ----
@@ -547,18 +546,18 @@ void Slot::applyPendingMonitorPaths(const QString& writtenFolder)
 QString Slot::startRecording()
 {
     if (!m_isConnected)
-        return QStringLiteral("Slot not connected to any source");
+        return CommandResult::notConnected;
     if (m_isRecording)
-        return QStringLiteral("Already recording");
+        return CommandResult::alreadyRecording;
     if (m_viewingOnly)
-        return QStringLiteral("Slot set to viewing only");
+        return CommandResult::viewingOnly;
     // An empty folder is the working directory, as for the recording program.
     if (!QDir(m_currentFolder).exists()) {
         warn(QStringLiteral("Recording folder does not exist: ") + QDir::toNativeSeparators(m_currentFolder));
-        return QStringLiteral("Recording folder does not exist");
+        return CommandResult::folderMissing;
     }
     beginRecording();
-    return Success;
+    return CommandResult::success;
 }
 
 void Slot::recordClicked()
@@ -578,7 +577,7 @@ void Slot::recordClicked()
 QString Slot::stopRecording(Slot::StopReason reason)
 {
     if (!m_isRecording && !m_isWaiting)
-        return QStringLiteral("Slot is not recording");
+        return CommandResult::slotNotRecording;
     m_recorder->restart();
     if (reason == User)
         m_telemetry->setState(RecordingTelemetry::State::Idle);
@@ -592,7 +591,7 @@ QString Slot::stopRecording(Slot::StopReason reason)
     } else if (reason == RecorderError) {
         Logger::write(QStringLiteral("Slot %1 stopped recording. Reason: Error").arg(m_index0));
     }
-    return Success;
+    return CommandResult::success;
 }
 
 void Slot::recordingStarted()
@@ -969,7 +968,7 @@ QString Slot::setDisplayName(QString displayName)
         m_displayName = displayName;
         emit displayNameChanged(m_displayName);
     }
-    return Success;
+    return CommandResult::success;
 }
 
 void Slot::setIsListening(bool isListening)
