@@ -5,6 +5,7 @@
 #include "ndi/sourcesmodel.h"
 #include "remote/httpjson.h"
 #include "remote/httpserverworkerthread.h"
+#include "remote/serverswitch.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 #include "slots/slotlistrecorder.h"
@@ -43,10 +44,6 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
     });
     m_levels.start();
 
-    connect(settings, &SettingsModel::httpServerPortChanged, this, &HttpServer::onPortChanged);
-    connect(settings, &SettingsModel::httpServerEnabledChanged, this, &HttpServer::onEnabledChanged);
-    // Another address is bound as another port would be.
-    connect(settings, &SettingsModel::serverLocalOnlyChanged, this, [this] { onPortChanged(m_port); });
     connect(settings, &SettingsModel::serverAccessKeyChanged, m_worker, &HttpServerWorkerThread::setAccessKey);
     m_worker->setAccessKey(settings->serverAccessKey());
 
@@ -62,9 +59,18 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
         connect(slot, &Slot::recordingWarning, this, &HttpServer::onRecordingWarning);
     }
 
-    m_port = settings->httpServerPort();
-    if (settings->httpServerEnabled())
-        listen(m_port);
+    auto* onOff = new ServerSwitch(settings->httpServerEnabled(), settings->httpServerPort(),
+        { [this](ushort port) { listen(port); },
+            [this] {
+                // Not waited for: a request in flight may need the main thread to finish.
+                m_worker->requestStop();
+                m_stopRetry.start();
+            },
+            [this] { return isRunning(); } },
+        this);
+    connect(settings, &SettingsModel::httpServerPortChanged, onOff, &ServerSwitch::setPort);
+    connect(settings, &SettingsModel::httpServerEnabledChanged, onOff, &ServerSwitch::setEnabled);
+    connect(settings, &SettingsModel::serverLocalOnlyChanged, onOff, &ServerSwitch::rebind);
 }
 
 HttpServer::~HttpServer()
@@ -119,25 +125,6 @@ void HttpServer::listen(ushort port)
     m_worker->setPort(port);
     m_worker->setLocalOnly(m_settings->serverLocalOnly());
     m_worker->start(QThread::InheritPriority);
-}
-
-void HttpServer::onPortChanged(ushort port)
-{
-    m_port = port;
-    // Only a running server moves: a port change must not open a port the user switched off.
-    if (m_settings->httpServerEnabled())
-        listen(m_port);
-}
-
-void HttpServer::onEnabledChanged(bool enabled)
-{
-    if (enabled && (!m_worker->isRunning() || m_worker->isStopping())) {
-        // Also when a disable is still winding down: listen() waits for it and starts afresh.
-        listen(m_port);
-    } else if (!enabled && m_worker->isRunning() && !m_worker->isStopping()) {
-        m_worker->requestStop();
-        m_stopRetry.start();
-    }
 }
 
 void HttpServer::onRecordingChanged(bool)

@@ -33,9 +33,6 @@ public:
     HttpServerWorkerThread* worker() const { return m_worker; }
 
 public Q_SLOTS:
-    void listen(ushort port);
-    void onPortChanged(ushort port);
-    void onEnabledChanged(bool enabled);
     void onRecordingChanged(bool state);
     void onTallyChanged(int tally);
     void onConnectedSourceChanged(QString source);
@@ -46,13 +43,14 @@ public Q_SLOTS:
     void onRecordingWarning(QString message);
 
 private:
+    // Also when a disable is still winding down: waits for it and starts afresh.
+    void listen(ushort port);
     // Stops the worker and waits for it while still serving the hand-offs its request threads
     // wait on, so neither side can wait for the other for ever.
     void stopAndWait();
     void onWorkerFinished();
 
     HttpServerWorkerThread* const m_worker;
-    ushort m_port = 0;
     SettingsModel* const m_settings;
     // Repeats a stop request that came before the listener ran (after a disable, which does not wait).
     QTimer m_stopRetry;

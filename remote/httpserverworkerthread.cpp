@@ -1,11 +1,11 @@
 #include "remote/httpserverworkerthread.h"
 
 #include "ndi/snapshotbuffer.h"
-#include "slots/commandresults.h"
 #include "remote/httpjson.h"
 #include "remote/httpserver.h"
 #include "remote/requestthreads.h"
 #include "remote/tcpprotocol.h"
+#include "slots/commandresults.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

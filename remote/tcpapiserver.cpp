@@ -2,8 +2,9 @@
 
 #include "app/logger.h"
 #include "app/settingsmodel.h"
-#include "slots/commandresults.h"
+#include "remote/serverswitch.h"
 #include "remote/tcpprotocol.h"
+#include "slots/commandresults.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 #include "slots/slotlistrecorder.h"
@@ -91,16 +92,15 @@ TcpApiServer::TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audio
         connect(slot->telemetry(), &RecordingTelemetry::changed, this, &TcpApiServer::onProgressChanged);
         connect(slot, &Slot::recordingWarning, this, &TcpApiServer::onRecordingWarning);
     }
-    connect(settings, &SettingsModel::tcpServerPortChanged, this, &TcpApiServer::onPortChanged);
-    connect(settings, &SettingsModel::tcpServerEnabledChanged, this, &TcpApiServer::onEnabledChanged);
-    // Another address is bound as another port would be.
-    connect(settings, &SettingsModel::serverLocalOnlyChanged, this, [this] { onPortChanged(m_port); });
     // A new key: every client shows it anew.
     connect(settings, &SettingsModel::serverAccessKeyChanged, this, [this] { m_admitted.clear(); });
 
-    m_port = settings->tcpServerPort();
-    if (settings->tcpServerEnabled())
-        listen(m_port);
+    auto* onOff = new ServerSwitch(settings->tcpServerEnabled(), settings->tcpServerPort(),
+        { [this](ushort port) { listen(port); }, [this] { close(); }, [this] { return m_server.isListening(); } },
+        this);
+    connect(settings, &SettingsModel::tcpServerPortChanged, onOff, &ServerSwitch::setPort);
+    connect(settings, &SettingsModel::tcpServerEnabledChanged, onOff, &ServerSwitch::setEnabled);
+    connect(settings, &SettingsModel::serverLocalOnlyChanged, onOff, &ServerSwitch::rebind);
 }
 
 TcpApiServer::~TcpApiServer()
@@ -259,20 +259,4 @@ void TcpApiServer::close()
         socket->abort();
         socket->deleteLater();
     }
-}
-
-void TcpApiServer::onPortChanged(ushort port)
-{
-    m_port = port;
-    // Only a running server moves: a port change must not open a port the user switched off.
-    if (m_settings->tcpServerEnabled())
-        listen(m_port);
-}
-
-void TcpApiServer::onEnabledChanged(bool enabled)
-{
-    if (enabled && !m_server.isListening())
-        listen(m_port);
-    else if (!enabled && m_server.isListening())
-        close();
 }

@@ -36,13 +36,11 @@ public Q_SLOTS:
     void onTallyChanged(int tally);
     void onProgressChanged();
     void onRecordingWarning(QString message);
-    void listen(ushort port);
-    void close();
-    void onPortChanged(ushort port);
-    void onEnabledChanged(bool enabled);
 
 private:
     class ClientBackend;
+    void listen(ushort port);
+    void close();
     void writeTo(const QSet<QTcpSocket*>& clients, const QByteArray& line);
     // Writes, or drops a client that has left too much unread (it would grow our memory).
     void send(QTcpSocket* socket, const QByteArray& bytes);
@@ -53,6 +51,5 @@ private:
     QSet<QTcpSocket*> m_recordingSubscribers;
     QSet<QTcpSocket*> m_progressSubscribers;
     QSet<QTcpSocket*> m_admitted; // clients that gave the access key
-    ushort m_port = 0;
     SettingsModel* const m_settings;
 };
