@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the tests that hand work between threads (CTest label "threaded") with ThreadSanitizer,
+# in a build folder of their own, and runs them: any race reported fails the run.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${TSAN_BUILD_DIR:-$top/build-tsan}
+cmake -S "$top" -B "$build" -G Ninja -DRECORDER_SANITIZE=thread -DRECORDER_WERROR=ON >/dev/null
+mapfile -t tests < <(cd "$build" && ctest -L threaded -N | sed -n 's/^ *Test *#[0-9]*: *//p')
+[ ${#tests[@]} -gt 0 ] || { echo "no threaded tests found" >&2; exit 1; }
+cmake --build "$build" --target "${tests[@]}" -- -j"$(nproc)"
+cd "$build"
+ctest --output-on-failure --timeout 900 -L threaded
