@@ -7,6 +7,7 @@
 #include "ndi/ndireceiver.h"
 #include "ndi/sourcesmodel.h"
 #include "slots/commandresults.h"
+#include "slots/slotsettingsstore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -48,8 +49,9 @@ Slot::Slot(QObject* parent)
     m_index0 = ++g_slotCounter;
     m_name = QStringLiteral("Slot ") + QString::number(m_index0);
     m_connectedSource = NoSource;
-    m_customLocation = defaultFolder();
-    m_customLocationB = m_customLocation;
+    m_location[A].custom = defaultFolder();
+    m_location[B].custom = m_location[A].custom;
+    m_location[A].gigabytes = 100000.0f;
 
     m_pictureWatch.setInterval(500);
     connect(&m_pictureWatch, &QTimer::timeout, this, &Slot::watchPicture);
@@ -83,10 +85,13 @@ Slot::Slot(QObject* parent)
     });
     m_telemetry = new RecordingTelemetry(this);
 
-    m_driveMonitor = new DriveMonitor(this);
-    connect(m_driveMonitor, &DriveMonitor::updated, this, &Slot::driveMonitorUpdated);
-    m_driveMonitorB = new DriveMonitor(this);
-    connect(m_driveMonitorB, &DriveMonitor::updated, this, &Slot::driveMonitorBUpdated);
+    for (Location& location : m_location)
+        location.monitor = new DriveMonitor(this);
+    connect(m_location[A].monitor, &DriveMonitor::updated, this, &Slot::driveMonitorUpdated);
+    connect(m_location[B].monitor, &DriveMonitor::updated, this, &Slot::driveMonitorBUpdated);
+    m_split = new SplitSchedule(this);
+    m_split->setClock([this] { return m_clock(); });
+    connect(m_split, &SplitSchedule::due, this, &Slot::chopTimerTimeout);
 
     SettingsModel* settings = SettingsModel::instance();
     connect(settings, &SettingsModel::locationChanged, this, &Slot::setDefaultLocation);
@@ -108,10 +113,6 @@ Slot::Slot(QObject* parent)
         m_receiver->connectToSource(m_connectedSource);
         setIsConnected(true);
     }
-
-    connect(&m_chopTimer, &QTimer::timeout, this, &Slot::chopTimerTimeout);
-    m_chopTimer.setSingleShot(true);
-    m_chopTimer.setTimerType(Qt::VeryCoarseTimer);
 }
 
 Slot::~Slot()
@@ -126,10 +127,10 @@ Slot::~Slot()
     }
     delete m_recorder;
     m_recorder = nullptr;
-    delete m_driveMonitor;
-    m_driveMonitor = nullptr;
-    delete m_driveMonitorB;
-    m_driveMonitorB = nullptr;
+    for (Location& location : m_location) {
+        delete location.monitor;
+        location.monitor = nullptr;
+    }
     saveSettings();
 }
 
@@ -157,54 +158,29 @@ void Slot::setMonotonicClock(std::function<qint64()> clock)
 
 void Slot::loadSettings()
 {
-    // Keys are read wherever they exist: a run with fewer slots must not hide what a run with
-    // more slots stored.
-    QSettings settings;
-    settings.beginReadArray(QStringLiteral("slots"));
-    settings.setArrayIndex(m_index0);
-    auto read = [&settings](const char* key, const QVariant& current) {
-        const QString name = QLatin1String(key);
-        return settings.contains(name) ? settings.value(name) : current;
-    };
-    m_connectedSource = read("source", m_connectedSource).toString();
-    m_displayName = read("displayName", m_displayName).toString();
-    m_showLevels = read("showLevels", m_showLevels).toBool();
-    m_locationBSelected = read("locationBSelected", m_locationBSelected).toBool();
-    m_customLocationEnabled = read("customLocationEnabled", m_customLocationEnabled).toBool();
-    m_customLocation = read("customLocation", m_customLocation).toString();
-    m_customLocationB = read("customLocationB", m_customLocationB).toString();
-    m_viewingOnly = read("viewingOnly", m_viewingOnly).toBool();
-    const float gain = read("audioGain", m_audioGain).toFloat();
-    m_recordPreview = read("recordPreview", m_recordPreview).toBool();
-    m_isFullRes = read("isFullRes", m_isFullRes).toBool();
-    settings.endArray();
-
-    if (m_connectedSource.isEmpty())
-        m_connectedSource = NoSource;
-    setAudioGain(gain);
+    SlotSettingsStore::Values values { m_connectedSource, m_displayName, m_showLevels, m_locationBSelected,
+        m_customLocationEnabled, m_location[A].custom, m_location[B].custom, m_viewingOnly, m_audioGain,
+        m_recordPreview, m_isFullRes };
+    values = SlotSettingsStore::load(m_index0, values);
+    m_connectedSource = values.source.isEmpty() ? NoSource : values.source;
+    m_displayName = values.displayName;
+    m_showLevels = values.showLevels;
+    m_locationBSelected = values.locationBSelected;
+    m_customLocationEnabled = values.customLocationEnabled;
+    m_location[A].custom = values.customLocation;
+    m_location[B].custom = values.customLocationB;
+    m_viewingOnly = values.viewingOnly;
+    m_recordPreview = values.recordPreview;
+    m_isFullRes = values.isFullRes;
+    setAudioGain(values.audioGain);
     m_recorder->setRecordPreview(m_recordPreview);
 }
 
 void Slot::saveSettings()
 {
-    QSettings settings;
-    // Never shrink the stored size: slots with higher numbers from an earlier run keep theirs.
-    const int storedSize = settings.beginReadArray(QStringLiteral("slots"));
-    settings.endArray();
-    settings.beginWriteArray(QStringLiteral("slots"), std::max(storedSize, m_index0 + 1));
-    settings.setArrayIndex(m_index0);
-    settings.setValue(QStringLiteral("source"), m_connectedSource);
-    settings.setValue(QStringLiteral("displayName"), m_displayName);
-    settings.setValue(QStringLiteral("showLevels"), m_showLevels);
-    settings.setValue(QStringLiteral("customLocationEnabled"), m_customLocationEnabled);
-    settings.setValue(QStringLiteral("locationBSelected"), m_locationBSelected);
-    settings.setValue(QStringLiteral("customLocation"), m_customLocation);
-    settings.setValue(QStringLiteral("customLocationB"), m_customLocationB);
-    settings.setValue(QStringLiteral("viewingOnly"), m_viewingOnly);
-    settings.setValue(QStringLiteral("audioGain"), m_audioGain);
-    settings.setValue(QStringLiteral("recordPreview"), m_recordPreview);
-    settings.setValue(QStringLiteral("isFullRes"), m_isFullRes);
-    settings.endArray();
+    SlotSettingsStore::save(m_index0,
+        { m_connectedSource, m_displayName, m_showLevels, m_locationBSelected, m_customLocationEnabled,
+            m_location[A].custom, m_location[B].custom, m_viewingOnly, m_audioGain, m_recordPreview, m_isFullRes });
 }
 
 // ---- receiver ----
@@ -245,34 +221,30 @@ void Slot::publishActiveReceiver()
 
 // ---- folders ----
 
-QString Slot::folderA() const
+QString Slot::folder(Side side) const
 {
-    return m_customLocationEnabled ? m_customLocation : SettingsModel::instance()->location();
-}
-
-QString Slot::folderB() const
-{
-    return m_customLocationEnabled ? m_customLocationB : SettingsModel::instance()->locationB();
+    if (m_customLocationEnabled)
+        return m_location[side].custom;
+    SettingsModel* settings = SettingsModel::instance();
+    return side == A ? settings->location() : settings->locationB();
 }
 
 QStringList Slot::watchedFolders() const
 {
-    return { m_driveMonitor->folder(), m_driveMonitorB->folder() };
+    return { m_location[A].monitor->folder(), m_location[B].monitor->folder() };
 }
 
 QStringList Slot::recordingFolders() const
 {
-    return { folderA(), folderB() };
+    return { folder(A), folder(B) };
 }
 
 void Slot::updateLocation()
 {
-    const QString a = folderA();
-    const QString b = folderB();
-    m_currentFolder = recordsToB() ? b : a;
+    m_currentFolder = folder(recordsToB() ? B : A);
     m_recorder->setFolder(m_currentFolder);
-    driveMonitorUpdated(m_driveMonitor->setPath(a), 1.0f);
-    driveMonitorBUpdated(m_driveMonitorB->setPath(b), 1.0f);
+    for (Side side : { A, B })
+        spaceUpdated(side, m_location[side].monitor->setPath(folder(side)), 1.0f);
 }
 
 // ---- binding ----
@@ -345,21 +317,10 @@ QString Slot::disconnectSource()
 
 // ---- levels ----
 
-int Slot::meterLevel(int rawLevel, float standardGain, float audioGain)
-{
-    // Double precision and clamping before any conversion: the silent-block value and any gain
-    // stay in range.
-    double offset = std::trunc((double(standardGain) + 20.0 + double(audioGain)) * -1.4);
-    if (!std::isfinite(offset))
-        offset = 0.0;
-    const double level = double(rawLevel) - offset + 1.0;
-    return int(std::clamp(level, 0.0, 100.0));
-}
-
 void Slot::vuUpdated(int leftLevel, int rightLevel)
 {
-    m_leftLevel = meterLevel(leftLevel, g_standardGain, m_audioGain);
-    m_rightLevel = meterLevel(rightLevel, g_standardGain, m_audioGain);
+    m_leftLevel = RecordingRules::meterLevel(leftLevel, g_standardGain, m_audioGain);
+    m_rightLevel = RecordingRules::meterLevel(rightLevel, g_standardGain, m_audioGain);
     emit vuLeftLevelChanged(m_leftLevel);
     emit vuRightLevelChanged(m_rightLevel);
 }
@@ -368,12 +329,8 @@ void Slot::vuUpdated(int leftLevel, int rightLevel)
 
 qint64 Slot::chopIntervalMs() const
 {
-    return qint64(SettingsModel::instance()->chopMinutes()) * 60000;
-}
-
-qint64 Slot::elapsedSinceStart() const
-{
-    return m_clock() - m_recordingStartMs;
+    SettingsModel* settings = SettingsModel::instance();
+    return settings->chopEnabled() ? qint64(settings->chopMinutes()) * 60000 : 0;
 }
 
 void Slot::beginRecording()
@@ -394,8 +351,7 @@ void Slot::beginRecording()
 
 void Slot::endRecordingState(const QString& stopReason)
 {
-    m_chopTimer.stop();
-    m_nextSplitDue = 0;
+    m_split->stop();
     setIsRecording(false);
     setIsWaiting(false);
     if (m_record && !m_record->isFinished()) {
@@ -461,8 +417,8 @@ void Slot::pieceStarted(
     piece.frameRateN = frameRateN;
     piece.frameRateD = std::max(1, frameRateD);
     piece.size = size;
-    piece.location = QFileInfo(path).absolutePath() == QDir(folderB()).absolutePath()
-            && QDir(folderB()).absolutePath() != QDir(folderA()).absolutePath()
+    piece.location = QFileInfo(path).absolutePath() == QDir(folder(B)).absolutePath()
+            && QDir(folder(B)).absolutePath() != QDir(folder(A)).absolutePath()
         ? QStringLiteral("B")
         : QStringLiteral("A");
     piece.reason = first ? QStringLiteral("start") : !reason.isEmpty() ? reason : m_nextPieceReason;
@@ -531,31 +487,24 @@ void Slot::startUnconfirmed()
 void Slot::applyPendingMonitorPaths(const QString& writtenFolder)
 {
     const bool idle = !m_isRecording && !m_isWaiting;
-    if (!m_pendingMonitorA.isEmpty()
-        && (idle || QDir(writtenFolder).absolutePath() == QDir(m_pendingMonitorA).absolutePath())) {
-        m_driveMonitor->setPath(m_pendingMonitorA);
-        m_pendingMonitorA.clear();
-    }
-    if (!m_pendingMonitorB.isEmpty()
-        && (idle || QDir(writtenFolder).absolutePath() == QDir(m_pendingMonitorB).absolutePath())) {
-        m_driveMonitorB->setPath(m_pendingMonitorB);
-        m_pendingMonitorB.clear();
+    for (Location& location : m_location) {
+        if (!location.pendingMonitor.isEmpty()
+            && (idle || QDir(writtenFolder).absolutePath() == QDir(location.pendingMonitor).absolutePath())) {
+            location.monitor->setPath(location.pendingMonitor);
+            location.pendingMonitor.clear();
+        }
     }
 }
 
 QString Slot::startRecording()
 {
-    if (!m_isConnected)
-        return CommandResult::notConnected;
-    if (m_isRecording)
-        return CommandResult::alreadyRecording;
-    if (m_viewingOnly)
-        return CommandResult::viewingOnly;
     // An empty folder is the working directory, as for the recording program.
-    if (!QDir(m_currentFolder).exists()) {
+    const QString refusal
+        = RecordingRules::startRefusal(m_isConnected, m_isRecording, m_viewingOnly, QDir(m_currentFolder).exists());
+    if (refusal == CommandResult::folderMissing)
         warn(QStringLiteral("Recording folder does not exist: ") + QDir::toNativeSeparators(m_currentFolder));
-        return CommandResult::folderMissing;
-    }
+    if (!refusal.isEmpty())
+        return refusal;
     beginRecording();
     return CommandResult::success;
 }
@@ -610,14 +559,7 @@ void Slot::recordingStarted()
     m_progressMs = 0;
     m_progressFrames = 0;
     m_recordingStartTime = QDateTime::currentDateTime();
-    m_recordingStartMs = m_clock();
-    m_nextSplitDue = 0;
-    const qint64 interval = chopIntervalMs();
-    if (SettingsModel::instance()->chopEnabled() && interval > 0) {
-        m_nextSplitDue = interval;
-        m_chopTimer.start(int(std::min<qint64>(interval, std::numeric_limits<int>::max())));
-    }
-    m_splitCounter = 0;
+    m_split->start(chopIntervalMs());
 }
 
 void Slot::recorderError(NDIRecorder::RecordingError error, QString message)
@@ -653,97 +595,54 @@ void Slot::recorderCrashed()
     }
 }
 
-qint64 Slot::nextSplitDueAfter(qint64 lastDue, qint64 interval, qint64 now)
-{
-    const qint64 due = lastDue + interval;
-    if (due >= now)
-        return due;
-    return (now / interval + 1) * interval;
-}
-
 void Slot::chopTimerTimeout()
 {
     if (!m_isRecording)
         return;
     m_nextPieceReason = QStringLiteral("split");
     m_recorder->chop(m_currentFolder);
-    ++m_splitCounter;
-    const qint64 interval = chopIntervalMs();
-    if (SettingsModel::instance()->chopEnabled() && interval > 0) {
-        const qint64 now = elapsedSinceStart();
-        const qint64 due = nextSplitDueAfter(m_nextSplitDue, interval, now);
-        if (due != m_nextSplitDue + interval)
-            Logger::write(QStringLiteral("Time inconsitency"));
-        m_nextSplitDue = due;
-        m_chopTimer.start(int(std::min<qint64>(due - now, std::numeric_limits<int>::max())));
-    } else {
-        m_chopTimer.stop();
-        m_nextSplitDue = 0;
-    }
+    m_split->advance(chopIntervalMs());
     Logger::write(QStringLiteral("Slot %1 is splitting recording").arg(m_index0));
 }
 
-Slot::SpaceAction Slot::spaceActionForA(
-    bool abRecording, bool locationBSelected, float gigabytesA, float gigabytesB, float fillRate)
+void Slot::spaceUpdated(Side side, float gigabytesAvailable, float fillRate)
 {
-    if (!(fillRate * 0.6f > gigabytesA))
-        return SpaceAction::None;
-    if (!abRecording)
-        return SpaceAction::Stop;
-    if (locationBSelected)
-        return SpaceAction::None;
-    return gigabytesB > fillRate * 0.7f ? SpaceAction::SwitchToOther : SpaceAction::Stop;
-}
-
-Slot::SpaceAction Slot::spaceActionForB(
-    bool abRecording, bool locationBSelected, float gigabytesA, float gigabytesB, float fillRate)
-{
-    if (!(fillRate * 0.6f > gigabytesB) || !abRecording || !locationBSelected)
-        return SpaceAction::None;
-    return gigabytesA > fillRate * 0.7f ? SpaceAction::SwitchToOther : SpaceAction::Stop;
-}
-
-void Slot::applySpaceAction(SpaceAction action, bool otherIsB)
-{
-    switch (action) {
-    case SpaceAction::SwitchToOther: setLocationBSelected(otherIsB); break;
-    case SpaceAction::Stop: stopRecording(OutOfSpace); break;
-    case SpaceAction::None: break;
+    Location& location = m_location[side];
+    if (qFuzzyCompare(gigabytesAvailable, location.gigabytes))
+        return;
+    location.gigabytes = gigabytesAvailable;
+    if (m_isRecording) {
+        switch (RecordingRules::spaceAction(side == B, m_abRecording, m_locationBSelected, m_location[A].gigabytes,
+            m_location[B].gigabytes, fillRate)) {
+        case RecordingRules::SpaceAction::SwitchToOther: setLocationBSelected(side == A); break;
+        case RecordingRules::SpaceAction::Stop: stopRecording(OutOfSpace); break;
+        case RecordingRules::SpaceAction::None: break;
+        }
     }
+    if (side == A)
+        emit gigabytesAvailableChanged(location.gigabytes);
+    else
+        emit gigabytesBAvailableChanged(location.gigabytes);
 }
 
 void Slot::driveMonitorUpdated(float gigabytesAvailable, float fillRate)
 {
-    if (qFuzzyCompare(gigabytesAvailable, m_gigabytesAvailable))
-        return;
-    m_gigabytesAvailable = gigabytesAvailable;
-    if (m_isRecording)
-        applySpaceAction(
-            spaceActionForA(m_abRecording, m_locationBSelected, m_gigabytesAvailable, m_gigabytesBAvailable, fillRate),
-            true);
-    emit gigabytesAvailableChanged(m_gigabytesAvailable);
+    spaceUpdated(A, gigabytesAvailable, fillRate);
 }
 
 void Slot::driveMonitorBUpdated(float gigabytesAvailable, float fillRate)
 {
-    if (qFuzzyCompare(gigabytesAvailable, m_gigabytesBAvailable))
-        return;
-    m_gigabytesBAvailable = gigabytesAvailable;
-    if (m_isRecording)
-        applySpaceAction(
-            spaceActionForB(m_abRecording, m_locationBSelected, m_gigabytesAvailable, m_gigabytesBAvailable, fillRate),
-            false);
-    emit gigabytesBAvailableChanged(m_gigabytesBAvailable);
+    spaceUpdated(B, gigabytesAvailable, fillRate);
 }
 
 void Slot::setGigabytesAvailable(float gigabytesAvailable, float fillRate)
 {
-    driveMonitorUpdated(gigabytesAvailable, fillRate);
+    spaceUpdated(A, gigabytesAvailable, fillRate);
 }
 
 void Slot::setGigabytesBAvailable(float gigabytesBAvailable, float fillRate)
 {
-    driveMonitorBUpdated(gigabytesBAvailable, fillRate);
+    spaceUpdated(B, gigabytesBAvailable, fillRate);
 }
 
 void Slot::setLocationBSelected(bool locationBSelected)
@@ -751,7 +650,7 @@ void Slot::setLocationBSelected(bool locationBSelected)
     if (locationBSelected == m_locationBSelected)
         return;
     m_locationBSelected = locationBSelected;
-    m_currentFolder = recordsToB() ? folderB() : folderA();
+    m_currentFolder = folder(recordsToB() ? B : A);
     if (m_isRecording)
         m_nextPieceReason = QStringLiteral("location");
     // A running recording continues in the other folder; an armed process is replaced. An unbound
@@ -772,34 +671,29 @@ void Slot::setAbRecording(bool abRecording)
 
 void Slot::setDefaultLocation(QString location)
 {
-    if (!m_isConnected || m_customLocationEnabled)
-        return;
-    // The drive being written stays watched until the next piece lies on the new one.
-    if ((m_isRecording || m_isWaiting) && !recordsToB())
-        m_pendingMonitorA = location;
-    else
-        m_driveMonitor->setPath(location);
-    if (recordsToB())
-        return;
-    m_currentFolder = location;
-    m_recorder->setFolder(location);
-    // A waiting slot keeps its process: replacing it would lose the start request.
-    if (!m_isRecording && !m_isWaiting && !m_viewingOnly)
-        m_recorder->start(m_connectedSource);
+    defaultLocationChanged(A, location);
 }
 
 void Slot::setDefaultLocationB(QString location)
 {
+    defaultLocationChanged(B, location);
+}
+
+void Slot::defaultLocationChanged(Side side, const QString& location)
+{
     if (!m_isConnected || m_customLocationEnabled)
         return;
-    if ((m_isRecording || m_isWaiting) && recordsToB())
-        m_pendingMonitorB = location;
+    const bool written = recordsToB() == (side == B);
+    // The drive being written stays watched until the next piece lies on the new one.
+    if ((m_isRecording || m_isWaiting) && written)
+        m_location[side].pendingMonitor = location;
     else
-        m_driveMonitorB->setPath(location);
-    if (!recordsToB())
+        m_location[side].monitor->setPath(location);
+    if (!written)
         return;
     m_currentFolder = location;
     m_recorder->setFolder(location);
+    // A waiting slot keeps its process: replacing it would lose the start request.
     if (!m_isRecording && !m_isWaiting && !m_viewingOnly)
         m_recorder->start(m_connectedSource);
 }
@@ -842,7 +736,7 @@ void Slot::setIsRecording(bool isRecording)
         return;
     m_isRecording = isRecording;
     if (!m_isRecording)
-        m_chopTimer.stop();
+        m_split->stop();
     emit isRecordingChanged(m_isRecording);
 }
 
@@ -913,10 +807,10 @@ void Slot::setCustomLocationEnabled(bool customLocationEnabled)
 
 void Slot::setCustomLocation(QString customLocation)
 {
-    if (customLocation == m_customLocation)
+    if (customLocation == m_location[A].custom)
         return;
-    m_customLocation = customLocation;
-    emit customLocationChanged(m_customLocation);
+    m_location[A].custom = customLocation;
+    emit customLocationChanged(customLocation);
 }
 
 void Slot::setTallyState(int tallyState)
@@ -981,10 +875,10 @@ void Slot::setIsListening(bool isListening)
 
 void Slot::setCustomLocationB(QString customLocationB)
 {
-    if (customLocationB == m_customLocationB)
+    if (customLocationB == m_location[B].custom)
         return;
-    m_customLocationB = customLocationB;
-    emit customLocationBChanged(m_customLocationB);
+    m_location[B].custom = customLocationB;
+    emit customLocationBChanged(customLocationB);
 }
 
 void Slot::setIsWaiting(bool isWaiting)

@@ -3,13 +3,17 @@
 #include "ndi/ndirecorder.h"
 #include "ndi/receiver.h"
 #include "slots/continuityrecord.h"
+#include "slots/recordingrules.h"
 #include "slots/recordingtelemetry.h"
+#include "slots/splitschedule.h"
 
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+
+#include <array>
 
 #include <functional>
 #include <memory>
@@ -88,13 +92,13 @@ public:
     bool recordPreview() const { return m_recordPreview; }
     bool isListening() const { return m_isListening; }
     bool isFullRes() const { return m_isFullRes; }
-    float gigabytesAvailable() const { return m_gigabytesAvailable; }
-    float gigabytesBAvailable() const { return m_gigabytesBAvailable; }
+    float gigabytesAvailable() const { return m_location[A].gigabytes; }
+    float gigabytesBAvailable() const { return m_location[B].gigabytes; }
     float audioGain() const { return m_audioGain; }
     bool locationBSelected() const { return m_locationBSelected; }
     bool selected() const { return m_selected; }
-    QString customLocation() const { return m_customLocation; }
-    QString customLocationB() const { return m_customLocationB; }
+    QString customLocation() const { return m_location[A].custom; }
+    QString customLocationB() const { return m_location[B].custom; }
     QString enteredSource() const { return m_enteredSource; }
     QString displayName() const { return m_displayName; }
 
@@ -117,27 +121,15 @@ public:
     QString currentFolder() const { return m_currentFolder; }
     // The folders whose drives are measured for A and B.
     QStringList watchedFolders() const;
-    quint16 splitCounter() const { return m_splitCounter; }
-    const QTimer& splitTimer() const { return m_chopTimer; }
+    quint16 splitCounter() const { return m_split->splits(); }
+    const QTimer& splitTimer() const { return m_split->timer(); }
     // Milliseconds after the recording's start at which the next split is due (0: none planned).
-    qint64 nextSplitDue() const { return m_nextSplitDue; }
+    qint64 nextSplitDue() const { return m_split->nextDue(); }
     QDateTime recordingStartTime() const { return m_recordingStartTime; }
 
     // The monotonic clock (milliseconds) that times splits; replaceable so that schedules can be
     // checked without waiting for them.
     void setMonotonicClock(std::function<qint64()> clock);
-
-    // The next split after one that was due at lastDue (ms after the start): one interval later,
-    // or, when that is already past, the first whole multiple of the interval after now.
-    static qint64 nextSplitDueAfter(qint64 lastDue, qint64 interval, qint64 now);
-    // What a drive report asks of a recording slot. A: recording to A is short of space; B likewise.
-    enum class SpaceAction { None, SwitchToOther, Stop };
-    static SpaceAction spaceActionForA(
-        bool abRecording, bool locationBSelected, float gigabytesA, float gigabytesB, float fillRate);
-    static SpaceAction spaceActionForB(
-        bool abRecording, bool locationBSelected, float gigabytesA, float gigabytesB, float fillRate);
-    // Meter position 0..100 of a raw level (see Receiver) for the given gains; total for any input.
-    static int meterLevel(int rawLevel, float standardGain, float audioGain);
 
 public Q_SLOTS:
     void acceptClicked();
@@ -216,13 +208,23 @@ Q_SIGNALS:
 private:
     void loadSettings();
     void saveSettings();
+    // The two recording locations, one code for both.
+    enum Side { A = 0, B = 1 };
+    struct Location {
+        QString custom;
+        DriveMonitor* monitor = nullptr;
+        float gigabytes = 0.0f;
+        // A changed global folder reaches the drive monitor once nothing is written to the old one.
+        QString pendingMonitor;
+    };
+    QString folder(Side side) const;
+    void spaceUpdated(Side side, float gigabytesAvailable, float fillRate);
+    void defaultLocationChanged(Side side, const QString& location);
     void replaceReceiver();
     void followReports();
     void watchPicture();
     void publishActiveReceiver();
     void updateLocation();
-    QString folderA() const;
-    QString folderB() const;
     void bindTo(const QString& source);
     void armRecorder(const QString& source);
     void beginRecording();
@@ -238,7 +240,6 @@ private:
     void applyPendingMonitorPaths(const QString& writtenFolder);
     static QString stopReasonText(StopReason reason);
     qint64 chopIntervalMs() const;
-    qint64 elapsedSinceStart() const;
 
     int m_index0 = 0;
     QString m_name;
@@ -256,17 +257,11 @@ private:
     bool m_recordPreview = false;
     bool m_isListening = false;
     bool m_isFullRes = false;
-    float m_gigabytesAvailable = 100000.0f;
-    float m_gigabytesBAvailable = 0.0f;
     float m_audioGain = 0.0f;
     bool m_locationBSelected = false;
     bool m_selected = false;
-    QString m_customLocation;
-    QString m_customLocationB;
     QString m_enteredSource;
     QString m_displayName;
-
-    void applySpaceAction(SpaceAction action, bool otherIsB);
 
     // Main thread only. The receiver's shared ownership lets the render and audio threads keep
     // using it after a replacement; the last holder's release disposes of it.
@@ -276,19 +271,14 @@ private:
     // std::atomic_store / std::atomic_load (activeReceiver()).
     std::shared_ptr<Receiver> m_activeReceiver;
     NDIRecorder* m_recorder = nullptr;
-    DriveMonitor* m_driveMonitor = nullptr;
-    DriveMonitor* m_driveMonitorB = nullptr;
+    std::array<Location, 2> m_location;
     bool m_abRecording = false;
-    // Wall-clock start, for display; split times are kept on the monotonic clock so that they
-    // survive midnight and clock changes.
+    // Wall-clock start, for display; splits are timed on the monotonic clock.
     QDateTime m_recordingStartTime;
-    qint64 m_recordingStartMs = 0;
-    QTimer m_chopTimer;
+    SplitSchedule* m_split = nullptr;
     QTimer m_pictureWatch; // while bound: format and signal, from what the render thread saw
     QString m_videoFormat;
     bool m_signalLost = false;
-    quint16 m_splitCounter = 0;
-    qint64 m_nextSplitDue = 0;
     QString m_currentFolder;
     std::function<qint64()> m_clock;
 
@@ -304,7 +294,4 @@ private:
     int m_progressGeneration = 0;
     qint64 m_progressMs = 0;
     qint64 m_progressFrames = 0;
-    // A changed global folder reaches the drive monitor once nothing is written to the old one.
-    QString m_pendingMonitorA;
-    QString m_pendingMonitorB;
 };

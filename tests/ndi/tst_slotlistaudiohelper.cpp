@@ -137,7 +137,7 @@ private Q_SLOTS:
         // The formula: 74 - trunc(-25 log10(peak)): 0.5 gives 67, 0.25 gives 59.
         QTRY_COMPARE_WITH_TIMEOUT(loud.last(), qMakePair(67, 67), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(soft.last(), qMakePair(59, 59), 10000);
-        QTRY_COMPARE(m_loud->leftLevel(), Slot::meterLevel(67, Slot::standardGain(), m_loud->audioGain()));
+        QTRY_COMPARE(m_loud->leftLevel(), RecordingRules::meterLevel(67, Slot::standardGain(), m_loud->audioGain()));
 
         // One level report per slot for every read of the sound device, at the sink's pace:
         // 48000 frames a second in reads of at most 2048 frames.

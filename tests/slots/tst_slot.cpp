@@ -130,7 +130,7 @@ private Q_SLOTS:
         QFETCH(float, standardGain);
         QFETCH(float, audioGain);
         QFETCH(int, expected);
-        QCOMPARE(Slot::meterLevel(raw, standardGain, audioGain), expected);
+        QCOMPARE(RecordingRules::meterLevel(raw, standardGain, audioGain), expected);
 
         Slot slot;
         slot.setViewingOnly(true);

@@ -297,9 +297,9 @@ private Q_SLOTS:
         QTest::addColumn<float>("fillRate");
         QTest::addColumn<int>("forA");
         QTest::addColumn<int>("forB");
-        const int none = int(Slot::SpaceAction::None);
-        const int other = int(Slot::SpaceAction::SwitchToOther);
-        const int stop = int(Slot::SpaceAction::Stop);
+        const int none = int(RecordingRules::SpaceAction::None);
+        const int other = int(RecordingRules::SpaceAction::SwitchToOther);
+        const int stop = int(RecordingRules::SpaceAction::Stop);
         QTest::addRow("A short, B has 3 of 2.8: switch") << true << false << 2.0f << 3.0f << 4.0f << other << none;
         QTest::addRow("A short, B has exactly 2.8: stop") << true << false << 2.0f << 2.8f << 4.0f << stop << none;
         QTest::addRow("A short without A/B: stop") << false << false << 2.0f << 30.0f << 4.0f << stop << none;
@@ -319,8 +319,8 @@ private Q_SLOTS:
         QFETCH(float, fillRate);
         QFETCH(int, forA);
         QFETCH(int, forB);
-        QCOMPARE(int(Slot::spaceActionForA(ab, onB, a, b, fillRate)), forA);
-        QCOMPARE(int(Slot::spaceActionForB(ab, onB, a, b, fillRate)), forB);
+        QCOMPARE(int(RecordingRules::spaceAction(false, ab, onB, a, b, fillRate)), forA);
+        QCOMPARE(int(RecordingRules::spaceAction(true, ab, onB, a, b, fillRate)), forB);
     }
 
     void spaceRulesWhileRecording_data()
@@ -524,7 +524,7 @@ private Q_SLOTS:
         QFETCH(qint64, interval);
         QFETCH(qint64, now);
         QFETCH(qint64, due);
-        QCOMPARE(Slot::nextSplitDueAfter(lastDue, interval, now), due);
+        QCOMPARE(RecordingRules::nextSplitDueAfter(lastDue, interval, now), due);
     }
 
     void killedProcessReturnsToIdle()

@@ -1,0 +1,55 @@
+#include "slots/recordingrules.h"
+
+#include "slots/commandresults.h"
+
+#include <algorithm>
+#include <cmath>
+
+RecordingRules::SpaceAction RecordingRules::spaceAction(
+    bool forB, bool abRecording, bool locationBSelected, float gigabytesA, float gigabytesB, float fillRate)
+{
+    const float here = forB ? gigabytesB : gigabytesA;
+    const float other = forB ? gigabytesA : gigabytesB;
+    // Low means less than 0.6 of what a drive fills per check; only the location being written
+    // counts, and moving needs the other to hold more than 0.7 of it.
+    if (!(fillRate * 0.6f > here))
+        return SpaceAction::None;
+    const bool writesB = abRecording && locationBSelected;
+    if (forB != writesB)
+        return SpaceAction::None;
+    if (!abRecording)
+        return SpaceAction::Stop;
+    return other > fillRate * 0.7f ? SpaceAction::SwitchToOther : SpaceAction::Stop;
+}
+
+qint64 RecordingRules::nextSplitDueAfter(qint64 lastDue, qint64 interval, qint64 now)
+{
+    const qint64 due = lastDue + interval;
+    if (due >= now)
+        return due;
+    return (now / interval + 1) * interval;
+}
+
+int RecordingRules::meterLevel(int rawLevel, float standardGain, float audioGain)
+{
+    // Double precision and clamping before any conversion: the silent-block value and any gain
+    // stay in range.
+    double offset = std::trunc((double(standardGain) + 20.0 + double(audioGain)) * -1.4);
+    if (!std::isfinite(offset))
+        offset = 0.0;
+    const double level = double(rawLevel) - offset + 1.0;
+    return int(std::clamp(level, 0.0, 100.0));
+}
+
+QString RecordingRules::startRefusal(bool connected, bool recording, bool viewingOnly, bool folderExists)
+{
+    if (!connected)
+        return CommandResult::notConnected;
+    if (recording)
+        return CommandResult::alreadyRecording;
+    if (viewingOnly)
+        return CommandResult::viewingOnly;
+    if (!folderExists)
+        return CommandResult::folderMissing;
+    return {};
+}

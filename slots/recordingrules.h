@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The rules a recording follows, as pure decisions of the figures they depend on: testable without
+// a slot, a process or a drive.
+class RecordingRules
+{
+public:
+    enum class SpaceAction { None, SwitchToOther, Stop };
+    // What a drive report of one location (B when forB) asks of a recording slot: the location
+    // being written is short of space.
+    static SpaceAction spaceAction(
+        bool forB, bool abRecording, bool locationBSelected, float gigabytesA, float gigabytesB, float fillRate);
+
+    // The next split after one that was due at lastDue (ms after the start): one interval later,
+    // or, when that is already past, the first whole multiple of the interval after now.
+    static qint64 nextSplitDueAfter(qint64 lastDue, qint64 interval, qint64 now);
+
+    // Meter position 0..100 of a raw level (see Receiver) for the given gains; total for any input.
+    static int meterLevel(int rawLevel, float standardGain, float audioGain);
+
+    // Why a slot cannot start recording now; empty when it can.
+    static QString startRefusal(bool connected, bool recording, bool viewingOnly, bool folderExists);
+};
