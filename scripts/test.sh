@@ -5,6 +5,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
+"$top/scripts/check-layers.sh"
+"$top/scripts/check-format.sh"
 "$top/scripts/build.sh" -DRECORDER_WERROR=ON "$@"
 build=${BUILD_DIR:-$top/build}
 
@@ -13,9 +15,6 @@ cmake -S "$top" -B "$fuzz" -G Ninja -DRECORDER_FUZZ=ON -DRECORDER_WERROR=ON \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$fuzz" --target fuzz_tcpprotocol
 (cd "$fuzz" && ctest --output-on-failure -R '^fuzz_')
-
-"$top/scripts/check-layers.sh"
-"$top/scripts/check-format.sh"
 
 cd "$build"
 ctest --output-on-failure --timeout 900
