@@ -145,7 +145,7 @@ private Q_SLOTS:
     // A parent that stops reading must not stop the recording, nor keep the program from quitting.
     void keepsRecordingWhileReportsAreNotRead()
     {
-        const QByteArray fifo = (TestEnv::root() + "/unread").toLocal8Bit();
+        const QByteArray fifo = (TestEnv::root() + "/reports").toLocal8Bit();
         QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
         const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         const int filler = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
@@ -155,6 +155,7 @@ private Q_SLOTS:
         const QString output = TestEnv::makeFolder("unread") + "/unread.mov";
         QProcess run;
         run.setStandardOutputFile(QString::fromLocal8Bit(fifo));
+        run.setStandardErrorFile(QProcess::nullDevice());
         run.start(TestEnv::binDir() + "/NewTek NDI Record.exe", Run::args(output));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(output).size() > 1 << 20, 30000); // far more than one report's worth
         run.write("<quit/>\r\n");
@@ -180,7 +181,7 @@ private Q_SLOTS:
         Run run(arguments.replaceInStrings("OUT", TestEnv::makeFolder("nobody") + "/x.mov"));
         QTEST(run.report("record_error", "error", 20000), "error");
         run.process.write("<quit/>\r\n");
-        QVERIFY(run.process.waitForFinished(15000));
+        QVERIFY(run.process.waitForFinished(15000) || run.process.state() == QProcess::NotRunning);
         QTEST(run.process.exitCode(), "exitCode");
     }
 };
