@@ -12,11 +12,6 @@
 namespace
 {
 
-// Reaches the device's read the way the sound device does, without QIODevice's own buffer.
-struct ProbeDevice : NDIDevice {
-    using NDIDevice::readData;
-};
-
 // Largest left-channel sample the null sink plays over the given time, after what was already
 // queued (its latency) has played out.
 float sinkPeak(int milliseconds, int latency = 1200)
@@ -83,29 +78,6 @@ private Q_SLOTS:
     {
         m_helper.reset();
         m_model.reset();
-    }
-
-    void readSizes_data()
-    {
-        QTest::addColumn<qint64>("maxlen");
-        QTest::addColumn<qint64>("frames");
-        QTest::addRow("4096 bytes") << qint64(4096) << qint64(512);
-        QTest::addRow("at most 2048 frames") << qint64(100000) << qint64(2048);
-        QTest::addRow("part of a frame left") << qint64(12) << qint64(1);
-        QTest::addRow("less than a frame") << qint64(7) << qint64(0);
-    }
-
-    void readSizes()
-    {
-        QFETCH(qint64, maxlen);
-        QFETCH(qint64, frames);
-        ProbeDevice device;
-        QSignalSpy dataRead(&device, &NDIDevice::dataRead);
-        QByteArray buffer(int(maxlen) + 64, char(0x5a)); // a guard behind the length shows overruns
-        QCOMPARE(device.readData(buffer.data(), maxlen), frames * 8);
-        QCOMPARE(dataRead, (QList<QList<QVariant>> { { frames } }));
-        QCOMPARE(buffer.mid(int(frames) * 8), QByteArray(buffer.size() - int(frames) * 8, char(0x5a)));
-        QCOMPARE(buffer.left(int(frames) * 8), QByteArray(int(frames) * 8, 0)); // silence without a receiver
     }
 
     void listeningSwitchesAndStops()

@@ -78,18 +78,6 @@ private Q_SLOTS:
         QTEST(NDIFind::instance()->urlAddress(name), "url");
     }
 
-    // A name listed twice takes the later address; the descriptions outlive the finder's list.
-    void currentSources()
-    {
-        write({ named("DUP", "first:1"), named("B", "b:2"), named("DUP", "second:2") });
-        QTRY_COMPARE(NDIFind::instance()->urlAddress("B"), QStringLiteral("b:2"));
-        const std::map<QString, NDISourceDescription> sources = NDIFind::instance()->currentSources();
-        QCOMPARE(sources.size(), size_t(2));
-        QCOMPARE(sources.at("DUP").urlAddress, QByteArray("second:2"));
-        write({ named("B", "b:3") });
-        QTRY_COMPARE(NDIFind::instance()->urlAddress("B"), QStringLiteral("b:3"));
-        QCOMPARE(QByteArray(sources.at("B").source().p_url_address), QByteArray("b:2"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestNdiFind)

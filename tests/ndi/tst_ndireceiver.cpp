@@ -135,27 +135,6 @@ private Q_SLOTS:
             QCOMPARE(report, (QList<QVariant> { left, right }));
     }
 
-    void pullsWithoutSamplesReportNothing_data()
-    {
-        QTest::addColumn<qint64>("samples");
-        QTest::addColumn<bool>("buffer");
-        QTest::addRow("zero") << qint64(0) << true;
-        QTest::addRow("negative") << qint64(-5) << true;
-        QTest::addRow("absurdly many") << (qint64(1) << 40) << false;
-    }
-
-    void pullsWithoutSamplesReportNothing()
-    {
-        std::shared_ptr<NDIReceiver> receiver = NDIReceiver::create(false, true);
-        receiver->connectToSource("HD UYVY");
-        QSignalSpy levels(receiver.get(), &Receiver::vuUpdated);
-        QFETCH(qint64, samples);
-        QTEST(bool(receiver->readAudio(samples, false)), "buffer");
-        QCOMPARE(levels.size(), 0);
-        receiver->readAudio(1, true);
-        QCOMPARE(levels.size(), 1);
-    }
-
     void tally_data()
     {
         QTest::addColumn<QStringList>("metadata");

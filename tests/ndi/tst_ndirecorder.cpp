@@ -206,7 +206,7 @@ private Q_SLOTS:
         QVERIFY(pid > 0);
         QPointer<QProcess> process = recorder.currentProcess();
         const QString first = dir + "/" + recorder.fileName();
-        QCOMPARE(process->arguments().mid(0, 6), QStringList({ "-i", "R&D (Cam 2)", "-o", first, "-u", "127.0.0.1:7002" }));
+        QCOMPARE(process->arguments(), QStringList({ "-i", "R&D (Cam 2)", "-o", first, "-u", "127.0.0.1:7002", "-nothumbnail", "-noautostart" }));
         recorder.setRecordLevel(-20.0f);
         recorder.startRecording();
         QTRY_COMPARE_WITH_TIMEOUT(log.events, QStringList { "started" }, 15000);

@@ -1,5 +1,6 @@
 // The ndi layer's pure rules: reports and metadata read, commands written, file names, the level
-// scale and the drive fill rate.
+// scale and the drive fill rate, with drive sampling on a test clock and free-space query.
+#include "ndi/drivemonitor.h"
 #include "ndi/drivemonitorprovider.h"
 #include "ndi/ndireceiver.h"
 #include "ndi/ndirecorder.h"
@@ -8,6 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QSignalSpy>
+#include <QStorageInfo>
 #include <QTest>
 
 #include <cfloat>
@@ -20,6 +24,8 @@ Q_DECLARE_METATYPE(History)
 class TestNdiRules : public QObject
 {
     Q_OBJECT
+
+    DriveMonitorProvider* provider() { return DriveMonitorProvider::instance(); }
 
 private Q_SLOTS:
     void xmlElement_data()
@@ -74,24 +80,6 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         QTEST(bytes, "expected");
-    }
-
-    void arguments_data()
-    {
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("preview");
-        QTest::addColumn<QStringList>("tail");
-        QTest::addRow("address, no preview") << "1.2.3.4:5" << false << QStringList { "-u", "1.2.3.4:5", "-nothumbnail", "-noautostart" };
-        QTest::addRow("preview") << "1.2.3.4:5" << true << QStringList { "-u", "1.2.3.4:5", "-noautostart" };
-        QTest::addRow("no address") << "" << false << QStringList { "-nothumbnail", "-noautostart" };
-    }
-
-    void arguments()
-    {
-        QFETCH(QString, url);
-        QFETCH(bool, preview);
-        QFETCH(QStringList, tail);
-        QCOMPARE(NDIRecorder::argumentsFor("A (1)", "/r/a.mov", url, preview), QStringList({ "-i", "A (1)", "-o", "/r/a.mov" }) + tail);
     }
 
     void fileNames_data()
@@ -177,6 +165,71 @@ private Q_SLOTS:
     {
         QFETCH(History, history);
         QTEST(DriveMonitorProvider::fillRateFor(history), "fillRate");
+    }
+
+    void cleanup()
+    {
+        provider()->setClock({});
+        provider()->setBytesAvailable({});
+    }
+
+    // Free space in GB at successive sample times; what each sample reports.
+    void historyAcrossSamples_data()
+    {
+        QTest::addColumn<QList<qint64>>("seconds");
+        QTest::addColumn<QList<double>>("free");
+        QTest::addColumn<QList<float>>("gigabytes");
+        QTest::addColumn<QList<float>>("fillRates");
+        QTest::addRow("7 GB lost counts for four samples") << QList<qint64> { 100, 102, 104, 106, 108, 110 }
+            << QList<double> { 100, 93, 93, 93, 93, 93 } << QList<float> { 100, 93, 93, 93, 93, 93 } << QList<float> { 1, 4, 4, 4, 4, 1 };
+        QTest::addRow("a second apart reuses the sample") << QList<qint64> { 100, 101, 102 } << QList<double> { 10, 8.6, 8.6 }
+            << QList<float> { 10, 10, 8.6f } << QList<float> { 1, 1, 2 };
+        QTest::addRow("same second") << QList<qint64> { 100, 100, 103 } << QList<double> { 10, 3, 9.3 }
+            << QList<float> { 10, 10, 9.3f } << QList<float> { 1, 1, 1 };
+    }
+
+    void historyAcrossSamples()
+    {
+        QFETCH(QList<qint64>, seconds);
+        QFETCH(QList<double>, free);
+        QFETCH(QList<float>, gigabytes);
+        QFETCH(QList<float>, fillRates);
+        const QString root = QStringLiteral("/fake/") + QTest::currentDataTag(); // rows apart in the shared table
+        qint64 now = 0, bytes = 0;
+        provider()->setClock([&now] { return now; });
+        provider()->setBytesAvailable([&bytes, root](const QString& path) { return path == root ? bytes : 0; });
+        for (int i = 0; i < seconds.size(); ++i) {
+            now = seconds.at(i);
+            bytes = qint64(free.at(i) * 1e9);
+            const DriveSample sample = provider()->sample(root);
+            QVERIFY2(qFuzzyCompare(sample.gigabytesAvailable, gigabytes.at(i)) && qFuzzyCompare(sample.fillRate, fillRates.at(i)),
+                qPrintable(QString::number(i)));
+        }
+    }
+
+    void twoMonitorsOnOneDriveShareOneSample()
+    {
+        QHash<QString, int> queries;
+        qint64 bytes = 40'000'000'000, now = 1'000'000;
+        provider()->setClock([&now] { return now; });
+        provider()->setBytesAvailable([&](const QString& root) { return ++queries[root], bytes; });
+        DriveMonitor first, second;
+        QSignalSpy firstUpdated(&first, &DriveMonitor::updated), secondUpdated(&second, &DriveMonitor::updated);
+        QCOMPARE(first.setPath(TestEnv::makeFolder("shared-a")), 40.0f);
+        QCOMPARE(second.setPath(TestEnv::makeFolder("shared-b")), 40.0f);
+        QCOMPARE(first.path(), QStorageInfo(TestEnv::root()).rootPath());
+        QCOMPARE(second.path(), first.path());
+        QCOMPARE(queries.value(first.path()), 1);
+        QCOMPARE(firstUpdated.count() + secondUpdated.count(), 0);
+        bytes = 39'300'000'000; // 0.7 GB gone by the next tick
+        now += 2;
+        QVERIFY(secondUpdated.wait(5000));
+        QCOMPARE(firstUpdated.count(), 1);
+        QCOMPARE(secondUpdated.count(), 1);
+        QCOMPARE(firstUpdated.at(0).at(0).toFloat(), 39.3f);
+        QVERIFY(qFuzzyCompare(firstUpdated.at(0).at(1).toFloat(), 1.0f));
+        QCOMPARE(secondUpdated.at(0), firstUpdated.at(0));
+        QCOMPARE(queries.value(first.path()), 2); // one history step for both
     }
 };
 
