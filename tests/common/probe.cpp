@@ -11,7 +11,7 @@ ProbeResult probe(const QString& file)
     QProcess ffprobe;
     ffprobe.start(QStringLiteral("ffprobe"),
         { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"), QStringLiteral("-select_streams"),
-            QStringLiteral("v:0"), QStringLiteral("-show_entries"), QStringLiteral("format=duration:stream=nb_read_frames"),
+            QStringLiteral("v:0"), QStringLiteral("-show_entries"), QStringLiteral("format=duration:stream=nb_read_frames,width,height"),
             QStringLiteral("-of"), QStringLiteral("default=nw=1"), file });
     if (!ffprobe.waitForFinished(120000)) {
         result.errors = QStringLiteral("ffprobe did not finish");
@@ -23,6 +23,8 @@ ProbeResult probe(const QString& file)
             result.duration = line.mid(9).toDouble();
         else if (line.startsWith("nb_read_frames="))
             result.videoFrames = line.mid(15).toLongLong();
+        else if (line.startsWith("width=") || line.startsWith("height="))
+            (line[0] == 'w' ? result.width : result.height) = line.mid(line.indexOf('=') + 1).toInt();
     }
     result.ok = ffprobe.exitCode() == 0 && result.errors.isEmpty() && result.videoFrames > 0 && result.duration > 0.0;
     if (!result.ok && result.errors.isEmpty())
@@ -47,6 +49,17 @@ QStringList movFiles(const QString& folder)
     for (const QString& name : QDir(folder).entryList({ QStringLiteral("*.mov") }, QDir::Files | QDir::Hidden, QDir::Name))
         files << QDir(folder).filePath(name);
     return files;
+}
+
+double audioPeakDb(const QString& file)
+{
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), { QStringLiteral("-nostats"), QStringLiteral("-i"), file, QStringLiteral("-map"),
+        QStringLiteral("0:a"), QStringLiteral("-af"), QStringLiteral("astats=measure_perchannel=none"), QStringLiteral("-f"),
+        QStringLiteral("null"), QStringLiteral("-") });
+    const QByteArray log = ffmpeg.waitForFinished(60000) ? ffmpeg.readAllStandardError() : QByteArray();
+    const qsizetype at = log.lastIndexOf("Peak level dB: ");
+    return at < 0 ? qQNaN() : log.mid(at + 15, log.indexOf('\n', at) - at - 15).trimmed().toDouble();
 }
 
 } // namespace E2E

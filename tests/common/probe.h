@@ -10,6 +10,7 @@ struct ProbeResult {
     bool ok = false;
     double duration = 0.0; // seconds (container)
     qint64 videoFrames = 0;
+    int width = 0, height = 0;
     QString errors;
 };
 ProbeResult probe(const QString& file);
@@ -17,5 +18,7 @@ ProbeResult probe(const QString& file);
 QStringList streamTypes(const QString& file);
 
 QStringList movFiles(const QString& folder);
+// The overall audio peak in dBFS (float files may go above 0); NaN without audio.
+double audioPeakDb(const QString& file);
 
 } // namespace E2E
