@@ -5,11 +5,9 @@
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 #include "slots/slotlistrecorder.h"
-
-#include <QByteArray>
-#include <QList>
-#include <QStringList>
-#include <QTcpSocket>
+#include "tests/common/controlclient.h"
+#include "tests/common/logcapture.h"
+#include "tests/common/testenv.h"
 
 #include <memory>
 
@@ -27,7 +25,6 @@ public:
     SettingsModel* settings() const;
     QList<Slot*> slotList() const { return model->allSlots(); }
     Slot* slot(int id) const { return slotList().at(id - 1); }
-
     // Every slot idle and unbound, tally 0, nobody listening, record-all off, names empty.
     void reset();
     // Bound for the command layer's purposes (no receiver needed to start a recording).
@@ -39,23 +36,13 @@ public:
     std::unique_ptr<SlotListAudioHelper> audio;
 };
 
-// Either control server on the port listens where the settings say: on every interface (127.0.0.2
-// reaches it), or on this machine's 127.0.0.1 alone. Fails the running test otherwise.
-void checkListeningAddress(SettingsModel* settings, quint16 port);
-
-#include "tests/common/logcapture.h"
-#include "tests/common/testenv.h"
-
-// A client of the TCP control port that collects what it receives.
-class LineClient
-{
-public:
-    bool connectTo(quint16 port);
-    // Waits (processing events) until n complete lines arrived, then takes them with their ends.
-    QByteArray takeLines(int n, int timeoutMs = 5000);
-    QByteArray pending() const { return buffer; }
-    void send(const QByteArray& bytes);
-
-    QTcpSocket socket;
-    QByteArray buffer;
+// The settings and log words of one control server.
+struct ServerSwitches {
+    void (SettingsModel::*setEnabled)(bool);
+    void (SettingsModel::*setPort)(ushort);
+    QString name;
 };
+
+// What both servers do on port and enable changes, and where they listen, starting from a server
+// listening on `port`; `port` follows the server. Fails the running test on the first fault.
+void checkLifecycle(SettingsModel* settings, const ServerSwitches& server, quint16& port);
