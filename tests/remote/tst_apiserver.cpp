@@ -105,7 +105,7 @@ private Q_SLOTS:
         QCOMPARE(result, row.result);
         QCOMPARE(fixture->recorder->isRecordingAll(), row.allAfter);
         const bool done = result == QLatin1String("success");
-        for (Slot* s : fixture->slotList()) {
+        for (Slot* s : fixture->model->allSlots()) {
             const int id = s->index0();
             const bool target = done && uint(id) == row.slot;
             QVERIFY2(s->isRecording() || s->isWaiting() ? row.busyAfter.contains(id) : !row.busyAfter.contains(id),

@@ -1,4 +1,3 @@
-#include "app/settingsmodel.h"
 #include "remote/httpserver.h"
 #include "remote/httpserverworkerthread.h"
 #include "tests/remote/remotefixture.h"
@@ -304,8 +303,7 @@ private Q_SLOTS:
 
     void lifecycle()
     {
-        checkLifecycle(fixture->settings(),
-            { &SettingsModel::setHttpServerEnabled, &SettingsModel::setHttpServerPort, QStringLiteral("HTTP panel") }, port);
+        checkLifecycle(fixture->settings(), &SettingsModel::setHttpServerEnabled, &SettingsModel::setHttpServerPort, "HTTP panel", port);
         QCOMPARE(api("?command=listen_off"), success);
     }
 };
