@@ -3,12 +3,9 @@
 
 #include <QTest>
 
-namespace
-{
-
 enum Op { Start, Stop, Connect, Disconnect, Rename, Listen, ListenOff };
-
-// One command on slots set up as told: bound ones show "HOST (Cam n)", busy ones record.
+// One command on slots set up as told (bound ones show "HOST (Cam n)", busy ones record), its
+// result, and which slots are busy and whether record-all is on afterwards.
 struct Row {
     Op op;
     uint slot;
@@ -20,8 +17,6 @@ struct Row {
     int viewingOnly;
 };
 
-} // namespace
-
 Q_DECLARE_METATYPE(Row)
 
 // Every outcome of the commands both servers pass on, through the real command layer, with two
@@ -32,7 +27,6 @@ class TestApiServer : public QObject
 
     std::unique_ptr<RemoteFixture> fixture;
     std::unique_ptr<ApiServer> api;
-
 private Q_SLOTS:
     void initTestCase()
     {
@@ -46,8 +40,7 @@ private Q_SLOTS:
     void commands_data()
     {
         QTest::addColumn<Row>("row");
-        const QString ok = QStringLiteral("success"), invalid = QStringLiteral("Slot id invalid"),
-                      busy = QStringLiteral("Recording in progress");
+        const QString ok = "success", invalid = "Slot id invalid", busy = "Recording in progress";
         const auto row = [](const char* name, const Row& r) { QTest::newRow(name) << r; };
         row("start a bound slot", { Start, 3, {}, ok, { 3 }, {}, false, { 3 }, false, 0 });
         row("start an unbound slot", { Start, 4, {}, "Slot not connected to any source", {}, {}, false, {}, false, 0 });
@@ -108,35 +101,21 @@ private Q_SLOTS:
         for (Slot* s : fixture->model->allSlots()) {
             const int id = s->index0();
             const bool target = done && uint(id) == row.slot;
-            QVERIFY2(s->isRecording() || s->isWaiting() ? row.busyAfter.contains(id) : !row.busyAfter.contains(id),
-                qPrintable(QStringLiteral("slot %1").arg(id)));
-            QString source = row.bound.contains(id) ? QStringLiteral("HOST (Cam %1)").arg(id) : QStringLiteral("none");
-            if (target && (row.op == Connect || row.op == Disconnect))
-                source = row.op == Connect ? row.arg : QStringLiteral("none");
-            QCOMPARE(s->connectedSource(), source);
+            QCOMPARE(s->isRecording() || s->isWaiting(), row.busyAfter.contains(id));
+            const QString bound = row.bound.contains(id) ? QStringLiteral("HOST (Cam %1)").arg(id) : QStringLiteral("none");
+            QCOMPARE(s->connectedSource(), !target ? bound : row.op == Connect ? row.arg : row.op == Disconnect ? "none" : bound);
             QCOMPARE(s->displayName(), target && row.op == Rename ? row.arg : QString());
             QCOMPARE(s->isListening(), target && row.op == Listen);
         }
     }
 
-    void accessKey_data()
-    {
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<QString>("given");
-        QTest::addColumn<QString>("result");
-        QTest::newRow("no key set lets everyone in") << "" << "any" << "success";
-        QTest::newRow("the key") << "s:cret" << "s:cret" << "success";
-        QTest::newRow("none given") << "s:cret" << "" << "Access key required";
-        QTest::newRow("wrong") << "s:cret" << "s:creT" << "Access key wrong";
-        QTest::newRow("a prefix") << "s:cret" << "s:c" << "Access key wrong";
-        QTest::newRow("longer") << "s:cret" << "s:cret!" << "Access key wrong";
-    }
-
     void accessKey()
     {
-        QFETCH(QString, expected);
-        QFETCH(QString, given);
-        QTEST(ApiServer::checkAccessKey(expected, given), "result");
+        const struct { const char *expected, *given, *result; } rows[] = { { "", "any", "success" },
+            { "s:cret", "s:cret", "success" }, { "s:cret", "", "Access key required" }, { "s:cret", "s:creT", "Access key wrong" },
+            { "s:cret", "s:c", "Access key wrong" }, { "s:cret", "s:cret!", "Access key wrong" } };
+        for (const auto& row : rows)
+            QCOMPARE(ApiServer::checkAccessKey(row.expected, row.given), QString::fromLatin1(row.result));
     }
 };
 

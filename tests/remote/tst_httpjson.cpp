@@ -74,7 +74,7 @@ private Q_SLOTS:
             R"({"bytes":5000000000,"delayed":0,"elapsed":"00:00:04","elapsedMs":4040,"event":"progress","file":"/v/S.mov","id":"2","location":"A","piece":2,"pieceFrames":1,"state":"recording","totalFrames":101,"warning":""})");
         row("warning", HttpJson::warningEvent(3, "Recording stalled"),
             R"({"event":"warning","id":"3","message":"Recording stalled"})");
-        row("levels", HttpJson::levelsEvent({ { 10, 20, 1.5 } }),
+        row("levels", HttpJson::levelsEvent({ { 10, 20, 1.46 } }),
             R"({"event":"levels","freeGigabytes":{"1":1.5},"levels":{"1":[10,20]}})");
     }
 

@@ -165,22 +165,34 @@ private Q_SLOTS:
         QVERIFY(fixture->slot(4)->isListening());
     }
 
-    void missingPanel()
+    // A stream that ends while stopping leaves its queue: events meanwhile must not pile up in it.
+    // A server that starts without its panel still answers the API.
+    void restartWithoutPanel()
     {
+        EventStream stream;
+        QVERIFY(stream.open(port));
+        QTRY_COMPARE(worker()->queueCount(), 1);
         fixture->settings()->setHttpServerEnabled(false);
+        QTRY_COMPARE(stream.socket.state(), QAbstractSocket::UnconnectedState);
+        for (int i = 0; i < 5000; ++i)
+            fixture->slot(1)->setTallyState(i % 3);
+        QVERIFY(worker()->queuedMessageCount() <= HttpServerWorkerThread::maxQueuedMessages);
         QTRY_VERIFY(!worker()->isRunning());
         QVERIFY(!worker()->setPanelPath(TestEnv::root() + QStringLiteral("/no-panel-here")));
         QVERIFY(LogCapture::contains(QStringLiteral("Missing panel path")));
         fixture->settings()->setHttpServerEnabled(true);
+        QCOMPARE(worker()->queueCount(), 0);
         QTRY_COMPARE(api("?command=listen_off"), success);
         QCOMPARE(E2E::httpGet(port, "/index.html"), 404);
     }
 
-    void streamStartsWithStateThenEventsInOrder()
+    void streamStartsWithStateThenEventsInOrderAndPings()
     {
         fixture->bind(2, QStringLiteral("HOST (B)"));
         fixture->slot(2)->setTallyState(1);
         EventStream stream;
+        QElapsedTimer clock;
+        clock.start();
         QVERIFY(stream.open(port));
         QCOMPARE(stream.status(), 200);
         for (const char* header : { "Content-Type: text/event-stream\r\n", "Access-Control-Allow-Origin: *\r\n",
@@ -207,15 +219,7 @@ private Q_SLOTS:
             R"x({"event":"sources","sources":["HOST (New)"]})x" };
         QTRY_COMPARE(stream.events().size(), expected.size() + 2);
         QCOMPARE(stream.events().mid(2), expected);
-    }
-
-    // About ten pings a second; levels twice a second, every slot with its meters and free space.
-    void pingsAndLevels()
-    {
-        EventStream stream;
-        QVERIFY(stream.open(port));
-        QElapsedTimer clock;
-        clock.start();
+        // About ten pings a second; levels twice a second, every slot with its meters and free space.
         QTRY_VERIFY_WITH_TIMEOUT(stream.events(true).count("ping") >= 5, 5000);
         QVERIFY2(clock.elapsed() >= 350, qPrintable(QString::number(clock.elapsed())));
         const auto levels = [&] {
@@ -284,21 +288,6 @@ private Q_SLOTS:
         QVERIFY(api("?command=status").contains("\"slots\""));
         QVERIFY2(clock.elapsed() < 1500, "a request waited for slow clients");
         QTRY_VERIFY_WITH_TIMEOUT(all(QAbstractSocket::UnconnectedState), 12000);
-    }
-
-    // A stream that ended while stopping leaves its queue; events meanwhile must not pile up in it.
-    void staleQueuesStayBounded()
-    {
-        EventStream stream;
-        QVERIFY(stream.open(port));
-        QTRY_COMPARE(worker()->queueCount(), 1);
-        fixture->settings()->setHttpServerEnabled(false);
-        QTRY_COMPARE(stream.socket.state(), QAbstractSocket::UnconnectedState);
-        for (int i = 0; i < 5000; ++i)
-            fixture->slot(1)->setTallyState(i % 3);
-        QVERIFY(worker()->queuedMessageCount() <= HttpServerWorkerThread::maxQueuedMessages);
-        fixture->settings()->setHttpServerEnabled(true);
-        QCOMPARE(worker()->queueCount(), 0);
     }
 
     void lifecycle()

@@ -4,16 +4,8 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
-namespace
-{
-
-QByteArray ok(const char* uid = "") { return QByteArray("<succes uid=\"") + uid + "\" />\r\n"; }
-QByteArray no(const char* reason, const char* uid = "")
-{
-    return QByteArray("<failure reason=\"") + reason + "\" uid=\"" + uid + "\" />\r\n";
-}
-
-} // namespace
+static QByteArray ok(const char* uid = "") { return QByteArray("<succes uid=\"") + uid + "\" />\r\n"; }
+static QByteArray no(const char* why, const char* uid = "") { return QByteArray("<failure reason=\"") + why + "\" uid=\"" + uid + "\" />\r\n"; }
 
 class TestTcpProtocol : public QObject
 {
@@ -68,16 +60,40 @@ private Q_SLOTS:
             { "auth [no]" }, no("Access key wrong", "a") + no("Access key required"), false);
         row("the right key admits the rest of the line", "<auth key='k&amp;1'><listen_off/></auth>", yes,
             { "auth [k&1]", "listen off" }, ok() + ok(), false);
+        const QByteArray all = "  <slot id=\"1\" recording=\"1\" source=\"HOST (Cam 1)\" tally=\"2\" />\r\n"
+                               "  <slot id=\"2\" recording=\"0\" source=\"Q &quot;A&amp;B&quot; &lt;x&gt;\" tally=\"0\" />\r\n";
+        const QByteArray busy = "slot=\"1\" state=\"stalled\" elapsed=\"01:00:02\" elapsed_ms=\"3602000\" piece_frames=\"50\" "
+                                "total_frames=\"90050\" piece=\"2\" location=\"B\" delayed=\"1\" bytes=\"12345\" "
+                                "file=\"/v/A &amp; B.mov\" warning=\"Recording stalled\" ";
+        const QByteArray idle = "slot=\"2\" state=\"idle\" elapsed=\"\" elapsed_ms=\"0\" piece_frames=\"0\" "
+                                "total_frames=\"0\" piece=\"0\" location=\"\" delayed=\"0\" bytes=\"0\" file=\"\" warning=\"\" ";
+        row("status of all", "<status/>", yes, {}, "<status uid=\"\">\r\n" + all + "<status/>\r\n");
+        row("status of slot 0 is all", "<status slot='0' uid='z'/>", yes, {}, "<status uid=\"z\">\r\n" + all + "<status/>\r\n");
+        row("status of one", "<status slot='1' uid='q'/>", yes, {},
+            "<slot id=\"1\" recording=\"1\" source=\"HOST (Cam 1)\" tally=\"2\" uid=\"q\" />\r\n");
+        row("status past the end", "<status slot='3' uid='q'/>", yes, {}, no("Slot id invalid", "q"));
+        row("progress of one", "<progress slot='1' uid='g'/>", yes, {}, "<progress " + busy + "uid=\"g\" />\r\n");
+        row("progress of all", "<progress uid='all'/>", yes, {},
+            "<progress uid=\"all\">\r\n  <progress " + busy + "/>\r\n  <progress " + idle + "/>\r\n<progress/>\r\n");
+        row("progress of slot 0", "<progress slot='0'/>", yes, {}, no("Slot id invalid"));
+        row("recordings", "<recordings uid='r'/>", yes, {},
+            "<recordings uid=\"r\">\r\n  <record source=\"A &amp; B\" slot=\"3\" start=\"2026-12-07T10:00:00.000\" stop=\"\" "
+            "frames=\"7500\" gap_frames=\"12\" pieces=\"2\" stop_reason=\"\" path=\"/v/r.json\" />\r\n<recordings/>\r\n");
+        row("no sources", "<sources uid='s'/>", yes, {}, "<sources uid=\"s\">\r\n<sources/>\r\n");
     }
 
     void commands()
     {
         QFETCH(QByteArray, line);
-        NotingBackend backend;
         QFETCH(bool, admitted);
-        backend.isAdmitted = admitted;
         QFETCH(QString, answer);
-        backend.answer = answer;
+        NotingBackend backend;
+        backend.isAdmitted = admitted, backend.answer = answer;
+        backend.slotList = { { 1, true, false, "HOST (Cam 1)", "", 2, "stalled", 3602000, "01:00:02", 50, 90050,
+                                 "/v/A & B.mov", 2, "B", 1, 12345, "Recording stalled" },
+            { 2, false, false, "Q \"A&B\" <x>" } };
+        backend.records = { QJsonObject { { "source", "A & B" }, { "slot", 3 }, { "start", "2026-12-07T10:00:00.000" },
+            { "frames", 7500.0 }, { "gapFrames", 12.0 }, { "pieces", QJsonArray { 1, 2 } }, { "record", "/v/r.json" } } };
         TcpProtocol::handleLine(line, backend);
         QTEST(backend.calls, "calls");
         QTEST(backend.written, "reply");
@@ -101,52 +117,6 @@ private Q_SLOTS:
         QTEST(TcpProtocol::slotId(text), "id");
     }
 
-    void blocks_data()
-    {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QByteArray>("reply");
-        const QByteArray all = "  <slot id=\"1\" recording=\"1\" source=\"HOST (Cam 1)\" tally=\"2\" />\r\n"
-                                 "  <slot id=\"2\" recording=\"0\" source=\"Q &quot;A&amp;B&quot; &lt;x&gt;\" tally=\"0\" />\r\n";
-        const QByteArray busy = "slot=\"1\" state=\"stalled\" elapsed=\"01:00:02\" elapsed_ms=\"3602000\" piece_frames=\"50\" "
-                                "total_frames=\"90050\" piece=\"2\" location=\"B\" delayed=\"1\" bytes=\"12345\" "
-                                "file=\"/v/A &amp; B.mov\" warning=\"Recording stalled\" ";
-        const QByteArray idle = "slot=\"2\" state=\"idle\" elapsed=\"\" elapsed_ms=\"0\" piece_frames=\"0\" "
-                                "total_frames=\"0\" piece=\"0\" location=\"\" delayed=\"0\" bytes=\"0\" file=\"\" warning=\"\" ";
-        QTest::newRow("status of all") << QByteArray("<status/>") << "<status uid=\"\">\r\n" + all + "<status/>\r\n";
-        QTest::newRow("slot 0 is all") << QByteArray("<status slot='0' uid='z'/>")
-                                       << "<status uid=\"z\">\r\n" + all + "<status/>\r\n";
-        QTest::newRow("one slot with uid")
-            << QByteArray("<status slot='1' uid='q'/>")
-            << QByteArray("<slot id=\"1\" recording=\"1\" source=\"HOST (Cam 1)\" tally=\"2\" uid=\"q\" />\r\n");
-        QTest::newRow("status past the end") << QByteArray("<status slot='3' uid='q'/>") << no("Slot id invalid", "q");
-        QTest::newRow("progress of one") << QByteArray("<progress slot='1' uid='g'/>")
-                                         << "<progress " + busy + "uid=\"g\" />\r\n";
-        QTest::newRow("progress of all") << QByteArray("<progress uid='all'/>")
-                                         << "<progress uid=\"all\">\r\n  <progress " + busy + "/>\r\n  <progress " + idle
-                + "/>\r\n<progress/>\r\n";
-        QTest::newRow("progress of slot 0") << QByteArray("<progress slot='0'/>") << no("Slot id invalid");
-        QTest::newRow("recordings") << QByteArray("<recordings uid='r'/>")
-                                    << QByteArray("<recordings uid=\"r\">\r\n  <record source=\"A &amp; B\" slot=\"3\" "
-                                                  "start=\"2026-12-07T10:00:00.000\" stop=\"\" frames=\"7500\" "
-                                                  "gap_frames=\"12\" pieces=\"2\" stop_reason=\"\" "
-                                                  "path=\"/v/r.json\" />\r\n<recordings/>\r\n");
-        QTest::newRow("no sources") << QByteArray("<sources uid='s'/>") << QByteArray("<sources uid=\"s\">\r\n<sources/>\r\n");
-    }
-
-    void blocks()
-    {
-        QFETCH(QByteArray, line);
-        NotingBackend backend;
-        backend.slotList = { { 1, true, false, "HOST (Cam 1)", "", 2, "stalled", 3602000, "01:00:02", 50, 90050,
-                                 "/v/A & B.mov", 2, "B", 1, 12345, "Recording stalled" },
-            { 2, false, false, "Q \"A&B\" <x>" } };
-        backend.records = { QJsonObject { { "source", "A & B" }, { "slot", 3 }, { "start", "2026-12-07T10:00:00.000" },
-            { "frames", 7500.0 }, { "gapFrames", 12.0 }, { "pieces", QJsonArray { 1, 2 } }, { "record", "/v/r.json" } } };
-        TcpProtocol::handleLine(line, backend);
-        QTEST(backend.written, "reply");
-        QVERIFY(backend.calls.isEmpty());
-    }
-
     void eventLines()
     {
         QCOMPARE(TcpProtocol::sourcesBlock(QString(), { "HOST (A)", "B \"2\" & C" }),
@@ -161,31 +131,19 @@ private Q_SLOTS:
             QByteArray("<hello app=\"Stavelin Recorder\" release=\"0.9.6.0\" protocol=\"1.0\" />\r\n"));
         // Other control characters cannot appear in XML 1.0 at all.
         QCOMPARE(TcpProtocol::escaped(QStringLiteral("a\x01" "b\x1f")), QStringLiteral("a\uFFFDb\uFFFD"));
-    }
-
-    // Whatever a name holds, its line stays one well-formed line and reads back as the name.
-    void namesReadBack_data()
-    {
-        QTest::addColumn<QString>("name");
-        for (const char* name : { "say \"hi\"", "x\" tally=\"9", "</slot><slot id='9'>", "A&B &amp; &#10;",
-                 "a\nb\r\nc\td", "Kamera \u00e9\u4e2d \U0001F3A5", "it's", "  two  blanks " })
-            QTest::newRow(name) << QString::fromUtf8(name);
-    }
-
-    void namesReadBack()
-    {
-        QFETCH(QString, name);
-        SlotSnapshot slot;
-        slot.connectedSource = name;
-        const QByteArray line = TcpProtocol::slotLine(1, slot, name, false);
-        QVERIFY(line.endsWith("\r\n") && line.count('\n') == 1);
-        QXmlStreamReader reader(line);
-        QVERIFY(reader.readNextStartElement());
-        QCOMPARE(reader.attributes().size(), 5);
-        QCOMPARE(reader.attributes().value(QLatin1String("source")).toString(), name);
-        QCOMPARE(reader.attributes().value(QLatin1String("uid")).toString(), name);
-        reader.readNext();
-        QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
+        // Whatever a name holds, its line stays one well-formed line and reads back as the name.
+        for (const char* text : { "say \"hi\"", "x\" tally=\"9", "</slot><slot id='9'>", "A&B &amp; &#10;", "a\nb\r\nc\td",
+                 "Kamera \u00e9\u4e2d \U0001F3A5", "it's", "  two  blanks " }) {
+            const QString name = QString::fromUtf8(text);
+            const QByteArray line = TcpProtocol::slotLine(1, { 1, false, false, name }, name, false);
+            QXmlStreamReader reader(line);
+            QVERIFY2(line.endsWith("\r\n") && line.count('\n') == 1 && reader.readNextStartElement(), text);
+            QCOMPARE(reader.attributes().size(), 5);
+            QCOMPARE(reader.attributes().value(QLatin1String("source")).toString(), name);
+            QCOMPARE(reader.attributes().value(QLatin1String("uid")).toString(), name);
+            reader.readNext();
+            QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
+        }
     }
 };
 
