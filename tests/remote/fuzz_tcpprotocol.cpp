@@ -12,18 +12,12 @@ static void checkLines(const QByteArray& bytes)
 {
     if (bytes.isEmpty())
         return;
-    if (!bytes.endsWith("\r\n"))
+    // Only line ends may hold a line break or a carriage return.
+    const qsizetype ends = bytes.count("\r\n");
+    if (!bytes.endsWith("\r\n") || bytes.count('\n') != ends || bytes.count('\r') != ends)
         std::abort();
-    const QList<QByteArray> lines = bytes.chopped(2).split('\n');
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        QByteArray line = lines.at(i);
-        // Only the line end may hold a line break: every line but the last still ends in CR.
-        if (i + 1 < lines.size() && !line.endsWith('\r'))
-            std::abort();
-        if (i + 1 < lines.size())
-            line.chop(1);
-        if (line.contains('\r'))
-            std::abort();
+    for (QByteArray line : bytes.chopped(2).split('\n')) {
+        line = line.endsWith('\r') ? line.chopped(1) : line;
         // Block openers ("<status uid=...>") and closers ("<sources/>") are single lines on purpose.
         for (const char* block : { "status", "sources", "recordings", "progress" }) {
             if (line.startsWith(QByteArray("<") + block + " uid=") && line.endsWith("\">"))
