@@ -1,6 +1,5 @@
 #include "tests/common/controlclient.h"
 
-#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QTest>
 
@@ -28,6 +27,23 @@ QByteArray ControlClient::nextLine(int timeoutMs)
     return socket.readLine().trimmed();
 }
 
+QByteArray ControlClient::rawLines(int n, int timeoutMs)
+{
+    QByteArray out;
+    for (int i = 0; i < n; ++i) {
+        if (!QTest::qWaitFor([this] { return socket.canReadLine(); }, timeoutMs))
+            return out + socket.readAll();
+        out += socket.readLine();
+    }
+    return out;
+}
+
+void ControlClient::send(const QByteArray& bytes)
+{
+    socket.write(bytes);
+    socket.flush();
+}
+
 QByteArray ControlClient::command(const QByteArray& line, int timeoutMs)
 {
     socket.write(line + "\r\n");
@@ -43,27 +59,41 @@ QByteArray ControlClient::recordingState(int slot)
     return reply.mid(at + 11, 1);
 }
 
-int httpGet(quint16 port, const QByteArray& target, QByteArray* body, int timeoutMs)
+int httpRequest(quint16 port, const QByteArray& request, QByteArray* head, QByteArray* body, int timeoutMs)
 {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(timeoutMs))
+    if (!QTest::qWaitFor([&] { return socket.state() != QAbstractSocket::ConnectingState
+                                   && socket.state() != QAbstractSocket::HostLookupState; },
+            timeoutMs)
+        || socket.state() != QAbstractSocket::ConnectedState)
         return 0;
-    socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    const QList<QByteArray> lines = request.split('\n');
+    socket.write(lines.first() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n");
+    for (const QByteArray& line : lines.mid(1))
+        socket.write(line + "\r\n");
+    socket.write("\r\n");
     QByteArray answer;
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        if (socket.waitForReadyRead(200))
+    (void)QTest::qWaitFor(
+        [&] {
             answer += socket.readAll();
-        if (socket.state() == QAbstractSocket::UnconnectedState)
-            break;
-    }
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
     answer += socket.readAll();
-    if (!answer.startsWith("HTTP/1.1 "))
+    const qsizetype end = answer.indexOf("\r\n\r\n");
+    if (!answer.startsWith("HTTP/1.1 ") || end < 0)
         return 0;
+    if (head)
+        *head = answer.left(end + 2);
     if (body)
-        *body = answer.mid(answer.indexOf("\r\n\r\n") + 4);
+        *body = answer.mid(end + 4);
     return answer.mid(9, 3).toInt();
+}
+
+int httpGet(quint16 port, const QByteArray& target, QByteArray* body, int timeoutMs)
+{
+    return httpRequest(port, "GET " + target, nullptr, body, timeoutMs);
 }
 
 } // namespace E2E

@@ -1,67 +1,27 @@
 // libFuzzer entry for the TCP line handler: any line, any answers from the command layer, any
 // source names. Every reply must be whole lines of well-formed XML, one element per line.
-#include <QJsonObject>
-#include "remote/tcpprotocol.h"
+#include "tests/remote/notingbackend.h"
 
+#include <QJsonObject>
 #include <QXmlStreamReader>
 
 #include <cstdint>
 #include <cstdlib>
 
-namespace
-{
-
-class FuzzBackend : public TcpProtocol::Backend
-{
-public:
-    QString answer;
-    QStringList names;
-    QList<SlotSnapshot> slotList;
-    QByteArray written;
-
-    QString recordingStart(uint) override { return answer; }
-    QString recordingStop(uint) override { return answer; }
-    QString connectSource(uint, const QString& source) override { return source; }
-    QString disconnectSource(uint) override { return answer; }
-    QString listenOn(uint) override { return answer; }
-    QString listenOff() override { return answer; }
-    QStringList sourceNames() override { return names; }
-    QList<SlotSnapshot> slotSnapshots() override { return slotList; }
-    void setTallySubscribed(bool) override { }
-    void setRecordingSubscribed(bool) override { }
-    void setProgressSubscribed(bool) override { }
-    QJsonArray recordings() override
-    {
-        return { QJsonObject { { QStringLiteral("source"), QStringLiteral("<&\"\n>") }, { QStringLiteral("slot"), 1 } } };
-    }
-    QString authenticate(const QString&) override { return answer; }
-    bool admitted() override { return true; }
-    void write(const QByteArray& bytes) override { written += bytes; }
-};
-
-void checkLines(const QByteArray& bytes)
+static void checkLines(const QByteArray& bytes)
 {
     if (bytes.isEmpty())
         return;
-    if (!bytes.endsWith("\r\n"))
+    // Only line ends may hold a line break or a carriage return.
+    const qsizetype ends = bytes.count("\r\n");
+    if (!bytes.endsWith("\r\n") || bytes.count('\n') != ends || bytes.count('\r') != ends)
         std::abort();
-    const QList<QByteArray> lines = bytes.chopped(2).split('\n');
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        QByteArray line = lines.at(i);
-        // Only the line end may hold a line break: every line but the last still ends in CR.
-        if (i + 1 < lines.size()) {
-            if (!line.endsWith('\r'))
-                std::abort();
-            line.chop(1);
-        }
-        if (line.contains('\r'))
-            std::abort();
+    for (QByteArray line : bytes.chopped(2).split('\n')) {
+        line = line.endsWith('\r') ? line.chopped(1) : line;
         // Block openers ("<status uid=...>") and closers ("<sources/>") are single lines on purpose.
         for (const char* block : { "status", "sources", "recordings", "progress" }) {
-            if (line.startsWith(QByteArray("<") + block + " uid=") && line.endsWith("\">")) {
+            if (line.startsWith(QByteArray("<") + block + " uid=") && line.endsWith("\">"))
                 line += QByteArray("</") + block + ">";
-                break;
-            }
         }
         QXmlStreamReader reader(line);
         while (!reader.atEnd())
@@ -71,8 +31,6 @@ void checkLines(const QByteArray& bytes)
     }
 }
 
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray input(reinterpret_cast<const char*>(data), qsizetype(size));
@@ -80,16 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const qsizetype end = input.indexOf('\n');
     const QByteArray line = end < 0 ? input : input.left(end + 1);
     const QList<QByteArray> parts = end < 0 ? QList<QByteArray>() : input.mid(end + 1).split('\x1e');
-
-    FuzzBackend backend;
-    backend.answer = parts.isEmpty() ? QStringLiteral("success") : QString::fromUtf8(parts.first());
+    NotingBackend backend;
+    backend.records = { QJsonObject { { QStringLiteral("source"), QStringLiteral("<&\"\n>") }, { "slot", 1 } } };
+    if (!parts.isEmpty())
+        backend.answer = QString::fromUtf8(parts.first());
     for (const QByteArray& part : parts) {
-        backend.names << QString::fromUtf8(part);
-        SlotSnapshot slot;
-        slot.connectedSource = QString::fromUtf8(part);
-        slot.isRecording = part.size() % 2;
-        slot.tallyState = int(part.size() % 3);
-        backend.slotList << slot;
+        backend.sources << QString::fromUtf8(part);
+        backend.slotList << SlotSnapshot { 0, part.size() % 2 == 1, false, QString::fromUtf8(part), {}, int(part.size() % 3) };
     }
     TcpProtocol::handleLine(line, backend);
     checkLines(backend.written);

@@ -1,61 +1,40 @@
 #include "tests/remote/remotefixture.h"
 
-#include "app/settingsmodel.h"
 #include "ndi/ndirecorder.h"
-#include "tests/common/testenv.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QMutex>
-#include <QRegularExpression>
-#include <QTcpServer>
 #include <QTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 RemoteFixture::RemoteFixture(int gridSlots, bool withExtras)
 {
     // A recording program that accepts every command and never reports: a started slot stays
     // waiting until it is stopped, whatever the timing of the test.
-    const QString programFolder = TestEnv::makeFolder(QStringLiteral("silent-recorder"));
-    QFile program(programFolder + QStringLiteral("/NewTek NDI Record.exe"));
-    if (program.open(QIODevice::WriteOnly)) {
-        program.write("#!/bin/sh\nexec cat >/dev/null\n");
-        program.close();
+    const QString folder = TestEnv::makeFolder(QStringLiteral("silent-recorder"));
+    QFile program(folder + QStringLiteral("/NewTek NDI Record.exe"));
+    if (program.open(QIODevice::WriteOnly) && program.write("#!/bin/sh\nexec cat >/dev/null\n") > 0)
         program.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    NDIRecorder::setProgramFolder(programFolder);
+    program.close();
+    NDIRecorder::setProgramFolder(folder);
     // Real folders with room: a slot stops a recording whose drive it cannot measure.
-    SettingsModel::instance()->setLocation(TestEnv::makeFolder(QStringLiteral("videos-a")));
-    SettingsModel::instance()->setLocationB(TestEnv::makeFolder(QStringLiteral("videos-b")));
-
-    sources = std::make_unique<SourcesModel>();
+    settings()->setLocation(TestEnv::makeFolder(QStringLiteral("videos-a")));
+    settings()->setLocationB(TestEnv::makeFolder(QStringLiteral("videos-b")));
     Slot::setSourcesModel(sources.get());
-    model = std::make_unique<SlotListModel>();
-    if (withExtras) {
-        model->setExtra1(new Slot());
-        model->setExtra2(new Slot());
-    }
+    if (withExtras)
+        model->setExtra1(new Slot()), model->setExtra2(new Slot());
     for (int i = 0; i < gridSlots; ++i)
         model->append(new Slot());
     recorder = std::make_unique<SlotListRecorder>(model.get());
     audio = std::make_unique<SlotListAudioHelper>(model.get());
 }
 
-RemoteFixture::~RemoteFixture()
-{
-    audio.reset();
-    recorder.reset();
-    model.reset();
-}
-
-SettingsModel* RemoteFixture::settings() const
-{
-    return SettingsModel::instance();
-}
-
 void RemoteFixture::reset()
 {
     audio->stopListening();
-    for (Slot* slot : slotList()) {
+    for (Slot* slot : model->allSlots()) {
         if (slot->isRecording() || slot->isWaiting())
             slot->stopRecording(Slot::User);
         slot->setViewingOnly(false);
@@ -65,68 +44,74 @@ void RemoteFixture::reset()
         slot->setDisplayName(QString());
     }
     recorder->setIsRecordingAll(false);
+    settings()->setServerAccessKey(QString());
 }
-
-void RemoteFixture::bind(int id, const QString& source)
-{
-    Slot* s = slot(id);
-    s->setConnectedSource(source);
-    s->setIsConnected(true);
-}
-
 
 namespace
 {
 
-bool reaches(const char* address, quint16 port)
+bool reaches(quint16 port, const char* address = "127.0.0.1")
 {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress(QString::fromLatin1(address)), port);
     return socket.waitForConnected(2000);
 }
 
+// A listener that offers to share its port, as a second recorder would.
+int squat(quint16* port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0), yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+    sockaddr_in address { AF_INET, 0, {}, {} };
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    ::listen(fd, 4);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    *port = ntohs(address.sin_port);
+    return fd;
+}
+
+enum class Move { PortWhileEnabled, PortWhileDisabled, EnableRightAfterDisable, PortInUse };
+
 } // namespace
 
-void checkListeningAddress(SettingsModel* settings, quint16 port)
+void checkLifecycle(SettingsModel* s, void (SettingsModel::*setEnabled)(bool), void (SettingsModel::*setPort)(ushort),
+    const QString& name, quint16& port)
 {
-    for (const bool localOnly : { true, false }) {
-        settings->setServerLocalOnly(localOnly);
-        QTRY_VERIFY(reaches("127.0.0.1", port));
-        QTRY_COMPARE(reaches("127.0.0.2", port), !localOnly);
-    }
-}
-
-
-bool LineClient::connectTo(quint16 port)
-{
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] { buffer += socket.readAll(); });
-    return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000);
-}
-
-QByteArray LineClient::takeLines(int n, int timeoutMs)
-{
-    const auto endOfLines = [this, n]() -> qsizetype {
-        qsizetype at = 0;
-        for (int i = 0; i < n; ++i) {
-            const qsizetype end = buffer.indexOf("\r\n", at);
-            if (end < 0)
-                return -1;
-            at = end + 2;
+    const auto logged = [&](const char* words, quint16 p) { return LogCapture::contains(name + words + QString::number(p)); };
+    for (const Move move : { Move::PortWhileEnabled, Move::PortWhileDisabled, Move::EnableRightAfterDisable, Move::PortInUse }) {
+        const quint16 old = port;
+        port = move == Move::EnableRightAfterDisable ? old : TestEnv::freePort();
+        LogCapture::clear();
+        if (move == Move::PortWhileDisabled) {
+            (s->*setEnabled)(false);
+            QTRY_VERIFY(!reaches(old));
+            (s->*setPort)(port);
+            QTest::qWait(200);
+            QVERIFY2(!reaches(port), "a port change opened a disabled server");
+            (s->*setEnabled)(true);
+        } else if (move == Move::EnableRightAfterDisable) {
+            (s->*setEnabled)(false);
+            (s->*setEnabled)(true);
+        } else if (move == Move::PortInUse) {
+            quint16 taken = 0;
+            const int squatter = squat(&taken);
+            (s->*setPort)(taken);
+            QTRY_VERIFY(LogCapture::contains(QStringLiteral("Unable to start %1 on port %2").arg(name).arg(taken)));
+            QVERIFY(!logged(" listening on port ", taken));
+            ::close(squatter);
         }
-        return at;
-    };
-    (void)QTest::qWaitFor([&] { return endOfLines() >= 0; }, timeoutMs);
-    const qsizetype end = endOfLines();
-    if (end < 0)
-        return std::exchange(buffer, QByteArray());
-    const QByteArray lines = buffer.left(end);
-    buffer.remove(0, end);
-    return lines;
-}
-
-void LineClient::send(const QByteArray& bytes)
-{
-    socket.write(bytes);
-    socket.flush();
+        if (move == Move::PortWhileEnabled || move == Move::PortInUse)
+            (s->*setPort)(port); // after a port in use, the next change brings it back
+        QTRY_VERIFY(logged(" listening on port ", port));
+        QTRY_VERIFY(reaches(port));
+        QTRY_VERIFY(old == port || !reaches(old));
+    }
+    // On every interface (127.0.0.2 reaches it), or on this machine's 127.0.0.1 alone.
+    for (const bool localOnly : { true, false }) {
+        s->setServerLocalOnly(localOnly);
+        QTRY_VERIFY(reaches(port));
+        QTRY_COMPARE(reaches(port, "127.0.0.2"), !localOnly);
+    }
 }

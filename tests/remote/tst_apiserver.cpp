@@ -1,162 +1,121 @@
 #include "remote/apiserver.h"
 #include "tests/remote/remotefixture.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
-#include <memory>
+enum Op { Start, Stop, Connect, Disconnect, Rename, Listen, ListenOff };
+// One command on slots set up as told (bound ones show "HOST (Cam n)", busy ones record), its
+// result, and which slots are busy and whether record-all is on afterwards.
+struct Row {
+    Op op;
+    uint slot;
+    QString arg, result;
+    QList<int> bound, busyBefore;
+    bool allBefore;
+    QList<int> busyAfter;
+    bool allAfter;
+    int viewingOnly;
+};
 
-// The command layer on its own, with two special slots ahead of three grid slots: ids follow the
-// full slot list, record-all has its own guards, and the slots' own texts pass through.
+Q_DECLARE_METATYPE(Row)
+
+// Every outcome of the commands both servers pass on, through the real command layer, with two
+// special slots ahead of three grid slots: ids follow the full slot list.
 class TestApiServer : public QObject
 {
     Q_OBJECT
 
-private:
     std::unique_ptr<RemoteFixture> fixture;
     std::unique_ptr<ApiServer> api;
-
 private Q_SLOTS:
     void initTestCase()
     {
         fixture = std::make_unique<RemoteFixture>(3, true);
-        api = std::make_unique<ApiServer>(
-            fixture->model.get(), fixture->audio.get(), fixture->recorder.get(), fixture->sources.get());
+        api = std::make_unique<ApiServer>(fixture->model.get(), fixture->audio.get(), fixture->recorder.get(),
+            fixture->sources.get());
     }
     void init() { fixture->reset(); }
-    void cleanupTestCase()
+    void cleanupTestCase() { api.reset(), fixture.reset(); }
+
+    void commands_data()
     {
-        api.reset();
-        fixture.reset();
+        QTest::addColumn<Row>("row");
+        const QString ok = "success", invalid = "Slot id invalid", busy = "Recording in progress";
+        const auto row = [](const char* name, const Row& r) { QTest::newRow(name) << r; };
+        row("start a bound slot", { Start, 3, {}, ok, { 3 }, {}, false, { 3 }, false, 0 });
+        row("start an unbound slot", { Start, 4, {}, "Slot not connected to any source", {}, {}, false, {}, false, 0 });
+        row("start a recording slot", { Start, 3, {}, "Already recording", { 3 }, { 3 }, false, { 3 }, false, 0 });
+        row("start a viewing-only slot", { Start, 2, {}, "Slot set to viewing only", { 2 }, {}, false, {}, false, 2 });
+        row("slot 0 starts all bound, viewing-only skipped", { Start, 0, {}, ok, { 2, 4, 5 }, {}, false, { 2, 5 }, true, 4 });
+        row("record-all with nothing bound", { Start, 0, {}, ok, {}, {}, false, {}, true, 0 });
+        row("record-all twice", { Start, 0, {}, "Already recording", { 2 }, {}, true, {}, true, 0 });
+        row("start past the end", { Start, 6, {}, invalid, {}, {}, false, {}, false, 0 });
+        row("start the largest id", { Start, 4294967295u, {}, invalid, {}, {}, false, {}, false, 0 });
+        row("stop a recording slot", { Stop, 1, {}, ok, { 1, 2 }, { 1, 2 }, false, { 2 }, false, 0 });
+        row("stop an idle slot", { Stop, 1, {}, "Slot is not recording", { 1 }, {}, false, {}, false, 0 });
+        row("stop-all while off", { Stop, 0, {}, "Not recording", { 1 }, { 1 }, false, { 1 }, false, 0 });
+        row("stop-all", { Stop, 0, {}, ok, { 1, 3 }, { 1, 3 }, true, {}, false, 0 });
+        row("one slot stopped leaves record-all on", { Stop, 3, {}, ok, { 3 }, { 3 }, true, {}, true, 0 });
+        row("stop past the end", { Stop, 6, {}, invalid, {}, {}, false, {}, false, 0 });
+        row("connect", { Connect, 2, "HOST (X)", ok, {}, {}, false, {}, false, 0 });
+        row("connect slot 0", { Connect, 0, "HOST (X)", invalid, {}, {}, false, {}, false, 0 });
+        row("connect while recording", { Connect, 5, "HOST (X)", busy, { 5 }, { 5 }, false, { 5 }, false, 0 });
+        row("connect no source", { Connect, 2, {}, "Source name missing", {}, {}, false, {}, false, 0 });
+        row("connect blanks", { Connect, 2, "  ", "Source name missing", { 2 }, {}, false, {}, false, 0 });
+        row("disconnect", { Disconnect, 2, {}, ok, { 2, 3 }, {}, false, {}, false, 0 });
+        row("disconnect while recording", { Disconnect, 2, {}, busy, { 2 }, { 2 }, false, { 2 }, false, 0 });
+        row("disconnect past the end", { Disconnect, 6, {}, invalid, { 5 }, {}, false, {}, false, 0 });
+        row("rename special slot 1", { Rename, 1, "Cam \"1\"", ok, {}, {}, false, {}, false, 0 });
+        row("rename the first grid slot", { Rename, 3, "Grid", ok, {}, {}, false, {}, false, 0 });
+        row("rename the last slot", { Rename, 5, "Last", ok, {}, {}, false, {}, false, 0 });
+        row("rename slot 0", { Rename, 0, "x", invalid, {}, {}, false, {}, false, 0 });
+        row("rename past the end", { Rename, 6, "x", invalid, {}, {}, false, {}, false, 0 });
+        row("listen", { Listen, 4, {}, ok, {}, {}, false, {}, false, 0 });
+        row("listen slot 0", { Listen, 0, {}, invalid, {}, {}, false, {}, false, 0 });
+        row("listen past the end", { Listen, 6, {}, invalid, {}, {}, false, {}, false, 0 });
+        row("listen off", { ListenOff, 0, {}, ok, {}, {}, false, {}, false, 0 });
     }
 
-    void operationsInMetaObjectOrder()
+    void commands()
     {
-        const QMetaObject* meta = api->metaObject();
-        QStringList names;
-        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
-            names << QString::fromLatin1(meta->method(i).methodSignature());
-        QCOMPARE(names,
-            (QStringList { "recordingStart(uint)", "recordingStop(uint)", "connectSource(uint,QString)",
-                "renameSlot(uint,QString)", "disconnectSource(uint)", "listenOn(uint)", "listenOff()" }));
-        QCOMPARE(meta->method(meta->indexOfMethod("connectSource(uint,QString)")).parameterNames(),
-            (QList<QByteArray> { "slot", "source" }));
-        QCOMPARE(meta->method(meta->indexOfMethod("renameSlot(uint,QString)")).parameterNames(),
-            (QList<QByteArray> { "slot", "name" }));
-    }
-
-    void idsFollowTheFullList_data()
-    {
-        QTest::addColumn<uint>("id");
-        QTest::addColumn<int>("expectedIndex0"); // 0: refused
-        QTest::addRow("0 is no slot") << 0u << 0;
-        QTest::addRow("1 is extra1") << 1u << 1;
-        QTest::addRow("2 is extra2") << 2u << 2;
-        QTest::addRow("3 is the first grid slot") << 3u << 3;
-        QTest::addRow("5 is the last") << 5u << 5;
-        QTest::addRow("6 is past the end") << 6u << 0;
-        QTest::addRow("largest id") << 4294967295u << 0;
-    }
-
-    void idsFollowTheFullList()
-    {
-        QFETCH(uint, id);
-        QFETCH(int, expectedIndex0);
-        QCOMPARE(fixture->model->extra1()->index0(), 1);
-        std::vector<std::unique_ptr<QSignalSpy>> spies;
-        for (Slot* s : fixture->slotList())
-            spies.push_back(std::make_unique<QSignalSpy>(s, &Slot::displayNameChanged));
-
-        const QString result = api->renameSlot(id, QStringLiteral("renamed %1").arg(id));
-        QCOMPARE(result, expectedIndex0 ? QStringLiteral("success") : QStringLiteral("Slot id invalid"));
-        for (Slot* s : fixture->slotList()) {
-            const bool hit = s->index0() == expectedIndex0;
-            QCOMPARE(spies.at(size_t(s->index0() - 1))->size(), hit ? 1 : 0);
-            QCOMPARE(s->displayName(), hit ? QStringLiteral("renamed %1").arg(id) : QString());
+        QFETCH(Row, row);
+        for (const int id : row.bound)
+            fixture->bind(id, QStringLiteral("HOST (Cam %1)").arg(id));
+        for (const int id : row.busyBefore)
+            fixture->slot(id)->setIsRecording(true);
+        if (row.viewingOnly)
+            fixture->slot(row.viewingOnly)->setViewingOnly(true);
+        fixture->recorder->setIsRecordingAll(row.allBefore);
+        if (row.op == ListenOff)
+            fixture->audio->startListening(fixture->slot(3));
+        const QString result = row.op == Start ? api->recordingStart(row.slot)
+            : row.op == Stop                   ? api->recordingStop(row.slot)
+            : row.op == Connect                ? api->connectSource(row.slot, row.arg)
+            : row.op == Disconnect             ? api->disconnectSource(row.slot)
+            : row.op == Rename                 ? api->renameSlot(row.slot, row.arg)
+            : row.op == Listen                 ? api->listenOn(row.slot)
+                                               : api->listenOff();
+        QCOMPARE(result, row.result);
+        QCOMPARE(fixture->recorder->isRecordingAll(), row.allAfter);
+        const bool done = result == QLatin1String("success");
+        for (Slot* s : fixture->model->allSlots()) {
+            const int id = s->index0();
+            const bool target = done && uint(id) == row.slot;
+            QCOMPARE(s->isRecording() || s->isWaiting(), row.busyAfter.contains(id));
+            const QString bound = row.bound.contains(id) ? QStringLiteral("HOST (Cam %1)").arg(id) : QStringLiteral("none");
+            QCOMPARE(s->connectedSource(), !target ? bound : row.op == Connect ? row.arg : row.op == Disconnect ? "none" : bound);
+            QCOMPARE(s->displayName(), target && row.op == Rename ? row.arg : QString());
+            QCOMPARE(s->isListening(), target && row.op == Listen);
         }
     }
 
-    void renameTwiceNotifiesOnce()
+    void accessKey()
     {
-        QSignalSpy spy(fixture->slot(3), &Slot::displayNameChanged);
-        QCOMPARE(api->renameSlot(3, QStringLiteral("Cam")), QStringLiteral("success"));
-        QCOMPARE(api->renameSlot(3, QStringLiteral("Cam")), QStringLiteral("success"));
-        QCOMPARE(spy.size(), 1);
-        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("Cam"));
-        QCOMPARE(api->renameSlot(3, QString()), QStringLiteral("success"));
-        QCOMPARE(fixture->slot(3)->displayName(), QString());
-    }
-
-    void recordAllGuards()
-    {
-        QSignalSpy all(fixture->recorder.get(), &SlotListRecorder::isRecordingAllChanged);
-        fixture->bind(2, QStringLiteral("HOST (A)"));
-        fixture->bind(4, QStringLiteral("HOST (B)"));
-        fixture->slot(4)->setViewingOnly(true);
-        QSignalSpy waiting2(fixture->slot(2), &Slot::isWaitingChanged);
-        QSignalSpy waiting4(fixture->slot(4), &Slot::isWaitingChanged);
-
-        QCOMPARE(api->recordingStop(0), QStringLiteral("Not recording"));
-        QCOMPARE(api->recordingStart(0), QStringLiteral("success"));
-        QCOMPARE(waiting2.size(), 1);
-        QCOMPARE(waiting4.size(), 0); // viewing only: skipped silently
-        QCOMPARE(api->recordingStart(0), QStringLiteral("Already recording"));
-        QCOMPARE(waiting2.size(), 1);
-
-        // Single slots stopped by hand leave record-all on.
-        QCOMPARE(api->recordingStop(2), QStringLiteral("success"));
-        QVERIFY(fixture->recorder->isRecordingAll());
-        QCOMPARE(api->recordingStop(2), QStringLiteral("Slot is not recording"));
-        QCOMPARE(api->recordingStop(0), QStringLiteral("success"));
-        QCOMPARE(all.size(), 2);
-        QCOMPARE(all.at(0).at(0).toBool(), true);
-        QCOMPARE(all.at(1).at(0).toBool(), false);
-    }
-
-    void recordAllWithNothingBound()
-    {
-        QCOMPARE(api->recordingStart(0), QStringLiteral("success"));
-        QVERIFY(fixture->recorder->isRecordingAll());
-    }
-
-    void listening()
-    {
-        Slot* a = fixture->slot(1);
-        Slot* b = fixture->slot(3);
-        QSignalSpy spyA(a, &Slot::isListeningChanged);
-        QSignalSpy spyB(b, &Slot::isListeningChanged);
-
-        QCOMPARE(api->listenOff(), QStringLiteral("success")); // nothing listened to
-        QCOMPARE(api->listenOn(0), QStringLiteral("Slot id invalid"));
-        QCOMPARE(api->listenOn(1), QStringLiteral("success"));
-        // The same slot again: off and on.
-        QCOMPARE(api->listenOn(1), QStringLiteral("success"));
-        QCOMPARE(api->listenOn(3), QStringLiteral("success"));
-        QCOMPARE(api->listenOff(), QStringLiteral("success"));
-
-        QList<bool> a_changes, b_changes;
-        for (const auto& args : spyA)
-            a_changes << args.at(0).toBool();
-        for (const auto& args : spyB)
-            b_changes << args.at(0).toBool();
-        QCOMPARE(a_changes, (QList<bool> { true, false, true, false }));
-        QCOMPARE(b_changes, (QList<bool> { true, false }));
-    }
-
-    void refusalsPassThrough()
-    {
-        fixture->bind(5, QStringLiteral("HOST (C)"));
-        fixture->slot(5)->setIsRecording(true);
-        QCOMPARE(api->connectSource(5, QStringLiteral("X")), QStringLiteral("Recording in progress"));
-        QCOMPARE(api->disconnectSource(5), QStringLiteral("Recording in progress"));
-        QCOMPARE(api->recordingStart(5), QStringLiteral("Already recording"));
-        QCOMPARE(api->recordingStart(3), QStringLiteral("Slot not connected to any source"));
-        QCOMPARE(api->connectSource(0, QStringLiteral("X")), QStringLiteral("Slot id invalid"));
-        QCOMPARE(api->disconnectSource(6), QStringLiteral("Slot id invalid"));
-        QCOMPARE(api->connectSource(2, QString()), QStringLiteral("Source name missing"));
-        QCOMPARE(api->connectSource(2, QStringLiteral("  ")), QStringLiteral("Source name missing"));
-        QVERIFY(!fixture->slot(2)->isConnected());
-        QCOMPARE(fixture->slot(5)->connectedSource(), QStringLiteral("HOST (C)"));
+        const struct { const char *expected, *given, *result; } rows[] = { { "", "any", "success" },
+            { "s:cret", "s:cret", "success" }, { "s:cret", "", "Access key required" }, { "s:cret", "s:creT", "Access key wrong" },
+            { "s:cret", "s:c", "Access key wrong" }, { "s:cret", "s:cret!", "Access key wrong" } };
+        for (const auto& row : rows)
+            QCOMPARE(ApiServer::checkAccessKey(row.expected, row.given), QString::fromLatin1(row.result));
     }
 };
 
