@@ -3,7 +3,7 @@
 #include "ndi/ndidevice.h"
 #include "tests/common/testenv.h"
 #include "tests/common/simnetwork.h"
-#include "tests/render/testreceiver.h"
+#include "tests/common/testreceiver.h"
 
 #include <QProcess>
 #include <QSignalSpy>
