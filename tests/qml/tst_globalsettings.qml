@@ -5,19 +5,14 @@ import "qrc:/"
 // The global settings form against the real settings object.
 Item {
     id: root
-    width: 420
-    height: 540
+    width: 420; height: 540
+    Component { id: formComponent; GlobalSettings {} }
+    Component { id: spyComponent; SignalSpy {} }
 
     TestCase {
         id: testCase
         name: "GlobalSettings"
         when: windowShown
-
-        Component {
-            id: formComponent
-            GlobalSettings {}
-        }
-
         property var form: null
 
         function init() {
@@ -31,50 +26,31 @@ Item {
             form.reset()
         }
 
-        function test_loadsSettings() {
-            compare(form.folderAField.text, testFolder)
-            compare(form.tcpPortField.text, "9099")
-            compare(form.httpPortField.text, "9098")
-            compare(form.chopMinutesField.text, "30")
-            compare(form.gridCombo.currentText, "3x3")
+        function test_loads() {
+            compare([form.folderAField.text, form.tcpPortField.text, form.httpPortField.text, form.chopMinutesField.text, form.gridCombo.currentText],
+                    [testFolder, "9099", "9098", "30", "3x3"])
             compare(form.smpteButton.checked, !settingsModel.ebuLevels)
-            verify(form.validate())
-            verify(form.applyButton.enabled)
-            // The controls configuration of the resources: Fusion with Arial at 12 pixels.
-            compare(form.applyButton.font.family, "Arial")
-            compare(form.applyButton.font.pixelSize, 12)
+            verify(form.validate() && form.applyButton.enabled)
+            compare([form.applyButton.font.family, form.applyButton.font.pixelSize], ["Arial", 12]) // the resources' controls configuration
+            form.gridCombo.currentIndex = 1
+            settingsModel.setGridDimensions(99)
+            form.reset()
+            compare(form.gridCombo.currentText, "3x2") // an unknown grid code keeps the choice
         }
 
-        function test_validation_data() {
-            return [
-                { tag: "TCP port 80 refused", field: "tcp", text: "80", valid: false },
-                { tag: "TCP port 81 accepted", field: "tcp", text: "81", valid: true },
-                { tag: "HTTP port 80 accepted", field: "http", text: "80", valid: true },
-                { tag: "HTTP port 79 refused", field: "http", text: "79", valid: false },
-                { tag: "HTTP port 65535 accepted", field: "http", text: "65535", valid: true },
-                { tag: "empty port refused", field: "tcp", text: "", valid: false },
-                { tag: "0 minutes refused", field: "minutes", text: "0", valid: false },
-                { tag: "1 minute accepted", field: "minutes", text: "1", valid: true },
-                { tag: "65535 minutes accepted", field: "minutes", text: "65535", valid: true },
-                { tag: "missing folder A refused", field: "folderA", text: "/no/such/folder", valid: false },
-                { tag: "missing folder B refused", field: "folderB", text: "/no/such/folder", valid: false }
-            ]
+        function test_validation_data() { // field, text, accepted
+            return [["tcp", "80", false], ["tcp", "81", true], ["http", "80", true], ["http", "79", false], ["http", "65535", true], ["tcp", "", false],
+                    ["minutes", "0", false], ["minutes", "1", true], ["minutes", "65535", true], ["folderA", "/no/such/folder", false],
+                    ["folderB", "/no/such/folder", false]].map(function(r) { return { tag: r.join(" "), r: r } })
         }
         function test_validation(data) {
-            var fields = { tcp: form.tcpPortField, http: form.httpPortField, minutes: form.chopMinutesField,
-                           folderA: form.folderAField, folderB: form.folderBField }
-            fields[data.field].text = data.text
-            compare(form.validate(), data.valid)
-            compare(form.applyButton.enabled, data.valid)
-            compare(String(fields[data.field].color) === "#ff0000", !data.valid)
-        }
-
-        function test_folderBBlocksEvenWithoutAB() {
-            form.abRecordingBox.checked = false
-            verify(!form.folderBField.enabled)
-            form.folderBField.text = "/no/such/folder"
-            verify(!form.validate())
-            verify(!form.apply())
+            var field = { tcp: form.tcpPortField, http: form.httpPortField, minutes: form.chopMinutesField, folderA: form.folderAField, folderB: form.folderBField }[data.r[0]]
+            field.text = data.r[1]
+            compare([form.validate(), form.applyButton.enabled, String(field.color) !== "#ff0000"], [data.r[2], data.r[2], data.r[2]])
+            if (data.r[0] !== "folderB")
+                return
+            form.abRecordingBox.checked = false // a missing folder B blocks even without A/B
+            verify(!form.folderBField.enabled && !form.validate() && !form.apply())
             compare(settingsModel.locationB, testFolder)
         }
 
@@ -91,19 +67,11 @@ Item {
             form.accessKeyField.text = " s3cret "
             verify(form.apply())
             compare(spy.count, 1)
-            compare(settingsModel.gridDimensions, 253)
-            compare(settingsModel.tcpServerPort, 7001)
-            compare(settingsModel.httpServerPort, 80)
-            compare(settingsModel.chopMinutes, 65535)
-            compare(settingsModel.chopEnabled, chop)
-            compare(settingsModel.ebuLevels, true)
-            compare(settingsModel.serverLocalOnly, true)
-            compare(settingsModel.serverAccessKey, "s3cret")
+            compare([settingsModel.gridDimensions, settingsModel.tcpServerPort, settingsModel.httpServerPort, settingsModel.chopMinutes, settingsModel.chopEnabled,
+                     settingsModel.ebuLevels, settingsModel.serverLocalOnly, settingsModel.serverAccessKey], [253, 7001, 80, 65535, chop, true, true, "s3cret"])
+            compare([settingsModel.gridWidth, settingsModel.gridExtra], [3, 0]) // the grid of this run stays as it was
             settingsModel.setServerLocalOnly(false)
             settingsModel.setServerAccessKey("")
-            // The grid shape of this run stays as it was.
-            compare(settingsModel.gridWidth, 3)
-            compare(settingsModel.gridExtra, 0)
             settingsModel.setEbuLevels(false)
             settingsModel.setChopEnabled(false)
         }
@@ -116,23 +84,8 @@ Item {
             form.accessKeyField.text = "typed"
             form.cancel()
             compare(spy.count, 1)
-            compare(settingsModel.tcpServerPort, 9099)
-            compare(form.tcpPortField.text, "9099")
-            compare(form.listenCombo.currentIndex, 0)
-            compare(form.accessKeyField.text, "")
-            compare(form.gridCombo.currentText, "3x3")
-        }
-
-        function test_unknownGridCodeKeepsChoice() {
-            form.gridCombo.currentIndex = 1
-            settingsModel.setGridDimensions(99)
-            form.reset()
-            compare(form.gridCombo.currentText, "3x2")
-        }
-
-        Component {
-            id: spyComponent
-            SignalSpy {}
+            compare([settingsModel.tcpServerPort, form.tcpPortField.text, form.listenCombo.currentIndex, form.accessKeyField.text, form.gridCombo.currentText],
+                    [9099, "9099", 0, "", "3x3"])
         }
     }
 }
