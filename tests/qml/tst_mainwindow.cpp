@@ -3,9 +3,6 @@
 #include "render/mixer.h"
 #include "tests/common/testenv.h"
 
-#include <QAbstractListModel>
-#include <QCursor>
-#include <QGuiApplication>
 #include <QMetaProperty>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
@@ -26,8 +23,7 @@ class FakeSlotList : public QAbstractListModel
 
 public:
     QList<QObject*> rows;
-    QObject* extra1 = nullptr;
-    QObject* extra2 = nullptr;
+    QObject *extra1 = nullptr, *extra2 = nullptr;
     int rowCount(const QModelIndex& = {}) const override { return int(rows.size()); }
     QHash<int, QByteArray> roleNames() const override
     {
@@ -54,13 +50,13 @@ class TestMainWindow : public QObject
     QObject* m_recordAll = nullptr;
     QStandardItemModel m_sources;
 
-    QObject* make(const QByteArray& qml, const QUrl& file = {})
+    QObject* make(const QByteArray& qml)
     {
         QQmlComponent component(m_engine.get());
-        qml.isEmpty() ? component.loadUrl(file) : component.setData(qml, {});
+        component.setData("import QtQml\n" + qml, QUrl::fromLocalFile(QStringLiteral(QML_TESTS_DIR "/")));
         QObject* object = component.create();
         if (!object)
-            qWarning() << component.errorString();
+            qFatal("%s", qPrintable(component.errorString()));
         object->setParent(m_objects.get());
         return object;
     }
@@ -69,22 +65,14 @@ class TestMainWindow : public QObject
         close();
         m_engine = std::make_unique<QQmlApplicationEngine>();
         m_objects = std::make_unique<QObject>();
-        m_slots = new FakeSlotList;
-        m_slots->setParent(m_objects.get());
-        for (int i = 0; i < 9; ++i) {
-            m_slots->rows << make({}, QUrl::fromLocalFile(QStringLiteral(QML_TESTS_DIR "/FakeSlot.qml")));
-            m_slots->rows.last()->setProperty("index0", i + 1);
-            m_slots->rows.last()->setProperty("connectedSource", QStringLiteral("CAMERA-%1 (Studio)").arg(i + 1));
-            m_slots->rows.last()->setProperty("isConnected", true);
-        }
-        m_recordAll = make("import QtQml\nQtObject { property bool isRecordingAll; property bool isRecordingAny; property int toggles; property int stops\n"
+        (m_slots = new FakeSlotList)->setParent(m_objects.get());
+        for (int i = 1; i <= 9; ++i)
+            m_slots->rows << make(QStringLiteral("FakeSlot { index0: %1; connectedSource: 'CAMERA-%1'; isConnected: true }").arg(i).toUtf8());
+        m_recordAll = make("QtObject { property bool isRecordingAll; property bool isRecordingAny; property int toggles; property int stops\n"
                            "function toggleRecordingAll() { ++toggles }\nfunction stopEverything() { ++stops } }");
-        QQmlContext* context = m_engine->rootContext();
-        context->setContextProperty(QStringLiteral("myModel"), &m_sources);
-        context->setContextProperty(QStringLiteral("settingsModel"), SettingsModel::instance());
-        context->setContextProperty(QStringLiteral("slotsModel"), m_slots);
-        context->setContextProperty(QStringLiteral("slotsRecorder"), m_recordAll);
-        context->setContextProperty(QStringLiteral("slotsAudioHelper"), m_objects.get());
+        m_engine->rootContext()->setContextProperties({ { QStringLiteral("myModel"), QVariant::fromValue(&m_sources) },
+            { QStringLiteral("settingsModel"), QVariant::fromValue(SettingsModel::instance()) }, { QStringLiteral("slotsModel"), QVariant::fromValue(m_slots) },
+            { QStringLiteral("slotsRecorder"), QVariant::fromValue(m_recordAll) }, { QStringLiteral("slotsAudioHelper"), QVariant::fromValue(m_objects.get()) } });
         m_engine->load(QUrl(QStringLiteral("qrc:///main.qml")));
         QQuickWindow* win = m_engine->rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(m_engine->rootObjects().first());
         return win && QTest::qWaitForWindowExposed(win) ? win : nullptr;
@@ -120,12 +108,7 @@ private Q_SLOTS:
         QCoreApplication::setOrganizationName(QStringLiteral("Stavelin"));
         QCoreApplication::setApplicationName(QStringLiteral("Recorder"));
     }
-    void cleanup()
-    {
-        close();
-        QSettings().remove(QStringLiteral("windowSettings"));
-        SettingsModel::instance()->setStartMaximized(false);
-    }
+    void cleanup() { close(), QSettings().remove(QStringLiteral("windowSettings")), SettingsModel::instance()->setStartMaximized(false); }
 
     void geometryPersistsAcrossRestart()
     {
@@ -133,41 +116,25 @@ private Q_SLOTS:
         QVERIFY(win);
         win->setGeometry(QRect(130, 90, 1200, 700));
         QTRY_COMPARE(win->geometry(), QRect(130, 90, 1200, 700)); // once the display server confirmed it
-        QVERIFY(win->close());
-        QVERIFY(win = open());
+        QVERIFY(win->close() && (win = open()));
         QCOMPARE(win->geometry(), QRect(130, 90, 1200, 700));
         QCOMPARE(win->visibility(), QWindow::Windowed);
         // Maximised when closed: maximised again, and the windowed size stays.
         win->showMaximized();
         QTRY_COMPARE(win->visibility(), QWindow::Maximized);
-        QVERIFY(win->close());
-        QVERIFY(win = open());
+        QVERIFY(win->close() && (win = open()));
         QTRY_COMPARE(win->visibility(), QWindow::Maximized);
         win->showNormal();
         QTRY_COMPARE(win->size(), QSize(1200, 700));
-    }
-
-    void openingVisibility_data()
-    {
-        QTest::addColumn<int>("stored");
-        QTest::addColumn<bool>("startMaximized");
-        QTest::addColumn<int>("expected");
-        QTest::addRow("maximised") << int(QWindow::Maximized) << false << int(QWindow::Maximized);
-        QTest::addRow("full screen") << int(QWindow::FullScreen) << false << int(QWindow::FullScreen);
-        QTest::addRow("start in full screen wins") << int(QWindow::Windowed) << true << int(QWindow::FullScreen);
-        QTest::addRow("minimised comes back windowed") << int(QWindow::Minimized) << false << int(QWindow::Windowed);
-        QTest::addRow("hidden comes back windowed") << int(QWindow::Hidden) << false << int(QWindow::Windowed);
-    }
-    void openingVisibility()
-    {
-        QFETCH(int, stored);
-        QFETCH(bool, startMaximized);
-        QFETCH(int, expected);
-        QSettings().setValue(QStringLiteral("windowSettings/visibility"), stored);
-        SettingsModel::instance()->setStartMaximized(startMaximized);
-        QQuickWindow* win = open();
-        QVERIFY(win);
-        QTRY_COMPARE(int(win->visibility()), expected);
+        // Stored visibility and "start in full screen" against what the window opens in.
+        for (auto [stored, fullScreenStart, expected] : QList<std::tuple<QWindow::Visibility, bool, QWindow::Visibility>> { { QWindow::FullScreen, false, QWindow::FullScreen },
+                 { QWindow::Windowed, true, QWindow::FullScreen }, { QWindow::Minimized, false, QWindow::Windowed }, { QWindow::Hidden, false, QWindow::Windowed } }) {
+            close();
+            QSettings().setValue(QStringLiteral("windowSettings/visibility"), int(stored));
+            SettingsModel::instance()->setStartMaximized(fullScreenStart);
+            QVERIFY(win = open());
+            QTRY_COMPARE(win->visibility(), expected);
+        }
     }
 
     void cursorAndToolbarHideWhenIdle()
@@ -220,69 +187,54 @@ private Q_SLOTS:
         QVERIFY(!win->property("mouseHidden").toBool());
     }
 
-    void fullScreenButtonToggles()
+    void recordAllAndKeyboard()
     {
         QQuickWindow* win = open();
         QVERIFY(win);
-        click(win, "fullScreenButton");
-        QTRY_COMPARE(win->visibility(), QWindow::FullScreen);
-        click(win, "fullScreenButton");
-        QTRY_COMPARE(win->visibility(), QWindow::Windowed);
-    }
-
-    void recordAllButtonFollowsState()
-    {
-        QQuickWindow* win = open();
-        QVERIFY(win);
-        QQuickItem* button = find(win->contentItem(), QStringLiteral("recordAllButton"));
+        QObject *button = child(win, "recordAllButton"), *dialog = child(win, "stopAllConfirmation");
+        const auto shown = [](QObject* o) { return o->property("visible").toBool(); };
+        win->requestActivate(); // shortcuts go to the active window
+        QVERIFY(QTest::qWaitForWindowActive(win));
+        // Start all at once, by the button or the keys; stop all only after a Yes.
         QCOMPARE(button->property("text").toString(), QStringLiteral("START ALL"));
         click(win, "recordAllButton");
         QTRY_COMPARE(recordAll("toggles"), 1);
+        QTest::keyClick(win, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_COMPARE(recordAll("toggles"), 2);
         m_recordAll->setProperty("isRecordingAll", true);
         QCOMPARE(button->property("text").toString(), QStringLiteral("STOP ALL"));
-        // Stopping everything is asked for first; only Yes stops.
-        QObject* dialog = child(win, "stopAllConfirmation");
         for (const char* answer : { "reject", "accept" }) {
             click(win, "recordAllButton");
-            QTRY_VERIFY(dialog->property("visible").toBool());
-            QCOMPARE(recordAll("toggles"), 1);
+            QTRY_VERIFY(shown(dialog));
+            QCOMPARE(recordAll("toggles"), 2);
             QMetaObject::invokeMethod(dialog, answer);
-            QTRY_VERIFY(!dialog->property("visible").toBool());
+            QTRY_VERIFY(!shown(dialog));
         }
-        QTRY_COMPARE(recordAll("toggles"), 2);
-    }
-
-    void keyboard()
-    {
-        QQuickWindow* win = open();
-        QVERIFY(win);
-        QObject* dialog = child(win, "stopAllConfirmation");
-        win->requestActivate(); // shortcuts go to the active window
-        QVERIFY(QTest::qWaitForWindowActive(win));
-        // Start all at once; stop all only after a Yes, from the keyboard too.
-        QTest::keyClick(win, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
-        QTRY_COMPARE(recordAll("toggles"), 1);
+        QTRY_COMPARE(recordAll("toggles"), 3);
+        m_recordAll->setProperty("isRecordingAll", false);
         m_recordAll->setProperty("isRecordingAny", true);
         QTest::keyClick(win, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
-        QTRY_VERIFY(dialog->property("visible").toBool());
+        QTRY_VERIFY(shown(dialog));
         QCOMPARE(recordAll("stops"), 0);
         QMetaObject::invokeMethod(dialog, "accept");
         QTRY_COMPARE(recordAll("stops"), 1);
+        m_recordAll->setProperty("isRecordingAny", false);
         // Arrows select one cell, R records or stops it.
         for (Qt::Key key : { Qt::Key_Right, Qt::Key_Right, Qt::Key_Down })
             QTest::keyClick(win, key);
         QTRY_VERIFY(m_slots->rows.at(4)->property("selected").toBool());
         QVERIFY(!m_slots->rows.at(1)->property("selected").toBool());
         QTest::keyClick(win, Qt::Key_R);
-        QTRY_COMPARE(m_slots->rows.at(4)->property("calls").toStringList().filter(QStringLiteral("recordClicked")).size(), 1);
-        // F11 enters full screen, Escape leaves it; Ctrl+, opens the settings.
-        QTest::keyClick(win, Qt::Key_F11);
-        QTRY_COMPARE(win->visibility(), QWindow::FullScreen);
-        QTest::keyClick(win, Qt::Key_Escape);
-        QTRY_COMPARE(win->visibility(), QWindow::Windowed);
+        QTRY_COMPARE(m_slots->rows.at(4)->property("calls").toStringList().count(QStringLiteral("recordClicked")), 1);
+        // F11 and the toolbar's button enter full screen, Escape and the button leave it; Ctrl+, opens the settings.
+        for (auto [enter, leave] : QList<std::pair<bool, bool>> { { true, true }, { false, false } }) {
+            enter ? QTest::keyClick(win, Qt::Key_F11) : click(win, "fullScreenButton");
+            QTRY_COMPARE(win->visibility(), QWindow::FullScreen);
+            leave ? QTest::keyClick(win, Qt::Key_Escape) : click(win, "fullScreenButton");
+            QTRY_COMPARE(win->visibility(), QWindow::Windowed);
+        }
         QTest::keyClick(win, Qt::Key_Comma, Qt::ControlModifier);
-        QTRY_VERIFY(child(win, "globalSettingsDialog")->property("visible").toBool());
-        m_recordAll->setProperty("isRecordingAny", false);
+        QTRY_VERIFY(shown(child(win, "globalSettingsDialog")));
     }
 };
 
