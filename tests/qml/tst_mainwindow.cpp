@@ -107,6 +107,7 @@ private Q_SLOTS:
         qmlRegisterType<Mixer>("StavelinRecorder", 1, 0, "Mixer");
         QCoreApplication::setOrganizationName(QStringLiteral("Stavelin"));
         QCoreApplication::setApplicationName(QStringLiteral("Recorder"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("0.9.6.0"));
     }
     void cleanup() { close(), QSettings().remove(QStringLiteral("windowSettings")), SettingsModel::instance()->setStartMaximized(false); }
 
@@ -144,6 +145,8 @@ private Q_SLOTS:
         QQuickItem* toolbar = find(win->contentItem(), QStringLiteral("toolbar"));
         QQuickItem* cursorArea = find(win->contentItem(), QStringLiteral("cursorArea"));
         QVERIFY(toolbar && cursorArea && toolbar->isVisible());
+        const QString title = QStringLiteral("Stavelin Recorder v0.9.6.0 GPU: ");
+        QTRY_VERIFY2(win->title().startsWith(title) && win->title().size() > title.size(), qPrintable(win->title())); // names the renderer once drawn
         QCOMPARE(cursorArea->cursor().shape(), Qt::ArrowCursor);
         QTRY_VERIFY_WITH_TIMEOUT(win->property("mouseHidden").toBool(), 8000);
         QVERIFY(!toolbar->isVisible());
