@@ -80,39 +80,28 @@ private Q_SLOTS:
     void init() { m_in.clear(), m_published.clear(), m_colours.clear(); }
     void cleanup() { m_view.reset(); }
 
-    // Every cell's centre shows its source (black without one), plus the probes of the row.
-    void pixels_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QList<Source>>("sources");
-        QTest::addColumn<QList<Probe>>("probes");
-        QTest::addRow("3x3 UYVY and BGRA") << 33 << QSize(768, 432) << mixed(9, { 640, 360 }) << QList<Probe>();
-        QTest::addRow("2+8") << 242 << QSize(800, 450) << mixed(10, { 640, 360 }) << QList<Probe>();
-        QTest::addRow("2+14, margins and an empty cell")
-            << 253 << QSize(800, 450) << mixed(16, { 480, 270 }) << QList<Probe> { { 0.02, 0.2, -1 }, { 0.5, 0.2, -1 }, { 0.98, 0.2, -1 } };
-        QTest::addRow("16:9 in 4:3: bars above and below") << 22 << QSize(800, 600) << QList<Source> { { TestReceiver::Uyvy, Qt::red } }
-            << QList<Probe> { { 0.25, 0.02, -1 }, { 0.25, 0.48, -1 }, { 0.02, 0.25, 0 }, { 0.48, 0.25, 0 }, { 0.25, 0.08, 0 } };
-        QTest::addRow("anamorphic 4:3 in 16:9: bars beside") << 22 << QSize(1024, 576)
-            << QList<Source> { { TestReceiver::Uyvy, Qt::red, 1920, 1080, 4.0f / 3 } }
-            << QList<Probe> { { 0.02, 0.25, -1 }, { 0.48, 0.25, -1 }, { 0.25, 0.02, 0 }, { 0.25, 0.48, 0 }, { 0.08, 0.25, 0 } };
-        QTest::addRow("equal aspects fill the cell") << 22 << QSize(1024, 576) << QList<Source> { { TestReceiver::Bgra, Qt::blue } }
-            << QList<Probe> { { 0.01, 0.25, 0 }, { 0.49, 0.25, 0 }, { 0.25, 0.01, 0 }, { 0.25, 0.49, 0 } };
-    }
+    // Every cell's centre shows its source (black without one), and the probes of the row hold.
     void pixels()
     {
-        QFETCH(int, code);
-        QFETCH(QSize, size);
-        QFETCH(QList<Source>, sources);
-        QFETCH(QList<Probe>, probes);
-        const SettingsModel::GridShape shape = SettingsModel::gridShapeFor(code);
-        show(size, shape, sources);
-        const CellLayout layout(shape.width, shape.height, shape.extra);
-        for (int i = 0; i < int(layout.quads().size()); ++i) {
-            const CellLayout::Quad& q = layout.quads()[size_t(i)];
-            probes << Probe { (q.left() + q.right() + 2) / 4, (2 - q.top() - q.bottom()) / 4, i < sources.size() ? i : -1 };
+        const Source red { TestReceiver::Uyvy, Qt::red };
+        const QList<std::tuple<const char*, int, QSize, QList<Source>, QList<Probe>>> rows {
+            { "3x3 UYVY and BGRA", 33, { 768, 432 }, mixed(9, { 640, 360 }), {} }, { "2+8", 242, { 800, 450 }, mixed(10, { 640, 360 }), {} },
+            { "2+14: margins, an empty cell", 253, { 800, 450 }, mixed(16, { 480, 270 }), { { 0.02, 0.2, -1 }, { 0.5, 0.2, -1 }, { 0.98, 0.2, -1 } } },
+            { "16:9 in 4:3: bars above and below", 22, { 800, 600 }, { red }, { { 0.25, 0.02, -1 }, { 0.25, 0.48, -1 }, { 0.02, 0.25, 0 }, { 0.48, 0.25, 0 }, { 0.25, 0.08, 0 } } },
+            { "anamorphic 4:3 in 16:9: bars beside", 22, { 1024, 576 }, { { TestReceiver::Uyvy, Qt::red, 1920, 1080, 4.0f / 3 } },
+                { { 0.02, 0.25, -1 }, { 0.48, 0.25, -1 }, { 0.25, 0.02, 0 }, { 0.25, 0.48, 0 }, { 0.08, 0.25, 0 } } },
+            { "equal aspects fill the cell", 22, { 1024, 576 }, { { TestReceiver::Bgra, Qt::blue } }, { { 0.01, 0.25, 0 }, { 0.49, 0.25, 0 }, { 0.25, 0.01, 0 }, { 0.25, 0.49, 0 } } } };
+        for (auto [tag, code, size, sources, probes] : rows) {
+            init();
+            const SettingsModel::GridShape shape = SettingsModel::gridShapeFor(code);
+            show(size, shape, sources);
+            const CellLayout layout(shape.width, shape.height, shape.extra);
+            for (int i = 0; i < int(layout.quads().size()); ++i) {
+                const CellLayout::Quad& q = layout.quads()[size_t(i)];
+                probes << Probe { (q.left() + q.right() + 2) / 4, (2 - q.top() - q.bottom()) / 4, i < sources.size() ? i : -1 };
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(tag + QStringLiteral(": ") + wrong(probes), tag + QStringLiteral(": "), 10000);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(wrong(probes), QString(), 10000);
         QTRY_VERIFY(!m_mixer->gpuName().isEmpty());
     }
 
