@@ -21,8 +21,7 @@ Item {
         function test_contextMenuKeepsSelection_data() { return [{ tag: "right click", hold: false }, { tag: "press and hold", hold: true }] }
         function test_contextMenuKeepsSelection(data) {
             var field = createTemporaryObject(fieldComponent, root, { text: "/srv/recordings/today" })
-            field.forceActiveFocus()
-            field.select(5, 15)
+            field.forceActiveFocus(), field.select(5, 15)
             data.hold ? mousePress(field, 250, 12) : mouseClick(field, 250, 12, Qt.RightButton)
             tryCompare(field.contextMenu, "opened", true, 3000)
             if (data.hold)
@@ -45,10 +44,8 @@ Item {
         function test_tristateBoxNeverReturnsToPartial() {
             var box = createTemporaryObject(boxComponent, root, { checkState: Qt.PartiallyChecked })
             var seen = []
-            for (var i = 0; i < 3; ++i) {
-                mouseClick(box)
-                seen.push(box.checkState)
-            }
+            for (var i = 0; i < 3; ++i)
+                mouseClick(box), seen.push(box.checkState)
             compare(seen, [Qt.Checked, Qt.Unchecked, Qt.Checked])
         }
 
@@ -58,8 +55,7 @@ Item {
             var dialog = createTemporaryObject(pickerComponent, root).pick(root, field)
             var start = Lib.stripPath(dialog.currentFolder)
             verify(data.text === testFolder ? start === testFolder : start !== data.text && start.length > 0, start)
-            dialog.selectedFolder = Lib.unstripPath(testFolder + "/my take #2")
-            dialog.accept()
+            dialog.selectedFolder = Lib.unstripPath(testFolder + "/my take #2"), dialog.accept()
             compare(field.text, testFolder + "/my take #2")
         }
 

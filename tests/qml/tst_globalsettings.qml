@@ -16,12 +16,8 @@ Item {
         property var form: null
 
         function init() {
-            settingsModel.setLocation(testFolder)
-            settingsModel.setLocationB(testFolder)
-            settingsModel.setTcpServerPort(9099)
-            settingsModel.setHttpServerPort(9098)
-            settingsModel.setChopMinutes(30)
-            settingsModel.setGridDimensions(33)
+            settingsModel.setLocation(testFolder), settingsModel.setLocationB(testFolder), settingsModel.setTcpServerPort(9099)
+            settingsModel.setHttpServerPort(9098), settingsModel.setChopMinutes(30), settingsModel.setGridDimensions(33)
             form = createTemporaryObject(formComponent, root)
             form.reset()
         }
@@ -32,9 +28,7 @@ Item {
             compare(form.smpteButton.checked, !settingsModel.ebuLevels)
             verify(form.validate() && form.applyButton.enabled)
             compare([form.applyButton.font.family, form.applyButton.font.pixelSize], ["Arial", 12]) // the resources' controls configuration
-            form.gridCombo.currentIndex = 1
-            settingsModel.setGridDimensions(99)
-            form.reset()
+            form.gridCombo.currentIndex = 1, settingsModel.setGridDimensions(99), form.reset()
             compare(form.gridCombo.currentText, "3x2") // an unknown grid code keeps the choice
         }
 
@@ -56,32 +50,21 @@ Item {
 
         function test_applyWrites() {
             var spy = createTemporaryObject(spyComponent, testCase, { target: form, signalName: "applied" })
-            form.gridCombo.currentIndex = form.gridCombo.find("2+14")
-            form.tcpPortField.text = "7001"
-            form.httpPortField.text = "80"
-            form.chopMinutesField.text = "65535"
-            form.chopBox.checked = !settingsModel.chopEnabled
+            form.gridCombo.currentIndex = form.gridCombo.find("2+14"), form.tcpPortField.text = "7001", form.httpPortField.text = "80"
+            form.chopMinutesField.text = "65535", form.chopBox.checked = !settingsModel.chopEnabled, form.ebuButton.checked = true
+            form.listenCombo.currentIndex = 1, form.accessKeyField.text = " s3cret "
             var chop = form.chopBox.checked
-            form.ebuButton.checked = true
-            form.listenCombo.currentIndex = 1
-            form.accessKeyField.text = " s3cret "
             verify(form.apply())
             compare(spy.count, 1)
             compare([settingsModel.gridDimensions, settingsModel.tcpServerPort, settingsModel.httpServerPort, settingsModel.chopMinutes, settingsModel.chopEnabled,
                      settingsModel.ebuLevels, settingsModel.serverLocalOnly, settingsModel.serverAccessKey], [253, 7001, 80, 65535, chop, true, true, "s3cret"])
             compare([settingsModel.gridWidth, settingsModel.gridExtra], [3, 0]) // the grid of this run stays as it was
-            settingsModel.setServerLocalOnly(false)
-            settingsModel.setServerAccessKey("")
-            settingsModel.setEbuLevels(false)
-            settingsModel.setChopEnabled(false)
+            settingsModel.setServerLocalOnly(false), settingsModel.setServerAccessKey(""), settingsModel.setEbuLevels(false), settingsModel.setChopEnabled(false)
         }
 
         function test_cancelShowsStoredValues() {
             var spy = createTemporaryObject(spyComponent, testCase, { target: form, signalName: "cancelled" })
-            form.tcpPortField.text = "7002"
-            form.gridCombo.currentIndex = 0
-            form.listenCombo.currentIndex = 1
-            form.accessKeyField.text = "typed"
+            form.tcpPortField.text = "7002", form.gridCombo.currentIndex = 0, form.listenCombo.currentIndex = 1, form.accessKeyField.text = "typed"
             form.cancel()
             compare(spy.count, 1)
             compare([settingsModel.tcpServerPort, form.tcpPortField.text, form.listenCombo.currentIndex, form.accessKeyField.text, form.gridCombo.currentText],

@@ -15,10 +15,7 @@ Item {
         property var dialog: null
         property color probe
 
-        function init() {
-            settingsModel.setAbRecording(true)
-            dialog = createTemporaryObject(dialogComponent, root)
-        }
+        function init() { settingsModel.setAbRecording(true), dialog = createTemporaryObject(dialogComponent, root) }
         function makeSlot(values) { return createTemporaryObject(fakeSlot, testCase, values) }
         function open(slots) {
             slots.length === undefined ? dialog.reset(slots) : dialog.resetMulti(slots)
@@ -56,8 +53,7 @@ Item {
             dialog.apply()
             compare(slots[1].calls, ["setViewingOnly false", "setRecordPreview true", "setCustomLocationEnabled true", "setCustomLocationB /tmp", "acceptClicked"])
             open(slots)
-            dialog.gainSlider.value = -6
-            dialog.gainSlider.moved()
+            dialog.gainSlider.value = -6, dialog.gainSlider.moved()
             verify(!dialog.multipleGainsSelected)
             dialog.apply()
             compare([slots[0].audioGain, slots[2].audioGain], [-6, -6])
@@ -68,9 +64,7 @@ Item {
             open(makeSlot({ audioGain: 1 }))
             var typed = [["5", 1], ["2,5", 2], ["-3.4", -3.4]]
             for (var i = 0; i < typed.length; ++i) {
-                dialog.gainField.forceActiveFocus()
-                dialog.gainField.selectAll()
-                keyClick(Qt.Key_Delete)
+                dialog.gainField.forceActiveFocus(), dialog.gainField.selectAll(), keyClick(Qt.Key_Delete)
                 for (var k = 0; k < typed[i][0].length; ++k)
                     keyClick({ "-": Qt.Key_Minus, ".": Qt.Key_Period, ",": Qt.Key_Comma }[typed[i][0][k]] || typed[i][0][k])
                 fuzzyCompare(dialog.gainSlider.value, typed[i][1], 1e-6)
@@ -80,12 +74,8 @@ Item {
         function test_applyWritesInOrder() {
             var slot = makeSlot({ index0: 2, customLocation: "/a", customLocationB: "/b" })
             open(slot)
-            dialog.showLevelsBox.checkState = Qt.Unchecked
-            dialog.customLocationBox.checkState = Qt.Checked
-            dialog.folderAField.text = "/not/there"
-            dialog.gainSlider.value = 2.4
-            dialog.displayNameField.text = "Desk"
-            dialog.customSourceField.text = "HOST (Desk)"
+            dialog.showLevelsBox.checkState = Qt.Unchecked, dialog.customLocationBox.checkState = Qt.Checked, dialog.folderAField.text = "/not/there"
+            dialog.gainSlider.value = 2.4, dialog.displayNameField.text = "Desk", dialog.customSourceField.text = "HOST (Desk)"
             dialog.apply()
             compare(slot.calls, ["setShowLevels false", "setCustomLocation /not/there", "setCustomLocationB /b", "setCustomLocationEnabled true", "setViewingOnly false",
                                  "setIsFullRes false", "setAudioGain 2.4", "setRecordPreview false", "setDisplayName Desk", "enteredSource HOST (Desk)", "acceptClicked"])
@@ -126,8 +116,7 @@ Item {
         }
         function test_folderEnabling(data) {
             var r = data.r
-            settingsModel.setAbRecording(r[1])
-            open(makeSlot({ customLocationEnabled: r[0], isRecording: r[2] }))
+            settingsModel.setAbRecording(r[1]), open(makeSlot({ customLocationEnabled: r[0], isRecording: r[2] }))
             compare([dialog.folderAField.enabled, dialog.folderBField.enabled, dialog.folderBRow.children[2].enabled], r.slice(3))
             compare(dialog.folderBRow.children[2].text, "Change")
             compare([dialog.viewingOnlyBox, dialog.recordPreviewBox, dialog.customLocationBox, dialog.sourceList, dialog.customSourceField].map(function(c) { return c.enabled }),
