@@ -94,24 +94,22 @@ private Q_SLOTS:
             QSKIP("no X display: run through CTest, whose fixture starts Xvfb");
     }
 
+    // Grid, then slot 1's cell, slot 2's, the last slot's (unbound), and whether the clock takes the free cell.
     void layoutOnScreen_data()
     {
+        QTest::addColumn<QList<QRect>>("cells");
         QTest::addColumn<int>("grid");
-        QTest::addColumn<QRect>("first");   // slot 1
-        QTest::addColumn<QRect>("program"); // slot 2
-        QTest::addColumn<QRect>("unbound"); // the last slot
-        QTest::addColumn<bool>("clock");    // in the free cell of 2+14
-        QTest::addRow("3x3") << 33 << QRect(0, 0, 367, 207) << QRect(367, 0, 367, 207) << QRect(734, 413, 366, 206) << false;
-        QTest::addRow("2+8") << 242 << QRect(0, 0, 550, 309) << QRect(550, 0, 550, 309) << QRect(825, 464, 275, 155) << false;
-        QTest::addRow("2+14") << 253 << QRect(0, 0, 550, 247) << QRect(550, 0, 550, 247) << QRect(660, 495, 220, 124) << true;
+        QTest::addColumn<bool>("clock");
+        QTest::addRow("3x3") << QList<QRect> { { 0, 0, 367, 207 }, { 367, 0, 367, 207 }, { 734, 413, 366, 206 } } << 33 << false;
+        QTest::addRow("2+8") << QList<QRect> { { 0, 0, 550, 309 }, { 550, 0, 550, 309 }, { 825, 464, 275, 155 } } << 242 << false;
+        QTest::addRow("2+14") << QList<QRect> { { 0, 0, 550, 247 }, { 550, 0, 550, 247 }, { 660, 495, 220, 124 } } << 253 << true;
     }
     void layoutOnScreen()
     {
+        QFETCH(QList<QRect>, cells);
         QFETCH(int, grid);
-        QFETCH(QRect, first);
-        QFETCH(QRect, program);
-        QFETCH(QRect, unbound);
         QFETCH(bool, clock);
+        const QRect first = cells[0], program = cells[1], unbound = cells[2];
         E2E::AppRun app(QStringLiteral("app-%1").arg(grid));
         const QList<QColor> colours { QColor(40, 90, 220), QColor(30, 200, 60), QColor(220, 200, 40) };
         QVERIFY(start(app, grid, colours));
@@ -125,10 +123,6 @@ private Q_SLOTS:
         const QPoint mid = program.center();
         QVERIFY(red(program.left(), mid.y()) && red(program.right(), mid.y()) && red(mid.x(), program.top()) && red(mid.x(), program.bottom()));
         QVERIFY(!red(program.left() - 3, mid.y()) && !red(mid.x(), program.bottom() + 3));
-        // Record buttons: full red on a bound slot, dimmed on an unbound one.
-        const auto recordDot = [&](const QRect& cell) { return shot.pixel(cell.right() - 21, cell.bottom() - 19); };
-        QVERIFY2(qRed(recordDot(program)) > 150 && qGreen(recordDot(program)) < 90, qPrintable(QColor(recordDot(program)).name()));
-        QVERIFY2(qRed(recordDot(unbound)) > qGreen(recordDot(unbound)) + 15 && qRed(recordDot(unbound)) < 120, qPrintable(QColor(recordDot(unbound)).name()));
         // The clock's light grey digits fill the grid's free cell of 2+14.
         int grey = 0;
         for (int y = 520; y < 580; ++y)
