@@ -111,10 +111,8 @@ private Q_SLOTS:
         NdiSim::write({ NdiSim::source(QStringLiteral("Red"), NdiSim::video(1920, 1080, QStringLiteral("UYVY"), QStringLiteral("solid"), QStringLiteral("#ff0000")), {}),
             NdiSim::source(QStringLiteral("Green"), NdiSim::video(640, 480, QStringLiteral("BGRA"), QStringLiteral("solid"), QStringLiteral("#00ff00")), {}) });
         SlotListModel list;
-        for (int i = 0; i < 4; ++i) {
-            list.append(new Slot);
-            list.allSlots().at(i)->setViewingOnly(true); // no recording program for these
-        }
+        for (int i = 0; i < 4; ++i)
+            list.append(new Slot), list.allSlots().at(i)->setViewingOnly(true); // no recording program for these
         QCOMPARE(list.allSlots().at(0)->connectSource(QStringLiteral("Red")), QStringLiteral("success"));
         QCOMPARE(list.allSlots().at(1)->connectSource(QStringLiteral("Green")), QStringLiteral("success"));
         show(QSize(640, 360), { 2, 2, 0 }, {}, &list);
@@ -134,9 +132,7 @@ private Q_SLOTS:
         // An unchanged picture is drawn again at the source's rate (5 a second) but not uploaded again.
         m_in[0]->setFrameRate(5.0);
         QTest::qWait(300);
-        Mixer::Statistics before = m_mixer->statistics();
-        QTest::qWait(2000);
-        Mixer::Statistics after = m_mixer->statistics();
+        Mixer::Statistics before = m_mixer->statistics(), after = (QTest::qWait(2000), m_mixer->statistics());
         QVERIFY2(after.paintCount > before.paintCount && after.paintCount - before.paintCount <= 12, qPrintable(QString::number(after.paintCount - before.paintCount)));
         QCOMPARE(after.uploads, before.uploads);
         // A new picture is uploaded at the size the cell shows: 1920 / 6 x 1080 / 6 pairs of bytes.
@@ -168,9 +164,7 @@ private Q_SLOTS:
     {
         show(QSize(320, 180), { 1, 1, 0 }, { { TestReceiver::Uyvy, Qt::blue } });
         QTRY_COMPARE(MixerRenderer::liveRenderers(), 1);
-        m_view->setPersistentGraphics(false);
-        m_view->setPersistentSceneGraph(false);
-        m_view->hide();
+        m_view->setPersistentGraphics(false), m_view->setPersistentSceneGraph(false), m_view->hide();
         QTRY_COMPARE(MixerRenderer::liveRenderers(), 0);
         recolour(0, Qt::yellow);
         m_view->show();
@@ -191,9 +185,7 @@ private Q_SLOTS:
         m_view->update(); // further frames try again, quietly
         QTRY_VERIFY(frames.count() >= 3);
         QCOMPARE(LogCapture::take().filter(QStringLiteral("Cannot initialize OpenGL")).size(), 1);
-        QVERIFY(m_mixer->gpuName().isEmpty());
-        QCOMPARE(m_mixer->statistics().paintCount, quint64(0));
-        QCOMPARE(m_in[0]->videoFrameCalls(), 0);
+        QVERIFY(m_mixer->gpuName().isEmpty() && m_mixer->statistics().paintCount == 0 && m_in[0]->videoFrameCalls() == 0);
     }
 };
 
