@@ -27,7 +27,6 @@ Item {
                     [testFolder, "9099", "9098", "30", "3x3"])
             compare(form.smpteButton.checked, !settingsModel.ebuLevels)
             verify(form.validate() && form.applyButton.enabled)
-            compare([form.applyButton.font.family, form.applyButton.font.pixelSize], ["Arial", 12]) // the resources' controls configuration
             form.gridCombo.currentIndex = 1, settingsModel.setGridDimensions(99), form.reset()
             compare(form.gridCombo.currentText, "3x2") // an unknown grid code keeps the choice
         }
