@@ -1,52 +1,30 @@
 import QtQml
 
-// A slot as the user interface sees it: the properties, setters, actions and signals it uses.
-// Every setter and action is written to `calls`, in order, so tests can check what the UI did.
+// A slot as the user interface sees it. Every setter and action is written to `calls`, in order.
 QtObject {
     property int index0: 1
     property string name: "Slot " + index0
     property string connectedSource: "none"
     property int selectedInd: -1
-    property int leftLevel: 0
-    property int rightLevel: 0
-    property int tallyState: 0
-    property bool isRecording: false
-    property bool isWaiting: false
-    property bool isConnected: false
-    property bool showLevels: true
-    property bool customLocationEnabled: false
-    property bool viewingOnly: false
-    property bool recordPreview: false
-    property bool isListening: false
-    property bool isFullRes: false
-    property real gigabytesAvailable: 100000.0
-    property real gigabytesBAvailable: 0.0
-    property real audioGain: 0.0
-    property bool locationBSelected: false
-    property bool selected: false
-    property string customLocation: "/tmp"
-    property string customLocationB: "/tmp"
-    property string enteredSource: ""
-    property string displayName: ""
+    property int leftLevel: 0; property int rightLevel: 0; property int tallyState: 0
+    property bool isRecording: false; property bool isWaiting: false; property bool isConnected: false
+    property bool showLevels: true; property bool customLocationEnabled: false; property bool viewingOnly: false
+    property bool recordPreview: false; property bool isListening: false; property bool isFullRes: false
+    property real gigabytesAvailable: 100000.0; property real gigabytesBAvailable: 0.0; property real audioGain: 0.0
+    property bool locationBSelected: false; property bool selected: false
+    property string customLocation: "/tmp"; property string customLocationB: "/tmp"
+    property string enteredSource: ""; property string displayName: ""
     property var telemetry: null
     property bool signalLost: false
     property string videoFormat: ""
-
     property var calls: []
-
     signal recordingStopped(int reason)
     signal recordingWarning(string message)
 
-    function log(entry) {
-        var copy = calls.slice()
-        copy.push(entry)
-        calls = copy
-    }
-
+    function log(entry) { calls = calls.concat([entry]) }
     function recordClicked() { log("recordClicked") }
     function acceptClicked() { log("acceptClicked") }
     function disconnectClicked() { log("disconnectClicked") }
-
     function setSelectedInd(v) { log("setSelectedInd " + v); selectedInd = v }
     function setSelected(v) { log("setSelected " + v); selected = v }
     function setShowLevels(v) { log("setShowLevels " + v); showLevels = v }
@@ -59,6 +37,5 @@ QtObject {
     function setRecordPreview(v) { log("setRecordPreview " + v); recordPreview = v }
     function setDisplayName(v) { log("setDisplayName " + v); displayName = v; return "success" }
     function setLocationBSelected(v) { log("setLocationBSelected " + v); locationBSelected = v }
-
     onEnteredSourceChanged: log("enteredSource " + enteredSource)
 }

@@ -5,434 +5,223 @@ import "qrc:/"
 // One cell overlay over a stand-in slot, with stand-ins for the window and the app's objects.
 Item {
     id: root
-    width: 400
-    height: 240
-    property QtObject settingsModel: QtObject {
-        property bool tallyEnabled: true
-        property bool abRecording: true
-        property string location: "/rec/a"
-        property string locationB: "/rec/b"
-    }
+    width: 400; height: 240
+    property QtObject settingsModel: QtObject { property bool tallyEnabled: true; property bool abRecording: true; property string location: "/rec/a"; property string locationB: "/rec/b" }
     property QtObject slotsAudioHelper: QtObject {
         property var calls: []
         function startListening(slot) { calls = calls.concat(["start " + slot.index0]) }
         function stopListening() { calls = calls.concat(["stop"]) }
     }
     property var slotsModel: null
+    Item {
+        id: applicationWindow
+        property bool mouseHidden: false
+        property var opened: []
+        function settingsDialogOpen(slot) { opened = ["single", slot.index0] }
+        function settingsDialogOpenMulti(selected) { opened = ["multi"].concat(selected.map(function(s) { return s.index0 })) }
+    }
+    Component { id: fakeSlot; FakeSlot {} }
+    Component { id: cell; SpecialGridItem { width: 367; height: 207 } }
+    Component { id: spyComponent; SignalSpy {} }
 
     TestCase {
         id: testCase
         name: "GridItem"
         when: windowShown
-
         property color probe
-
-        Item {
-            id: applicationWindow
-            property bool mouseHidden: false
-            property var opened: []
-            function settingsDialogOpen(slot) { opened = ["single", slot.index0] }
-            function settingsDialogOpenMulti(selected) {
-                var ids = ["multi"]
-                for (var i = 0; i < selected.length; ++i)
-                    ids.push(selected[i].index0)
-                opened = ids
-            }
-        }
-
-        Component {
-            id: fakeSlot
-            FakeSlot {}
-        }
-        Component {
-            id: cell
-            SpecialGridItem {
-                width: 367
-                height: 207
-            }
-        }
-        Component {
-            id: listModel
-            QtObject {
-                property var rows: []
-                property var extra1: null
-                property var extra2: null
-                property int count: rows.length
-                function get(i) { return rows[i] }
-            }
-        }
-
         property var slot: null
-        property var wrapper: null
         property var item: null
 
-        function init() {
-            settingsModel.tallyEnabled = true
-            settingsModel.abRecording = true
-            applicationWindow.mouseHidden = false
-            applicationWindow.opened = []
-            slotsAudioHelper.calls = []
-            root.slotsModel = null
-            slot = createTemporaryObject(fakeSlot, testCase, {
-                index0: 4, connectedSource: "CAMERA-1 (Stage)", isConnected: true
-            })
-            wrapper = createTemporaryObject(cell, root, { model: slot, qtObject: slot })
-            item = wrapper.children[0].item
+        // A cell over a fresh slot; telemetry, when given, is the recording's state.
+        function make(values, state) {
+            slot = createTemporaryObject(fakeSlot, testCase, Object.assign({ index0: 4, connectedSource: "CAMERA-1 (Stage)", isConnected: true }, values))
+            if (state)
+                slot.telemetry = createTemporaryQmlObject("import QtQml; QtObject { property string state: '" + state + "'; property string elapsedText: '01:02:03' }", testCase)
+            item = createTemporaryObject(cell, root, { model: slot, qtObject: slot }).children[0].item
             verify(item)
+        }
+        function init() {
+            settingsModel.tallyEnabled = settingsModel.abRecording = true, applicationWindow.mouseHidden = false, slotsAudioHelper.calls = [], root.slotsModel = null
+            make({})
             waitForRendering(item)
         }
-
-        function part(name) {
-            var found = findChild(item, name)
-            verify(found, name)
-            return found
+        function part(name) { var found = findChild(item, name); verify(found, name); return found }
+        function sameColour(actual, expected) { probe = expected; compare(String(actual), String(probe)) }
+        function slotList(selected) { // first and last around the cell's own slot
+            var first = createTemporaryObject(fakeSlot, testCase, { index0: 1, selected: selected[0] })
+            var last = createTemporaryObject(fakeSlot, testCase, { index0: 9, selected: selected[1] })
+            root.slotsModel = { extra1: first, count: 2, get: function(i) { return [slot, last][i] } }
+            return [first, last]
         }
 
-        function sameColour(actual, expected) {
-            probe = expected
-            compare(String(actual), String(probe))
-        }
-
-        function test_border_data() {
-            return [
-                { tag: "free", tallyOn: true, tally: 0, selected: false, hidden: false, colour: "transparent" },
-                { tag: "preview", tallyOn: true, tally: 1, selected: false, hidden: false, colour: "limegreen" },
-                { tag: "program", tallyOn: true, tally: 2, selected: false, hidden: false, colour: "red" },
-                { tag: "program, tally off", tallyOn: false, tally: 2, selected: false, hidden: false, colour: "transparent" },
-                { tag: "selected wins", tallyOn: true, tally: 2, selected: true, hidden: false, colour: "#8129fe" },
-                { tag: "selected, tally off", tallyOn: false, tally: 2, selected: true, hidden: false, colour: "#8129fe" },
-                { tag: "selected, cursor hidden", tallyOn: false, tally: 2, selected: true, hidden: true, colour: "transparent" },
-                { tag: "selected, hidden, program", tallyOn: true, tally: 2, selected: true, hidden: true, colour: "red" }
-            ]
+        function test_border_data() { // tally on, tally state, selected, cursor hidden, border
+            return [[true, 0, false, false, "transparent"], [true, 1, false, false, "limegreen"], [true, 2, false, false, "red"],
+                    [false, 2, false, false, "transparent"], [true, 2, true, false, "#8129fe"], [false, 2, true, false, "#8129fe"],
+                    [false, 2, true, true, "transparent"], [true, 2, true, true, "red"]].map(function(r) { return { tag: r.join(" "), r: r } })
         }
         function test_border(data) {
-            settingsModel.tallyEnabled = data.tallyOn
-            slot.tallyState = data.tally
-            slot.selected = data.selected
-            applicationWindow.mouseHidden = data.hidden
-            sameColour(item.border.color, data.colour)
-            sameColour(part("nameLabel").color, data.selected && !data.hidden ? "#bf91ff" : "#ffffff")
+            settingsModel.tallyEnabled = data.r[0]; slot.tallyState = data.r[1]; slot.selected = data.r[2]; applicationWindow.mouseHidden = data.r[3]
+            sameColour(item.border.color, data.r[4])
+            sameColour(part("nameLabel").color, data.r[2] && !data.r[3] ? "#bf91ff" : "#ffffff")
         }
 
-        function test_nameLabel_data() {
-            return [
-                { tag: "source name", name: "Slot 12", display: "", expected: "12:  CAMERA-1 (Stage)" },
-                { tag: "display name", name: "Slot 12", display: "Stage left", expected: "12:  Stage left" }
-            ]
-        }
-        function test_nameLabel(data) {
-            slot.name = data.name
-            slot.displayName = data.display
-            compare(part("nameLabel").text, data.expected)
-            var plate = part("namePlate")
-            compare(plate.width, Math.min(part("nameLabel").implicitWidth, part("nameLabel").width) + 10)
+        function test_nameLabel() {
+            slot.name = "Slot 12"
+            compare(part("nameLabel").text, "12:  CAMERA-1 (Stage)")
+            slot.displayName = "Stage left"
+            compare([part("nameLabel").text, part("namePlate").width], ["12:  Stage left", Math.min(part("nameLabel").implicitWidth, part("nameLabel").width) + 10])
         }
 
-        function test_spaceBadges_data() {
-            return [
-                { tag: "plenty", a: 120, b: 120, ab: true, viewing: false, connected: true, showA: false, showB: false },
-                { tag: "A just below", a: 9.89, b: 120, ab: true, viewing: false, connected: true, showA: true, showB: false },
-                { tag: "A at the limit", a: 9.9, b: 120, ab: true, viewing: false, connected: true, showA: false, showB: false },
-                { tag: "B low", a: 120, b: 3.2, ab: true, viewing: false, connected: true, showA: false, showB: true },
-                { tag: "B low, A/B off", a: 120, b: 3.2, ab: false, viewing: false, connected: true, showA: false, showB: false },
-                { tag: "A low, viewing only", a: 1, b: 1, ab: true, viewing: true, connected: true, showA: false, showB: false },
-                { tag: "A low, unbound", a: 1, b: 1, ab: true, viewing: false, connected: false, showA: false, showB: false }
-            ]
+        function test_spaceBadges_data() { // GB on A, on B, A/B on, viewing only, bound, badge A, badge B
+            return [[120, 120, true, false, true, false, false], [9.89, 120, true, false, true, true, false], [9.9, 120, true, false, true, false, false],
+                    [120, 3.2, true, false, true, false, true], [120, 3.2, false, false, true, false, false], [1, 1, true, true, true, false, false],
+                    [1, 1, true, false, false, false, false], [2.25, 120, false, false, true, true, false]].map(function(r) { return { tag: r.join(" "), r: r } })
         }
         function test_spaceBadges(data) {
-            settingsModel.abRecording = data.ab
-            slot.gigabytesAvailable = data.a
-            slot.gigabytesBAvailable = data.b
-            slot.viewingOnly = data.viewing
-            slot.isConnected = data.connected
-            compare(part("badgeA").visible, data.showA)
-            compare(part("badgeB").visible, data.showB)
-            compare(part("abPlate").visible, data.ab && !data.viewing && data.connected)
-            compare(part("locationAButton").visible, data.ab && !data.viewing && data.connected)
-            if (data.showA) {
-                compare(part("badgeA").anchors.rightMargin, data.ab ? 64 : 44)
-                compare(part("badgeA").children[0].text, data.a.toFixed(1))
-            }
+            var r = data.r
+            settingsModel.abRecording = r[2]; slot.gigabytesAvailable = r[0]; slot.gigabytesBAvailable = r[1]; slot.viewingOnly = r[3]; slot.isConnected = r[4]
+            compare([part("badgeA").visible, part("badgeB").visible], [r[5], r[6]])
+            compare([part("abPlate").visible, part("locationAButton").visible], [r[2] && !r[3] && r[4], r[2] && !r[3] && r[4]])
+            if (r[5])
+                compare([part("badgeA").anchors.rightMargin, part("badgeA").children[0].text], [r[2] ? 64 : 44, r[0].toFixed(1)])
         }
 
-        function test_recordButton_data() {
-            return [
-                { tag: "unbound does nothing", source: "none", calls: [], opacity: 0.3 },
-                { tag: "bound records", source: "CAMERA-1 (Stage)", calls: ["recordClicked"], opacity: 1.0 }
-            ]
-        }
-        function test_recordButton(data) {
-            slot.connectedSource = data.source
+        function test_recordButton() {
+            slot.connectedSource = "none"
             item.showWarning("Disk is slow")
-            var button = part("recordButton")
-            fuzzyCompare(button.opacity, data.opacity, 0.001)
-            mouseClick(button)
-            compare(item.displayWarning, false)
-            compare(slot.calls, data.calls)
-        }
-
-        function test_recordIcon_data() {
-            return [
-                { tag: "idle", recording: false, waiting: false, icon: "qrc:/icons/icons8-record-64.png" },
-                { tag: "waiting", recording: false, waiting: true, icon: "qrc:/icons/icons8-record-64-waiting.png" },
-                { tag: "recording", recording: true, waiting: false, icon: "qrc:/icons/icons8-record-64-recording.png" }
-            ]
-        }
-        function test_recordIcon(data) {
-            slot.isRecording = data.recording
-            slot.isWaiting = data.waiting
-            compare(String(part("recordButton").icon.source), data.icon)
+            mouseClick(part("recordButton"))
+            compare([slot.calls, item.displayWarning, part("recordButton").opacity.toFixed(1)], [[], false, "0.3"])
+            slot.connectedSource = "CAM"
+            mouseClick(part("recordButton"))
+            compare([slot.calls, part("recordButton").opacity], [["recordClicked"], 1])
+            var icons = [[false, false, ""], [false, true, "-waiting"], [true, false, "-recording"]]
+            for (var i = 0; i < icons.length; ++i)
+                slot.isRecording = icons[i][0], slot.isWaiting = icons[i][1], compare(String(part("recordButton").icon.source), "qrc:/icons/icons8-record-64" + icons[i][2] + ".png")
             slot.viewingOnly = true
             verify(!part("recordButton").visible)
         }
 
-        // The recording's health at a glance: the badge's words and colour per telemetry state.
-        function test_recBadge_data() {
-            return [
-                { tag: "idle", state: "idle", visible: false },
-                { tag: "waiting", state: "waiting", visible: true, text: "WAITING", color: "#606060" },
-                { tag: "recording", state: "recording", visible: true, text: "● REC 01:02:03", color: "#e01010" },
-                { tag: "stalled", state: "stalled", visible: true, text: "STALLED 01:02:03", color: "#f0a000" },
-                { tag: "failed", state: "failed", visible: true, text: "FAILED", color: "#101010" }
-            ]
-        }
-        function test_recBadge(data) {
-            var telemetry = createTemporaryQmlObject("import QtQml; QtObject { property string state: '"
-                + data.state + "'; property string elapsedText: '01:02:03' }", testCase)
-            slot = createTemporaryObject(fakeSlot, testCase, { isConnected: true, connectedSource: "CAM" })
-            slot.telemetry = telemetry
-            wrapper = createTemporaryObject(cell, root, { model: slot, qtObject: slot })
-            item = wrapper.children[0].item
-            compare(part("recBadge").visible, data.visible)
-            if (!data.visible)
-                return
-            compare(part("recText").text, data.text)
-            sameColour(part("recBadge").color, data.color)
-        }
-
-        // What the cell says from across the room: a hint when empty, a card without signal,
-        // a strip in the recording's colour, the picture's format.
-        function test_cellStates_data() {
-            return [
-                { tag: "unbound", connected: false, lost: false, state: "idle", hint: true, card: false, strip: false },
-                { tag: "live", connected: true, lost: false, state: "idle", hint: false, card: false, strip: false,
-                  format: "1920x1080 25p" },
-                { tag: "no signal", connected: true, lost: true, state: "idle", hint: false, card: true, strip: false },
-                { tag: "recording", connected: true, lost: false, state: "recording", hint: false, card: false,
-                  strip: true, color: "#e01010", format: "1280x720 50p" },
-                { tag: "stalled", connected: true, lost: true, state: "stalled", hint: false, card: true,
-                  strip: true, color: "#f0a000" },
-                { tag: "failed", connected: true, lost: false, state: "failed", hint: false, card: false,
-                  strip: true, color: "#ff3030" }
-            ]
+        // What the cell says from across the room, per recording state: the badge, a hint when
+        // empty, a card without signal, a strip in the recording's colour, the picture's format.
+        function test_cellStates_data() { // state, bound, signal lost, badge text, badge colour, hint, card, strip colour, format
+            return [["idle", false, false, "", "", true, false, "", ""], ["idle", true, false, "", "", false, false, "", "1920x1080 25p"],
+                    ["idle", true, true, "", "", false, true, "", ""], ["waiting", true, false, "WAITING", "#606060", false, false, "#909090", ""],
+                    ["recording", true, false, "● REC 01:02:03", "#e01010", false, false, "#e01010", "1280x720 50p"],
+                    ["stalled", true, true, "STALLED 01:02:03", "#f0a000", false, true, "#f0a000", ""],
+                    ["failed", true, false, "FAILED", "#101010", false, false, "#ff3030", ""]].map(function(r) { return { tag: r.slice(0, 3).join(" "), r: r } })
         }
         function test_cellStates(data) {
-            var telemetry = createTemporaryQmlObject("import QtQml; QtObject { property string state: '"
-                + data.state + "'; property string elapsedText: '00:00:05' }", testCase)
-            slot = createTemporaryObject(fakeSlot, testCase, {
-                isConnected: data.connected, connectedSource: data.connected ? "CAM" : "none",
-                signalLost: data.lost, videoFormat: data.format || "" })
-            slot.telemetry = telemetry
-            wrapper = createTemporaryObject(cell, root, { model: slot, qtObject: slot })
-            item = wrapper.children[0].item
-            compare(part("unboundHint").visible, data.hint)
-            compare(part("noSignalCard").visible, data.card)
-            compare(part("stateStrip").visible, data.strip)
-            if (data.strip)
-                sameColour(part("stateStrip").color, data.color)
-            compare(part("formatLabel").visible, !!data.format)
-            if (data.format)
-                compare(part("formatLabel").text, data.format)
+            var r = data.r
+            make({ isConnected: r[1], connectedSource: r[1] ? "CAM" : "none", signalLost: r[2], videoFormat: r[8] }, r[0])
+            compare([part("recBadge").visible, part("unboundHint").visible, part("noSignalCard").visible, part("stateStrip").visible, part("formatLabel").visible],
+                    [r[3] !== "", r[5], r[6], r[7] !== "", r[8] !== ""])
+            if (r[3] !== "")
+                compare(part("recText").text, r[3]), sameColour(part("recBadge").color, r[4])
+            if (r[7] !== "")
+                sameColour(part("stateStrip").color, r[7])
+            compare(part("formatLabel").text, r[8])
         }
 
-        function test_doubleClickOnAnEmptyCellOpensSettings() {
-            slot.isConnected = false
-            mouseDoubleClickSequence(item, 150, 100)
-            compare(applicationWindow.opened, ["single", 4])
-        }
-
-        function test_warnings_data() {
-            return [
-                { tag: "out of space", signal: "stopped", arg: 1, shown: true, text: "Out of space" },
-                { tag: "stopped by user", signal: "stopped", arg: 0, shown: false, text: "" },
-                { tag: "recorder error", signal: "stopped", arg: 2, shown: false, text: "" },
-                { tag: "warning text", signal: "warning", arg: "Dropped frames", shown: true, text: "Dropped frames" }
-            ]
+        function test_warnings_data() { // stop reason (or warning text), shown text
+            return [[1, "Out of space"], [0, ""], [2, ""], ["Dropped frames", "Dropped frames"]].map(function(r) { return { tag: String(r[0]), r: r } })
         }
         function test_warnings(data) {
-            if (data.signal === "stopped")
-                slot.recordingStopped(data.arg)
-            else
-                slot.recordingWarning(data.arg)
-            compare(item.displayWarning, data.shown)
-            compare(part("warningBar").visible, data.shown)
-            if (data.shown)
-                compare(part("warningLabel").text, data.text)
-            slot.isConnected = false
+            typeof data.r[0] === "number" ? slot.recordingStopped(data.r[0]) : slot.recordingWarning(data.r[0])
+            compare([item.displayWarning, part("warningBar").visible], [data.r[1] !== "", data.r[1] !== ""])
+            if (data.r[1] === "")
+                return
+            compare(part("warningLabel").text, data.r[1])
+            mouseClick(part("warningCloseButton"))
+            verify(!part("warningBar").visible)
+            slot.recordingWarning("again")
+            slot.isConnected = false // unbinding clears it as well
             compare(item.displayWarning, false)
         }
 
-        function test_warningCloseButton() {
-            slot.recordingWarning("Dropped frames")
-            verify(part("warningBar").visible)
-            mouseClick(part("warningCloseButton"))
-            verify(!part("warningBar").visible)
+        function test_clicks() {
+            var seen = []
+            for (var button of [Qt.LeftButton, Qt.RightButton, Qt.LeftButton])
+                mouseClick(item, 150, 100, button), seen.push(slot.selected)
+            compare(seen, [true, true, false]) // a right click leaves the selection alone
+            var others = slotList([true, true])
+            slot.selected = true
+            mouseDoubleClickSequence(item, 150, 100) // clears every selection
+            compare([slot.selected, others[0].selected, others[1].selected], [false, false, false])
+            slot.isConnected = false
+            mouseDoubleClickSequence(item, 150, 100) // on an empty cell: its settings
+            compare(applicationWindow.opened, ["single", 4])
         }
 
-        function test_clickSelects() {
-            mouseClick(item, 150, 100)
-            compare(slot.selected, true)
-            mouseClick(item, 150, 100, Qt.RightButton)
-            compare(slot.selected, true)
-            mouseClick(item, 150, 100)
-            compare(slot.selected, false)
-        }
-
-        function test_doubleClickClearsSelection() {
-            var others = [createTemporaryObject(fakeSlot, testCase, { index0: 1, selected: true }),
-                          createTemporaryObject(fakeSlot, testCase, { index0: 2, selected: true })]
-            root.slotsModel = createTemporaryObject(listModel, testCase, { extra1: others[0], rows: [slot, others[1]] })
-            mouseDoubleClickSequence(item, 150, 100)
-            compare(slot.selected, false)
-            compare(others[0].selected, false)
-            compare(others[1].selected, false)
-        }
-
-        function test_settingsButton_data() {
-            return [
-                { tag: "not selected", selected: false, others: [true, true], expected: ["single", 4] },
-                { tag: "selected alone", selected: true, others: [false, false], expected: ["single", 4] },
-                { tag: "selected with others", selected: true, others: [true, false], expected: ["multi", 1, 4] },
-                { tag: "all selected", selected: true, others: [true, true], expected: ["multi", 1, 4, 9] }
-            ]
+        function test_settingsButton_data() { // this one selected, the others, what opens
+            return [[false, [true, true], ["single", 4]], [true, [false, false], ["single", 4]], [true, [true, false], ["multi", 1, 4]],
+                    [true, [true, true], ["multi", 1, 4, 9]]].map(function(r) { return { tag: JSON.stringify(r.slice(0, 2)), r: r } })
         }
         function test_settingsButton(data) {
-            var first = createTemporaryObject(fakeSlot, testCase, { index0: 1, selected: data.others[0] })
-            var last = createTemporaryObject(fakeSlot, testCase, { index0: 9, selected: data.others[1] })
-            root.slotsModel = createTemporaryObject(listModel, testCase, { extra1: first, rows: [slot, last] })
-            slot.selected = data.selected
+            slotList(data.r[1])
+            slot.selected = data.r[0]
             slot.selectedInd = 2
             mouseClick(part("settingsButton"))
-            compare(applicationWindow.opened, data.expected)
-            compare(slot.selectedInd, data.selected ? 2 : -1)
+            compare(applicationWindow.opened, data.r[2])
+            compare(slot.selectedInd, data.r[0] ? 2 : -1)
         }
 
-        function test_listenButton() {
+        function test_listenAndLocationButtons() {
             mouseClick(part("listenButton"))
             slot.isListening = true
             mouseClick(part("listenButton"))
-            compare(slotsAudioHelper.calls, ["start 4", "stop"])
-            fuzzyCompare(part("listenButton").opacity, 1.0, 0.001)
-        }
-
-        function test_locationButtons() {
+            compare([slotsAudioHelper.calls, part("listenButton").opacity], [["start 4", "stop"], 1])
             mouseClick(part("locationBButton"))
-            compare(slot.locationBSelected, true)
-            fuzzyCompare(part("locationBButton").opacity, 1.0, 0.001)
-            fuzzyCompare(part("locationAButton").opacity, 0.5, 0.001)
+            compare([slot.locationBSelected, part("locationBButton").opacity, part("locationAButton").opacity], [true, 1.0, 0.5])
             mouseClick(part("locationAButton"))
             compare(slot.locationBSelected, false)
-            compare(part("locationBButton").tip, "/rec/b (0.0 GB)")
-            slot.customLocationEnabled = true
-            slot.customLocationB = "/own/b"
-            slot.gigabytesBAvailable = 12.345
+            compare([part("locationAButton").tip, part("locationBButton").tip], ["/rec/a (100000.0 GB)", "/rec/b (0.0 GB)"])
+            slot.customLocationEnabled = true, slot.customLocationB = "/own/b", slot.gigabytesBAvailable = 12.345
             compare(part("locationBButton").tip, "/own/b (12.3 GB)")
         }
 
         function test_hoverShowsControls() {
             var spy = createTemporaryObject(spyComponent, testCase, { target: item, signalName: "mouseMoved" })
-            fuzzyCompare(part("settingsButton").opacity, 0.0, 0.001)
-            mouseMove(item, 100, 100)
-            mouseMove(item, 120, 110)
-            tryVerify(function() { return spy.count > 0 })
+            compare(part("settingsButton").opacity, 0)
+            mouseMove(item, 100, 100), mouseMove(item, 120, 110)
             tryCompare(part("settingsButton"), "opacity", 1.0)
             fuzzyCompare(part("listenButton").opacity, 0.6, 0.001)
-            // Movements over a button count as well: the buttons take hover for their tooltips.
+            // Movements over a button count as well (the buttons take hover for their tooltips); a repeated position does not.
             var before = spy.count
-            var button = part("recordButton")
-            mouseMove(button, 10, 10)
-            mouseMove(button, 14, 12)
+            mouseMove(part("recordButton"), 10, 10), mouseMove(part("recordButton"), 14, 12)
             tryVerify(function() { return spy.count >= before + 2 })
-            // A repeated position is no movement.
             var now = spy.count
-            mouseMove(button, 14, 12)
-            mouseMove(item, 120, 110)
+            mouseMove(part("recordButton"), 14, 12), mouseMove(item, 120, 110)
             tryVerify(function() { return spy.count > now })
             compare(spy.count, now + 1)
             applicationWindow.mouseHidden = true
-            fuzzyCompare(part("settingsButton").opacity, 0.0, 0.001)
-            fuzzyCompare(part("listenButton").opacity, 0.0, 0.001)
+            compare([part("settingsButton").opacity, part("listenButton").opacity], [0, 0])
             mouseMove(root, 399, 239)
         }
 
-        Component {
-            id: spyComponent
-            SignalSpy {}
-        }
-
-        // Real pixels of the meters: bar height follows the level, the colour follows the height.
-        function test_meterPixels_data() {
-            return [
-                { tag: "silent", level: 0 },
-                { tag: "half", level: 50 },
-                { tag: "full", level: 100 }
-            ]
-        }
-        function test_meterPixels(data) {
-            slot.leftLevel = data.level
-            slot.rightLevel = 0
-            var meters = part("audioMeters")
-            waitForRendering(item)
-            var image = grabImage(meters)
-            var h = Math.floor(meters.height)
-            // Column 16 lies between the scale and the bars: whatever is there is background.
-            function drawn(x, y) { return String(image.pixel(x, y)) !== String(image.pixel(16, y)) }
-            function colour(x, y) { return image.pixel(x, y) }
-            verify(!drawn(20, h - 1), "right bar at level 0 draws nothing")
-            if (data.level === 0) {
-                verify(!drawn(17, h - 1), "nothing drawn at level 0")
-            } else {
-                var bottom = colour(17, h - 1)
-                verify(bottom.g > 0.6 && bottom.r < 0.4, "bottom is green: " + bottom)
+        // The meters' pixels: bar height follows the level, green at the bottom, red at the top.
+        function test_meters() {
+            var meters = part("audioMeters"), h = Math.floor(meters.height)
+            for (var level = 0; level <= 100; level += 50) {
+                slot.leftLevel = level
+                waitForRendering(item)
+                var image = grabImage(meters)
+                // Column 16 lies between the scale and the bars: whatever is there is background.
+                var drawn = function(x, y) { return String(image.pixel(x, y)) !== String(image.pixel(16, y)) }
+                compare([drawn(20, h - 1), drawn(17, h - 1), drawn(17, 1), drawn(17, Math.floor(h * 0.4)), drawn(17, Math.floor(h * 0.6))],
+                        [false, level > 0, level === 100, level === 100, level > 0], "level " + level)
+                verify(level === 0 || image.pixel(17, h - 1).g > 0.6 && image.pixel(17, h - 1).r < 0.4, "green at the bottom")
+                verify(level < 100 || image.pixel(17, 1).r > 0.9 && image.pixel(17, 1).g < 0.3, "red at the top")
+                compare(findChild(meters, "leftBar").height, level / 100 * h)
             }
-            if (data.level === 100) {
-                var top = colour(17, 1)
-                verify(top.r > 0.9 && top.g < 0.3, "top is red: " + top)
-            } else {
-                verify(!drawn(17, 1), "no bar at the top")
+            // The scale's bands: label and place for 0, -6, -20, -32, -44 and -68 dB.
+            var tops = [0, 0.075, 0.24, 0.392, 0.54, 0.836], labels = ["0", "-6", "-20", "-32", "-44", "-68"]
+            for (var i = 0; i < tops.length; ++i) {
+                var band = meters.children[0].children[i]
+                compare(band.children[0].text, labels[i])
+                tryVerify(function() { return Math.abs(band.mapToItem(meters, 0, 0).y - (-4 + tops[i] * meters.height)) < 0.01 }, 5000, labels[i])
             }
-            if (data.level === 50) {
-                verify(!drawn(17, Math.floor(h * 0.4)), "no bar above half")
-                verify(drawn(17, Math.floor(h * 0.6)), "bar below half")
-            }
-            compare(findChild(meters, "leftBar").height, Math.max(Math.min(data.level, 100) / 100 * h, 0))
-        }
-
-        function test_meterScale_data() {
-            return [
-                { tag: "0 dB", index: 0, label: "0", top: 0 },
-                { tag: "-6 dB", index: 1, label: "-6", top: 0.075 },
-                { tag: "-20 dB", index: 2, label: "-20", top: 0.24 },
-                { tag: "-32 dB", index: 3, label: "-32", top: 0.392 },
-                { tag: "-44 dB", index: 4, label: "-44", top: 0.54 },
-                { tag: "-68 dB", index: 5, label: "-68", top: 0.836 }
-            ]
-        }
-        function test_meterScale(data) {
-            var meters = part("audioMeters")
-            var column = meters.children[0]
-            var band = column.children[data.index]
-            compare(band.children[0].text, data.label)
-            // The column places its bands when it is laid out, before the next frame.
-            var expected = -4 + data.top * meters.height
-            tryVerify(function() { return Math.abs(band.mapToItem(meters, 0, 0).y - expected) < 0.01 }, 5000,
-                      "band at " + band.mapToItem(meters, 0, 0).y + ", expected " + expected)
-        }
-
-        function test_metersFollowShowLevels() {
-            verify(part("audioMeters").visible)
             slot.showLevels = false
-            verify(!part("audioMeters").visible)
+            verify(!meters.visible)
         }
     }
 }

@@ -4,269 +4,124 @@ import "qrc:/"
 
 Item {
     id: root
-    width: 700
-    height: 700
+    width: 700; height: 700
+    Component { id: fakeSlot; FakeSlot {} }
+    Component { id: dialogComponent; GridItemSettingsDialog {} }
 
     TestCase {
         id: testCase
         name: "SlotDialog"
         when: windowShown
-
+        property var dialog: null
         property color probe
 
-        Component {
-            id: fakeSlot
-            FakeSlot {}
-        }
-        Component {
-            id: dialogComponent
-            GridItemSettingsDialog {}
-        }
-
-        property var dialog: null
-
-        function init() {
-            settingsModel.setAbRecording(true)
-            dialog = createTemporaryObject(dialogComponent, root)
-            verify(dialog)
-        }
-
-        function makeSlot(values) {
-            return createTemporaryObject(fakeSlot, testCase, values)
-        }
-
-        function openFor(slot) {
-            dialog.reset(slot)
+        function init() { settingsModel.setAbRecording(true), dialog = createTemporaryObject(dialogComponent, root) }
+        function makeSlot(values) { return createTemporaryObject(fakeSlot, testCase, values) }
+        function open(slots) {
+            slots.length === undefined ? dialog.reset(slots) : dialog.resetMulti(slots)
             dialog.open()
             tryCompare(dialog, "opened", true)
         }
-
-        function openMulti(slots) {
-            dialog.resetMulti(slots)
-            dialog.open()
-            tryCompare(dialog, "opened", true)
-        }
-
-        function sameColour(actual, expected) {
-            probe = expected
-            compare(String(actual), String(probe))
-        }
-
-        function typeInto(field, text) {
-            field.forceActiveFocus()
-            field.selectAll()
-            keyClick(Qt.Key_Delete)
-            for (var i = 0; i < text.length; ++i) {
-                var c = text.charAt(i)
-                if (c === "-")
-                    keyClick(Qt.Key_Minus)
-                else if (c === ".")
-                    keyClick(Qt.Key_Period)
-                else if (c === ",")
-                    keyClick(Qt.Key_Comma)
-                else
-                    keyClick(c)
-            }
-        }
+        function isRed(field) { probe = "red"; return String(field.color) === String(probe) }
+        function boxes() { return [dialog.showLevelsBox, dialog.viewingOnlyBox, dialog.recordPreviewBox, dialog.customLocationBox, dialog.fullResBox].map(function(b) { return b.checkState }) }
 
         function test_resetLoadsTheSlot() {
-            var slot = makeSlot({ index0: 5, showLevels: false, viewingOnly: true, recordPreview: true,
-                                  customLocationEnabled: true, isFullRes: true, audioGain: -4.4,
-                                  displayName: "Stage", enteredSource: "HOST (Cam)",
-                                  customLocation: testFolder, customLocationB: "/nowhere/b" })
-            openFor(slot)
+            open(makeSlot({ index0: 5, showLevels: false, viewingOnly: true, recordPreview: true, customLocationEnabled: true, isFullRes: false,
+                            audioGain: -4.4, displayName: "Stage", enteredSource: "HOST (Cam)", customLocation: testFolder, customLocationB: "/nowhere/b" }))
             compare(dialog.title, "Slot 5")
-            compare(dialog.showLevelsBox.checkState, Qt.Unchecked)
-            compare(dialog.viewingOnlyBox.checkState, Qt.Checked)
-            compare(dialog.recordPreviewBox.checkState, Qt.Checked)
-            compare(dialog.customLocationBox.checkState, Qt.Checked)
-            compare(dialog.fullResBox.checkState, Qt.Checked)
+            compare(boxes(), [Qt.Unchecked, Qt.Checked, Qt.Checked, Qt.Checked, Qt.Unchecked])
             fuzzyCompare(dialog.gainSlider.value, -4.4, 1e-6)
-            compare(dialog.gainField.text, "-4.4")
-            compare(dialog.displayNameField.text, "Stage")
-            compare(dialog.customSourceField.text, "HOST (Cam)")
-            compare(dialog.folderAField.text, testFolder)
-            compare(dialog.sourceList.currentIndex, -1)
-            // A folder that does not exist is shown in red; an existing one is not.
-            sameColour(dialog.folderBField.color, "red")
-            verify(String(dialog.folderAField.color) !== String(probe))
-        }
-
-        function test_titleWhileRecording() {
-            openFor(makeSlot({ index0: 3, isRecording: true }))
-            compare(dialog.title, "Slot 3 (RECORDING)")
+            compare([dialog.gainField.text, dialog.displayNameField.text, dialog.customSourceField.text, dialog.folderAField.text, dialog.sourceList.currentIndex],
+                    ["-4.4", "Stage", "HOST (Cam)", testFolder, -1])
+            compare([isRed(dialog.folderAField), isRed(dialog.folderBField)], [false, true]) // a folder that does not exist is red
         }
 
         function test_multiSlots() {
-            var slots = [makeSlot({ index0: 1, showLevels: true, audioGain: 0, customLocation: "/a" }),
-                         makeSlot({ index0: 4, showLevels: false, audioGain: 0, customLocation: "/b" }),
-                         makeSlot({ index0: 7, showLevels: true, audioGain: 3, customLocation: "/a" })]
-            openMulti(slots)
-            compare(dialog.title, "Multiple Slots: 1, 4, 7")
-            compare(dialog.model, null)
-            compare(dialog.showLevelsBox.checkState, Qt.PartiallyChecked)
-            compare(dialog.viewingOnlyBox.checkState, Qt.Unchecked)
-            compare(dialog.folderAField.text, "[multiple]")
-            compare(dialog.folderBField.text, "/tmp")
-            compare(dialog.gainField.text, "[multi]")
-            verify(dialog.multipleGainsSelected)
-            verify(!dialog.sourceList.enabled)
-            verify(!dialog.customSourceField.enabled)
-            verify(!dialog.displayNameField.enabled)
-            // "[multiple]" is a placeholder, not an error; a real missing folder is one.
+            var slots = [makeSlot({ index0: 1, audioGain: 0, customLocation: "/a", isFullRes: true }), makeSlot({ index0: 4, showLevels: false, audioGain: 0, customLocation: "/b" }),
+                         makeSlot({ index0: 7, audioGain: 3, customLocation: "/a" })]
+            open(slots)
+            compare([dialog.title, dialog.model], ["Multiple Slots: 1, 4, 7", null])
+            compare(boxes(), [Qt.PartiallyChecked, Qt.Unchecked, Qt.Unchecked, Qt.Unchecked, Qt.PartiallyChecked])
+            compare([dialog.folderAField.text, dialog.folderBField.text, dialog.gainField.text, dialog.multipleGainsSelected], ["[multiple]", "/tmp", "[multi]", true])
+            compare([dialog.sourceList.enabled, dialog.customSourceField.enabled, dialog.displayNameField.enabled], [false, false, false])
             dialog.customLocationBox.checkState = Qt.Checked
-            verify(dialog.folderAField.enabled)
-            verify(String(dialog.folderAField.color) !== "#ff0000", String(dialog.folderAField.color))
+            verify(dialog.folderAField.enabled && !isRed(dialog.folderAField)) // "[multiple]" is a placeholder, not an error
             dialog.folderAField.text = "/no/such/folder"
-            sameColour(dialog.folderAField.color, "red")
-        }
-
-        function test_tristateCycle() {
-            openMulti([makeSlot({ index0: 1, viewingOnly: true }), makeSlot({ index0: 2, viewingOnly: false })])
-            var box = dialog.viewingOnlyBox
-            compare(box.checkState, Qt.PartiallyChecked)
-            var seen = []
-            for (var i = 0; i < 4; ++i) {
-                mouseClick(box)
-                seen.push(box.checkState)
-            }
-            compare(seen, [Qt.Checked, Qt.Unchecked, Qt.Checked, Qt.Unchecked])
-        }
-
-        function test_partialLeftAloneChangesNothing() {
-            var slots = [makeSlot({ index0: 1, viewingOnly: true, audioGain: 1 }),
-                         makeSlot({ index0: 2, viewingOnly: false, audioGain: 2 })]
-            openMulti(slots)
+            verify(isRed(dialog.folderAField))
+            // Boxes left partial and gains never moved stay as they were; a moved slider sets every gain.
+            dialog.recordPreviewBox.checkState = Qt.Checked
             dialog.apply()
-            compare(slots[0].viewingOnly, true)
-            compare(slots[1].viewingOnly, false)
-            fuzzyCompare(slots[0].audioGain, 1, 1e-6)
-            fuzzyCompare(slots[1].audioGain, 2, 1e-6)
-            compare(slots[0].calls[slots[0].calls.length - 1], "acceptClicked")
-            verify(slots[0].calls.indexOf("setViewingOnly true") < 0)
-            verify(slots[1].calls.indexOf("setViewingOnly false") < 0)
-            verify(!dialog.opened || !dialog.visible)
-        }
-
-        function test_multiGainAppliesAfterMove() {
-            var slots = [makeSlot({ index0: 1, audioGain: 1 }), makeSlot({ index0: 2, audioGain: 2 })]
-            openMulti(slots)
-            dialog.gainSlider.value = -6
-            dialog.gainSlider.moved()
+            compare(slots[1].calls, ["setViewingOnly false", "setRecordPreview true", "setCustomLocationEnabled true", "setCustomLocationB /tmp", "acceptClicked"])
+            open(slots)
+            dialog.gainSlider.value = -6, dialog.gainSlider.moved()
             verify(!dialog.multipleGainsSelected)
             dialog.apply()
-            fuzzyCompare(slots[0].audioGain, -6, 1e-6)
-            fuzzyCompare(slots[1].audioGain, -6, 1e-6)
+            compare([slots[0].audioGain, slots[2].audioGain], [-6, -6])
         }
 
-        function test_gainText_data() {
-            return [
-                { tag: "comma", text: "2,5", expected: 2 },
-                { tag: "negative decimal", text: "-3.4", expected: -3.4 },
-                { tag: "no separator", text: "5", expected: 1 }
-            ]
-        }
-        function test_gainText(data) {
-            openFor(makeSlot({ audioGain: 1 }))
-            typeInto(dialog.gainField, data.text)
-            fuzzyCompare(dialog.gainSlider.value, data.expected, 1e-6)
+        // The gain field commits a finished decimal only.
+        function test_gainText() {
+            open(makeSlot({ audioGain: 1 }))
+            var typed = [["5", 1], ["2,5", 2], ["-3.4", -3.4]]
+            for (var i = 0; i < typed.length; ++i) {
+                dialog.gainField.forceActiveFocus(), dialog.gainField.selectAll(), keyClick(Qt.Key_Delete)
+                for (var k = 0; k < typed[i][0].length; ++k)
+                    keyClick({ "-": Qt.Key_Minus, ".": Qt.Key_Period, ",": Qt.Key_Comma }[typed[i][0][k]] || typed[i][0][k])
+                fuzzyCompare(dialog.gainSlider.value, typed[i][1], 1e-6)
+            }
         }
 
         function test_applyWritesInOrder() {
             var slot = makeSlot({ index0: 2, customLocation: "/a", customLocationB: "/b" })
-            openFor(slot)
-            dialog.showLevelsBox.checkState = Qt.Unchecked
-            dialog.customLocationBox.checkState = Qt.Checked
-            dialog.folderAField.text = "/not/there"
-            dialog.gainSlider.value = 2.4
-            dialog.displayNameField.text = "Desk"
-            dialog.customSourceField.text = "HOST (Desk)"
-            slot.calls = []
+            open(slot)
+            dialog.showLevelsBox.checkState = Qt.Unchecked, dialog.customLocationBox.checkState = Qt.Checked, dialog.folderAField.text = "/not/there"
+            dialog.gainSlider.value = 2.4, dialog.displayNameField.text = "Desk", dialog.customSourceField.text = "HOST (Desk)"
             dialog.apply()
-            compare(slot.calls, [
-                "setShowLevels false",
-                "setCustomLocation /not/there",
-                "setCustomLocationB /b",
-                "setCustomLocationEnabled true",
-                "setViewingOnly false",
-                "setIsFullRes false",
-                "setAudioGain 2.4",
-                "setRecordPreview false",
-                "setDisplayName Desk",
-                "enteredSource HOST (Desk)",
-                "acceptClicked"
-            ])
+            compare(slot.calls, ["setShowLevels false", "setCustomLocation /not/there", "setCustomLocationB /b", "setCustomLocationEnabled true", "setViewingOnly false",
+                                 "setIsFullRes false", "setAudioGain 2.4", "setRecordPreview false", "setDisplayName Desk", "enteredSource HOST (Desk)", "acceptClicked"])
             tryCompare(dialog, "visible", false)
         }
 
         function test_cancelReloads() {
             var slot = makeSlot({ displayName: "Stage" })
-            openFor(slot)
+            open(slot)
             dialog.displayNameField.text = "Changed"
             dialog.cancel()
             tryCompare(dialog, "visible", false)
-            compare(dialog.displayNameField.text, "Stage")
-            compare(slot.displayName, "Stage")
-            verify(slot.calls.indexOf("acceptClicked") < 0)
+            compare([dialog.displayNameField.text, slot.displayName, slot.calls], ["Stage", "Stage", []])
         }
 
-        function test_sourceListPicksRow() {
-            var slot = makeSlot({ index0: 1 })
-            openFor(slot)
+        function test_sourceListAndDisconnect() {
+            var slots = [makeSlot({ index0: 1 }), makeSlot({ index0: 2, selectedInd: 1 })]
+            open(slots[0])
             compare(dialog.sourceList.count, 3)
             dialog.sourceList.currentIndex = 2
-            compare(slot.selectedInd, 2)
+            compare(slots[0].selectedInd, 2)
             dialog.reset()
-            compare(slot.selectedInd, -1)
-
-            var others = [makeSlot({ index0: 2 }), makeSlot({ index0: 3 })]
-            openMulti(others)
-            dialog.sourceList.currentIndex = 1
-            compare(others[0].selectedInd, -1)
-            compare(others[1].selectedInd, -1)
-        }
-
-        function test_disconnect_data() {
-            return [
-                { tag: "single", multi: false },
-                { tag: "multi", multi: true }
-            ]
-        }
-        function test_disconnect(data) {
-            var slots = [makeSlot({ index0: 1, selectedInd: 2 }), makeSlot({ index0: 2, selectedInd: 1 })]
-            if (data.multi)
-                openMulti(slots)
-            else
-                openFor(slots[0])
+            compare(slots[0].selectedInd, -1)
+            slots[0].calls = []
             dialog.disconnect()
-            compare(slots[0].calls, ["disconnectClicked", "setSelectedInd -1"])
-            compare(slots[1].calls, data.multi ? ["disconnectClicked", "setSelectedInd -1"] : [])
+            compare([slots[0].calls, slots[1].calls], [["disconnectClicked", "setSelectedInd -1"], []])
+            open(slots)
+            dialog.sourceList.currentIndex = 1 // several slots cannot take one source
+            compare([slots[0].selectedInd, slots[1].selectedInd], [-1, 1])
+            slots[0].calls = []
+            dialog.disconnect()
+            compare([slots[0].calls, slots[1].calls], [["disconnectClicked", "setSelectedInd -1"], ["disconnectClicked", "setSelectedInd -1"]])
         }
 
-        function test_folderEnabling_data() {
-            return [
-                { tag: "custom off", custom: false, ab: true, recording: false, a: false, bField: false, bChange: false },
-                { tag: "custom on", custom: true, ab: true, recording: false, a: true, bField: true, bChange: true },
-                { tag: "A/B off", custom: true, ab: false, recording: false, a: true, bField: false, bChange: true },
-                { tag: "recording", custom: true, ab: true, recording: true, a: false, bField: false, bChange: false }
-            ]
+        function test_folderEnabling_data() { // own folders, A/B on, recording: folder A, folder B, B's Change button
+            return [[false, true, false, false, false, false], [true, true, false, true, true, true], [true, false, false, true, false, true],
+                    [true, true, true, false, false, false]].map(function(r) { return { tag: r.slice(0, 3).join(" "), r: r } })
         }
         function test_folderEnabling(data) {
-            settingsModel.setAbRecording(data.ab)
-            openFor(makeSlot({ customLocationEnabled: data.custom, isRecording: data.recording }))
-            compare(dialog.folderAField.enabled, data.a)
-            compare(dialog.folderBField.enabled, data.bField)
-            var changeB = dialog.folderBRow.children[2]
-            compare(changeB.text, "Change")
-            compare(changeB.enabled, data.bChange)
-            compare(dialog.viewingOnlyBox.enabled, !data.recording)
-            compare(dialog.recordPreviewBox.enabled, !data.recording)
-            compare(dialog.customLocationBox.enabled, !data.recording)
-            compare(dialog.sourceList.enabled, !data.recording)
-            compare(dialog.customSourceField.enabled, !data.recording)
-            verify(dialog.displayNameField.enabled)
-            verify(dialog.showLevelsBox.enabled)
-            settingsModel.setAbRecording(true)
+            var r = data.r
+            settingsModel.setAbRecording(r[1]), open(makeSlot({ customLocationEnabled: r[0], isRecording: r[2] }))
+            compare([dialog.folderAField.enabled, dialog.folderBField.enabled, dialog.folderBRow.children[2].enabled], r.slice(3))
+            compare(dialog.folderBRow.children[2].text, "Change")
+            compare([dialog.viewingOnlyBox, dialog.recordPreviewBox, dialog.customLocationBox, dialog.sourceList, dialog.customSourceField].map(function(c) { return c.enabled }),
+                    [!r[2], !r[2], !r[2], !r[2], !r[2]])
+            verify(dialog.displayNameField.enabled && dialog.showLevelsBox.enabled)
         }
     }
 }

@@ -1,223 +1,136 @@
 #include "app/settingsmodel.h"
 #include "render/celllayout.h"
 
-#include <QRectF>
+#include <QFile>
+#include <QJSEngine>
+#include <QRect>
 #include <QSize>
 #include <QTest>
 
 #include <cmath>
 
-Q_DECLARE_METATYPE(QList<QRectF>)
-
-namespace
-{
-
-// NDC rectangle of a quad as (left, top, width, height) with y growing upwards.
-QRectF rectOf(const CellLayout::Quad& q)
-{
-    return QRectF(q.left(), q.top(), q.right() - q.left(), q.top() - q.bottom());
-}
-
-bool fuzzyRect(const QRectF& a, const QRectF& b)
-{
-    const double e = 1e-5;
-    return std::abs(a.left() - b.left()) < e && std::abs(a.top() - b.top()) < e && std::abs(a.width() - b.width()) < e
-        && std::abs(a.height() - b.height()) < e;
-}
-
-QString describe(const QRectF& r)
-{
-    return QStringLiteral("x %1..%2 y %3..%4")
-        .arg(r.left())
-        .arg(r.left() + r.width())
-        .arg(r.top() - r.height())
-        .arg(r.top());
-}
-
-} // namespace
-
+// The window's cells (qml/gridmath.js) and the preview's quads (CellLayout) must meet to the pixel.
 class TestCellLayout : public QObject
 {
     Q_OBJECT
-
-private Q_SLOTS:
-    void gridCodes_data()
+    QJSEngine m_js;
+    int js(const char* call, QList<double> args)
     {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("quadCount");
-        QTest::addColumn<float>("fraction");
-        // Expected NDC rectangles (left, top, width, height) of the quads named by checkedQuads.
-        QTest::addColumn<QList<int>>("checkedQuads");
-        QTest::addColumn<QList<QRectF>>("rects");
-
-        QTest::addRow("22: 2 x 2") << 22 << 4 << 1.0f << QList<int> { 0, 3 }
-                                   << QList<QRectF> { { -1, 1, 1, 1 }, { 0, 0, 1, 1 } };
-        QTest::addRow("32: 3 x 2") << 32 << 6 << 1.0f << QList<int> { 0, 1, 5 }
-                                   << QList<QRectF> { { -1, 1, 2.0 / 3, 1 }, { -1 + 2.0 / 3, 1, 2.0 / 3, 1 },
-                                          { 1 - 2.0 / 3, 0, 2.0 / 3, 1 } };
-        QTest::addRow("33: 3 x 3") << 33 << 9 << 1.0f << QList<int> { 0, 4, 8 }
-                                   << QList<QRectF> { { -1, 1, 2.0 / 3, 2.0 / 3 },
-                                          { -1.0 / 3, 1.0 / 3, 2.0 / 3, 2.0 / 3 },
-                                          { 1.0 / 3, -1.0 / 3, 2.0 / 3, 2.0 / 3 } };
-        QTest::addRow("43: 4 x 3") << 43 << 12 << 1.0f << QList<int> { 3, 4, 11 }
-                                   << QList<QRectF> { { 0.5, 1, 0.5, 2.0 / 3 }, { -1, 1.0 / 3, 0.5, 2.0 / 3 },
-                                          { 0.5, -1.0 / 3, 0.5, 2.0 / 3 } };
-        QTest::addRow("44: 4 x 4") << 44 << 16 << 1.0f << QList<int> { 0, 5, 15 }
-                                   << QList<QRectF> { { -1, 1, 0.5, 0.5 }, { -0.5, 0.5, 0.5, 0.5 },
-                                          { 0.5, -0.5, 0.5, 0.5 } };
-        QTest::addRow("242: two halves above a 4 x 2 grid")
-            << 242 << 10 << 0.5f << QList<int> { 0, 1, 2, 5, 9 }
-            << QList<QRectF> { { -1, 1, 1, 1 }, { 0, 1, 1, 1 }, { -1, 0, 0.5, 0.5 }, { 0.5, 0, 0.5, 0.5 },
-                   { 0.5, -0.5, 0.5, 0.5 } };
-        QTest::addRow("253: two centred pictures above a 5 x 3 grid")
-            << 253 << 17 << 0.6f << QList<int> { 0, 1, 2, 6, 16 }
-            << QList<QRectF> { { -0.9, 1, 0.8, 0.8 }, { 0.1, 1, 0.8, 0.8 }, { -1, 0.2, 0.4, 0.4 },
-                   { 0.6, 0.2, 0.4, 0.4 }, { 0.6, -0.6, 0.4, 0.4 } };
+        QJSValueList values;
+        for (double a : args)
+            values << QJSValue(a);
+        return m_js.globalObject().property(QLatin1String(call)).call(values).toInt();
     }
 
-    void gridCodes()
+private Q_SLOTS:
+    void initTestCase()
     {
-        QFETCH(int, code);
-        QFETCH(int, quadCount);
-        QFETCH(float, fraction);
-        QFETCH(QList<int>, checkedQuads);
-        QFETCH(QList<QRectF>, rects);
+        QFile file(QStringLiteral(":/gridmath.js"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(!m_js.evaluate(QString::fromUtf8(file.readAll()).remove(QStringLiteral(".pragma library"))).isError());
+    }
 
-        const SettingsModel::GridShape shape = SettingsModel::gridShapeFor(code);
-        const CellLayout layout(shape.width, shape.height, shape.extra);
-        QCOMPARE(int(layout.quads().size()), quadCount);
-        QCOMPARE(layout.gridHeightFraction(), fraction);
-        for (int k = 0; k < checkedQuads.size(); ++k) {
-            const QRectF actual = rectOf(layout.quads().at(checkedQuads.at(k)));
-            QVERIFY2(fuzzyRect(actual, rects.at(k)),
-                qPrintable(QStringLiteral("quad %1 is %2, expected %3")
-                               .arg(checkedQuads.at(k))
-                               .arg(describe(actual), describe(rects.at(k)))));
-        }
-
-        // Every cell, the special ones included, has the same shape in pixels, and that shape is
-        // what cellAspect reports; the texture coordinates start as the whole frame.
-        for (const QSize viewport : { QSize(1920, 1080), QSize(1024, 768), QSize(333, 1000) }) {
-            const float expected = layout.cellAspect(viewport.width(), viewport.height());
-            for (const CellLayout::Quad& q : layout.quads()) {
-                const double pixelWidth = (q.right() - q.left()) / 2.0 * viewport.width();
-                const double pixelHeight = (q.top() - q.bottom()) / 2.0 * viewport.height();
-                QVERIFY(std::abs(pixelWidth / pixelHeight - expected) < 1e-3 * expected);
-                QCOMPARE(q.s(CellLayout::TopLeft), 0.0f);
-                QCOMPARE(q.t(CellLayout::TopLeft), 0.0f);
-                QCOMPARE(q.s(CellLayout::BottomRight), 1.0f);
-                QCOMPARE(q.t(CellLayout::BottomRight), 1.0f);
+    // Grid code, window, and the first and last grid cells in pixels.
+    void cellsMatchQuads()
+    {
+        const QList<std::tuple<int, QSize, QRect, QRect>> table {
+            { 33, { 1100, 619 }, { 0, 0, 367, 207 }, { 734, 413, 366, 206 } },
+            { 44, { 1100, 619 }, { 0, 0, 275, 155 }, { 825, 465, 275, 154 } },
+            { 32, { 1102, 621 }, { 0, 0, 368, 311 }, { 735, 311, 367, 310 } },
+            { 242, { 1100, 619 }, { 0, 309, 275, 155 }, { 825, 464, 275, 155 } },
+            { 253, { 1100, 619 }, { 0, 247, 220, 124 }, { 880, 495, 220, 124 } },
+            { 253, { 1104, 619 }, { 0, 247, 221, 124 }, { 884, 495, 220, 124 } },
+            { 22, { 3, 1 }, { 0, 0, 2, 1 }, { 2, 1, 1, 0 } } };
+        for (auto [code, window, first, last] : table) {
+            const SettingsModel::GridShape shape = SettingsModel::gridShapeFor(code);
+            const double W = window.width(), H = window.height(), cols = shape.width, rows = shape.height;
+            const CellLayout layout(shape.width, shape.height, shape.extra);
+            QCOMPARE(int(layout.quads().size()), shape.extra + shape.width * shape.height);
+            const int top = js("extraHeight", { H, double(shape.extra), rows });
+            QCOMPARE(top, int(std::floor(H * (1 - layout.gridHeightFraction()) + 1e-3)));
+            const auto pixels = [&](size_t i) {
+                const CellLayout::Quad& q = layout.quads().at(i);
+                return QRectF((q.left() + 1) / 2 * W, (1 - q.top()) / 2 * H, (q.right() - q.left()) / 2 * W,
+                    (q.top() - q.bottom()) / 2 * H);
+            };
+            QList<QRect> cells;
+            for (int k = 0, y = top; k < cols * rows; ++k) {
+                const int x = k % shape.width ? cells.last().x() + cells.last().width() : 0;
+                y += k && !(k % shape.width) ? cells.last().height() : 0;
+                cells << QRect(x, y, js("cellWidth", { double(k), W, cols }), js("cellHeight", { double(k), H - top, cols, rows }));
+                const QRectF a = cells.last(), b = pixels(size_t(shape.extra + k));
+                QVERIFY2(std::abs(a.left() - b.left()) < 1 && std::abs(a.right() - b.right()) < 1 && std::abs(a.top() - b.top()) < 1
+                        && std::abs(a.bottom() - b.bottom()) < 1, qPrintable(QStringLiteral("%1 cell %2").arg(code).arg(k)));
+                QVERIFY(std::abs(a.width() - cells.first().width()) <= 1 && std::abs(a.height() - cells.first().height()) <= 1);
+            }
+            QCOMPARE(cells.first(), first);
+            QCOMPARE(cells.last(), last);
+            QCOMPARE(QPoint(last.x() + last.width(), last.y() + last.height()), QPoint(W, H)); // no gap, no overlap
+            // Two extra cells side by side above; the preview centres each picture in its cell.
+            for (int e = 0; e < shape.extra; ++e) {
+                const QRectF cell(e ? js("extraCell2X", { W }) : 0, 0, js("extraCellWidth", { W }), top), quad = pixels(size_t(e));
+                QVERIFY(std::abs(cell.center().x() - quad.center().x()) < 1 && std::abs(quad.top()) < 1);
+                QVERIFY(std::abs(quad.bottom() - top) < 1 && (rows == 3 ? quad.width() < cell.width() : std::abs(quad.width() - cell.width()) < 1));
+            }
+            // Every quad has the one cell shape cellAspect reports, and starts with the whole frame.
+            for (size_t i = 0; i < layout.quads().size(); ++i) {
+                const CellLayout::Quad& q = layout.quads().at(i);
+                QVERIFY(H < 10 || std::abs(pixels(i).width() / pixels(i).height() / layout.cellAspect(W, H) - 1) < 1e-3);
+                QCOMPARE(QList<float>({ q.s(0), q.t(0), q.s(2), q.t(2) }), QList<float>({ 0, 0, 1, 1 }));
             }
         }
     }
 
-    void degenerateShapes_data()
+    void evenCeil()
     {
-        QTest::addColumn<int>("columns");
-        QTest::addColumn<int>("rows");
-        QTest::addColumn<int>("quadCount");
-        QTest::addRow("zero columns count as one") << 0 << 2 << 2;
-        QTest::addRow("negative rows count as one") << 3 << -4 << 3;
-        QTest::addRow("both zero") << 0 << 0 << 1;
+        for (auto [in, out] : QList<std::pair<double, int>> { { 400, 400 }, { 401, 402 }, { 400.2, 402 }, { 399.5, 400 } })
+            QCOMPARE(js("evenCeil", { in }), out);
+        QCOMPARE(js("centred", { 1100, 401 }), 349);
     }
 
     void degenerateShapes()
     {
-        QFETCH(int, columns);
-        QFETCH(int, rows);
-        QFETCH(int, quadCount);
-        const CellLayout layout(columns, rows, 0);
-        QCOMPARE(int(layout.quads().size()), quadCount);
-        QVERIFY(std::isfinite(layout.cellAspect(800, 600)));
-        QCOMPARE(layout.quads().front().left(), -1.0f);
-        QCOMPARE(layout.quads().back().right(), 1.0f);
+        for (auto [columns, rows, count] : QList<std::tuple<int, int, int>> { { 0, 2, 2 }, { 3, -4, 3 }, { 0, 0, 1 } }) {
+            const CellLayout layout(columns, rows, 0);
+            QCOMPARE(int(layout.quads().size()), count);
+            QVERIFY(std::isfinite(layout.cellAspect(800, 600)));
+            QCOMPARE(layout.quads().front().left(), -1.0f);
+            QCOMPARE(layout.quads().back().right(), 1.0f);
+        }
     }
 
-    void reductionStep_data()
-    {
-        QTest::addColumn<QSize>("frame");
-        QTest::addColumn<float>("frameAspect");
-        QTest::addColumn<QSizeF>("cell");
-        QTest::addColumn<int>("step");
-        QTest::addRow("1080p in a 4x4 cell of 1080p") << QSize(1920, 1080) << 16.0f / 9 << QSizeF(480, 270) << 4;
-        QTest::addRow("just short of the next step") << QSize(1920, 1080) << 16.0f / 9 << QSizeF(481, 271) << 3;
-        QTest::addRow("smaller than the cell") << QSize(640, 360) << 16.0f / 9 << QSizeF(960, 540) << 1;
-        QTest::addRow("as large as the cell") << QSize(960, 540) << 16.0f / 9 << QSizeF(960, 540) << 1;
-        // 16:9 in a 4:3 cell fills the width: 400 pixels wide, so 1920 / 400.
-        QTest::addRow("width decides in a tall cell") << QSize(1920, 1080) << 16.0f / 9 << QSizeF(400, 300) << 4;
-        // 4:3 in a 16:9 cell fills the height: 180 of 1080.
-        QTest::addRow("height decides in a wide cell") << QSize(1440, 1080) << 4.0f / 3 << QSizeF(320, 180) << 6;
-        // Anamorphic 1920 x 1080 shown 4:3 in a 240 x 180 cell: 240 wide from 1920 pixels, 180 high
-        // from 1080 rows; the denser way (rows) decides.
-        QTest::addRow("anamorphic keeps the rows it needs") << QSize(1920, 1080) << 4.0f / 3 << QSizeF(240, 180) << 6;
-        QTest::addRow("no cell") << QSize(1920, 1080) << 16.0f / 9 << QSizeF(0, 0) << 1;
-        QTest::addRow("no aspect uses the pixels") << QSize(1920, 1080) << 0.0f << QSizeF(480, 270) << 4;
-    }
-
+    // Frame size, its shown aspect (0: none), the cell in pixels, the step.
     void reductionStep()
     {
-        QFETCH(QSize, frame);
-        QFETCH(float, frameAspect);
-        QFETCH(QSizeF, cell);
-        QFETCH(int, step);
-        QCOMPARE(CellLayout::reductionStep(
-                     frame.width(), frame.height(), frameAspect, float(cell.width()), float(cell.height())),
-            step);
+        const float wide = 16.0f / 9, tv = 4.0f / 3;
+        const QList<std::tuple<QSize, float, QSizeF, int>> rows { { { 1920, 1080 }, wide, { 480, 270 }, 4 },
+            { { 1920, 1080 }, wide, { 481, 271 }, 3 }, { { 640, 360 }, wide, { 960, 540 }, 1 },
+            { { 1920, 1080 }, wide, { 400, 300 }, 4 }, { { 1440, 1080 }, tv, { 320, 180 }, 6 },
+            { { 1920, 1080 }, tv, { 240, 180 }, 6 }, // anamorphic: the denser way (rows) decides
+            { { 1920, 1080 }, wide, { 0, 0 }, 1 }, { { 1920, 1080 }, 0, { 480, 270 }, 4 } };
+        for (auto [frame, aspect, cell, step] : rows)
+            QCOMPARE(CellLayout::reductionStep(frame.width(), frame.height(), aspect, float(cell.width()),
+                         float(cell.height())), step);
     }
 
-    void aspectFit_data()
-    {
-        QTest::addColumn<float>("frameAspect");
-        QTest::addColumn<float>("cellAspect");
-        QTest::addColumn<float>("sLeft");
-        QTest::addColumn<float>("sRight");
-        QTest::addColumn<float>("tTop");
-        QTest::addColumn<float>("tBottom");
-
-        // 16:9 in 4:3: m = 4/3, the picture fills the width and leaves 1/8 of the height above
-        // and below.
-        QTest::addRow("16:9 in 4:3 gives bars above and below")
-            << 16.0f / 9 << 4.0f / 3 << 0.0f << 1.0f << -1.0f / 6 << 7.0f / 6;
-        QTest::addRow("4:3 in 16:9 gives bars left and right")
-            << 4.0f / 3 << 16.0f / 9 << -1.0f / 6 << 7.0f / 6 << 0.0f << 1.0f;
-        QTest::addRow("equal aspects stay unchanged") << 16.0f / 9 << 16.0f / 9 << 0.0f << 1.0f << 0.0f << 1.0f;
-        QTest::addRow("square in a tall cell") << 1.0f << 0.5f << 0.0f << 1.0f << -0.5f << 1.5f;
-        QTest::addRow("zero frame aspect is not fitted") << 0.0f << 1.5f << 0.0f << 1.0f << 0.0f << 1.0f;
-    }
-
+    // Frame aspect, cell aspect, and the texture's s and t at the top-left and bottom-right corners.
     void aspectFit()
     {
-        QFETCH(float, frameAspect);
-        QFETCH(float, cellAspect);
-        QFETCH(float, sLeft);
-        QFETCH(float, sRight);
-        QFETCH(float, tTop);
-        QFETCH(float, tBottom);
-
+        const float wide = 16.0f / 9, tv = 4.0f / 3;
+        const QList<std::tuple<float, float, QRectF>> rows { { wide, tv, { 0, -1.0 / 6, 1, tv } },
+            { tv, wide, { -1.0 / 6, 0, tv, 1 } }, { wide, wide, { 0, 0, 1, 1 } }, { 1, 0.5f, { 0, -0.5, 1, 2 } },
+            { 0, 1.5f, { 0, 0, 1, 1 } } };
         const CellLayout::Quad cell = CellLayout::Quad::fromRect(-0.5f, 0.5f, 0.25f, -0.75f);
-        const CellLayout::Quad fitted = CellLayout::aspectFit(cell, frameAspect, cellAspect);
-        for (int vertex = 0; vertex < 4; ++vertex) {
-            QCOMPARE(fitted.x(vertex), cell.x(vertex));
-            QCOMPARE(fitted.y(vertex), cell.y(vertex));
-        }
-        const float e = 1e-5f;
-        QVERIFY(std::abs(fitted.s(CellLayout::TopLeft) - sLeft) < e);
-        QVERIFY(std::abs(fitted.s(CellLayout::BottomLeft) - sLeft) < e);
-        QVERIFY(std::abs(fitted.s(CellLayout::TopRight) - sRight) < e);
-        QVERIFY(std::abs(fitted.s(CellLayout::BottomRight) - sRight) < e);
-        QVERIFY(std::abs(fitted.t(CellLayout::TopLeft) - tTop) < e);
-        QVERIFY(std::abs(fitted.t(CellLayout::TopRight) - tTop) < e);
-        QVERIFY(std::abs(fitted.t(CellLayout::BottomLeft) - tBottom) < e);
-        QVERIFY(std::abs(fitted.t(CellLayout::BottomRight) - tBottom) < e);
-
-        // The visible picture (texture range 0..1) keeps the frame's aspect inside the cell.
-        if (frameAspect > 0.0f) {
-            const float visibleWidth = 1.0f / (sRight - sLeft);
-            const float visibleHeight = 1.0f / (tBottom - tTop);
-            QVERIFY(std::abs(cellAspect * visibleWidth / visibleHeight - frameAspect) < 1e-4f);
+        for (auto [frameAspect, cellAspect, texture] : rows) {
+            const CellLayout::Quad fit = CellLayout::aspectFit(cell, frameAspect, cellAspect);
+            for (int v = 0; v < 4; ++v) {
+                QCOMPARE(QPointF(fit.x(v), fit.y(v)), QPointF(cell.x(v), cell.y(v)));
+                QVERIFY(std::abs(fit.s(v) - (v == 1 || v == 2 ? texture.right() : texture.left())) < 1e-5);
+                QVERIFY(std::abs(fit.t(v) - (v >= 2 ? texture.bottom() : texture.top())) < 1e-5);
+            }
         }
     }
 };
 
-QTEST_APPLESS_MAIN(TestCellLayout)
+QTEST_GUILESS_MAIN(TestCellLayout)
 #include "tst_celllayout.moc"
