@@ -1,5 +1,6 @@
 #include "ndi/ndireceiver.h"
 
+#include "app/threadhandover.h"
 #include "ndi/defaultsamplerate.h"
 #include "ndi/ndifind.h"
 #include "ndi/xmlelementreader.h"
@@ -92,7 +93,11 @@ void NDIReceiver::disconnectFromSource()
 
 void NDIReceiver::release()
 {
-    QThreadPool::globalInstance()->start([this] { dispose(); });
+    ThreadHandover::publish(this);
+    QThreadPool::globalInstance()->start([this] {
+        ThreadHandover::receive(this);
+        dispose();
+    });
 }
 
 void NDIReceiver::dispose()

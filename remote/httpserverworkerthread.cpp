@@ -1,5 +1,6 @@
 #include "remote/httpserverworkerthread.h"
 
+#include "app/threadhandover.h"
 #include "ndi/snapshotbuffer.h"
 #include "remote/httpjson.h"
 #include "remote/httpserver.h"
@@ -164,53 +165,44 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
     QJsonObject answer;
     const QString command = queryValue(request, "command");
     const uint slot = TcpProtocol::slotId(queryValue(request, "slot"));
-    const auto invoke = [this, &result](const char* method, auto... args) {
-        QMetaObject::invokeMethod(
-            m_server, method, Qt::BlockingQueuedConnection, Q_RETURN_ARG(QString, result), args...);
-    };
+    const auto onMain = [this](auto work) { ThreadHandover::runBlocking(m_server, std::move(work)); };
 
     if (command == QLatin1String("recording_start")) {
-        invoke("recordingStart", Q_ARG(uint, slot));
+        onMain([&] { result = m_server->recordingStart(slot); });
     } else if (command == QLatin1String("recording_stop")) {
-        invoke("recordingStop", Q_ARG(uint, slot));
+        onMain([&] { result = m_server->recordingStop(slot); });
     } else if (command == QLatin1String("connect")) {
         const QString source = queryValue(request, "source");
-        invoke("connectSource", Q_ARG(uint, slot), Q_ARG(QString, source));
+        onMain([&] { result = m_server->connectSource(slot, source); });
     } else if (command == QLatin1String("rename")) {
         const QString name = queryValue(request, "name");
-        invoke("renameSlot", Q_ARG(uint, slot), Q_ARG(QString, name));
+        onMain([&] { result = m_server->renameSlot(slot, name); });
     } else if (command == QLatin1String("disconnect")) {
-        invoke("disconnectSource", Q_ARG(uint, slot));
+        onMain([&] { result = m_server->disconnectSource(slot); });
     } else if (command == QLatin1String("listen")) {
-        invoke("listenOn", Q_ARG(uint, slot));
+        onMain([&] { result = m_server->listenOn(slot); });
     } else if (command == QLatin1String("listen_off")) {
-        invoke("listenOff");
+        onMain([&] { result = m_server->listenOff(); });
     } else if (command == QLatin1String("sources")) {
-        QMetaObject::invokeMethod(
-            m_server, [&] { answer = m_server->sourcesObject(); }, Qt::BlockingQueuedConnection);
+        onMain([&] { answer = m_server->sourcesObject(); });
     } else if (command == QLatin1String("status")) {
-        QMetaObject::invokeMethod(
-            m_server, [&] { answer = m_server->statusObject(); }, Qt::BlockingQueuedConnection);
+        onMain([&] { answer = m_server->statusObject(); });
     } else if (command == QLatin1String("progress")) {
         const bool one = request.has_param("slot");
-        QMetaObject::invokeMethod(
-            m_server,
-            [&] {
-                QList<SlotSnapshot> list = m_server->slotSnapshots();
-                if (one) {
-                    if (slot == 0 || slot > uint(list.size())) {
-                        result = CommandResult::slotIdInvalid;
-                        return;
-                    }
-                    list = { list.at(int(slot - 1)) };
+        onMain([&] {
+            QList<SlotSnapshot> list = m_server->slotSnapshots();
+            if (one) {
+                if (slot == 0 || slot > uint(list.size())) {
+                    result = CommandResult::slotIdInvalid;
+                    return;
                 }
-                answer = HttpJson::progressAnswer(list);
-            },
-            Qt::BlockingQueuedConnection);
+                list = { list.at(int(slot - 1)) };
+            }
+            answer = HttpJson::progressAnswer(list);
+        });
     } else if (command == QLatin1String("recordings")) {
         QStringList folders;
-        QMetaObject::invokeMethod(
-            m_server, [&] { folders = m_server->recordingFolders(); }, Qt::BlockingQueuedConnection);
+        onMain([&] { folders = m_server->recordingFolders(); });
         // Reading the files is no work for the main thread.
         answer = HttpJson::recordingsObject(ApiServer::recordingsIn(folders));
     }
@@ -239,7 +231,7 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request& request, httpl
 
     // One request thread serves one stream for its whole life, so the thread names the stream.
     const QString id = QString::number(quintptr(QThread::currentThreadId()), 16);
-    QMetaObject::invokeMethod(this, "onSseConnected", Qt::BlockingQueuedConnection, Q_ARG(QString, id));
+    ThreadHandover::runBlocking(this, [&] { onSseConnected(id); });
 
     response.set_chunked_content_provider(
         "text/event-stream",
@@ -254,8 +246,7 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request& request, httpl
                 serial = m_eventSerial;
             }
             QStringList messages;
-            QMetaObject::invokeMethod(this, "getMessages", Qt::BlockingQueuedConnection,
-                Q_RETURN_ARG(QStringList, messages), Q_ARG(QString, id));
+            ThreadHandover::runBlocking(this, [&] { messages = getMessages(id); });
             // A client that went away, or takes nothing of what it was sent, ends its stream:
             // polling it for ever would hold the thread and one of the five places.
             if (!sink.is_writable() || !m_http.streamClientTakes())
@@ -275,7 +266,7 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request& request, httpl
         [this, id](bool) {
             --m_streamCount;
             if (!m_stopping)
-                QMetaObject::invokeMethod(this, "onSseDisconnected", Qt::BlockingQueuedConnection, Q_ARG(QString, id));
+                ThreadHandover::runBlocking(this, [&] { onSseDisconnected(id); });
         });
 }
 
@@ -309,8 +300,7 @@ void HttpServerWorkerThread::handleSnapshot(const httplib::Request& request, htt
     // Only the lookup runs on the main thread; copying and encoding the picture run here.
     bool valid = false;
     std::shared_ptr<Receiver> receiver;
-    QMetaObject::invokeMethod(
-        m_server, [&] { valid = m_server->pictureReceiver(slot, receiver); }, Qt::BlockingQueuedConnection);
+    ThreadHandover::runBlocking(m_server, [&] { valid = m_server->pictureReceiver(slot, receiver); });
     if (!valid)
         return refuse(400, CommandResult::slotIdInvalid);
     thread_local PictureSnapshot picture;

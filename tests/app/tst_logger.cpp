@@ -52,7 +52,7 @@ private:
     {
         QProcess child;
         child.setProgram(QCoreApplication::applicationFilePath());
-        child.setArguments({QStringLiteral("--child"), mode, folder + QStringLiteral("/log")});
+        child.setArguments({ QStringLiteral("--child"), mode, folder + QStringLiteral("/log") });
         child.start();
         [&] { QVERIFY(child.waitForFinished(30000)); }();
         Run run;
@@ -77,9 +77,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("line");
-        QTest::addRow("plain") << QStringLiteral("Application initialized") << QStringLiteral("15.03.2024 09:30:05 Application initialized");
+        QTest::addRow("plain") << QStringLiteral("Application initialized")
+                               << QStringLiteral("15.03.2024 09:30:05 Application initialized");
         QTest::addRow("empty") << QString() << QStringLiteral("15.03.2024 09:30:05 ");
-        QTest::addRow("non-latin") << QStringLiteral("Source added: カメラ") << QStringLiteral("15.03.2024 09:30:05 Source added: カメラ");
+        QTest::addRow("non-latin") << QStringLiteral("Source added: カメラ")
+                                   << QStringLiteral("15.03.2024 09:30:05 Source added: カメラ");
     }
     void formats()
     {
@@ -87,7 +89,8 @@ private Q_SLOTS:
         QFETCH(QString, line);
         const QDateTime time(QDate(2024, 3, 15), QTime(9, 30, 5));
         QCOMPARE(Logger::lineFor(message, time), line);
-        QCOMPARE(Logger::fileNameFor(QStringLiteral("/x/logs/log"), time), QStringLiteral("/x/logs/log 2024.03.15 09.30.05.txt"));
+        QCOMPARE(Logger::fileNameFor(QStringLiteral("/x/logs/log"), time),
+            QStringLiteral("/x/logs/log 2024.03.15 09.30.05.txt"));
     }
 
     void writesWholeLinesToOneFilePerRun()
@@ -151,7 +154,8 @@ private Q_SLOTS:
     {
         const QString folder = TestEnv::makeFolder(QStringLiteral("logs-none"));
         QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), QStringLiteral("x"), QString()});
+        child.start(
+            QCoreApplication::applicationFilePath(), { QStringLiteral("--child"), QStringLiteral("x"), QString() });
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitCode(), 0);
         QVERIFY(QDir(folder).entryList(QDir::Files).isEmpty());

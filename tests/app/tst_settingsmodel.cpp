@@ -63,22 +63,39 @@ private Q_SLOTS:
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<QByteArray>("property");
         QTest::addColumn<QVariant>("expected");
-        QTest::addRow("port 70000 falls back") << "tcpServerPort" << QVariant(70000) << QByteArray("tcpServerPort") << QVariant(9099);
-        QTest::addRow("port 65536 falls back") << "httpServerPort" << QVariant(65536) << QByteArray("httpServerPort") << QVariant(9098);
-        QTest::addRow("port -1 falls back") << "httpServerPort" << QVariant(-1) << QByteArray("httpServerPort") << QVariant(9098);
-        QTest::addRow("port 0 falls back") << "tcpServerPort" << QVariant(0) << QByteArray("tcpServerPort") << QVariant(9099);
-        QTest::addRow("port 65535 kept") << "tcpServerPort" << QVariant(65535) << QByteArray("tcpServerPort") << QVariant(65535);
-        QTest::addRow("http port as text") << "httpServerPort" << QVariant(QStringLiteral("8080")) << QByteArray("httpServerPort") << QVariant(8080);
-        QTest::addRow("text where a number belongs") << "chopMinutes" << QVariant(QStringLiteral("soon")) << QByteArray("chopMinutes") << QVariant(0);
-        QTest::addRow("minutes 65536 wraps to 0") << "chopMinutes" << QVariant(65536) << QByteArray("chopMinutes") << QVariant(0);
-        QTest::addRow("boolean stored as text") << "tallyEnabled" << QVariant(QStringLiteral("false")) << QByteArray("tallyEnabled") << QVariant(false);
-        QTest::addRow("layout 99 kept") << "gridDimensions" << QVariant(99) << QByteArray("gridDimensions") << QVariant(99);
-        QTest::addRow("layout 99 derives 3 wide") << "gridDimensions" << QVariant(99) << QByteArray("gridWidth") << QVariant(3);
-        QTest::addRow("layout 253 width") << "gridDimensions" << QVariant(253) << QByteArray("gridWidth") << QVariant(5);
-        QTest::addRow("layout 253 extra") << "gridDimensions" << QVariant(253) << QByteArray("gridExtra") << QVariant(2);
-        QTest::addRow("layout 242 height") << "gridDimensions" << QVariant(242) << QByteArray("gridHeight") << QVariant(2);
-        QTest::addRow("layout 43 height") << "gridDimensions" << QVariant(43) << QByteArray("gridHeight") << QVariant(3);
-        QTest::addRow("location key differs from property") << "defaultLocationB" << QVariant(QStringLiteral("D:/Rec")) << QByteArray("locationB") << QVariant(QStringLiteral("D:/Rec"));
+        QTest::addRow("port 70000 falls back")
+            << "tcpServerPort" << QVariant(70000) << QByteArray("tcpServerPort") << QVariant(9099);
+        QTest::addRow("port 65536 falls back")
+            << "httpServerPort" << QVariant(65536) << QByteArray("httpServerPort") << QVariant(9098);
+        QTest::addRow("port -1 falls back")
+            << "httpServerPort" << QVariant(-1) << QByteArray("httpServerPort") << QVariant(9098);
+        QTest::addRow("port 0 falls back")
+            << "tcpServerPort" << QVariant(0) << QByteArray("tcpServerPort") << QVariant(9099);
+        QTest::addRow("port 65535 kept") << "tcpServerPort" << QVariant(65535) << QByteArray("tcpServerPort")
+                                         << QVariant(65535);
+        QTest::addRow("http port as text")
+            << "httpServerPort" << QVariant(QStringLiteral("8080")) << QByteArray("httpServerPort") << QVariant(8080);
+        QTest::addRow("text where a number belongs")
+            << "chopMinutes" << QVariant(QStringLiteral("soon")) << QByteArray("chopMinutes") << QVariant(0);
+        QTest::addRow("minutes 65536 wraps to 0")
+            << "chopMinutes" << QVariant(65536) << QByteArray("chopMinutes") << QVariant(0);
+        QTest::addRow("boolean stored as text")
+            << "tallyEnabled" << QVariant(QStringLiteral("false")) << QByteArray("tallyEnabled") << QVariant(false);
+        QTest::addRow("layout 99 kept") << "gridDimensions" << QVariant(99) << QByteArray("gridDimensions")
+                                        << QVariant(99);
+        QTest::addRow("layout 99 derives 3 wide")
+            << "gridDimensions" << QVariant(99) << QByteArray("gridWidth") << QVariant(3);
+        QTest::addRow("layout 253 width")
+            << "gridDimensions" << QVariant(253) << QByteArray("gridWidth") << QVariant(5);
+        QTest::addRow("layout 253 extra")
+            << "gridDimensions" << QVariant(253) << QByteArray("gridExtra") << QVariant(2);
+        QTest::addRow("layout 242 height")
+            << "gridDimensions" << QVariant(242) << QByteArray("gridHeight") << QVariant(2);
+        QTest::addRow("layout 43 height")
+            << "gridDimensions" << QVariant(43) << QByteArray("gridHeight") << QVariant(3);
+        QTest::addRow("location key differs from property")
+            << "defaultLocationB" << QVariant(QStringLiteral("D:/Rec")) << QByteArray("locationB")
+            << QVariant(QStringLiteral("D:/Rec"));
     }
     void oddStoredValues()
     {
@@ -114,10 +131,10 @@ private Q_SLOTS:
         QSettings settings;
         QStringList keys = settings.allKeys();
         keys.sort();
-        QCOMPARE(keys, QStringList({"abRecording", "chopEnabled", "chopMinutes", "defaultLocation", "defaultLocationB",
-                                    "ebuLevels", "gridDimensions", "httpServerEnabled", "httpServerPort", "serverAccessKey",
-                                    "serverLocalOnly", "startMaximized", "tallyEnabled", "tcpServerEnabled",
-                                    "tcpServerPort"}));
+        QCOMPARE(keys,
+            QStringList({ "abRecording", "chopEnabled", "chopMinutes", "defaultLocation", "defaultLocationB",
+                "ebuLevels", "gridDimensions", "httpServerEnabled", "httpServerPort", "serverAccessKey",
+                "serverLocalOnly", "startMaximized", "tallyEnabled", "tcpServerEnabled", "tcpServerPort" }));
         QCOMPARE(settings.value(QStringLiteral("defaultLocation")).toString(), QStringLiteral("/rec/a"));
         QCOMPARE(settings.value(QStringLiteral("gridDimensions")).toInt(), 99);
         // A bad port is never saved back.
@@ -181,7 +198,7 @@ private Q_SLOTS:
         connect(&model, &SettingsModel::standardGainChanged, this, [&] { order << "gain"; });
         model.setEbuLevels(false); // unchanged, still announced
         model.setEbuLevels(true);
-        QCOMPARE(order, QList<QByteArray>({"ebu", "gain", "ebu", "gain"}));
+        QCOMPARE(order, QList<QByteArray>({ "ebu", "gain", "ebu", "gain" }));
         QCOMPARE(ebu.at(0).at(0).toBool(), false);
         QCOMPARE(gain.at(0).at(0).toFloat(), -20.0f);
         QCOMPARE(ebu.at(1).at(0).toBool(), true);
@@ -194,7 +211,8 @@ private Q_SLOTS:
         QTest::addColumn<QUrl>("url");
         QTest::addRow("unix folder") << "/home/me/Videos" << QUrl::fromLocalFile(QStringLiteral("/home/me/Videos"));
         QTest::addRow("drive letter") << "D:/Rec" << QUrl::fromLocalFile(QStringLiteral("D:/Rec"));
-        QTest::addRow("folder with blank and hash") << "/rec/Cam 1 #2" << QUrl::fromLocalFile(QStringLiteral("/rec/Cam 1 #2"));
+        QTest::addRow("folder with blank and hash")
+            << "/rec/Cam 1 #2" << QUrl::fromLocalFile(QStringLiteral("/rec/Cam 1 #2"));
         QTest::addRow("file url passes") << "file:///srv/rec" << QUrl(QStringLiteral("file:///srv/rec"));
         QTest::addRow("web url passes") << "https://example.org/x" << QUrl(QStringLiteral("https://example.org/x"));
     }

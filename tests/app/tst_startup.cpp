@@ -23,7 +23,7 @@ private:
     static QString logText(const QProcessEnvironment& env)
     {
         QString text;
-        QDirIterator it(logsFolder(env), {QStringLiteral("log *.txt")}, QDir::Files);
+        QDirIterator it(logsFolder(env), { QStringLiteral("log *.txt") }, QDir::Files);
         while (it.hasNext()) {
             QFile file(it.next());
             if (file.open(QIODevice::ReadOnly))
@@ -64,7 +64,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(logText(env).contains(QLatin1String(" Application initialized\n")), 30000);
         QCOMPARE(QDir(logsFolder(env)).entryList(QDir::Files).size(), 1);
 
-        const QString settingsFile = env.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/Stavelin/Recorder.conf");
+        const QString settingsFile
+            = env.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/Stavelin/Recorder.conf");
         QVERIFY(!QFile::exists(settingsFile));
 
         ::kill(pid_t(app.processId()), signalNumber);

@@ -14,7 +14,8 @@
 
 #include <csignal>
 
-namespace E2E {
+namespace E2E
+{
 
 QJsonObject smallSource(const QString& name, int fps)
 {

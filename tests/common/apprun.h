@@ -11,7 +11,8 @@
 
 // The real application as a child process: its own settings, its own simulated network, its own
 // folders; its log file is where we learn what it did.
-namespace E2E {
+namespace E2E
+{
 
 // A simulated source of small pictures, cheap enough for several recordings on two cores.
 QJsonObject smallSource(const QString& name, int fps = 25);

@@ -3,7 +3,8 @@
 #include <QHostAddress>
 #include <QTest>
 
-namespace E2E {
+namespace E2E
+{
 
 bool ControlClient::connectTo(quint16 port, int timeoutMs)
 {
@@ -63,8 +64,11 @@ int httpRequest(quint16 port, const QByteArray& request, QByteArray* head, QByte
 {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!QTest::qWaitFor([&] { return socket.state() != QAbstractSocket::ConnectingState
-                                   && socket.state() != QAbstractSocket::HostLookupState; },
+    if (!QTest::qWaitFor(
+            [&] {
+                return socket.state() != QAbstractSocket::ConnectingState
+                    && socket.state() != QAbstractSocket::HostLookupState;
+            },
             timeoutMs)
         || socket.state() != QAbstractSocket::ConnectedState)
         return 0;

@@ -3,7 +3,8 @@
 #include <QByteArray>
 #include <QTcpSocket>
 
-namespace E2E {
+namespace E2E
+{
 
 // A control-port client: one line out, one line back.
 class ControlClient

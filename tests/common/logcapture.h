@@ -45,7 +45,8 @@ public:
     {
         const QRegularExpression expression(pattern);
         const QStringList seen = peek();
-        return std::any_of(seen.cbegin(), seen.cend(), [&](const QString& line) { return expression.match(line).hasMatch(); });
+        return std::any_of(
+            seen.cbegin(), seen.cend(), [&](const QString& line) { return expression.match(line).hasMatch(); });
     }
 
 private:

@@ -3,16 +3,18 @@
 #include <QDir>
 #include <QProcess>
 
-namespace E2E {
+namespace E2E
+{
 
 ProbeResult probe(const QString& file)
 {
     ProbeResult result;
     QProcess ffprobe;
     ffprobe.start(QStringLiteral("ffprobe"),
-        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"), QStringLiteral("-select_streams"),
-            QStringLiteral("v:0"), QStringLiteral("-show_entries"), QStringLiteral("format=duration:stream=nb_read_frames,width,height"),
-            QStringLiteral("-of"), QStringLiteral("default=nw=1"), file });
+        { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+            QStringLiteral("-select_streams"), QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+            QStringLiteral("format=duration:stream=nb_read_frames,width,height"), QStringLiteral("-of"),
+            QStringLiteral("default=nw=1"), file });
     if (!ffprobe.waitForFinished(120000)) {
         result.errors = QStringLiteral("ffprobe did not finish");
         return result;
@@ -46,7 +48,8 @@ QStringList streamTypes(const QString& file)
 QStringList movFiles(const QString& folder)
 {
     QStringList files;
-    for (const QString& name : QDir(folder).entryList({ QStringLiteral("*.mov") }, QDir::Files | QDir::Hidden, QDir::Name))
+    for (const QString& name :
+        QDir(folder).entryList({ QStringLiteral("*.mov") }, QDir::Files | QDir::Hidden, QDir::Name))
         files << QDir(folder).filePath(name);
     return files;
 }
@@ -54,9 +57,10 @@ QStringList movFiles(const QString& folder)
 double audioPeakDb(const QString& file)
 {
     QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), { QStringLiteral("-nostats"), QStringLiteral("-i"), file, QStringLiteral("-map"),
-        QStringLiteral("0:a"), QStringLiteral("-af"), QStringLiteral("astats=measure_perchannel=none"), QStringLiteral("-f"),
-        QStringLiteral("null"), QStringLiteral("-") });
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+        { QStringLiteral("-nostats"), QStringLiteral("-i"), file, QStringLiteral("-map"), QStringLiteral("0:a"),
+            QStringLiteral("-af"), QStringLiteral("astats=measure_perchannel=none"), QStringLiteral("-f"),
+            QStringLiteral("null"), QStringLiteral("-") });
     const QByteArray log = ffmpeg.waitForFinished(60000) ? ffmpeg.readAllStandardError() : QByteArray();
     const qsizetype at = log.lastIndexOf("Peak level dB: ");
     return at < 0 ? qQNaN() : log.mid(at + 15, log.indexOf('\n', at) - at - 15).trimmed().toDouble();

@@ -3,7 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-namespace E2E {
+namespace E2E
+{
 
 // ffprobe: every frame of the video stream decodes without an error.
 struct ProbeResult {

@@ -66,4 +66,3 @@ inline QJsonObject source(
 }
 
 } // namespace NdiSim
-

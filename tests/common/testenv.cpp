@@ -8,7 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
+namespace
+{
 
 std::string g_root;
 bool g_ownSound = false;
@@ -40,7 +41,7 @@ struct Isolation {
         if (!::mkdtemp(pattern))
             std::abort();
         g_root = pattern;
-        for (const char* sub : {"config", "data", "cache", "runtime", "home"}) {
+        for (const char* sub : { "config", "data", "cache", "runtime", "home" }) {
             const std::string path = g_root + "/" + sub;
             QDir().mkpath(QString::fromStdString(path));
         }
@@ -49,7 +50,8 @@ struct Isolation {
         ::setenv("XDG_CACHE_HOME", (g_root + "/cache").c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", (g_root + "/runtime").c_str(), 1);
         ::setenv("HOME", (g_root + "/home").c_str(), 1);
-        QFile::setPermissions(QString::fromStdString(g_root + "/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(
+            QString::fromStdString(g_root + "/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         setFromFixture();
     }
     ~Isolation()
@@ -65,7 +67,8 @@ const Isolation isolation;
 
 } // namespace
 
-namespace TestEnv {
+namespace TestEnv
+{
 
 QString root()
 {
@@ -114,7 +117,7 @@ QProcessEnvironment childEnvironment(const QString& name)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     const QString base = makeFolder(name);
-    for (const char* sub : {"config", "data", "cache", "runtime", "home"})
+    for (const char* sub : { "config", "data", "cache", "runtime", "home" })
         QDir().mkpath(base + QLatin1Char('/') + QLatin1String(sub));
     QFile::setPermissions(base + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), base + QStringLiteral("/config"));

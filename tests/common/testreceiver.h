@@ -22,7 +22,10 @@ public:
     enum Format { Bgra = 0, Uyvy = 2 };
 
     TestReceiver(int width, int height, Format format, QColor color, float aspect = 0.0f)
-        : m_width(width), m_height(height), m_format(format), m_aspect(aspect > 0 ? aspect : float(width) / float(height))
+        : m_width(width)
+        , m_height(height)
+        , m_format(format)
+        , m_aspect(aspect > 0 ? aspect : float(width) / float(height))
     {
         setColor(color);
     }
@@ -32,7 +35,8 @@ public:
     static std::array<int, 3> yuvFor(QColor c)
     {
         const double y = 0.2126 * c.redF() + 0.7152 * c.greenF() + 0.0722 * c.blueF();
-        return { clampByte(16 + 219 * y), clampByte(128 + 224 * (c.blueF() - y) / 1.8556), clampByte(128 + 224 * (c.redF() - y) / 1.5748) };
+        return { clampByte(16 + 219 * y), clampByte(128 + 224 * (c.blueF() - y) / 1.8556),
+            clampByte(128 + 224 * (c.redF() - y) / 1.5748) };
     }
     // The colour a picture of this colour shows after the GPU's conversion.
     static QColor displayedColor(QColor color, Format format)
@@ -41,14 +45,16 @@ public:
             return color;
         const auto [Y, u, v] = yuvFor(color);
         const double y = 1.164 * (Y - 16);
-        return QColor(clampByte(y + 1.793 * (v - 128)), clampByte(y - 0.213 * (u - 128) - 0.534 * (v - 128)), clampByte(y + 2.1148 * (u - 128)));
+        return QColor(clampByte(y + 1.793 * (v - 128)), clampByte(y - 0.213 * (u - 128) - 0.534 * (v - 128)),
+            clampByte(y + 2.1148 * (u - 128)));
     }
 
     void setColor(QColor color)
     {
         const auto [y, u, v] = yuvFor(color);
-        const uint8_t pixel[4] = { uint8_t(m_format == Uyvy ? u : color.blue()), uint8_t(m_format == Uyvy ? y : color.green()),
-            uint8_t(m_format == Uyvy ? v : color.red()), uint8_t(m_format == Uyvy ? y : color.alpha()) };
+        const uint8_t pixel[4]
+            = { uint8_t(m_format == Uyvy ? u : color.blue()), uint8_t(m_format == Uyvy ? y : color.green()),
+                  uint8_t(m_format == Uyvy ? v : color.red()), uint8_t(m_format == Uyvy ? y : color.alpha()) };
         std::vector<uint8_t> frame(size_t(m_width) * m_height * (m_format == Uyvy ? 2 : 4));
         for (size_t i = 0; i + 3 < frame.size(); i += 4)
             std::copy(pixel, pixel + 4, frame.begin() + long(i));
@@ -95,7 +101,8 @@ public:
         m_levelReads += levelsOnly ? 1 : 0;
         m_audio.resize(levelsOnly ? 0 : size_t(std::max<qint64>(samples, 0)) * 2);
         for (size_t i = 0; i < m_audio.size(); ++i)
-            m_audio[i] = m_peak * float(std::sin(2 * M_PI * m_frequency * double(m_phase + qint64(i / 2)) / m_sampleRate));
+            m_audio[i]
+                = m_peak * float(std::sin(2 * M_PI * m_frequency * double(m_phase + qint64(i / 2)) / m_sampleRate));
         m_phase += samples;
         return levelsOnly ? nullptr : m_audio.data();
     }

@@ -1,7 +1,7 @@
-#include "tests/common/testenv.h"
 #include "tests/common/apprun.h"
 #include "tests/common/controlclient.h"
 #include "tests/common/probe.h"
+#include "tests/common/testenv.h"
 
 #include <QFileInfo>
 #include <QSettings>
@@ -47,7 +47,8 @@ private Q_SLOTS:
 
         ControlClient client;
         QVERIFY(client.connectTo(app.tcpPort));
-        QCOMPARE(client.command("<connect slot=\"1\" source=\"KILL (Cam 1)\" uid=\"c\"/>"), QByteArray("<succes uid=\"c\" />"));
+        QCOMPARE(client.command("<connect slot=\"1\" source=\"KILL (Cam 1)\" uid=\"c\"/>"),
+            QByteArray("<succes uid=\"c\" />"));
         QCOMPARE(client.command("<recording_start slot=\"1\" uid=\"r\"/>"), QByteArray("<succes uid=\"r\" />"));
         QTRY_COMPARE_WITH_TIMEOUT(client.recordingState(1), QByteArray("1"), 30000);
         // A few seconds of material, i.e. several fragments, before the program dies.
@@ -71,7 +72,8 @@ private Q_SLOTS:
 
         // The next start needs a fresh armed program: binding again provides one.
         QCOMPARE(client.command("<disconnect slot=\"1\" uid=\"d\"/>"), QByteArray("<succes uid=\"d\" />"));
-        QCOMPARE(client.command("<connect slot=\"1\" source=\"KILL (Cam 1)\" uid=\"c2\"/>"), QByteArray("<succes uid=\"c2\" />"));
+        QCOMPARE(client.command("<connect slot=\"1\" source=\"KILL (Cam 1)\" uid=\"c2\"/>"),
+            QByteArray("<succes uid=\"c2\" />"));
         QCOMPARE(client.command("<recording_start slot=\"1\" uid=\"r2\"/>"), QByteArray("<succes uid=\"r2\" />"));
         QTRY_COMPARE_WITH_TIMEOUT(client.recordingState(1), QByteArray("1"), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(movFiles(folder).size(), 2, 30000);
@@ -103,8 +105,10 @@ private Q_SLOTS:
 
         ControlClient client;
         QVERIFY(client.connectTo(app.tcpPort));
-        QCOMPARE(client.command("<connect slot=\"2\" source=\"TERM (A)\" uid=\"a\"/>"), QByteArray("<succes uid=\"a\" />"));
-        QCOMPARE(client.command("<connect slot=\"4\" source=\"TERM (B)\" uid=\"b\"/>"), QByteArray("<succes uid=\"b\" />"));
+        QCOMPARE(
+            client.command("<connect slot=\"2\" source=\"TERM (A)\" uid=\"a\"/>"), QByteArray("<succes uid=\"a\" />"));
+        QCOMPARE(
+            client.command("<connect slot=\"4\" source=\"TERM (B)\" uid=\"b\"/>"), QByteArray("<succes uid=\"b\" />"));
         QCOMPARE(client.command("<recording_start slot=\"2\"/>"), QByteArray("<succes uid=\"\" />"));
         QCOMPARE(client.command("<recording_start slot=\"4\"/>"), QByteArray("<succes uid=\"\" />"));
         QTRY_COMPARE_WITH_TIMEOUT(client.recordingState(2), QByteArray("1"), 30000);

@@ -1,7 +1,7 @@
-#include "tests/common/testenv.h"
 #include "tests/common/apprun.h"
 #include "tests/common/controlclient.h"
 #include "tests/common/probe.h"
+#include "tests/common/testenv.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -14,13 +14,14 @@
 
 using namespace E2E;
 
-namespace {
+namespace
+{
 
 QSet<QString> treeOf(const QString& folder)
 {
     QSet<QString> entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-        QDirIterator::Subdirectories);
+    QDirIterator it(
+        folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext())
         entries.insert(it.next());
     return entries;
@@ -120,7 +121,9 @@ private Q_SLOTS:
             bad.socket.write(noise);
             bad.socket.write(QByteArray(6 * 1024 * 1024, '<'));
             bad.socket.write("\r\n");
-            (void)QTest::qWaitFor([&] { return bad.socket.bytesToWrite() == 0 || bad.socket.state() != QAbstractSocket::ConnectedState; }, 20000);
+            (void)QTest::qWaitFor(
+                [&] { return bad.socket.bytesToWrite() == 0 || bad.socket.state() != QAbstractSocket::ConnectedState; },
+                20000);
             // Whatever became of that client, the others are served.
             QVERIFY(good.command("<status slot=\"1\" uid=\"g\"/>").endsWith("uid=\"g\" />"));
         }

@@ -1,7 +1,7 @@
-#include "tests/common/testenv.h"
 #include "tests/common/apprun.h"
 #include "tests/common/controlclient.h"
 #include "tests/common/probe.h"
+#include "tests/common/testenv.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -13,7 +13,8 @@
 
 using namespace E2E;
 
-namespace {
+namespace
+{
 
 bool run(const QString& program, const QStringList& arguments)
 {
@@ -60,8 +61,9 @@ private Q_SLOTS:
         const QString folderA = TestEnv::makeFolder(QStringLiteral("drive-a"));
         const QString folderB = TestEnv::makeFolder(QStringLiteral("drive-b"));
         for (const QString& point : { folderA, folderB }) {
-            if (!run(QStringLiteral("mount"), { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                    QStringLiteral("size=1G"), QStringLiteral("tmpfs"), point }))
+            if (!run(QStringLiteral("mount"),
+                    { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("size=1G"),
+                        QStringLiteral("tmpfs"), point }))
                 QSKIP("mounting a small drive is not permitted here");
             mounted.append(point);
         }
@@ -97,7 +99,7 @@ private Q_SLOTS:
         QByteArray event;
         do {
             event = client.nextLine(20000);
-        } while (!event.isEmpty() && event.startsWith("<succes") );
+        } while (!event.isEmpty() && event.startsWith("<succes"));
         QCOMPARE(event, QByteArray("<recording slot=\"1\" state=\"0\" />"));
         const qint64 stoppedAt = clock.elapsed();
         QVERIFY(app.waitForLog(QStringLiteral("Slot 1 stopped recording. Reason: Out of space"), 10000));

@@ -1,7 +1,7 @@
-#include "tests/common/testenv.h"
 #include "tests/common/apprun.h"
 #include "tests/common/controlclient.h"
 #include "tests/common/probe.h"
+#include "tests/common/testenv.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -67,8 +67,8 @@ private Q_SLOTS:
                 QFAIL(line.constData());
         }
 
-        QVERIFY(QTest::qWaitFor([&] { return clock.elapsed() > qint64(seconds) * 1000 + startedAt.value(1); },
-            (seconds + 30) * 1000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return clock.elapsed() > qint64(seconds) * 1000 + startedAt.value(1); }, (seconds + 30) * 1000));
         QHash<int, qint64> stoppedAt;
         for (int n = 1; n <= 4; ++n) {
             stoppedAt.insert(n, clock.elapsed());

@@ -1,7 +1,7 @@
-#include "tests/common/testenv.h"
 #include "tests/common/apprun.h"
 #include "tests/common/controlclient.h"
 #include "tests/common/probe.h"
+#include "tests/common/testenv.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -174,8 +174,8 @@ private Q_SLOTS:
         for (const QString& file : files) {
             const ProbeResult result = probe(file);
             QVERIFY2(result.ok, qPrintable(file + QStringLiteral(": ") + result.errors));
-            const QStringList expected = file.contains(QStringLiteral("Mute")) ? QStringList { "video" }
-                                                                               : QStringList { "video", "audio" };
+            const QStringList expected
+                = file.contains(QStringLiteral("Mute")) ? QStringList { "video" } : QStringList { "video", "audio" };
             QCOMPARE(streamTypes(file), expected);
         }
     }

@@ -41,7 +41,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         use();
-        write({ source("PACE", video(64, 36), tone(0.5)), source("RED", video(32, 8, "UYVY", "solid", "#e02010"), QJsonValue::Null),
+        write({ source("PACE", video(64, 36), tone(0.5)),
+            source("RED", video(32, 8, "UYVY", "solid", "#e02010"), QJsonValue::Null),
             QJsonObject { { "name", "TALLY" }, { "video", QJsonValue::Null }, { "audio", QJsonValue::Null },
                 { "tally", QJsonObject { { "period_ms", 250 } } }, { "metadata", QJsonArray { "<extra/>" } } } });
         QVERIFY(NDIlib_initialize());
@@ -55,9 +56,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("report");
         QTest::addRow("missing file") << QByteArray() << 0 << "cannot read";
         QTest::addRow("not JSON") << QByteArray("{\"sources\": [") << 0 << "not valid JSON";
-        QTest::addRow("bad source left out") << QByteArray(R"({"sources": [{"name": "odd", "video": {"width": 101, "height": 10}},
-            {"name": "fine", "video": null}]})") << 1 << "source 1 left out: a UYVY picture needs an even width";
-        QTest::addRow("nameless source") << QByteArray(R"({"sources": [{"video": null}]})") << 0 << "source 1 left out: a source needs a non-empty \"name\"";
+        QTest::addRow("bad source left out")
+            << QByteArray(R"({"sources": [{"name": "odd", "video": {"width": 101, "height": 10}},
+            {"name": "fine", "video": null}]})")
+            << 1 << "source 1 left out: a UYVY picture needs an even width";
+        QTest::addRow("nameless source") << QByteArray(R"({"sources": [{"video": null}]})") << 0
+                                         << "source 1 left out: a source needs a non-empty \"name\"";
     }
 
     void badFilesAreReportedOnce()
@@ -103,7 +107,8 @@ private Q_SLOTS:
         }
         const double seconds = timer.elapsed() / 1000.0; // a little less only where load held the thread
         QVERIFY2(frames <= 1 + seconds * 25 + 2 && frames >= 1 + seconds * 25 - 6, qPrintable(QString::number(frames)));
-        QVERIFY2(samples <= seconds * 48000 + 1920 && samples >= seconds * 48000 - 9600, qPrintable(QString::number(samples)));
+        QVERIFY2(samples <= seconds * 48000 + 1920 && samples >= seconds * 48000 - 9600,
+            qPrintable(QString::number(samples)));
     }
 
     // Studio-range BT.709 of #e02010 in every pixel pair.
@@ -111,11 +116,13 @@ private Q_SLOTS:
     {
         Recv r("RED");
         NDIlib_video_frame_v2_t frame;
-        QTRY_VERIFY_WITH_TIMEOUT((NDIlib_framesync_capture_video(r.sync, &frame, NDIlib_frame_format_type_progressive), frame.p_data), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (NDIlib_framesync_capture_video(r.sync, &frame, NDIlib_frame_format_type_progressive), frame.p_data), 2000);
         const double luma = (0.2126 * 0xe0 + 0.7152 * 0x20 + 0.0722 * 0x10) / 255, y = 16 + 219 * luma;
         const double u = 128 + 224 * (0x10 / 255.0 - luma) / 1.8556, v = 128 + 224 * (0xe0 / 255.0 - luma) / 1.5748;
         for (const uint8_t* p : { frame.p_data, frame.p_data + frame.line_stride_in_bytes * 7 + 60 })
-            QVERIFY(std::abs(p[0] - u) <= 1 && std::abs(p[1] - y) <= 1 && std::abs(p[2] - v) <= 1 && std::abs(p[3] - y) <= 1);
+            QVERIFY(std::abs(p[0] - u) <= 1 && std::abs(p[1] - y) <= 1 && std::abs(p[2] - v) <= 1
+                && std::abs(p[3] - y) <= 1);
         NDIlib_framesync_free_video(r.sync, &frame);
     }
 
@@ -130,7 +137,8 @@ private Q_SLOTS:
             if (NDIlib_recv_capture_v2(r.recv, nullptr, nullptr, &metadata, 100) == NDIlib_frame_type_metadata)
                 received << QString::fromUtf8(metadata.p_data), NDIlib_recv_free_metadata(r.recv, &metadata);
         }
-        for (const char* state : { "false\" on_preview=\"true", "true\" on_preview=\"false", "false\" on_preview=\"false" })
+        for (const char* state :
+            { "false\" on_preview=\"true", "true\" on_preview=\"false", "false\" on_preview=\"false" })
             QVERIFY(received.contains(QStringLiteral("<ndi_tally_echo on_program=\"%1\"/>").arg(state)));
         QCOMPARE(received.count("<extra/>"), received.size() / 2);
         QVERIFY(received.size() >= 8);

@@ -34,7 +34,10 @@ struct Run : QObject {
         process.start(TestEnv::binDir() + "/NewTek NDI Record.exe", arguments);
     }
     ~Run() override { process.kill(), process.waitForFinished(5000); }
-    static QStringList args(const QString& output, const QStringList& more = { "-nothumbnail" }) { return QStringList { "-i", "Cam", "-o", output } + more; }
+    static QStringList args(const QString& output, const QStringList& more = { "-nothumbnail" })
+    {
+        return QStringList { "-i", "Cam", "-o", output } + more;
+    }
     // An attribute of the latest report named `name`; "?" when none came in time.
     QString report(const QString& name, const QString& attribute = "filename", int ms = 15000)
     {
@@ -48,7 +51,10 @@ struct Run : QObject {
         } while (!deadline.hasExpired() && (QTest::qWait(20), true));
         return "?";
     }
-    bool frames(int n) { return QTest::qWaitFor([&] { return report("recording", "no_frames", 0).toInt() >= n; }, 20000); }
+    bool frames(int n)
+    {
+        return QTest::qWaitFor([&] { return report("recording", "no_frames", 0).toInt() >= n; }, 20000);
+    }
     bool quit() { return process.write("<quit/>\r\n"), process.waitForFinished(15000) && process.exitCode() == 0; }
 };
 
@@ -113,7 +119,8 @@ private Q_SLOTS:
         const QString dir = TestEnv::makeFolder("armed");
         Run run(Run::args(dir + "/armed.mov", { "-noautostart", "-nothumbnail" }));
         run.process.write("<record_level gain=\"-3\"/>\r\n"); // answered on stderr once the program is up
-        QVERIFY(QTest::qWaitFor([&] { return run.process.readAllStandardError().contains("Record level -3 dB"); }, 10000));
+        QVERIFY(
+            QTest::qWaitFor([&] { return run.process.readAllStandardError().contains("Record level -3 dB"); }, 10000));
         QTest::qWait(500);
         QVERIFY(run.quit());
         QCOMPARE(run.reports, QList<QByteArray>());
@@ -171,8 +178,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("error");
         QTest::addRow("no output") << QStringList { "-i", "Cam" } << 2 << "No output file given (-o PATH)";
         QTest::addRow("no source") << QStringList { "-o", "/tmp/x.mov" } << 2 << "No source given (-i NAME)";
-        QTest::addRow("folder missing") << QStringList { "-i", "Cam", "-o", "/no/such/x.mov" } << 0 << "Folder does not exist: /no/such";
-        QTest::addRow("source never seen") << QStringList { "-i", "Nobody", "-o", "OUT" } << 0 << "Source Nobody sends no video";
+        QTest::addRow("folder missing") << QStringList { "-i", "Cam", "-o", "/no/such/x.mov" } << 0
+                                        << "Folder does not exist: /no/such";
+        QTest::addRow("source never seen")
+            << QStringList { "-i", "Nobody", "-o", "OUT" } << 0 << "Source Nobody sends no video";
     }
 
     void reportsErrors()

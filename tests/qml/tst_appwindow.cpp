@@ -17,11 +17,15 @@ namespace
 {
 QImage grab()
 {
-    return QGuiApplication::primaryScreen()->grabWindow(0, 0, 0, 1100, 619).toImage().convertToFormat(QImage::Format_RGB32);
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, 0, 0, 1100, 619)
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
 }
 bool near(QRgb a, QRgb b)
 {
-    return std::abs(qRed(a) - qRed(b)) < 12 && std::abs(qGreen(a) - qGreen(b)) < 12 && std::abs(qBlue(a) - qBlue(b)) < 12;
+    return std::abs(qRed(a) - qRed(b)) < 12 && std::abs(qGreen(a) - qGreen(b)) < 12
+        && std::abs(qBlue(a) - qBlue(b)) < 12;
 }
 
 // Talks to the display as a window manager would: finds the app's window and asks it to close.
@@ -30,10 +34,12 @@ struct WindowManager {
     ~WindowManager() { xcb_disconnect(c); }
     uint32_t window() const // the one mapped top-level window: this process shows none
     {
-        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root), nullptr);
+        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(
+            c, xcb_query_tree(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root), nullptr);
         uint32_t found = 0;
         for (int i = 0; tree && i < xcb_query_tree_children_length(tree) && !found; ++i) {
-            xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, xcb_query_tree_children(tree)[i]), nullptr);
+            xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(
+                c, xcb_get_window_attributes(c, xcb_query_tree_children(tree)[i]), nullptr);
             found = a && a->map_state == XCB_MAP_STATE_VIEWABLE ? xcb_query_tree_children(tree)[i] : 0;
             free(a);
         }
@@ -43,7 +49,8 @@ struct WindowManager {
     void requestClose(uint32_t window) const
     {
         const auto atom = [this](const char* name) {
-            xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+            xcb_intern_atom_reply_t* reply
+                = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
             const uint32_t result = reply ? reply->atom : 0;
             free(reply);
             return result;
@@ -72,7 +79,9 @@ class TestAppWindow : public QObject
     {
         QJsonArray sources;
         for (int k = 1; k <= colours.size(); ++k) {
-            QJsonObject source = NdiSim::source(QStringLiteral("SRC (%1)").arg(k), NdiSim::video(640, 360, QStringLiteral("BGRA"), QStringLiteral("solid"), colours[k - 1].name()), QJsonValue());
+            QJsonObject source = NdiSim::source(QStringLiteral("SRC (%1)").arg(k),
+                NdiSim::video(640, 360, QStringLiteral("BGRA"), QStringLiteral("solid"), colours[k - 1].name()),
+                QJsonValue());
             if (k == 2)
                 source.insert(QStringLiteral("tally"), QJsonObject { { QStringLiteral("program"), true } });
             sources << source;
@@ -82,7 +91,8 @@ class TestAppWindow : public QObject
         app.setSetting(QStringLiteral("slots/size"), 17); // stored 1-based: slot k is entry k + 1
         app.setSetting(QStringLiteral("gridDimensions"), grid);
         app.setSetting(QStringLiteral("defaultLocation"), TestEnv::makeFolder(QStringLiteral("videos-%1").arg(grid)));
-        for (auto [key, value] : QList<std::pair<const char*, int>> { { "x", 0 }, { "y", 0 }, { "width", 1100 }, { "height", 619 }, { "visibility", 2 } })
+        for (auto [key, value] : QList<std::pair<const char*, int>> {
+                 { "x", 0 }, { "y", 0 }, { "width", 1100 }, { "height", 619 }, { "visibility", 2 } })
             app.setSetting(QStringLiteral("windowSettings/") + QLatin1String(key), value);
         return app.start();
     }
@@ -100,9 +110,12 @@ private Q_SLOTS:
         QTest::addColumn<QList<QRect>>("cells");
         QTest::addColumn<int>("grid");
         QTest::addColumn<bool>("clock");
-        QTest::addRow("3x3") << QList<QRect> { { 0, 0, 367, 207 }, { 367, 0, 367, 207 }, { 734, 413, 366, 206 } } << 33 << false;
-        QTest::addRow("2+8") << QList<QRect> { { 0, 0, 550, 309 }, { 550, 0, 550, 309 }, { 825, 464, 275, 155 } } << 242 << false;
-        QTest::addRow("2+14") << QList<QRect> { { 0, 0, 550, 247 }, { 550, 0, 550, 247 }, { 660, 495, 220, 124 } } << 253 << true;
+        QTest::addRow("3x3") << QList<QRect> { { 0, 0, 367, 207 }, { 367, 0, 367, 207 }, { 734, 413, 366, 206 } } << 33
+                             << false;
+        QTest::addRow("2+8") << QList<QRect> { { 0, 0, 550, 309 }, { 550, 0, 550, 309 }, { 825, 464, 275, 155 } } << 242
+                             << false;
+        QTest::addRow("2+14") << QList<QRect> { { 0, 0, 550, 247 }, { 550, 0, 550, 247 }, { 660, 495, 220, 124 } }
+                              << 253 << true;
     }
     void layoutOnScreen()
     {
@@ -115,13 +128,21 @@ private Q_SLOTS:
         QVERIFY(start(app, grid, colours));
         // Each bound slot's picture fills its cell; the unbound one shows none.
         QImage shot;
-        QTRY_VERIFY_WITH_TIMEOUT((shot = grab(), near(shot.pixel(first.center()), colours[0].rgb()) && near(shot.pixel(program.center()), colours[1].rgb())), 40000);
-        QVERIFY(near(shot.pixel(first.left() + first.width() / 5, first.bottom() - 40), colours[0].rgb()) && near(shot.pixel(program.right() - program.width() / 5, program.top() + 40), colours[1].rgb()));
+        QTRY_VERIFY_WITH_TIMEOUT((shot = grab(),
+                                     near(shot.pixel(first.center()), colours[0].rgb())
+                                         && near(shot.pixel(program.center()), colours[1].rgb())),
+            40000);
+        QVERIFY(near(shot.pixel(first.left() + first.width() / 5, first.bottom() - 40), colours[0].rgb())
+            && near(shot.pixel(program.right() - program.width() / 5, program.top() + 40), colours[1].rgb()));
         QVERIFY(qGray(shot.pixel(unbound.center() + QPoint(0, -20))) < 60);
         // The program tally border runs along all four edges of slot 2's cell, and no further.
-        const auto red = [&](int x, int y) { const QRgb c = shot.pixel(x, y); return qRed(c) > 200 && qGreen(c) < 70 && qBlue(c) < 70; };
+        const auto red = [&](int x, int y) {
+            const QRgb c = shot.pixel(x, y);
+            return qRed(c) > 200 && qGreen(c) < 70 && qBlue(c) < 70;
+        };
         const QPoint mid = program.center();
-        QVERIFY(red(program.left(), mid.y()) && red(program.right(), mid.y()) && red(mid.x(), program.top()) && red(mid.x(), program.bottom()));
+        QVERIFY(red(program.left(), mid.y()) && red(program.right(), mid.y()) && red(mid.x(), program.top())
+            && red(mid.x(), program.bottom()));
         QVERIFY(!red(program.left() - 3, mid.y()) && !red(mid.x(), program.bottom() + 3));
         // The clock's light grey digits fill the grid's free cell of 2+14.
         int grey = 0;

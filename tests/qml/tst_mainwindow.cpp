@@ -35,7 +35,8 @@ public:
     QVariant data(const QModelIndex& index, int role) const override
     {
         QObject* row = rows.at(index.row());
-        return role == Qt::UserRole ? QVariant::fromValue(row) : row->metaObject()->property(role - Qt::UserRole - 1).read(row);
+        return role == Qt::UserRole ? QVariant::fromValue(row)
+                                    : row->metaObject()->property(role - Qt::UserRole - 1).read(row);
     }
     Q_INVOKABLE QObject* get(int row) const { return rows.value(row); }
 };
@@ -67,14 +68,22 @@ class TestMainWindow : public QObject
         m_objects = std::make_unique<QObject>();
         (m_slots = new FakeSlotList)->setParent(m_objects.get());
         for (int i = 1; i <= 9; ++i)
-            m_slots->rows << make(QStringLiteral("FakeSlot { index0: %1; connectedSource: 'CAMERA-%1'; isConnected: true }").arg(i).toUtf8());
-        m_recordAll = make("QtObject { property bool isRecordingAll; property bool isRecordingAny; property int toggles; property int stops\n"
+            m_slots->rows << make(
+                QStringLiteral("FakeSlot { index0: %1; connectedSource: 'CAMERA-%1'; isConnected: true }")
+                    .arg(i)
+                    .toUtf8());
+        m_recordAll = make("QtObject { property bool isRecordingAll; property bool isRecordingAny; property int "
+                           "toggles; property int stops\n"
                            "function toggleRecordingAll() { ++toggles }\nfunction stopEverything() { ++stops } }");
         m_engine->rootContext()->setContextProperties({ { QStringLiteral("myModel"), QVariant::fromValue(&m_sources) },
-            { QStringLiteral("settingsModel"), QVariant::fromValue(SettingsModel::instance()) }, { QStringLiteral("slotsModel"), QVariant::fromValue(m_slots) },
-            { QStringLiteral("slotsRecorder"), QVariant::fromValue(m_recordAll) }, { QStringLiteral("slotsAudioHelper"), QVariant::fromValue(m_objects.get()) } });
+            { QStringLiteral("settingsModel"), QVariant::fromValue(SettingsModel::instance()) },
+            { QStringLiteral("slotsModel"), QVariant::fromValue(m_slots) },
+            { QStringLiteral("slotsRecorder"), QVariant::fromValue(m_recordAll) },
+            { QStringLiteral("slotsAudioHelper"), QVariant::fromValue(m_objects.get()) } });
         m_engine->load(QUrl(QStringLiteral("qrc:///main.qml")));
-        QQuickWindow* win = m_engine->rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(m_engine->rootObjects().first());
+        QQuickWindow* win = m_engine->rootObjects().isEmpty()
+            ? nullptr
+            : qobject_cast<QQuickWindow*>(m_engine->rootObjects().first());
         return win && QTest::qWaitForWindowExposed(win) ? win : nullptr;
     }
     void close()
@@ -92,8 +101,14 @@ class TestMainWindow : public QObject
                 return found;
         return nullptr;
     }
-    static QPoint centre(QQuickItem* item) { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint(); }
-    static void click(QQuickWindow* win, const char* name) { QTest::mouseClick(win, Qt::LeftButton, {}, centre(find(win->contentItem(), QLatin1String(name)))); }
+    static QPoint centre(QQuickItem* item)
+    {
+        return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
+    }
+    static void click(QQuickWindow* win, const char* name)
+    {
+        QTest::mouseClick(win, Qt::LeftButton, {}, centre(find(win->contentItem(), QLatin1String(name))));
+    }
     static QObject* child(QQuickWindow* win, const char* name) { return win->findChild<QObject*>(QLatin1String(name)); }
     int recordAll(const char* counter) const { return m_recordAll->property(counter).toInt(); }
 
@@ -109,7 +124,11 @@ private Q_SLOTS:
         QCoreApplication::setApplicationName(QStringLiteral("Recorder"));
         QCoreApplication::setApplicationVersion(QStringLiteral("0.9.6.0"));
     }
-    void cleanup() { close(), QSettings().remove(QStringLiteral("windowSettings")), SettingsModel::instance()->setStartMaximized(false); }
+    void cleanup()
+    {
+        close(), QSettings().remove(QStringLiteral("windowSettings")),
+            SettingsModel::instance()->setStartMaximized(false);
+    }
 
     void geometryPersistsAcrossRestart()
     {
@@ -128,8 +147,10 @@ private Q_SLOTS:
         win->showNormal();
         QTRY_COMPARE(win->size(), QSize(1200, 700));
         // Stored visibility and "start in full screen" against what the window opens in.
-        for (auto [stored, fullScreenStart, expected] : QList<std::tuple<QWindow::Visibility, bool, QWindow::Visibility>> { { QWindow::FullScreen, false, QWindow::FullScreen },
-                 { QWindow::Windowed, true, QWindow::FullScreen }, { QWindow::Minimized, false, QWindow::Windowed }, { QWindow::Hidden, false, QWindow::Windowed } }) {
+        for (auto [stored, fullScreenStart, expected] :
+            QList<std::tuple<QWindow::Visibility, bool, QWindow::Visibility>> {
+                { QWindow::FullScreen, false, QWindow::FullScreen }, { QWindow::Windowed, true, QWindow::FullScreen },
+                { QWindow::Minimized, false, QWindow::Windowed }, { QWindow::Hidden, false, QWindow::Windowed } }) {
             close();
             QSettings().setValue(QStringLiteral("windowSettings/visibility"), int(stored));
             SettingsModel::instance()->setStartMaximized(fullScreenStart);
@@ -146,7 +167,8 @@ private Q_SLOTS:
         QQuickItem* cursorArea = find(win->contentItem(), QStringLiteral("cursorArea"));
         QVERIFY(toolbar && cursorArea && toolbar->isVisible());
         const QString title = QStringLiteral("Stavelin Recorder v0.9.6.0 GPU: ");
-        QTRY_VERIFY2(win->title().startsWith(title) && win->title().size() > title.size(), qPrintable(win->title())); // names the renderer once drawn
+        QTRY_VERIFY2(win->title().startsWith(title) && win->title().size() > title.size(),
+            qPrintable(win->title())); // names the renderer once drawn
         QCOMPARE(cursorArea->cursor().shape(), Qt::ArrowCursor);
         QTRY_VERIFY_WITH_TIMEOUT(win->property("mouseHidden").toBool(), 8000);
         QVERIFY(!toolbar->isVisible());
@@ -168,7 +190,8 @@ private Q_SLOTS:
         QTRY_VERIFY(global->property("opened").toBool());
         const int width = global->property("width").toInt(), height = global->property("height").toInt();
         QVERIFY(width % 2 == 0 && height % 2 == 0 && width >= 400 && height >= 450);
-        QCOMPARE(QPoint(global->property("x").toInt(), global->property("y").toInt()), QPoint((1100 - width) / 2, (619 - height) / 2));
+        QCOMPARE(QPoint(global->property("x").toInt(), global->property("y").toInt()),
+            QPoint((1100 - width) / 2, (619 - height) / 2));
         QMetaObject::invokeMethod(global, "close");
         QTRY_VERIFY(!global->property("visible").toBool());
         // Two cells selected, the settings button of one of them edits both.
@@ -178,7 +201,8 @@ private Q_SLOTS:
                 cells << item;
         QTest::mouseClick(win, Qt::LeftButton, {}, centre(cells.at(0)));
         QTest::mouseClick(win, Qt::LeftButton, {}, centre(cells.at(4)));
-        QTRY_VERIFY(m_slots->rows.at(4)->property("selected").toBool() && m_slots->rows.at(0)->property("selected").toBool());
+        QTRY_VERIFY(
+            m_slots->rows.at(4)->property("selected").toBool() && m_slots->rows.at(0)->property("selected").toBool());
         QTest::mouseClick(win, Qt::LeftButton, {}, centre(find(cells.at(4), QStringLiteral("settingsButton"))));
         QObject* dialog = win->property("settingsDialog").value<QObject*>();
         QVERIFY(dialog);

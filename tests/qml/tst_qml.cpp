@@ -29,7 +29,8 @@ public Q_SLOTS:
             }
         engine->rootContext()->setContextProperty(QStringLiteral("settingsModel"), SettingsModel::instance());
         engine->rootContext()->setContextProperty(QStringLiteral("myModel"), &m_sources);
-        engine->rootContext()->setContextProperty(QStringLiteral("testFolder"), TestEnv::makeFolder(QStringLiteral("folder-%1").arg(++m_folders)));
+        engine->rootContext()->setContextProperty(
+            QStringLiteral("testFolder"), TestEnv::makeFolder(QStringLiteral("folder-%1").arg(++m_folders)));
     }
 };
 

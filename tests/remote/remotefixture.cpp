@@ -79,8 +79,10 @@ enum class Move { PortWhileEnabled, PortWhileDisabled, EnableRightAfterDisable, 
 void checkLifecycle(SettingsModel* s, void (SettingsModel::*setEnabled)(bool), void (SettingsModel::*setPort)(ushort),
     const QString& name, quint16& port)
 {
-    const auto logged = [&](const char* words, quint16 p) { return LogCapture::contains(name + words + QString::number(p)); };
-    for (const Move move : { Move::PortWhileEnabled, Move::PortWhileDisabled, Move::EnableRightAfterDisable, Move::PortInUse }) {
+    const auto logged
+        = [&](const char* words, quint16 p) { return LogCapture::contains(name + words + QString::number(p)); };
+    for (const Move move :
+        { Move::PortWhileEnabled, Move::PortWhileDisabled, Move::EnableRightAfterDisable, Move::PortInUse }) {
         const quint16 old = port;
         port = move == Move::EnableRightAfterDisable ? old : TestEnv::freePort();
         LogCapture::clear();

@@ -22,7 +22,10 @@ class TestTcpApiServer : public QObject
         return c->connectTo(port, 5000) ? std::move(c) : nullptr;
     }
     // Both protocols are served, so an IPv4 peer may show in its mapped IPv6 form.
-    static bool logged(const char* pattern) { return LogCapture::matches(pattern + QStringLiteral("(::ffff:)?127\\.0\\.0\\.1")); }
+    static bool logged(const char* pattern)
+    {
+        return LogCapture::matches(pattern + QStringLiteral("(::ffff:)?127\\.0\\.0\\.1"));
+    }
     static QByteArray ok(const char* uid = "") { return QByteArray("<succes uid=\"") + uid + "\" />\r\n"; }
 
 private Q_SLOTS:
@@ -81,7 +84,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("no line end") << QByteArray(TcpProtocol::maxLineLength + 4096, 'a');
-        QTest::newRow("complete but too long") << "<listen_off uid='" + QByteArray(TcpProtocol::maxLineLength, 'u') + "'/>\n";
+        QTest::newRow("complete but too long")
+            << "<listen_off uid='" + QByteArray(TcpProtocol::maxLineLength, 'u') + "'/>\n";
     }
 
     void overLongLine()
@@ -107,8 +111,10 @@ private Q_SLOTS:
         fixture->slot(3)->setTallyState(2);
         fixture->slot(2)->setIsRecording(true);
         subscriber->send("<recording_stop slot='2'/>\n<tally_unsubscribe/>\n");
-        QCOMPARE(subscriber->rawLines(5), "<tally slot=\"3\" state=\"2\" />\r\n<recording slot=\"2\" state=\"1\" />\r\n"
-                                          "<recording slot=\"2\" state=\"0\" />\r\n" + ok() + ok());
+        QCOMPARE(subscriber->rawLines(5),
+            "<tally slot=\"3\" state=\"2\" />\r\n<recording slot=\"2\" state=\"1\" />\r\n"
+            "<recording slot=\"2\" state=\"0\" />\r\n"
+                + ok() + ok());
         QVERIFY(!fixture->slot(2)->isRecording());
         fixture->slot(3)->setTallyState(1);
         QCOMPARE(bystander->command("<listen_off uid='b'/>"), QByteArray("<succes uid=\"b\" />"));
@@ -155,7 +161,8 @@ private Q_SLOTS:
 
     void lifecycle()
     {
-        checkLifecycle(fixture->settings(), &SettingsModel::setTcpServerEnabled, &SettingsModel::setTcpServerPort, "TCP API", port);
+        checkLifecycle(fixture->settings(), &SettingsModel::setTcpServerEnabled, &SettingsModel::setTcpServerPort,
+            "TCP API", port);
         QVERIFY(client());
     }
 };

@@ -33,8 +33,8 @@ private Q_SLOTS:
     // Grid code, window, and the first and last grid cells in pixels.
     void cellsMatchQuads()
     {
-        const QList<std::tuple<int, QSize, QRect, QRect>> table {
-            { 33, { 1100, 619 }, { 0, 0, 367, 207 }, { 734, 413, 366, 206 } },
+        const QList<std::tuple<int, QSize, QRect, QRect>> table { { 33, { 1100, 619 }, { 0, 0, 367, 207 },
+                                                                      { 734, 413, 366, 206 } },
             { 44, { 1100, 619 }, { 0, 0, 275, 155 }, { 825, 465, 275, 154 } },
             { 32, { 1102, 621 }, { 0, 0, 368, 311 }, { 735, 311, 367, 310 } },
             { 242, { 1100, 619 }, { 0, 309, 275, 155 }, { 825, 464, 275, 155 } },
@@ -57,25 +57,31 @@ private Q_SLOTS:
             for (int k = 0, y = top; k < cols * rows; ++k) {
                 const int x = k % shape.width ? cells.last().x() + cells.last().width() : 0;
                 y += k && !(k % shape.width) ? cells.last().height() : 0;
-                cells << QRect(x, y, js("cellWidth", { double(k), W, cols }), js("cellHeight", { double(k), H - top, cols, rows }));
+                cells << QRect(x, y, js("cellWidth", { double(k), W, cols }),
+                    js("cellHeight", { double(k), H - top, cols, rows }));
                 const QRectF a = cells.last(), b = pixels(size_t(shape.extra + k));
-                QVERIFY2(std::abs(a.left() - b.left()) < 1 && std::abs(a.right() - b.right()) < 1 && std::abs(a.top() - b.top()) < 1
-                        && std::abs(a.bottom() - b.bottom()) < 1, qPrintable(QStringLiteral("%1 cell %2").arg(code).arg(k)));
-                QVERIFY(std::abs(a.width() - cells.first().width()) <= 1 && std::abs(a.height() - cells.first().height()) <= 1);
+                QVERIFY2(std::abs(a.left() - b.left()) < 1 && std::abs(a.right() - b.right()) < 1
+                        && std::abs(a.top() - b.top()) < 1 && std::abs(a.bottom() - b.bottom()) < 1,
+                    qPrintable(QStringLiteral("%1 cell %2").arg(code).arg(k)));
+                QVERIFY(std::abs(a.width() - cells.first().width()) <= 1
+                    && std::abs(a.height() - cells.first().height()) <= 1);
             }
             QCOMPARE(cells.first(), first);
             QCOMPARE(cells.last(), last);
             QCOMPARE(QPoint(last.x() + last.width(), last.y() + last.height()), QPoint(W, H)); // no gap, no overlap
             // Two extra cells side by side above; the preview centres each picture in its cell.
             for (int e = 0; e < shape.extra; ++e) {
-                const QRectF cell(e ? js("extraCell2X", { W }) : 0, 0, js("extraCellWidth", { W }), top), quad = pixels(size_t(e));
+                const QRectF cell(e ? js("extraCell2X", { W }) : 0, 0, js("extraCellWidth", { W }), top),
+                    quad = pixels(size_t(e));
                 QVERIFY(std::abs(cell.center().x() - quad.center().x()) < 1 && std::abs(quad.top()) < 1);
-                QVERIFY(std::abs(quad.bottom() - top) < 1 && (rows == 3 ? quad.width() < cell.width() : std::abs(quad.width() - cell.width()) < 1));
+                QVERIFY(std::abs(quad.bottom() - top) < 1
+                    && (rows == 3 ? quad.width() < cell.width() : std::abs(quad.width() - cell.width()) < 1));
             }
             // Every quad has the one cell shape cellAspect reports, and starts with the whole frame.
             for (size_t i = 0; i < layout.quads().size(); ++i) {
                 const CellLayout::Quad& q = layout.quads().at(i);
-                QVERIFY(H < 10 || std::abs(pixels(i).width() / pixels(i).height() / layout.cellAspect(W, H) - 1) < 1e-3);
+                QVERIFY(
+                    H < 10 || std::abs(pixels(i).width() / pixels(i).height() / layout.cellAspect(W, H) - 1) < 1e-3);
                 QCOMPARE(QList<float>({ q.s(0), q.t(0), q.s(2), q.t(2) }), QList<float>({ 0, 0, 1, 1 }));
             }
         }
@@ -83,14 +89,16 @@ private Q_SLOTS:
 
     void evenCeil()
     {
-        for (auto [in, out] : QList<std::pair<double, int>> { { 400, 400 }, { 401, 402 }, { 400.2, 402 }, { 399.5, 400 } })
+        for (auto [in, out] :
+            QList<std::pair<double, int>> { { 400, 400 }, { 401, 402 }, { 400.2, 402 }, { 399.5, 400 } })
             QCOMPARE(js("evenCeil", { in }), out);
         QCOMPARE(js("centred", { 1100, 401 }), 349);
     }
 
     void degenerateShapes()
     {
-        for (auto [columns, rows, count] : QList<std::tuple<int, int, int>> { { 0, 2, 2 }, { 3, -4, 3 }, { 0, 0, 1 } }) {
+        for (auto [columns, rows, count] :
+            QList<std::tuple<int, int, int>> { { 0, 2, 2 }, { 3, -4, 3 }, { 0, 0, 1 } }) {
             const CellLayout layout(columns, rows, 0);
             QCOMPARE(int(layout.quads().size()), count);
             QVERIFY(std::isfinite(layout.cellAspect(800, 600)));
@@ -109,8 +117,9 @@ private Q_SLOTS:
             { { 1920, 1080 }, tv, { 240, 180 }, 6 }, // anamorphic: the denser way (rows) decides
             { { 1920, 1080 }, wide, { 0, 0 }, 1 }, { { 1920, 1080 }, 0, { 480, 270 }, 4 } };
         for (auto [frame, aspect, cell, step] : rows)
-            QCOMPARE(CellLayout::reductionStep(frame.width(), frame.height(), aspect, float(cell.width()),
-                         float(cell.height())), step);
+            QCOMPARE(CellLayout::reductionStep(
+                         frame.width(), frame.height(), aspect, float(cell.width()), float(cell.height())),
+                step);
     }
 
     // Frame aspect, cell aspect, and the texture's s and t at the top-left and bottom-right corners.

@@ -12,8 +12,16 @@
 #include <QTest>
 
 using Format = TestReceiver::Format;
-struct Source { Format format; QColor color; int width = 1920, height = 1080; float aspect = 0.0f; };
-struct Probe { double x, y; int source; }; // a point in window fractions, the source seen there (-1: black)
+struct Source {
+    Format format;
+    QColor color;
+    int width = 1920, height = 1080;
+    float aspect = 0.0f;
+};
+struct Probe {
+    double x, y;
+    int source;
+}; // a point in window fractions, the source seen there (-1: black)
 static bool noGl = false; // the second run: Qt's software scene graph, no OpenGL at all
 
 // The preview under an empty window (white, so anything left undrawn shows): what the grab shows
@@ -24,10 +32,12 @@ class TestMixer : public QObject
     std::unique_ptr<QQuickWindow> m_view;
     Mixer* m_mixer = nullptr;
     std::vector<std::shared_ptr<TestReceiver>> m_in;
-    std::vector<std::shared_ptr<std::shared_ptr<Receiver>>> m_published; // plugged in and out while the render thread pulls
+    std::vector<std::shared_ptr<std::shared_ptr<Receiver>>>
+        m_published; // plugged in and out while the render thread pulls
     QList<QColor> m_colours; // what each source shows
 
-    void show(QSize size, SettingsModel::GridShape shape, const QList<Source>& sources, SlotListModel* slotList = nullptr)
+    void show(
+        QSize size, SettingsModel::GridShape shape, const QList<Source>& sources, SlotListModel* slotList = nullptr)
     {
         (m_view = std::make_unique<QQuickWindow>())->setColor(Qt::white);
         (m_mixer = new Mixer)->setParent(m_view->contentItem());
@@ -44,18 +54,28 @@ class TestMixer : public QObject
         m_view->setGeometry(QRect(QPoint(0, 0), size));
         m_view->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-        QVERIFY(noGl || QTest::qWaitFor([this] { return m_mixer->statistics().paintCount > 0 || m_mixer->cannotInitialize(); }, 10000));
+        QVERIFY(noGl
+            || QTest::qWaitFor(
+                [this] { return m_mixer->statistics().paintCount > 0 || m_mixer->cannotInitialize(); }, 10000));
     }
-    void plug(int i, bool in) { std::atomic_store(m_published[size_t(i)].get(), in ? std::shared_ptr<Receiver>(m_in[size_t(i)]) : nullptr); }
-    void recolour(int i, QColor c) { m_in[size_t(i)]->setColor(c), m_colours[i] = TestReceiver::displayedColor(c, Format::Uyvy); }
+    void plug(int i, bool in)
+    {
+        std::atomic_store(m_published[size_t(i)].get(), in ? std::shared_ptr<Receiver>(m_in[size_t(i)]) : nullptr);
+    }
+    void recolour(int i, QColor c)
+    {
+        m_in[size_t(i)]->setColor(c), m_colours[i] = TestReceiver::displayedColor(c, Format::Uyvy);
+    }
     QString wrong(const QList<Probe>& probes)
     {
         const QImage image = m_view->grabWindow();
         QStringList out;
         for (const Probe& p : probes) {
-            const QPoint at(std::min(image.width() - 1, int(p.x * image.width())), std::min(image.height() - 1, int(p.y * image.height())));
+            const QPoint at(std::min(image.width() - 1, int(p.x * image.width())),
+                std::min(image.height() - 1, int(p.y * image.height())));
             const QColor want = p.source < 0 ? QColor(Qt::black) : m_colours.at(p.source), got = image.pixelColor(at);
-            if (std::abs(got.red() - want.red()) > 8 || std::abs(got.green() - want.green()) > 8 || std::abs(got.blue() - want.blue()) > 8)
+            if (std::abs(got.red() - want.red()) > 8 || std::abs(got.green() - want.green()) > 8
+                || std::abs(got.blue() - want.blue()) > 8)
                 out << QStringLiteral("(%1,%2) is %3 not %4").arg(at.x()).arg(at.y()).arg(got.name(), want.name());
         }
         return out.join(QStringLiteral("; "));
@@ -64,7 +84,8 @@ class TestMixer : public QObject
     {
         QList<Source> list;
         for (int i = 0; i < count; ++i)
-            list.append({ i % 2 ? TestReceiver::Bgra : TestReceiver::Uyvy, QColor::fromHsv(i * 22, 255, 255 - i % 3 * 80), frame.width(), frame.height() });
+            list.append({ i % 2 ? TestReceiver::Bgra : TestReceiver::Uyvy,
+                QColor::fromHsv(i * 22, 255, 255 - i % 3 * 80), frame.width(), frame.height() });
         return list;
     }
 
@@ -85,12 +106,18 @@ private Q_SLOTS:
     {
         const Source red { TestReceiver::Uyvy, Qt::red };
         const QList<std::tuple<const char*, int, QSize, QList<Source>, QList<Probe>>> rows {
-            { "3x3 UYVY and BGRA", 33, { 768, 432 }, mixed(9, { 640, 360 }), {} }, { "2+8", 242, { 800, 450 }, mixed(10, { 640, 360 }), {} },
-            { "2+14: margins, an empty cell", 253, { 800, 450 }, mixed(16, { 480, 270 }), { { 0.02, 0.2, -1 }, { 0.5, 0.2, -1 }, { 0.98, 0.2, -1 } } },
-            { "16:9 in 4:3: bars above and below", 22, { 800, 600 }, { red }, { { 0.25, 0.02, -1 }, { 0.25, 0.48, -1 }, { 0.02, 0.25, 0 }, { 0.48, 0.25, 0 }, { 0.25, 0.08, 0 } } },
-            { "anamorphic 4:3 in 16:9: bars beside", 22, { 1024, 576 }, { { TestReceiver::Uyvy, Qt::red, 1920, 1080, 4.0f / 3 } },
+            { "3x3 UYVY and BGRA", 33, { 768, 432 }, mixed(9, { 640, 360 }), {} },
+            { "2+8", 242, { 800, 450 }, mixed(10, { 640, 360 }), {} },
+            { "2+14: margins, an empty cell", 253, { 800, 450 }, mixed(16, { 480, 270 }),
+                { { 0.02, 0.2, -1 }, { 0.5, 0.2, -1 }, { 0.98, 0.2, -1 } } },
+            { "16:9 in 4:3: bars above and below", 22, { 800, 600 }, { red },
+                { { 0.25, 0.02, -1 }, { 0.25, 0.48, -1 }, { 0.02, 0.25, 0 }, { 0.48, 0.25, 0 }, { 0.25, 0.08, 0 } } },
+            { "anamorphic 4:3 in 16:9: bars beside", 22, { 1024, 576 },
+                { { TestReceiver::Uyvy, Qt::red, 1920, 1080, 4.0f / 3 } },
                 { { 0.02, 0.25, -1 }, { 0.48, 0.25, -1 }, { 0.25, 0.02, 0 }, { 0.25, 0.48, 0 }, { 0.08, 0.25, 0 } } },
-            { "equal aspects fill the cell", 22, { 1024, 576 }, { { TestReceiver::Bgra, Qt::blue } }, { { 0.01, 0.25, 0 }, { 0.49, 0.25, 0 }, { 0.25, 0.01, 0 }, { 0.25, 0.49, 0 } } } };
+            { "equal aspects fill the cell", 22, { 1024, 576 }, { { TestReceiver::Bgra, Qt::blue } },
+                { { 0.01, 0.25, 0 }, { 0.49, 0.25, 0 }, { 0.25, 0.01, 0 }, { 0.25, 0.49, 0 } } }
+        };
         for (auto [tag, code, size, sources, probes] : rows) {
             init();
             const SettingsModel::GridShape shape = SettingsModel::gridShapeFor(code);
@@ -98,7 +125,8 @@ private Q_SLOTS:
             const CellLayout layout(shape.width, shape.height, shape.extra);
             for (int i = 0; i < int(layout.quads().size()); ++i) {
                 const CellLayout::Quad& q = layout.quads()[size_t(i)];
-                probes << Probe { (q.left() + q.right() + 2) / 4, (2 - q.top() - q.bottom()) / 4, i < sources.size() ? i : -1 };
+                probes << Probe { (q.left() + q.right() + 2) / 4, (2 - q.top() - q.bottom()) / 4,
+                    i < sources.size() ? i : -1 };
             }
             QTRY_COMPARE_WITH_TIMEOUT(tag + QStringLiteral(": ") + wrong(probes), tag + QStringLiteral(": "), 10000);
         }
@@ -108,8 +136,13 @@ private Q_SLOTS:
     // Slots bound to the simulated network: UYVY 16:9, and BGRA 4:3 with bars beside it. Unbound, a cell turns black.
     void slotsShowTheirSources()
     {
-        NdiSim::write({ NdiSim::source(QStringLiteral("Red"), NdiSim::video(1920, 1080, QStringLiteral("UYVY"), QStringLiteral("solid"), QStringLiteral("#ff0000")), {}),
-            NdiSim::source(QStringLiteral("Green"), NdiSim::video(640, 480, QStringLiteral("BGRA"), QStringLiteral("solid"), QStringLiteral("#00ff00")), {}) });
+        NdiSim::write(
+            { NdiSim::source(QStringLiteral("Red"),
+                  NdiSim::video(1920, 1080, QStringLiteral("UYVY"), QStringLiteral("solid"), QStringLiteral("#ff0000")),
+                  {}),
+                NdiSim::source(QStringLiteral("Green"),
+                    NdiSim::video(640, 480, QStringLiteral("BGRA"), QStringLiteral("solid"), QStringLiteral("#00ff00")),
+                    {}) });
         SlotListModel list;
         for (int i = 0; i < 4; ++i)
             list.append(new Slot), list.allSlots().at(i)->setViewingOnly(true); // no recording program for these
@@ -117,7 +150,8 @@ private Q_SLOTS:
         QCOMPARE(list.allSlots().at(1)->connectSource(QStringLiteral("Green")), QStringLiteral("success"));
         show(QSize(640, 360), { 2, 2, 0 }, {}, &list);
         m_colours = { TestReceiver::displayedColor(Qt::red, TestReceiver::Uyvy), Qt::green };
-        QList<Probe> probes { { 0.25, 0.25, 0 }, { 0.75, 0.25, 1 }, { 0.52, 0.25, -1 }, { 0.98, 0.25, -1 }, { 0.25, 0.75, -1 }, { 0.75, 0.75, -1 } };
+        QList<Probe> probes { { 0.25, 0.25, 0 }, { 0.75, 0.25, 1 }, { 0.52, 0.25, -1 }, { 0.98, 0.25, -1 },
+            { 0.25, 0.75, -1 }, { 0.75, 0.75, -1 } };
         QTRY_COMPARE_WITH_TIMEOUT(wrong(probes), QString(), 10000);
         QCOMPARE(list.allSlots().at(0)->disconnectSource(), QStringLiteral("success"));
         probes[0].source = -1;
@@ -133,7 +167,8 @@ private Q_SLOTS:
         m_in[0]->setFrameRate(5.0);
         QTest::qWait(300);
         Mixer::Statistics before = m_mixer->statistics(), after = (QTest::qWait(2000), m_mixer->statistics());
-        QVERIFY2(after.paintCount > before.paintCount && after.paintCount - before.paintCount <= 12, qPrintable(QString::number(after.paintCount - before.paintCount)));
+        QVERIFY2(after.paintCount > before.paintCount && after.paintCount - before.paintCount <= 12,
+            qPrintable(QString::number(after.paintCount - before.paintCount)));
         QCOMPARE(after.uploads, before.uploads);
         // A new picture is uploaded at the size the cell shows: 1920 / 6 x 1080 / 6 pairs of bytes.
         recolour(0, Qt::yellow);
@@ -154,7 +189,8 @@ private Q_SLOTS:
     void oversizedFrameIsSkipped()
     {
         // 4096 x 2160 BGRA fills a staging buffer exactly; one pixel more per row does not fit.
-        show(QSize(640, 360), { 2, 1, 0 }, { { TestReceiver::Bgra, Qt::green, 4096, 2160 }, { TestReceiver::Bgra, Qt::red, 4097, 2160 } });
+        show(QSize(640, 360), { 2, 1, 0 },
+            { { TestReceiver::Bgra, Qt::green, 4096, 2160 }, { TestReceiver::Bgra, Qt::red, 4097, 2160 } });
         QTRY_COMPARE_WITH_TIMEOUT(wrong({ { 0.25, 0.5, 0 }, { 0.75, 0.5, -1 } }), QString(), 10000);
         QVERIFY(m_mixer->statistics().skippedFrames > 0 && m_in[1]->videoFrameCalls() > 0);
     }
@@ -185,7 +221,8 @@ private Q_SLOTS:
         m_view->update(); // further frames try again, quietly
         QTRY_VERIFY(frames.count() >= 3);
         QCOMPARE(LogCapture::take().filter(QStringLiteral("Cannot initialize OpenGL")).size(), 1);
-        QVERIFY(m_mixer->gpuName().isEmpty() && m_mixer->statistics().paintCount == 0 && m_in[0]->videoFrameCalls() == 0);
+        QVERIFY(
+            m_mixer->gpuName().isEmpty() && m_mixer->statistics().paintCount == 0 && m_in[0]->videoFrameCalls() == 0);
     }
 };
 
@@ -204,7 +241,8 @@ int main(int argc, char* argv[])
     NdiSim::use();
     QGuiApplication app(argc, argv);
     TestMixer test;
-    return QTest::qExec(&test, noGl ? QStringList { app.arguments().first(), QStringLiteral("reportsMissingOpenGl") } : app.arguments());
+    return QTest::qExec(&test,
+        noGl ? QStringList { app.arguments().first(), QStringLiteral("reportsMissingOpenGl") } : app.arguments());
 }
 
 #include "tst_mixer.moc"

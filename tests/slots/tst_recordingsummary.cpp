@@ -29,10 +29,12 @@ private Q_SLOTS:
             << QStringList { QStringLiteral("Drive /srv: 100 GB, 1 h 23 min left") } << QList<qint64> { 5000 };
         QTest::addRow("two drives, in order")
             << Recordings { { QStringLiteral("/b"), 5 * gb / 2, 1e6 }, { QStringLiteral("/a"), 300 * gb, 1e6 } }
-            << QStringList { QStringLiteral("Drive /a: 300 GB, 3 days left"), QStringLiteral("Drive /b: 2.5 GB, 41 min left") }
+            << QStringList { QStringLiteral("Drive /a: 300 GB, 3 days left"),
+                   QStringLiteral("Drive /b: 2.5 GB, 41 min left") }
             << QList<qint64> { 300000, 2500 };
-        QTest::addRow("rate not known yet") << Recordings { { QStringLiteral("/srv"), 7 * gb, 0.0 } }
-                                            << QStringList { QStringLiteral("Drive /srv: 7.0 GB") } << QList<qint64> { -1 };
+        QTest::addRow("rate not known yet")
+            << Recordings { { QStringLiteral("/srv"), 7 * gb, 0.0 } }
+            << QStringList { QStringLiteral("Drive /srv: 7.0 GB") } << QList<qint64> { -1 };
     }
 
     void drives()

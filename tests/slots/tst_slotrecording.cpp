@@ -561,8 +561,8 @@ private Q_SLOTS:
         slot->recorder()->currentProcess()->write("<quit/>\r\n");
         QTRY_VERIFY_WITH_TIMEOUT(!slot->isRecording(), StartTimeout);
         QCOMPARE(log.take(),
-            (QStringList { "warning Recording stopped: the recording program stopped writing", "recording 0",
-                "stopped 2" }));
+            (QStringList {
+                "warning Recording stopped: the recording program stopped writing", "recording 0", "stopped 2" }));
     }
 
     void programThatCannotStart()
@@ -593,8 +593,8 @@ private Q_SLOTS:
         slot->connectSource(QStringLiteral("B"));
         EventLog log(slot.get());
         QCOMPARE(slot->startRecording(), QStringLiteral("Recording folder does not exist"));
-        QCOMPARE(log.take(),
-            QStringList { "warning Recording folder does not exist: " + TestEnv::root() + "/never-made" });
+        QCOMPARE(
+            log.take(), QStringList { "warning Recording folder does not exist: " + TestEnv::root() + "/never-made" });
         QVERIFY(!slot->isWaiting());
 
         Slot silent;
@@ -607,7 +607,8 @@ private Q_SLOTS:
         EventLog silentLog(&silent);
         QCOMPARE(silent.startRecording(), QStringLiteral("success"));
         QTRY_COMPARE_WITH_TIMEOUT(silentLog.events.value(1),
-            QStringLiteral("warning Recording has not started yet: no picture and sound from the source"), StartTimeout);
+            QStringLiteral("warning Recording has not started yet: no picture and sound from the source"),
+            StartTimeout);
         QCOMPARE(silent.telemetry()->stateValue(), RecordingTelemetry::State::Waiting);
     }
 
@@ -697,7 +698,8 @@ private Q_SLOTS:
         // 25 frames a second (half a second of slack for the start and the stop).
         const int expected = int(elapsed * 25 / 1000);
         qInfo("frames per piece %s for %lld ms", qPrintable(figures.join(QStringLiteral(" + "))), elapsed);
-        QVERIFY2(qAbs(total - expected) <= 13, qPrintable(QStringLiteral("%1 frames for %2 ms").arg(total).arg(elapsed)));
+        QVERIFY2(
+            qAbs(total - expected) <= 13, qPrintable(QStringLiteral("%1 frames for %2 ms").arg(total).arg(elapsed)));
     }
 
     // A split into a folder that has gone: the program cannot write and says so; the slot must not
