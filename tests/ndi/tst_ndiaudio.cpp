@@ -17,7 +17,9 @@ namespace
 float sinkPeak(int milliseconds, int latency = 1200)
 {
     QProcess parec;
-    parec.start("parec", { "--device=nullsink.monitor", "--raw", "--format=float32le", "--channels=2", "--rate=48000", "--latency-msec=20" });
+    parec.start("parec",
+        { "--device=nullsink.monitor", "--raw", "--format=float32le", "--channels=2", "--rate=48000",
+            "--latency-msec=20" });
     if (!parec.waitForStarted(5000))
         return -1.0f;
     QByteArray data;
@@ -31,7 +33,8 @@ float sinkPeak(int milliseconds, int latency = 1200)
     parec.waitForFinished(3000);
     const auto* samples = reinterpret_cast<const float*>(data.constData());
     float peak = 0.0f;
-    for (qsizetype i = std::max<qsizetype>(0, data.size() / 4 - 2 * 48 * milliseconds) & ~qsizetype(1); i + 1 < data.size() / 4; i += 2)
+    for (qsizetype i = std::max<qsizetype>(0, data.size() / 4 - 2 * 48 * milliseconds) & ~qsizetype(1);
+         i + 1 < data.size() / 4; i += 2)
         peak = std::max(peak, std::abs(samples[i]));
     return peak;
 }
@@ -61,7 +64,8 @@ private Q_SLOTS:
         LogCapture::install();
         NdiSim::use();
         const QJsonObject picture = NdiSim::video(64, 36, "UYVY", "solid");
-        NdiSim::write({ NdiSim::source("Loud", picture, NdiSim::tone(0.5)), NdiSim::source("Soft", picture, NdiSim::tone(0.25, 440.0)) });
+        NdiSim::write({ NdiSim::source("Loud", picture, NdiSim::tone(0.5)),
+            NdiSim::source("Soft", picture, NdiSim::tone(0.25, 440.0)) });
         m_model = std::make_unique<SlotListModel>();
         for (Slot** slot : { &m_loud, &m_soft }) {
             *slot = new Slot;
@@ -71,7 +75,9 @@ private Q_SLOTS:
         QCOMPARE(m_loud->connectSource("Loud"), QStringLiteral("success"));
         QCOMPARE(m_soft->connectSource("Soft"), QStringLiteral("success"));
         m_helper = std::make_unique<SlotListAudioHelper>(m_model.get());
-        connect(m_helper->device(), &NDIDevice::dataRead, m_helper->device(), [this](qint64 frames) { m_frames += frames; }, Qt::DirectConnection);
+        connect(
+            m_helper->device(), &NDIDevice::dataRead, m_helper->device(), [this](qint64 frames) { m_frames += frames; },
+            Qt::DirectConnection);
     }
 
     void cleanupTestCase()

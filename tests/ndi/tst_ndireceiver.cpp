@@ -19,9 +19,12 @@ namespace
 struct Reports : QObject {
     explicit Reports(Receiver* r)
     {
-        connect(r, &Receiver::tallyUpdated, this, [this](int t) { tallies << t; }, Qt::QueuedConnection);
-        connect(r, &Receiver::vuUpdated, this, [this](int l, int r) { levels << qMakePair(l, r); }, Qt::QueuedConnection);
-        connect(r, &QObject::destroyed, this, [this] { destroyed = true; }, Qt::QueuedConnection);
+        connect(
+            r, &Receiver::tallyUpdated, this, [this](int t) { tallies << t; }, Qt::QueuedConnection);
+        connect(
+            r, &Receiver::vuUpdated, this, [this](int l, int r) { levels << qMakePair(l, r); }, Qt::QueuedConnection);
+        connect(
+            r, &QObject::destroyed, this, [this] { destroyed = true; }, Qt::QueuedConnection);
     }
     QList<int> tallies;
     QList<QPair<int, int>> levels;
@@ -48,7 +51,8 @@ class TestNdiReceiver : public QObject
     {
         write(m_sources = sources);
         for (const QJsonValue& s : sources)
-            QTRY_VERIFY_WITH_TIMEOUT(NDIFind::instance()->currentSources().count(s[QStringLiteral("name")].toString()), 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                NDIFind::instance()->currentSources().count(s[QStringLiteral("name")].toString()), 3000);
     }
 
 private Q_SLOTS:
@@ -61,7 +65,8 @@ private Q_SLOTS:
         aspect.insert("aspect", 4.0 / 3.0);
         network({ source("HD UYVY", NdiSim::video(1920, 1080, "UYVY", "solid", "#e02010"), tone(1.0)),
             source("KEY BGRA", NdiSim::video(640, 360, "BGRA", "solid", "#80204060"), both),
-            source("SD 4:3", aspect, QJsonObject { { "mode", "silence" } }), source("BELOW ZERO", QJsonValue::Null, negative) });
+            source("SD 4:3", aspect, QJsonObject { { "mode", "silence" } }),
+            source("BELOW ZERO", QJsonValue::Null, negative) });
     }
 
     void video_data()
@@ -75,7 +80,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("firstPixel");
         QTest::addRow("UYVY") << "HD UYVY" << false << 1920 << 1080 << 1920.0f / 1080 << 2 << QByteArray();
         QTest::addRow("lowest bandwidth") << "HD UYVY" << true << 640 << 360 << 640.0f / 360 << 2 << QByteArray();
-        QTest::addRow("BGRA with alpha") << "KEY BGRA" << false << 640 << 360 << 640.0f / 360 << 0 << QByteArray("\x60\x40\x20\x80", 4);
+        QTest::addRow("BGRA with alpha") << "KEY BGRA" << false << 640 << 360 << 640.0f / 360 << 0
+                                         << QByteArray("\x60\x40\x20\x80", 4);
         QTest::addRow("aspect given") << "SD 4:3" << false << 720 << 576 << float(4.0 / 3.0) << 2 << QByteArray();
         QTest::addRow("no video") << "BELOW ZERO" << false << 0 << 0 << 1.0f << 0 << QByteArray();
     }
@@ -139,11 +145,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("metadata");
         QTest::addColumn<int>("tally");
-        QTest::addRow("program and preview") << QStringList { "<ndi_tally_echo on_program=\"true\" on_preview=\"true\"/>" } << 2;
-        QTest::addRow("program only") << QStringList { "<ndi_tally_echo on_program=\"true\" on_preview=\"false\"/>" } << 2;
+        QTest::addRow("program and preview")
+            << QStringList { "<ndi_tally_echo on_program=\"true\" on_preview=\"true\"/>" } << 2;
+        QTest::addRow("program only") << QStringList { "<ndi_tally_echo on_program=\"true\" on_preview=\"false\"/>" }
+                                      << 2;
         QTest::addRow("neither") << QStringList { "<ndi_tally_echo on_program=\"false\" on_preview=\"false\"/>" } << 0;
         QTest::addRow("other metadata ignored") << QStringList { "not xml", "<ndi_capabilities web_control=\"x\"/>",
-            "<ndi_tally_echo on_program=\"false\" on_preview=\"true\"/>", "" } << 1;
+            "<ndi_tally_echo on_program=\"false\" on_preview=\"true\"/>", "" }
+                                                << 1;
+        QTest::addRow("exactly true") << QStringList { "<ndi_tally_echo on_program=\"True\" on_preview=\" true\"/>" }
+                                      << 0;
     }
 
     void tally()
