@@ -1,12 +1,11 @@
 #pragma once
 
-#include <QString>
 #include <QStringList>
 
 namespace E2E
 {
 
-// ffprobe: every frame of the video stream decodes without an error.
+// ffprobe: ok when every frame of the video stream decodes without an error.
 struct ProbeResult {
     bool ok = false;
     double duration = 0.0; // seconds (container)
@@ -17,7 +16,6 @@ struct ProbeResult {
 ProbeResult probe(const QString& file);
 // The kinds of the file's streams in order ("video", "audio").
 QStringList streamTypes(const QString& file);
-
 QStringList movFiles(const QString& folder);
 // The overall audio peak in dBFS (float files may go above 0); NaN without audio.
 double audioPeakDb(const QString& file);

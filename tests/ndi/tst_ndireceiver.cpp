@@ -153,6 +153,8 @@ private Q_SLOTS:
         QTest::addRow("other metadata ignored") << QStringList { "not xml", "<ndi_capabilities web_control=\"x\"/>",
             "<ndi_tally_echo on_program=\"false\" on_preview=\"true\"/>", "" }
                                                 << 1;
+        QTest::addRow("exactly true") << QStringList { "<ndi_tally_echo on_program=\"True\" on_preview=\" true\"/>" }
+                                      << 0;
     }
 
     void tally()

@@ -3,12 +3,11 @@
 
 #include <Processing.NDI.Lib.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTest>
 
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace NdiSim;
 
@@ -16,19 +15,18 @@ namespace
 {
 
 struct Recv {
+    NDIlib_recv_instance_t recv;
+    NDIlib_framesync_instance_t sync;
     explicit Recv(const char* name)
     {
         NDIlib_recv_create_v3_t settings {};
         settings.color_format = NDIlib_recv_color_format_UYVY_BGRA;
-        recv = NDIlib_recv_create_v3(&settings);
-        sync = NDIlib_framesync_create(recv);
+        sync = NDIlib_framesync_create(recv = NDIlib_recv_create_v3(&settings));
         NDIlib_source_t source {};
         source.p_ndi_name = name;
         NDIlib_recv_connect(recv, &source);
     }
     ~Recv() { NDIlib_framesync_destroy(sync), NDIlib_recv_destroy(recv); }
-    NDIlib_recv_instance_t recv;
-    NDIlib_framesync_instance_t sync;
 };
 
 } // namespace
@@ -48,50 +46,14 @@ private Q_SLOTS:
         QVERIFY(NDIlib_initialize());
     }
 
-    // Each problem of a sources file is reported once, although the file is looked at often.
-    void badFilesAreReportedOnce_data()
-    {
-        QTest::addColumn<QByteArray>("content"); // null: no file at all
-        QTest::addColumn<int>("sources");
-        QTest::addColumn<QString>("report");
-        QTest::addRow("missing file") << QByteArray() << 0 << "cannot read";
-        QTest::addRow("not JSON") << QByteArray("{\"sources\": [") << 0 << "not valid JSON";
-        QTest::addRow("bad source left out")
-            << QByteArray(R"({"sources": [{"name": "odd", "video": {"width": 101, "height": 10}},
-            {"name": "fine", "video": null}]})")
-            << 1 << "source 1 left out: a UYVY picture needs an even width";
-        QTest::addRow("nameless source") << QByteArray(R"({"sources": [{"video": null}]})") << 0
-                                         << "source 1 left out: a source needs a non-empty \"name\"";
-    }
-
-    void badFilesAreReportedOnce()
-    {
-        QFETCH(QByteArray, content);
-        const QString file = TestEnv::makeFolder(QTest::currentDataTag()) + "/bad.json";
-        QFile out(file);
-        QVERIFY(content.isNull() || (out.open(QIODevice::WriteOnly) && out.write(content) && out.flush()));
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("NDI_SIM_SOURCES", file);
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), { "--child" });
-        QVERIFY(child.waitForFinished(10000));
-        QTEST(child.readAllStandardOutput().trimmed().toInt(), "sources");
-        const QStringList errors = QString::fromLocal8Bit(child.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(errors.size(), 1);
-        QFETCH(QString, report);
-        QVERIFY2(errors.first().contains(report), qPrintable(errors.first()));
-    }
-
     // Capture blocks until each frame is due: 25 frames and 48000 samples a second, without gaps.
     void captureRunsAtRealTimePace()
     {
         Recv r("PACE");
         QElapsedTimer timer;
-        timer.start();
         int frames = 0;
         qint64 samples = 0, lastVideo = -1, nextAudio = -1;
-        while (timer.elapsed() < 1200) {
+        for (timer.start(); timer.elapsed() < 1200;) {
             NDIlib_video_frame_v2_t video;
             NDIlib_audio_frame_v2_t audio;
             const NDIlib_frame_type_e type = NDIlib_recv_capture_v2(r.recv, &video, &audio, nullptr, 1000);
@@ -143,23 +105,47 @@ private Q_SLOTS:
         QCOMPARE(received.count("<extra/>"), received.size() / 2);
         QVERIFY(received.size() >= 8);
     }
-};
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    if (argc > 1 && QByteArray(argv[1]) == "--child") {
-        // How many sources the network shows, looked at over a second (several re-reads).
+    // Each problem of a sources file is reported once on stderr, although the file is looked at often;
+    // a broken file empties the network. Last: it takes the sources away.
+    void badFilesAreReportedOnce_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no file at all
+        QTest::addColumn<int>("sources");
+        QTest::addColumn<QString>("report");
+        QTest::addRow("missing file") << QByteArray() << 0 << "cannot read";
+        QTest::addRow("not JSON") << QByteArray("{\"sources\": [") << 0 << "not valid JSON";
+        QTest::addRow("bad source left out")
+            << QByteArray(R"({"sources": [{"name": "odd", "video": {"width": 101, "height": 10}},
+            {"name": "fine", "video": null}]})")
+            << 1 << "source 1 left out: a UYVY picture needs an even width";
+        QTest::addRow("nameless source") << QByteArray(R"({"sources": [{"video": null}]})") << 0
+                                         << "source 1 left out: a source needs a non-empty \"name\"";
+    }
+
+    void badFilesAreReportedOnce()
+    {
+        QFETCH(QByteArray, content);
+        const QByteArray log = (TestEnv::root() + "/stderr-" + QTest::currentDataTag()).toLocal8Bit();
+        const int saved = ::dup(2), file = ::open(log.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::dup2(file, 2);
+        content.isNull() ? void(QFile::remove(path())) : writeText(content);
         NDIlib_find_instance_t finder = NDIlib_find_create_v2(nullptr);
         uint32_t count = 0;
         QElapsedTimer timer;
         for (timer.start(); timer.elapsed() < 1000;)
             NDIlib_find_wait_for_sources(finder, 100), NDIlib_find_get_current_sources(finder, &count);
-        std::printf("%u\n", count);
-        return 0;
+        NDIlib_find_destroy(finder);
+        ::dup2(saved, 2), ::close(saved), ::close(file);
+        QTEST(int(count), "sources");
+        QFile errors(QString::fromLocal8Bit(log));
+        QVERIFY(errors.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromLocal8Bit(errors.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        QFETCH(QString, report);
+        QVERIFY2(lines.first().contains(report), qPrintable(lines.first()));
     }
-    TestNdiRuntime test;
-    return QTest::qExec(&test, argc, argv);
-}
+};
 
+QTEST_GUILESS_MAIN(TestNdiRuntime)
 #include "tst_ndiruntime.moc"
