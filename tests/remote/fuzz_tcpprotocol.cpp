@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         backend.answer = QString::fromUtf8(parts.first());
     for (const QByteArray& part : parts) {
         backend.sources << QString::fromUtf8(part);
-        backend.slotList << SlotSnapshot { 0, part.size() % 2 == 1, false, QString::fromUtf8(part), {}, int(part.size() % 3) };
+        backend.slotList << SlotSnapshot { 0, part.size() % 2 == 1, false, QString::fromUtf8(part), {},
+            int(part.size() % 3) };
     }
     TcpProtocol::handleLine(line, backend);
     checkLines(backend.written);

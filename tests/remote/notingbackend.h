@@ -21,7 +21,10 @@ public:
     QString note(const QString& call) { return calls << call, answer; }
     QString recordingStart(uint s) override { return note(QStringLiteral("start %1").arg(s)); }
     QString recordingStop(uint s) override { return note(QStringLiteral("stop %1").arg(s)); }
-    QString connectSource(uint s, const QString& v) override { return note(QStringLiteral("connect %1 [%2]").arg(s).arg(v)); }
+    QString connectSource(uint s, const QString& v) override
+    {
+        return note(QStringLiteral("connect %1 [%2]").arg(s).arg(v));
+    }
     QString disconnectSource(uint s) override { return note(QStringLiteral("disconnect %1").arg(s)); }
     QString listenOn(uint s) override { return note(QStringLiteral("listen %1").arg(s)); }
     QString listenOff() override { return note(QStringLiteral("listen off")); }

@@ -31,8 +31,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         fixture = std::make_unique<RemoteFixture>(3, true);
-        api = std::make_unique<ApiServer>(fixture->model.get(), fixture->audio.get(), fixture->recorder.get(),
-            fixture->sources.get());
+        api = std::make_unique<ApiServer>(
+            fixture->model.get(), fixture->audio.get(), fixture->recorder.get(), fixture->sources.get());
     }
     void init() { fixture->reset(); }
     void cleanupTestCase() { api.reset(), fixture.reset(); }
@@ -46,7 +46,8 @@ private Q_SLOTS:
         row("start an unbound slot", { Start, 4, {}, "Slot not connected to any source", {}, {}, false, {}, false, 0 });
         row("start a recording slot", { Start, 3, {}, "Already recording", { 3 }, { 3 }, false, { 3 }, false, 0 });
         row("start a viewing-only slot", { Start, 2, {}, "Slot set to viewing only", { 2 }, {}, false, {}, false, 2 });
-        row("slot 0 starts all bound, viewing-only skipped", { Start, 0, {}, ok, { 2, 4, 5 }, {}, false, { 2, 5 }, true, 4 });
+        row("slot 0 starts all bound, viewing-only skipped",
+            { Start, 0, {}, ok, { 2, 4, 5 }, {}, false, { 2, 5 }, true, 4 });
         row("record-all with nothing bound", { Start, 0, {}, ok, {}, {}, false, {}, true, 0 });
         row("record-all twice", { Start, 0, {}, "Already recording", { 2 }, {}, true, {}, true, 0 });
         row("start past the end", { Start, 6, {}, invalid, {}, {}, false, {}, false, 0 });
@@ -102,8 +103,13 @@ private Q_SLOTS:
             const int id = s->index0();
             const bool target = done && uint(id) == row.slot;
             QCOMPARE(s->isRecording() || s->isWaiting(), row.busyAfter.contains(id));
-            const QString bound = row.bound.contains(id) ? QStringLiteral("HOST (Cam %1)").arg(id) : QStringLiteral("none");
-            QCOMPARE(s->connectedSource(), !target ? bound : row.op == Connect ? row.arg : row.op == Disconnect ? "none" : bound);
+            const QString bound
+                = row.bound.contains(id) ? QStringLiteral("HOST (Cam %1)").arg(id) : QStringLiteral("none");
+            QCOMPARE(s->connectedSource(),
+                !target                    ? bound
+                    : row.op == Connect    ? row.arg
+                    : row.op == Disconnect ? "none"
+                                           : bound);
             QCOMPARE(s->displayName(), target && row.op == Rename ? row.arg : QString());
             QCOMPARE(s->isListening(), target && row.op == Listen);
         }
@@ -111,8 +117,10 @@ private Q_SLOTS:
 
     void accessKey()
     {
-        const struct { const char *expected, *given, *result; } rows[] = { { "", "any", "success" },
-            { "s:cret", "s:cret", "success" }, { "s:cret", "", "Access key required" }, { "s:cret", "s:creT", "Access key wrong" },
+        const struct {
+            const char *expected, *given, *result;
+        } rows[] = { { "", "any", "success" }, { "s:cret", "s:cret", "success" },
+            { "s:cret", "", "Access key required" }, { "s:cret", "s:creT", "Access key wrong" },
             { "s:cret", "s:c", "Access key wrong" }, { "s:cret", "s:cret!", "Access key wrong" } };
         for (const auto& row : rows)
             QCOMPARE(ApiServer::checkAccessKey(row.expected, row.given), QString::fromLatin1(row.result));

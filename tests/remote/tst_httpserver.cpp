@@ -33,7 +33,11 @@ struct EventStream {
     {
         QList<QByteArray> out;
         for (const QByteArray& line : raw.mid(raw.indexOf("\r\n\r\n")).split('\n')) {
-            if (line.startsWith("data: ") && (all || !QRegularExpression(R"re(^data: (ping|.*"event":"(levels|progress)"))re").match(QString::fromUtf8(line)).hasMatch()))
+            if (line.startsWith("data: ")
+                && (all
+                    || !QRegularExpression(R"re(^data: (ping|.*"event":"(levels|progress)"))re")
+                            .match(QString::fromUtf8(line))
+                            .hasMatch()))
                 out << line.mid(6);
         }
         return out;
@@ -79,7 +83,8 @@ class TestHttpServer : public QObject
     {
         QByteArray head, body;
         const int status = E2E::httpRequest(port, "GET /api" + query, &head, &body);
-        const bool plain = head.contains("Content-Type: text/plain\r\n") && head.contains("Access-Control-Allow-Origin: *");
+        const bool plain
+            = head.contains("Content-Type: text/plain\r\n") && head.contains("Access-Control-Allow-Origin: *");
         return status == 200 && plain ? body : "status " + QByteArray::number(status);
     }
     auto worker() { return server->worker(); }
@@ -108,14 +113,16 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("type");
         QTest::addColumn<QByteArray>("body");
-        const auto row = [](const char* request, int status, const char* type, const QByteArray& body, bool keyed = false) {
-            QTest::newRow(request) << QByteArray(request) << keyed << status << QByteArray(type) << body;
-        };
-        row("GET /", 200, "text/html", panelFile("index.html"));
-        row("GET /app.js", 200, "text/javascript", panelFile("app.js"));
-        row("GET /style.css", 200, "text/css", panelFile("style.css"));
-        row("GET /favicon.svg", 200, "image/svg+xml", panelFile("favicon.svg"), true); // the panel needs no key
-        for (const char* path : { "/nothing.html", "/../CMakeCache.txt", "/%2e%2e/%2e%2e/CMakeCache.txt", "/api/other" })
+        const auto row
+            = [](const char* request, int status, const char* type, const QByteArray& body, bool keyed = false) {
+                  QTest::newRow(request) << QByteArray(request) << keyed << status << QByteArray(type) << body;
+              };
+        for (const auto& [path, file, type] :
+            { std::tuple { "GET /", "index.html", "text/html" }, { "GET /app.js", "app.js", "text/javascript" },
+                { "GET /style.css", "style.css", "text/css" }, { "GET /favicon.svg", "favicon.svg", "image/svg+xml" } })
+            row(path, 200, type, panelFile(file), true); // the panel needs no key
+        for (const char* path :
+            { "/nothing.html", "/../CMakeCache.txt", "/%2e%2e/%2e%2e/CMakeCache.txt", "/api/other" })
             row(QByteArray("GET " + QByteArray(path)).constData(), 404, "", {});
         row("POST /api?command=listen_off\nContent-Length: 0", 404, "", {});
         row("POST /api\nContent-Length: 100000000000", 413, "", {}); // refused before it is read
@@ -127,11 +134,13 @@ private Q_SLOTS:
         row("GET /api?command=progress&slot=5", 200, "text/plain", failure("Slot id invalid"));
         row("GET /api?command=recordings", 200, "text/plain", "{\n    \"recordings\": [\n    ]\n}\n");
         for (const char* bad : { "", "?slot=0", "?slot=99", "?slot=1x" })
-            row(QByteArray("GET /api/snapshot" + QByteArray(bad)).constData(), 400, "text/plain", failure("Slot id invalid"));
+            row(QByteArray("GET /api/snapshot" + QByteArray(bad)).constData(), 400, "text/plain",
+                failure("Slot id invalid"));
         row("GET /api/snapshot?slot=2", 404, "text/plain", failure("No picture")); // unbound
         row("GET /api/snapshot?slot=1", 404, "text/plain", failure("No picture")); // bound, no picture yet
         for (const char* keyless : { "/api?command=listen_off", "/api/events", "/api/snapshot?slot=1" })
-            row(QByteArray("GET " + QByteArray(keyless)).constData(), 401, "text/plain", failure("Access key required"), true);
+            row(QByteArray("GET " + QByteArray(keyless)).constData(), 401, "text/plain", failure("Access key required"),
+                true);
         row("GET /api?command=listen_off&key=nope", 401, "text/plain", failure("Access key wrong"), true);
         row("GET /api?command=listen_off&key=s%3Acret", 200, "text/plain", success, true);
         row("GET /api?command=listen_off\nAuthorization: Bearer s:cret", 200, "text/plain", success, true);
@@ -201,7 +210,7 @@ private Q_SLOTS:
         QTRY_COMPARE(stream.events().size(), 2);
         QVERIFY(stream.events().at(0).startsWith("{\"event\":\"status\",\"recording_all\":\"0\",\"slots\":{\"1\":{"));
         QVERIFY(stream.events().at(0).contains("\"2\":{\"displayName\":\"\",\"id\":\"2\",\"recording\":\"ready\","
-                                                "\"source\":\"HOST (B)\",\"tally\":1}"));
+                                               "\"source\":\"HOST (B)\",\"tally\":1}"));
         QVERIFY(stream.events().at(1).startsWith("{\"event\":\"sources\",\"sources\":["));
         fixture->slot(2)->setTallyState(2);
         QCOMPARE(api("?command=recording_start&slot=2"), success);
@@ -212,25 +221,21 @@ private Q_SLOTS:
         fixture->sources->sourceAdded(QStringLiteral("HOST (New)"));
         // Starting turns isRecording on before isWaiting off: two events, each computed on the spot.
         const QList<QByteArray> expected = { R"({"event":"tally","slot":"2","state":"2"})",
-            R"({"event":"recording","slot":"2","state":"waiting"})", R"({"event":"recording","slot":"2","state":"recording"})",
-            R"({"event":"recording","slot":"2","state":"recording"})", R"({"event":"recording","slot":"2","state":"ready"})",
-            R"({"event":"rename","name":"Left","slot":"2"})", R"({"event":"connected","slot":"2","source":"none"})",
-            R"({"event":"tally","slot":"2","state":"0"})", R"({"event":"recording_all","state":"1"})",
-            R"x({"event":"sources","sources":["HOST (New)"]})x" };
+            R"({"event":"recording","slot":"2","state":"waiting"})",
+            R"({"event":"recording","slot":"2","state":"recording"})",
+            R"({"event":"recording","slot":"2","state":"recording"})",
+            R"({"event":"recording","slot":"2","state":"ready"})", R"({"event":"rename","name":"Left","slot":"2"})",
+            R"({"event":"connected","slot":"2","source":"none"})", R"({"event":"tally","slot":"2","state":"0"})",
+            R"({"event":"recording_all","state":"1"})", R"x({"event":"sources","sources":["HOST (New)"]})x" };
         QTRY_COMPARE(stream.events().size(), expected.size() + 2);
         QCOMPARE(stream.events().mid(2), expected);
         // About ten pings a second; levels twice a second, every slot with its meters and free space.
         QTRY_VERIFY_WITH_TIMEOUT(stream.events(true).count("ping") >= 5, 5000);
         QVERIFY2(clock.elapsed() >= 350, qPrintable(QString::number(clock.elapsed())));
-        const auto levels = [&] {
-            const QList<QByteArray> all = stream.events(true);
-            const auto it = std::find_if(all.begin(), all.end(), [](const QByteArray& m) { return m.contains("levels"); });
-            return it == all.end() ? QJsonObject() : QJsonDocument::fromJson(*it).object();
-        };
-        QTRY_VERIFY(!levels().isEmpty());
-        QCOMPARE(levels()["levels"].toObject().keys(), (QStringList { "1", "2", "3", "4" }));
-        QCOMPARE(levels()["levels"].toObject()["1"].toArray().size(), 2);
-        QVERIFY(levels()["freeGigabytes"].toObject()["4"].isDouble());
+        QTRY_VERIFY(QRegularExpression(R"re(data: {"event":"levels","freeGigabytes":{("[1-4]":[-\d.e+]+,?){4}},)re"
+                                       R"re("levels":{("[1-4]":\[[-\d.e+]+,[-\d.e+]+\],?){4}}})re")
+                        .match(QString::fromLatin1(stream.raw))
+                        .hasMatch());
     }
 
     // Five streams at most. One whose client takes nothing is ended, so its place comes free; a
@@ -292,7 +297,8 @@ private Q_SLOTS:
 
     void lifecycle()
     {
-        checkLifecycle(fixture->settings(), &SettingsModel::setHttpServerEnabled, &SettingsModel::setHttpServerPort, "HTTP panel", port);
+        checkLifecycle(fixture->settings(), &SettingsModel::setHttpServerEnabled, &SettingsModel::setHttpServerPort,
+            "HTTP panel", port);
         QCOMPARE(api("?command=listen_off"), success);
     }
 };

@@ -22,7 +22,10 @@ class TestTcpApiServer : public QObject
         return c->connectTo(port, 5000) ? std::move(c) : nullptr;
     }
     // Both protocols are served, so an IPv4 peer may show in its mapped IPv6 form.
-    static bool logged(const char* pattern) { return LogCapture::matches(pattern + QStringLiteral("(::ffff:)?127\\.0\\.0\\.1")); }
+    static bool logged(const char* pattern)
+    {
+        return LogCapture::matches(pattern + QStringLiteral("(::ffff:)?127\\.0\\.0\\.1"));
+    }
     static QByteArray ok(const char* uid = "") { return QByteArray("<succes uid=\"") + uid + "\" />\r\n"; }
 
 private Q_SLOTS:
@@ -38,36 +41,22 @@ private Q_SLOTS:
             fixture->sources.get(), fixture->settings());
     }
 
-    // A client leaving mid-line leaves nothing run.
-    void greetingLogLinesAndLeavingMidLine()
-    {
-        fixture->bind(1, QStringLiteral("HOST (A)"));
-        auto c = client();
-        QVERIFY(c);
-        QTRY_VERIFY(logged("Accepted API connection from "));
-        QCOMPARE(server->clientCount(), 1);
-        c->send("<recording_start slot='1'");
-        c->socket.disconnectFromHost();
-        QTRY_COMPARE(server->clientCount(), 0);
-        QVERIFY(logged("Closed API connection with "));
-        QVERIFY(!fixture->slot(1)->isWaiting());
-    }
-
+    // Lines are framed by their ends, malformed ones dropped; an over-long line, complete or not, ends
+    // its sender's connection alone; a client leaving mid-line leaves nothing run.
     void framing()
     {
         fixture->bind(2, QStringLiteral("HOST (A)"));
         auto c = client();
         QVERIFY(c);
+        QTRY_VERIFY(logged("Accepted API connection from "));
         c->send("<listen slot='1' uid='one'/>\n<listen_off uid='two'/>\r\n");
         QCOMPARE(c->rawLines(2), ok("one") + ok("two"));
-        // A command over two packets runs once its line end arrives, and only then.
         c->send("<listen_off uid='first'/>\n<recording_start slot='2'");
         QCOMPARE(c->rawLines(), ok("first"));
         QVERIFY(!fixture->slot(2)->isWaiting());
         c->send(" uid='second'/>\n");
         QCOMPARE(c->rawLines(), ok("second"));
         QVERIFY(fixture->slot(2)->isWaiting());
-        // Malformed lines are dropped without a reply; the connection stays usable.
         c->send("<<<>>>\n<listen slot=>\nplain words\n</listen>\n<listen slot='1'\n<listen_off uid='after'/>\n");
         QCOMPARE(c->rawLines(), ok("after"));
         QTest::qWait(100);
@@ -75,26 +64,23 @@ private Q_SLOTS:
         const QByteArray head = "<listen_off uid='", tail = "'/>";
         c->send(head + QByteArray(TcpProtocol::maxLineLength - head.size() - tail.size(), 'u') + tail + "\r\n");
         QVERIFY(c->rawLines().startsWith("<succes uid=\"uuu")); // the longest line allowed
-    }
-
-    void overLongLine_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("no line end") << QByteArray(TcpProtocol::maxLineLength + 4096, 'a');
-        QTest::newRow("complete but too long") << "<listen_off uid='" + QByteArray(TcpProtocol::maxLineLength, 'u') + "'/>\n";
-    }
-
-    void overLongLine()
-    {
-        QFETCH(QByteArray, bytes);
-        auto flooder = client(), other = client();
-        QVERIFY(flooder && other);
-        flooder->send(bytes);
-        QTRY_COMPARE(flooder->socket.state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(flooder->socket.bytesAvailable(), 0);
-        QVERIFY(logged("Dropped an over-long API line .* from "));
-        QCOMPARE(other->command("<listen_off uid='ok'/>"), QByteArray("<succes uid=\"ok\" />"));
-        QCOMPARE(server->clientCount(), 1);
+        for (const QByteArray& bytes : { QByteArray(TcpProtocol::maxLineLength + 4096, 'a'),
+                 head + QByteArray(TcpProtocol::maxLineLength, 'u') + tail + "\n" }) {
+            auto flooder = client();
+            QVERIFY(flooder);
+            flooder->send(bytes);
+            QTRY_COMPARE(flooder->socket.state(), QAbstractSocket::UnconnectedState);
+            QCOMPARE(flooder->socket.bytesAvailable(), 0);
+            QVERIFY(logged("Dropped an over-long API line .* from "));
+            QTRY_COMPARE(server->clientCount(), 1);
+        }
+        QCOMPARE(c->command("<listen_off uid='ok'/>"), QByteArray("<succes uid=\"ok\" />"));
+        fixture->slot(2)->stopRecording(Slot::User);
+        c->send("<recording_start slot='2'");
+        c->socket.disconnectFromHost();
+        QTRY_COMPARE(server->clientCount(), 0);
+        QVERIFY(logged("Closed API connection with "));
+        QVERIFY(!fixture->slot(2)->isWaiting());
     }
 
     // Commands reach the slots; events reach the subscriber alone, before the reply they cause.
@@ -107,8 +93,10 @@ private Q_SLOTS:
         fixture->slot(3)->setTallyState(2);
         fixture->slot(2)->setIsRecording(true);
         subscriber->send("<recording_stop slot='2'/>\n<tally_unsubscribe/>\n");
-        QCOMPARE(subscriber->rawLines(5), "<tally slot=\"3\" state=\"2\" />\r\n<recording slot=\"2\" state=\"1\" />\r\n"
-                                          "<recording slot=\"2\" state=\"0\" />\r\n" + ok() + ok());
+        QCOMPARE(subscriber->rawLines(5),
+            "<tally slot=\"3\" state=\"2\" />\r\n<recording slot=\"2\" state=\"1\" />\r\n"
+            "<recording slot=\"2\" state=\"0\" />\r\n"
+                + ok() + ok());
         QVERIFY(!fixture->slot(2)->isRecording());
         fixture->slot(3)->setTallyState(1);
         QCOMPARE(bystander->command("<listen_off uid='b'/>"), QByteArray("<succes uid=\"b\" />"));
@@ -155,7 +143,8 @@ private Q_SLOTS:
 
     void lifecycle()
     {
-        checkLifecycle(fixture->settings(), &SettingsModel::setTcpServerEnabled, &SettingsModel::setTcpServerPort, "TCP API", port);
+        checkLifecycle(fixture->settings(), &SettingsModel::setTcpServerEnabled, &SettingsModel::setTcpServerPort,
+            "TCP API", port);
         QVERIFY(client());
     }
 };
