@@ -2,7 +2,6 @@
 #include "remote/tcpprotocol.h"
 #include "tests/remote/remotefixture.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
 // The TCP server's transport over real sockets on 127.0.0.1, on a port the OS picked, over four
@@ -15,7 +14,6 @@ class TestTcpApiServer : public QObject
     std::unique_ptr<TcpApiServer> server;
     quint16 port = 0;
 
-    // A connected client past its greeting.
     std::unique_ptr<E2E::ControlClient> client()
     {
         auto c = std::make_unique<E2E::ControlClient>();
@@ -26,6 +24,7 @@ class TestTcpApiServer : public QObject
     {
         return LogCapture::matches(pattern + QStringLiteral("(::ffff:)?127\\.0\\.0\\.1"));
     }
+    static bool answers(E2E::ControlClient& c) { return c.command("<listen_off uid='x'/>") == "<succes uid=\"x\" />"; }
     static QByteArray ok(const char* uid = "") { return QByteArray("<succes uid=\"") + uid + "\" />\r\n"; }
 
 private Q_SLOTS:
@@ -74,7 +73,7 @@ private Q_SLOTS:
             QVERIFY(logged("Dropped an over-long API line .* from "));
             QTRY_COMPARE(server->clientCount(), 1);
         }
-        QCOMPARE(c->command("<listen_off uid='ok'/>"), QByteArray("<succes uid=\"ok\" />"));
+        QVERIFY(answers(*c));
         fixture->slot(2)->stopRecording(Slot::User);
         c->send("<recording_start slot='2'");
         c->socket.disconnectFromHost();
@@ -83,11 +82,12 @@ private Q_SLOTS:
         QVERIFY(!fixture->slot(2)->isWaiting());
     }
 
-    // Commands reach the slots; events reach the subscriber alone, before the reply they cause.
-    void routingAndSubscriptions()
+    // Events reach subscribers alone, before the reply they cause; a key is asked for before anything
+    // else and again when it changes; a subscriber that stops reading is dropped, others unaffected.
+    void sessions()
     {
-        auto subscriber = client(), bystander = client();
-        QVERIFY(subscriber && bystander);
+        auto subscriber = client(), other = client();
+        QVERIFY(subscriber && other);
         subscriber->send("<tally_subscribe/>\n<recording_subscribe/>\n");
         QCOMPARE(subscriber->rawLines(2), ok() + ok());
         fixture->slot(3)->setTallyState(2);
@@ -99,46 +99,34 @@ private Q_SLOTS:
                 + ok() + ok());
         QVERIFY(!fixture->slot(2)->isRecording());
         fixture->slot(3)->setTallyState(1);
-        QCOMPARE(bystander->command("<listen_off uid='b'/>"), QByteArray("<succes uid=\"b\" />"));
-        QCOMPARE(subscriber->command("<listen_off uid='s'/>"), QByteArray("<succes uid=\"s\" />"));
-    }
+        QVERIFY(answers(*other) && answers(*subscriber));
 
-    // With a key set, a client must give it before anything else is heard; a new key asks again.
-    void accessKeyFirst()
-    {
         fixture->settings()->setServerAccessKey(QStringLiteral("s:cret"));
-        auto c = client();
-        QVERIFY(c);
-        const QByteArray required = "<failure reason=\"Access key required\" uid=\"\" />";
-        QCOMPARE(c->command("<listen slot='1'/>"), required);
-        QCOMPARE(c->command("<auth key='nope'/>"), QByteArray("<failure reason=\"Access key wrong\" uid=\"\" />"));
+        const QByteArray required = "<failure reason=\"Access key required\" uid=\"\" />\r\n";
+        other->send("<listen slot='1'/>\n<auth key='nope'/>\n");
+        QCOMPARE(other->rawLines(2), required + "<failure reason=\"Access key wrong\" uid=\"\" />\r\n");
         QVERIFY(!fixture->slot(1)->isListening());
-        c->send("<auth key='s:cret'><listen slot='1'/></auth>\n");
-        QCOMPARE(c->rawLines(2), ok() + ok());
+        other->send("<auth key='s:cret'/>\n<listen slot='1'/>\n");
+        QCOMPARE(other->rawLines(2), ok() + ok());
         QVERIFY(fixture->slot(1)->isListening());
-        fixture->settings()->setServerAccessKey(QStringLiteral("other"));
-        QCOMPARE(c->command("<listen_off/>"), required);
-    }
+        fixture->settings()->setServerAccessKey(QString());
 
-    // A subscriber that stops reading is dropped once too much waits for it; others are unaffected.
-    void nonReadingClientDropped()
-    {
-        auto other = client();
-        QVERIFY(other);
         QTcpSocket stalled;
         stalled.setReadBufferSize(64);
         stalled.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(stalled.waitForConnected(5000) && stalled.write("<tally_subscribe/>\n") > 0 && stalled.flush());
-        QTRY_COMPARE(server->clientCount(), 2);
+        QTRY_COMPARE(server->clientCount(), 3);
         QTest::qWait(100);
-        for (int round = 0; round < 300 && server->clientCount() == 2; ++round) {
+        for (int round = 0; round < 300 && server->clientCount() == 3; ++round) {
             for (int i = 0; i < 20000; ++i)
                 fixture->slot(1)->setTallyState(i % 3);
             QCoreApplication::processEvents();
         }
-        QTRY_COMPARE(server->clientCount(), 1);
+        QTRY_COMPARE(server->clientCount(), 2);
         QVERIFY(logged("Dropped API connection with .*") && LogCapture::matches("it does not read its replies$"));
-        QCOMPARE(other->command("<listen_off uid='here'/>"), QByteArray("<succes uid=\"here\" />"));
+        QVERIFY(answers(*other));
+        fixture->settings()->setServerAccessKey(QStringLiteral("other"));
+        QCOMPARE(other->command("<listen_off/>") + "\r\n", required);
     }
 
     void lifecycle()
