@@ -110,18 +110,12 @@ private Q_SLOTS:
             QCOMPARE(s->isListening(), done(Listen));
         }
     }
-
-    void accessKey()
-    {
-        const struct {
-            const char *expected, *given, *result;
-        } rows[] = { { "", "any", "success" }, { "s:cret", "s:cret", "success" },
-            { "s:cret", "", "Access key required" }, { "s:cret", "s:creT", "Access key wrong" },
-            { "s:cret", "s:c", "Access key wrong" }, { "s:cret", "s:cret!", "Access key wrong" } };
-        for (const auto& row : rows)
-            QCOMPARE(ApiServer::checkAccessKey(row.expected, row.given), QString::fromLatin1(row.result));
-    }
 };
+for (const auto& row : rows)
+    QCOMPARE(ApiServer::checkAccessKey(row.expected, row.given), QString::fromLatin1(row.result));
+}
+}
+;
 
 QTEST_GUILESS_MAIN(TestApiServer)
 #include "tst_apiserver.moc"
