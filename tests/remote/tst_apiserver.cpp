@@ -111,11 +111,6 @@ private Q_SLOTS:
         }
     }
 };
-for (const auto& row : rows)
-    QCOMPARE(ApiServer::checkAccessKey(row.expected, row.given), QString::fromLatin1(row.result));
-}
-}
-;
 
 QTEST_GUILESS_MAIN(TestApiServer)
 #include "tst_apiserver.moc"

@@ -20,10 +20,7 @@ class TestTcpApiServer : public QObject
         return c->connectTo(port, 5000) ? std::move(c) : nullptr;
     }
     // Both protocols are served, so an IPv4 peer may show in its mapped IPv6 form.
-    static bool logged(const char* pattern)
-    {
-        return LogCapture::matches(pattern + QStringLiteral("(::ffff:)?127\\.0\\.0\\.1"));
-    }
+    static bool logged(const char* p) { return LogCapture::matches(p + QStringLiteral("(::ffff:)?127\\.0\\.0\\.1")); }
     static bool answers(E2E::ControlClient& c) { return c.command("<listen_off uid='x'/>") == "<succes uid=\"x\" />"; }
     static QByteArray ok(const char* uid = "") { return QByteArray("<succes uid=\"") + uid + "\" />\r\n"; }
 
