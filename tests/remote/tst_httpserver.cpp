@@ -227,23 +227,27 @@ private Q_SLOTS:
         clock.start();
         fixture->settings()->setHttpServerPort(TestEnv::freePort());
         QVERIFY2(clock.elapsed() < 2000, "a stop waited for a client");
-        // Streams ended by the stop leave their queues: events meanwhile must not pile up in them.
-        for (int i = 0; i < 5000; ++i)
-            fixture->slot(1)->setTallyState(i % 3);
-        QVERIFY(worker()->queuedMessageCount() <= HttpServerWorkerThread::maxQueuedMessages);
-        QTRY_COMPARE(worker()->queueCount(), 0);
         for (const int fd : dead)
             ::close(fd);
     }
 
-    // A server that starts without its panel still answers the API.
+    // A stream ended while stopping leaves its queue: events meanwhile must not pile up in it. A
+    // server that starts without its panel still answers the API.
     void lifecycle()
     {
+        EventStream stream;
+        QVERIFY(stream.open(port));
+        QTRY_COMPARE(worker()->queueCount(), 1);
         fixture->settings()->setHttpServerEnabled(false);
+        QTRY_COMPARE(stream.socket.state(), QAbstractSocket::UnconnectedState);
+        for (int i = 0; i < 5000; ++i)
+            fixture->slot(1)->setTallyState(i % 3);
+        QVERIFY(worker()->queuedMessageCount() <= HttpServerWorkerThread::maxQueuedMessages);
         QTRY_VERIFY(!worker()->isRunning());
         QVERIFY(!worker()->setPanelPath(TestEnv::root() + QStringLiteral("/no-panel-here")));
         QVERIFY(LogCapture::contains(QStringLiteral("Missing panel path")));
         fixture->settings()->setHttpServerEnabled(true);
+        QCOMPARE(worker()->queueCount(), 0);
         checkLifecycle(fixture->settings(), &SettingsModel::setHttpServerEnabled, &SettingsModel::setHttpServerPort,
             "HTTP panel", port);
         QCOMPARE(api("?command=listen_off"), success);
