@@ -1,5 +1,4 @@
-// Drives the web panel of a running recorder in headless Chromium, as a user would: started by
-// tst_panel. Exits with 0 when every step held; otherwise prints the failed step and exits with 1.
+// The web panel in headless Chromium, as a user drives it; started by tst_panel, exits with 1 and the failed step.
 import { chromium } from 'playwright-core';
 
 const [url, source, key] = ['PANEL_URL', 'SOURCE_NAME', 'ACCESS_KEY'].map((name) => process.env[name]);
@@ -9,7 +8,6 @@ const browser = await chromium.launch({ executablePath: '/usr/bin/chromium',
 let step = 'start';
 const errors = [];
 
-// Opens the panel, gives a key, and waits for it to be refused or taken.
 async function open(viewport, keys) {
   const page = await browser.newPage({ viewport });
   page.on('pageerror', (error) => errors.push(String(error)));
@@ -51,36 +49,31 @@ try {
     source, { timeout: 15000 });
   await page.locator(`${slot(1)} .act-connect input`).fill(source);
   await page.locator(`${slot(1)} .act-connect button`).click();
+  const until = async (test) => { for (let i = 0; i < 40; ++i, await page.waitForTimeout(250)) if (await test()) return true; return false; };
   let first = '';
-  for (let i = 0; i < 40 && !first; ++i, await page.waitForTimeout(250))
-    first = await picture(page);
-  check(first !== '', 'no picture');
-  let moved = false;
-  for (let i = 0; i < 40 && !moved; ++i, await page.waitForTimeout(250))
-    moved = (await picture(page)) !== first;
-  check(moved, 'the picture stands still');
+  check(await until(async () => (first = await picture(page)) !== ''), 'no picture');
+  check(await until(async () => (await picture(page)) !== first), 'the picture stands still');
   check(await page.isHidden(`${slot(2)} .snapshot`), 'an unbound slot shows a picture');
   await page.waitForFunction((s) => parseFloat(document.querySelector(`${s} .meter-l`).style.height) > 30, slot(1),
     { timeout: 10000 });
 
   step = 'Start all asks first: Cancel leaves it, Yes starts';
-  await page.click('#record-all');
-  await page.waitForSelector('#confirm[open]', { timeout: 2000 });
-  await page.click('#confirm-no');
+  const askAll = async (answer) => {
+    await page.click('#record-all');
+    await page.waitForSelector('#confirm[open]', { timeout: 2000 });
+    await page.click(answer);
+  };
+  await askAll('#confirm-no');
   await page.waitForTimeout(1000);
   check(await page.textContent('#record-all') === 'Start all', 'a cancelled Start all started');
   check(await page.textContent(`${slot(1)} .state`) === 'Ready', 'a cancelled Start all started slot 1');
-  await page.click('#record-all');
-  await page.waitForSelector('#confirm[open]', { timeout: 2000 });
-  await page.click('#confirm-yes');
+  await askAll('#confirm-yes');
   await page.waitForFunction((s) => document.querySelector(`${s} .state`).textContent === 'Recording', slot(1),
     { timeout: 20000 });
   check(await page.textContent('#record-all') === 'Stop all', 'the button does not offer Stop all');
 
   step = 'Stop all asks first as well';
-  await page.click('#record-all');
-  await page.waitForSelector('#confirm[open]', { timeout: 2000 });
-  await page.click('#confirm-yes');
+  await askAll('#confirm-yes');
   await page.waitForFunction((s) => document.querySelector(`${s} .state`).textContent === 'Ready', slot(1),
     { timeout: 10000 });
 

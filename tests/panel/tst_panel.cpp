@@ -2,12 +2,10 @@
 #include "tests/common/testenv.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QProcess>
 #include <QTest>
 
-// The real application with its panel port open, the panel driven in headless Chromium by
-// panel.test.mjs (playwright-core from tests/panel/node_modules).
+// The real application, its web panel driven in headless Chromium by panel.test.mjs.
 class TestPanel : public QObject
 {
     Q_OBJECT
@@ -17,34 +15,33 @@ private Q_SLOTS:
     {
         if (!TestEnv::hasDisplay())
             QSKIP("no X display: run through CTest, whose fixture starts Xvfb");
-        if (!QFile::exists(QStringLiteral("/usr/bin/chromium")))
-            QSKIP("no /usr/bin/chromium on this machine");
-        if (!QFile::exists(QStringLiteral(PANEL_TEST_DIR "/node_modules/playwright-core/package.json")))
-            QSKIP("playwright-core is not installed (npm ci in tests/panel)");
+        if (!QFile::exists(QStringLiteral("/usr/bin/chromium"))
+            || !QFile::exists(QStringLiteral(PANEL_TEST_DIR "/node_modules/playwright-core/package.json")))
+            QSKIP("needs /usr/bin/chromium and playwright-core (npm ci in tests/panel)");
     }
 
     void panelDrivesTheRecorder()
     {
         E2E::AppRun app(QStringLiteral("app"));
-        const QString source = QStringLiteral("PANELHOST (Desk & \"Cam\")");
+        const QString source = QStringLiteral("PANELHOST (Desk & \"Cam\")"), key = QStringLiteral("desk&key");
         app.setSources({ E2E::smallSource(source, 10) });
-        app.setSetting(QStringLiteral("serverAccessKey"), QStringLiteral("desk&key"));
+        app.setSetting(QStringLiteral("serverAccessKey"), key);
         for (const char* key : { "defaultLocation", "defaultLocationB" })
             app.setSetting(QLatin1String(key), TestEnv::makeFolder(QStringLiteral("videos")));
         QVERIFY(app.start(true));
         QProcess node;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PANEL_URL"), QStringLiteral("http://127.0.0.1:%1/").arg(app.httpPort));
-        env.insert(QStringLiteral("SOURCE_NAME"), source);
-        env.insert(QStringLiteral("ACCESS_KEY"), QStringLiteral("desk&key"));
-        env.insert(QStringLiteral("HOME"), TestEnv::root() + QStringLiteral("/home"));
+        for (const auto& [name, value] :
+            { std::pair { "PANEL_URL", QStringLiteral("http://127.0.0.1:%1/").arg(app.httpPort) },
+                { "SOURCE_NAME", source }, { "ACCESS_KEY", key },
+                { "HOME", TestEnv::root() + QStringLiteral("/home") } })
+            env.insert(QLatin1String(name), value);
         node.setProcessEnvironment(env);
         node.setWorkingDirectory(QStringLiteral(PANEL_TEST_DIR));
         node.setProcessChannelMode(QProcess::MergedChannels);
         node.start(QStringLiteral("node"), { QStringLiteral("panel.test.mjs") });
         QVERIFY(QTest::qWaitFor([&] { return node.state() == QProcess::NotRunning; }, 150000));
-        const QByteArray output = node.readAll();
-        QVERIFY2(node.exitStatus() == QProcess::NormalExit && node.exitCode() == 0, output.constData());
+        QVERIFY2(node.exitStatus() == QProcess::NormalExit && node.exitCode() == 0, node.readAll().constData());
         QVERIFY(app.terminate());
     }
 };

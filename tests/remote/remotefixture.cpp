@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <functional>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -47,10 +49,7 @@ void RemoteFixture::reset()
     settings()->setServerAccessKey(QString());
 }
 
-namespace
-{
-
-bool reaches(quint16 port, const char* address = "127.0.0.1")
+static bool reaches(quint16 port, const char* address = "127.0.0.1")
 {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress(QString::fromLatin1(address)), port);
@@ -58,7 +57,7 @@ bool reaches(quint16 port, const char* address = "127.0.0.1")
 }
 
 // A listener that offers to share its port, as a second recorder would.
-int squat(quint16* port)
+static int squat(quint16* port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0), yes = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -72,44 +71,40 @@ int squat(quint16* port)
     return fd;
 }
 
-enum class Move { PortWhileEnabled, PortWhileDisabled, EnableRightAfterDisable, PortInUse };
-
-} // namespace
-
-void checkLifecycle(SettingsModel* s, void (SettingsModel::*setEnabled)(bool), void (SettingsModel::*setPort)(ushort),
+void checkLifecycle(SettingsModel* s, void (SettingsModel::*enable)(bool), void (SettingsModel::*setPort)(ushort),
     const QString& name, quint16& port)
 {
     const auto logged
-        = [&](const char* words, quint16 p) { return LogCapture::contains(name + words + QString::number(p)); };
-    for (const Move move :
-        { Move::PortWhileEnabled, Move::PortWhileDisabled, Move::EnableRightAfterDisable, Move::PortInUse }) {
+        = [&](quint16 p) { return LogCapture::contains(name + " listening on port " + QString::number(p)); };
+    // After each step the server listens on `port` alone.
+    const auto step = [&](const std::function<void(quint16)>& act, bool newPort = true) {
         const quint16 old = port;
-        port = move == Move::EnableRightAfterDisable ? old : TestEnv::freePort();
+        port = newPort ? TestEnv::freePort() : port;
         LogCapture::clear();
-        if (move == Move::PortWhileDisabled) {
-            (s->*setEnabled)(false);
-            QTRY_VERIFY(!reaches(old));
-            (s->*setPort)(port);
-            QTest::qWait(200);
-            QVERIFY2(!reaches(port), "a port change opened a disabled server");
-            (s->*setEnabled)(true);
-        } else if (move == Move::EnableRightAfterDisable) {
-            (s->*setEnabled)(false);
-            (s->*setEnabled)(true);
-        } else if (move == Move::PortInUse) {
-            quint16 taken = 0;
-            const int squatter = squat(&taken);
-            (s->*setPort)(taken);
-            QTRY_VERIFY(LogCapture::contains(QStringLiteral("Unable to start %1 on port %2").arg(name).arg(taken)));
-            QVERIFY(!logged(" listening on port ", taken));
-            ::close(squatter);
-        }
-        if (move == Move::PortWhileEnabled || move == Move::PortInUse)
-            (s->*setPort)(port); // after a port in use, the next change brings it back
-        QTRY_VERIFY(logged(" listening on port ", port));
+        act(old);
+        QTRY_VERIFY(logged(port));
         QTRY_VERIFY(reaches(port));
         QTRY_VERIFY(old == port || !reaches(old));
-    }
+    };
+    step([&](quint16) { (s->*setPort)(port); });
+    step([&](quint16 old) {
+        (s->*enable)(false);
+        QTRY_VERIFY(!reaches(old));
+        (s->*setPort)(port);
+        QTest::qWait(200);
+        QVERIFY2(!reaches(port), "a port change opened a disabled server");
+        (s->*enable)(true);
+    });
+    step([&](quint16) { (s->*enable)(false), (s->*enable)(true); }, false);
+    step([&](quint16) {
+        quint16 taken = 0;
+        const int squatter = squat(&taken);
+        (s->*setPort)(taken);
+        QTRY_VERIFY(LogCapture::contains(QStringLiteral("Unable to start %1 on port %2").arg(name).arg(taken)));
+        QVERIFY(!logged(taken));
+        ::close(squatter);
+        (s->*setPort)(port); // after a port in use, the next change brings it back
+    });
     // On every interface (127.0.0.2 reaches it), or on this machine's 127.0.0.1 alone.
     for (const bool localOnly : { true, false }) {
         s->setServerLocalOnly(localOnly);

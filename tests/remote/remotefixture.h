@@ -19,9 +19,8 @@ struct RemoteFixture {
     RemoteFixture(int gridSlots, bool withExtras);
     SettingsModel* settings() const { return SettingsModel::instance(); }
     Slot* slot(int id) const { return model->allSlots().at(id - 1); }
-    // Every slot idle, unbound and quiet, names empty, record-all off, no access key.
     void reset();
-    // Bound for the command layer's purposes (no receiver needed to start a recording).
+    // No receiver needed to start a recording.
     void bind(int id, const QString& source) { slot(id)->setConnectedSource(source), slot(id)->setIsConnected(true); }
 
     std::unique_ptr<SourcesModel> sources = std::make_unique<SourcesModel>();

@@ -2,7 +2,6 @@
 #include "remote/tcpprotocol.h"
 #include "tests/remote/remotefixture.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
 // The TCP server's transport over real sockets on 127.0.0.1, on a port the OS picked, over four
@@ -15,17 +14,14 @@ class TestTcpApiServer : public QObject
     std::unique_ptr<TcpApiServer> server;
     quint16 port = 0;
 
-    // A connected client past its greeting.
     std::unique_ptr<E2E::ControlClient> client()
     {
         auto c = std::make_unique<E2E::ControlClient>();
         return c->connectTo(port, 5000) ? std::move(c) : nullptr;
     }
     // Both protocols are served, so an IPv4 peer may show in its mapped IPv6 form.
-    static bool logged(const char* pattern)
-    {
-        return LogCapture::matches(pattern + QStringLiteral("(::ffff:)?127\\.0\\.0\\.1"));
-    }
+    static bool logged(const char* p) { return LogCapture::matches(p + QStringLiteral("(::ffff:)?127\\.0\\.0\\.1")); }
+    static bool answers(E2E::ControlClient& c) { return c.command("<listen_off uid='x'/>") == "<succes uid=\"x\" />"; }
     static QByteArray ok(const char* uid = "") { return QByteArray("<succes uid=\"") + uid + "\" />\r\n"; }
 
 private Q_SLOTS:
@@ -41,36 +37,22 @@ private Q_SLOTS:
             fixture->sources.get(), fixture->settings());
     }
 
-    // A client leaving mid-line leaves nothing run.
-    void greetingLogLinesAndLeavingMidLine()
-    {
-        fixture->bind(1, QStringLiteral("HOST (A)"));
-        auto c = client();
-        QVERIFY(c);
-        QTRY_VERIFY(logged("Accepted API connection from "));
-        QCOMPARE(server->clientCount(), 1);
-        c->send("<recording_start slot='1'");
-        c->socket.disconnectFromHost();
-        QTRY_COMPARE(server->clientCount(), 0);
-        QVERIFY(logged("Closed API connection with "));
-        QVERIFY(!fixture->slot(1)->isWaiting());
-    }
-
+    // Lines are framed by their ends, malformed ones dropped; an over-long line, complete or not, ends
+    // its sender's connection alone; a client leaving mid-line leaves nothing run.
     void framing()
     {
         fixture->bind(2, QStringLiteral("HOST (A)"));
         auto c = client();
         QVERIFY(c);
+        QTRY_VERIFY(logged("Accepted API connection from "));
         c->send("<listen slot='1' uid='one'/>\n<listen_off uid='two'/>\r\n");
         QCOMPARE(c->rawLines(2), ok("one") + ok("two"));
-        // A command over two packets runs once its line end arrives, and only then.
         c->send("<listen_off uid='first'/>\n<recording_start slot='2'");
         QCOMPARE(c->rawLines(), ok("first"));
         QVERIFY(!fixture->slot(2)->isWaiting());
         c->send(" uid='second'/>\n");
         QCOMPARE(c->rawLines(), ok("second"));
         QVERIFY(fixture->slot(2)->isWaiting());
-        // Malformed lines are dropped without a reply; the connection stays usable.
         c->send("<<<>>>\n<listen slot=>\nplain words\n</listen>\n<listen slot='1'\n<listen_off uid='after'/>\n");
         QCOMPARE(c->rawLines(), ok("after"));
         QTest::qWait(100);
@@ -78,34 +60,31 @@ private Q_SLOTS:
         const QByteArray head = "<listen_off uid='", tail = "'/>";
         c->send(head + QByteArray(TcpProtocol::maxLineLength - head.size() - tail.size(), 'u') + tail + "\r\n");
         QVERIFY(c->rawLines().startsWith("<succes uid=\"uuu")); // the longest line allowed
+        for (const QByteArray& bytes : { QByteArray(TcpProtocol::maxLineLength + 4096, 'a'),
+                 head + QByteArray(TcpProtocol::maxLineLength, 'u') + tail + "\n" }) {
+            auto flooder = client();
+            QVERIFY(flooder);
+            flooder->send(bytes);
+            QTRY_COMPARE(flooder->socket.state(), QAbstractSocket::UnconnectedState);
+            QCOMPARE(flooder->socket.bytesAvailable(), 0);
+            QVERIFY(logged("Dropped an over-long API line .* from "));
+            QTRY_COMPARE(server->clientCount(), 1);
+        }
+        QVERIFY(answers(*c));
+        fixture->slot(2)->stopRecording(Slot::User);
+        c->send("<recording_start slot='2'");
+        c->socket.disconnectFromHost();
+        QTRY_COMPARE(server->clientCount(), 0);
+        QVERIFY(logged("Closed API connection with "));
+        QVERIFY(!fixture->slot(2)->isWaiting());
     }
 
-    void overLongLine_data()
+    // Events reach subscribers alone, before the reply they cause; a key is asked for before anything
+    // else and again when it changes; a subscriber that stops reading is dropped, others unaffected.
+    void sessions()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("no line end") << QByteArray(TcpProtocol::maxLineLength + 4096, 'a');
-        QTest::newRow("complete but too long")
-            << "<listen_off uid='" + QByteArray(TcpProtocol::maxLineLength, 'u') + "'/>\n";
-    }
-
-    void overLongLine()
-    {
-        QFETCH(QByteArray, bytes);
-        auto flooder = client(), other = client();
-        QVERIFY(flooder && other);
-        flooder->send(bytes);
-        QTRY_COMPARE(flooder->socket.state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(flooder->socket.bytesAvailable(), 0);
-        QVERIFY(logged("Dropped an over-long API line .* from "));
-        QCOMPARE(other->command("<listen_off uid='ok'/>"), QByteArray("<succes uid=\"ok\" />"));
-        QCOMPARE(server->clientCount(), 1);
-    }
-
-    // Commands reach the slots; events reach the subscriber alone, before the reply they cause.
-    void routingAndSubscriptions()
-    {
-        auto subscriber = client(), bystander = client();
-        QVERIFY(subscriber && bystander);
+        auto subscriber = client(), other = client();
+        QVERIFY(subscriber && other);
         subscriber->send("<tally_subscribe/>\n<recording_subscribe/>\n");
         QCOMPARE(subscriber->rawLines(2), ok() + ok());
         fixture->slot(3)->setTallyState(2);
@@ -117,46 +96,34 @@ private Q_SLOTS:
                 + ok() + ok());
         QVERIFY(!fixture->slot(2)->isRecording());
         fixture->slot(3)->setTallyState(1);
-        QCOMPARE(bystander->command("<listen_off uid='b'/>"), QByteArray("<succes uid=\"b\" />"));
-        QCOMPARE(subscriber->command("<listen_off uid='s'/>"), QByteArray("<succes uid=\"s\" />"));
-    }
+        QVERIFY(answers(*other) && answers(*subscriber));
 
-    // With a key set, a client must give it before anything else is heard; a new key asks again.
-    void accessKeyFirst()
-    {
         fixture->settings()->setServerAccessKey(QStringLiteral("s:cret"));
-        auto c = client();
-        QVERIFY(c);
-        const QByteArray required = "<failure reason=\"Access key required\" uid=\"\" />";
-        QCOMPARE(c->command("<listen slot='1'/>"), required);
-        QCOMPARE(c->command("<auth key='nope'/>"), QByteArray("<failure reason=\"Access key wrong\" uid=\"\" />"));
+        const QByteArray required = "<failure reason=\"Access key required\" uid=\"\" />\r\n";
+        other->send("<listen slot='1'/>\n<auth key='nope'/>\n");
+        QCOMPARE(other->rawLines(2), required + "<failure reason=\"Access key wrong\" uid=\"\" />\r\n");
         QVERIFY(!fixture->slot(1)->isListening());
-        c->send("<auth key='s:cret'><listen slot='1'/></auth>\n");
-        QCOMPARE(c->rawLines(2), ok() + ok());
+        other->send("<auth key='s:cret'/>\n<listen slot='1'/>\n");
+        QCOMPARE(other->rawLines(2), ok() + ok());
         QVERIFY(fixture->slot(1)->isListening());
-        fixture->settings()->setServerAccessKey(QStringLiteral("other"));
-        QCOMPARE(c->command("<listen_off/>"), required);
-    }
+        fixture->settings()->setServerAccessKey(QString());
 
-    // A subscriber that stops reading is dropped once too much waits for it; others are unaffected.
-    void nonReadingClientDropped()
-    {
-        auto other = client();
-        QVERIFY(other);
         QTcpSocket stalled;
         stalled.setReadBufferSize(64);
         stalled.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(stalled.waitForConnected(5000) && stalled.write("<tally_subscribe/>\n") > 0 && stalled.flush());
-        QTRY_COMPARE(server->clientCount(), 2);
+        QTRY_COMPARE(server->clientCount(), 3);
         QTest::qWait(100);
-        for (int round = 0; round < 300 && server->clientCount() == 2; ++round) {
+        for (int round = 0; round < 300 && server->clientCount() == 3; ++round) {
             for (int i = 0; i < 20000; ++i)
                 fixture->slot(1)->setTallyState(i % 3);
             QCoreApplication::processEvents();
         }
-        QTRY_COMPARE(server->clientCount(), 1);
+        QTRY_COMPARE(server->clientCount(), 2);
         QVERIFY(logged("Dropped API connection with .*") && LogCapture::matches("it does not read its replies$"));
-        QCOMPARE(other->command("<listen_off uid='here'/>"), QByteArray("<succes uid=\"here\" />"));
+        QVERIFY(answers(*other));
+        fixture->settings()->setServerAccessKey(QStringLiteral("other"));
+        QCOMPARE(other->command("<listen_off/>") + "\r\n", required);
     }
 
     void lifecycle()
