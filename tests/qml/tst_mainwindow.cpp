@@ -35,7 +35,8 @@ public:
     QVariant data(const QModelIndex& index, int role) const override
     {
         QObject* row = rows.at(index.row());
-        return role == Qt::UserRole ? QVariant::fromValue(row) : row->metaObject()->property(role - Qt::UserRole - 1).read(row);
+        return role == Qt::UserRole ? QVariant::fromValue(row)
+                                    : row->metaObject()->property(role - Qt::UserRole - 1).read(row);
     }
     Q_INVOKABLE QObject* get(int row) const { return rows.value(row); }
 };
@@ -67,14 +68,22 @@ class TestMainWindow : public QObject
         m_objects = std::make_unique<QObject>();
         (m_slots = new FakeSlotList)->setParent(m_objects.get());
         for (int i = 1; i <= 9; ++i)
-            m_slots->rows << make(QStringLiteral("FakeSlot { index0: %1; connectedSource: 'CAMERA-%1'; isConnected: true }").arg(i).toUtf8());
-        m_recordAll = make("QtObject { property bool isRecordingAll; property bool isRecordingAny; property int toggles; property int stops\n"
+            m_slots->rows << make(
+                QStringLiteral("FakeSlot { index0: %1; connectedSource: 'CAMERA-%1'; isConnected: true }")
+                    .arg(i)
+                    .toUtf8());
+        m_recordAll = make("QtObject { property bool isRecordingAll; property bool isRecordingAny; property int "
+                           "toggles; property int stops\n"
                            "function toggleRecordingAll() { ++toggles }\nfunction stopEverything() { ++stops } }");
         m_engine->rootContext()->setContextProperties({ { QStringLiteral("myModel"), QVariant::fromValue(&m_sources) },
-            { QStringLiteral("settingsModel"), QVariant::fromValue(SettingsModel::instance()) }, { QStringLiteral("slotsModel"), QVariant::fromValue(m_slots) },
-            { QStringLiteral("slotsRecorder"), QVariant::fromValue(m_recordAll) }, { QStringLiteral("slotsAudioHelper"), QVariant::fromValue(m_objects.get()) } });
+            { QStringLiteral("settingsModel"), QVariant::fromValue(SettingsModel::instance()) },
+            { QStringLiteral("slotsModel"), QVariant::fromValue(m_slots) },
+            { QStringLiteral("slotsRecorder"), QVariant::fromValue(m_recordAll) },
+            { QStringLiteral("slotsAudioHelper"), QVariant::fromValue(m_objects.get()) } });
         m_engine->load(QUrl(QStringLiteral("qrc:///main.qml")));
-        QQuickWindow* win = m_engine->rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(m_engine->rootObjects().first());
+        QQuickWindow* win = m_engine->rootObjects().isEmpty()
+            ? nullptr
+            : qobject_cast<QQuickWindow*>(m_engine->rootObjects().first());
         return win && QTest::qWaitForWindowExposed(win) ? win : nullptr;
     }
     void close()
@@ -92,8 +101,14 @@ class TestMainWindow : public QObject
                 return found;
         return nullptr;
     }
-    static QPoint centre(QQuickItem* item) { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint(); }
-    static void click(QQuickWindow* win, const char* name) { QTest::mouseClick(win, Qt::LeftButton, {}, centre(find(win->contentItem(), QLatin1String(name)))); }
+    static QPoint centre(QQuickItem* item)
+    {
+        return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
+    }
+    static void click(QQuickWindow* win, const char* name)
+    {
+        QTest::mouseClick(win, Qt::LeftButton, {}, centre(find(win->contentItem(), QLatin1String(name))));
+    }
     static QObject* child(QQuickWindow* win, const char* name) { return win->findChild<QObject*>(QLatin1String(name)); }
     int recordAll(const char* counter) const { return m_recordAll->property(counter).toInt(); }
 
@@ -109,7 +124,11 @@ private Q_SLOTS:
         QCoreApplication::setApplicationName(QStringLiteral("Recorder"));
         QCoreApplication::setApplicationVersion(QStringLiteral("0.9.6.0"));
     }
-    void cleanup() { close(), QSettings().remove(QStringLiteral("windowSettings")), SettingsModel::instance()->setStartMaximized(false); }
+    void cleanup()
+    {
+        close(), QSettings().remove(QStringLiteral("windowSettings")),
+            SettingsModel::instance()->setStartMaximized(false);
+    }
 
     void geometryPersistsAcrossRestart()
     {
@@ -128,8 +147,10 @@ private Q_SLOTS:
         win->showNormal();
         QTRY_COMPARE(win->size(), QSize(1200, 700));
         // Stored visibility and "start in full screen" against what the window opens in.
-        for (auto [stored, fullScreenStart, expected] : QList<std::tuple<QWindow::Visibility, bool, QWindow::Visibility>> { { QWindow::FullScreen, false, QWindow::FullScreen },
-                 { QWindow::Windowed, true, QWindow::FullScreen }, { QWindow::Minimized, false, QWindow::Windowed }, { QWindow::Hidden, false, QWindow::Windowed } }) {
+        for (auto [stored, fullScreenStart, expected] :
+            QList<std::tuple<QWindow::Visibility, bool, QWindow::Visibility>> {
+                { QWindow::FullScreen, false, QWindow::FullScreen }, { QWindow::Windowed, true, QWindow::FullScreen },
+                { QWindow::Minimized, false, QWindow::Windowed }, { QWindow::Hidden, false, QWindow::Windowed } }) {
             close();
             QSettings().setValue(QStringLiteral("windowSettings/visibility"), int(stored));
             SettingsModel::instance()->setStartMaximized(fullScreenStart);
@@ -138,37 +159,32 @@ private Q_SLOTS:
         }
     }
 
-    void cursorAndToolbarHideWhenIdle()
+    // Cursor and toolbar hide when idle, but not under an open slot dialog; dialogs open centred.
+    void idleAndDialogs()
     {
         QQuickWindow* win = open();
         QVERIFY(win);
-        QQuickItem* toolbar = find(win->contentItem(), QStringLiteral("toolbar"));
-        QQuickItem* cursorArea = find(win->contentItem(), QStringLiteral("cursorArea"));
-        QVERIFY(toolbar && cursorArea && toolbar->isVisible());
+        QQuickItem *toolbar = find(win->contentItem(), QStringLiteral("toolbar")),
+                   *cursorArea = find(win->contentItem(), QStringLiteral("cursorArea"));
+        const auto idle = [&](bool hidden) {
+            QTRY_COMPARE_WITH_TIMEOUT(win->property("mouseHidden").toBool(), hidden, 8000);
+            QCOMPARE(toolbar->isVisible(), !hidden);
+            QCOMPARE(cursorArea->cursor().shape(), hidden ? Qt::BlankCursor : Qt::ArrowCursor);
+        };
         const QString title = QStringLiteral("Stavelin Recorder v0.9.6.0 GPU: ");
-        QTRY_VERIFY2(win->title().startsWith(title) && win->title().size() > title.size(), qPrintable(win->title())); // names the renderer once drawn
-        QCOMPARE(cursorArea->cursor().shape(), Qt::ArrowCursor);
-        QTRY_VERIFY_WITH_TIMEOUT(win->property("mouseHidden").toBool(), 8000);
-        QVERIFY(!toolbar->isVisible());
-        QCOMPARE(cursorArea->cursor().shape(), Qt::BlankCursor);
-        // A movement over a cell brings both back and starts the wait again.
-        QTest::mouseMove(win, QPoint(500, 300));
-        QTest::mouseMove(win, QPoint(510, 310));
-        QTRY_VERIFY(!win->property("mouseHidden").toBool());
-        QVERIFY(toolbar->isVisible());
-        QCOMPARE(cursorArea->cursor().shape(), Qt::ArrowCursor);
-    }
-
-    void dialogsOpenCentred()
-    {
-        QQuickWindow* win = open();
-        QVERIFY(win);
+        QTRY_VERIFY(
+            win->title().startsWith(title) && win->title().size() > title.size()); // names the renderer once drawn
+        idle(false);
+        idle(true);
+        QTest::mouseMove(win, QPoint(500, 300)), QTest::mouseMove(win, QPoint(510, 310));
+        idle(false);
         click(win, "globalSettingsButton");
         QObject* global = child(win, "globalSettingsDialog");
         QTRY_VERIFY(global->property("opened").toBool());
         const int width = global->property("width").toInt(), height = global->property("height").toInt();
         QVERIFY(width % 2 == 0 && height % 2 == 0 && width >= 400 && height >= 450);
-        QCOMPARE(QPoint(global->property("x").toInt(), global->property("y").toInt()), QPoint((1100 - width) / 2, (619 - height) / 2));
+        QCOMPARE(QPoint(global->property("x").toInt(), global->property("y").toInt()),
+            QPoint((1100 - width) / 2, (619 - height) / 2));
         QMetaObject::invokeMethod(global, "close");
         QTRY_VERIFY(!global->property("visible").toBool());
         // Two cells selected, the settings button of one of them edits both.
@@ -178,14 +194,14 @@ private Q_SLOTS:
                 cells << item;
         QTest::mouseClick(win, Qt::LeftButton, {}, centre(cells.at(0)));
         QTest::mouseClick(win, Qt::LeftButton, {}, centre(cells.at(4)));
-        QTRY_VERIFY(m_slots->rows.at(4)->property("selected").toBool() && m_slots->rows.at(0)->property("selected").toBool());
+        QTRY_VERIFY(
+            m_slots->rows.at(4)->property("selected").toBool() && m_slots->rows.at(0)->property("selected").toBool());
         QTest::mouseClick(win, Qt::LeftButton, {}, centre(find(cells.at(4), QStringLiteral("settingsButton"))));
         QObject* dialog = win->property("settingsDialog").value<QObject*>();
         QVERIFY(dialog);
         QTRY_VERIFY(dialog->property("opened").toBool());
         QCOMPARE(dialog->property("title").toString(), QStringLiteral("Multiple Slots: 1, 5"));
         QCOMPARE(dialog->property("x").toInt(), (1100 - dialog->property("width").toInt()) / 2);
-        // An open slot dialog keeps cursor and toolbar from hiding.
         QTRY_VERIFY_WITH_TIMEOUT(!child(win, "idleTimer")->property("running").toBool(), 8000);
         QVERIFY(!win->property("mouseHidden").toBool());
     }
@@ -221,6 +237,13 @@ private Q_SLOTS:
         QCOMPARE(recordAll("stops"), 0);
         QMetaObject::invokeMethod(dialog, "accept");
         QTRY_COMPARE(recordAll("stops"), 1);
+        // Closing is refused with a message while anything records.
+        QObject* refusal = nullptr;
+        for (QObject* o : win->findChildren<QObject*>())
+            refusal = o->property("text") == QStringLiteral("You have recording in progress") ? o : refusal;
+        QVERIFY(refusal && !shown(refusal) && !win->close());
+        QTRY_VERIFY(shown(refusal));
+        QMetaObject::invokeMethod(refusal, "close");
         m_recordAll->setProperty("isRecordingAny", false);
         // Arrows select one cell, R records or stops it.
         for (Qt::Key key : { Qt::Key_Right, Qt::Key_Right, Qt::Key_Down })
@@ -238,6 +261,7 @@ private Q_SLOTS:
         }
         QTest::keyClick(win, Qt::Key_Comma, Qt::ControlModifier);
         QTRY_VERIFY(shown(child(win, "globalSettingsDialog")));
+        QVERIFY(win->close());
     }
 };
 
