@@ -11,8 +11,6 @@ Item {
     Component { id: multiFieldComponent; CustomTextFieldMultiple { width: 300; height: 25; validator: DirectoryValidator {} } }
     Component { id: boxComponent; TristateCheckBox { text: "Viewing only" } }
     Component { id: pickerComponent; FolderPicker {} }
-    Component { id: imageComponent; Image {} }
-    Component { id: clockComponent; Clock { width: 220; height: 124 } }
 
     TestCase {
         name: "Controls"
@@ -57,25 +55,6 @@ Item {
             verify(data.text === testFolder ? start === testFolder : start !== data.text && start.length > 0, start)
             dialog.selectedFolder = Lib.unstripPath(testFolder + "/my take #2"), dialog.accept()
             compare(field.text, testFolder + "/my take #2")
-        }
-
-        // Every picture the interface names is in the resources and decodes.
-        function test_artwork() {
-            var names = ["recorder", "ndi-small", "ndi", "stavelin", "icons8-settings-64", "icons8-record-64", "icons8-record-64-recording", "icons8-record-64-waiting",
-                         "icons8-record-64-ns", "icons8-record-64-recording-ns", "icons8-voice-64", "icons8-close-64", "icons8-reset-64", "icons8-enlarge-64", "icons8-compress-64"]
-            for (var i = 0; i < names.length; ++i) {
-                var image = createTemporaryObject(imageComponent, root, { source: "qrc:/icons/" + names[i] + ".png" })
-                tryCompare(image, "status", Image.Ready)
-                verify(names[i].indexOf("icons8") === 0 ? image.sourceSize.width === 64 && image.sourceSize.height === 64 : image.sourceSize.width >= 48, names[i])
-            }
-        }
-
-        function test_clock() {
-            var clock = createTemporaryObject(clockComponent, root), text = findChild(clock, "clockText")
-            tryCompare(clock, "fontStatus", FontLoader.Ready)
-            var before = text.text // the time of day, kept current
-            verify(/\d{1,2}[:.]\d{2}[:.]\d{2}/.test(before), before)
-            tryVerify(function() { return text.text !== before }, 2500)
         }
     }
 }

@@ -37,21 +37,18 @@ Item {
             slot = createTemporaryObject(fakeSlot, testCase, Object.assign({ index0: 4, connectedSource: "CAMERA-1 (Stage)", isConnected: true }, values))
             if (state)
                 slot.telemetry = createTemporaryQmlObject("import QtQml; QtObject { property string state: '" + state + "'; property string elapsedText: '01:02:03' }", testCase)
-            item = createTemporaryObject(cell, root, { model: slot, qtObject: slot }).children[0].item
-            verify(item)
+            verify(item = createTemporaryObject(cell, root, { model: slot, qtObject: slot }).children[0].item)
         }
         function init() {
             settingsModel.tallyEnabled = settingsModel.abRecording = true, applicationWindow.mouseHidden = false, slotsAudioHelper.calls = [], root.slotsModel = null
-            make({})
-            waitForRendering(item)
+            make({}), waitForRendering(item)
         }
         function part(name) { var found = findChild(item, name); verify(found, name); return found }
         function sameColour(actual, expected) { probe = expected; compare(String(actual), String(probe)) }
         function slotList(selected) { // first and last around the cell's own slot
-            var first = createTemporaryObject(fakeSlot, testCase, { index0: 1, selected: selected[0] })
-            var last = createTemporaryObject(fakeSlot, testCase, { index0: 9, selected: selected[1] })
-            root.slotsModel = { extra1: first, count: 2, get: function(i) { return [slot, last][i] } }
-            return [first, last]
+            var ends = [1, 9].map(function(id, i) { return createTemporaryObject(fakeSlot, testCase, { index0: id, selected: selected[i] }) })
+            root.slotsModel = { extra1: ends[0], count: 2, get: function(i) { return [slot, ends[1]][i] } }
+            return ends
         }
 
         function test_border_data() { // tally on, tally state, selected, cursor hidden, border
@@ -66,9 +63,7 @@ Item {
         }
 
         function test_nameLabel() {
-            slot.name = "Slot 12"
-            compare(part("nameLabel").text, "12:  CAMERA-1 (Stage)")
-            slot.displayName = "Stage left"
+            slot.name = "Slot 12", compare(part("nameLabel").text, "12:  CAMERA-1 (Stage)"), slot.displayName = "Stage left"
             compare([part("nameLabel").text, part("namePlate").width], ["12:  Stage left", Math.min(part("nameLabel").implicitWidth, part("nameLabel").width) + 10])
         }
 
@@ -87,18 +82,14 @@ Item {
         }
 
         function test_recordButton() {
-            slot.connectedSource = "none"
-            item.showWarning("Disk is slow")
-            mouseClick(part("recordButton"))
+            slot.connectedSource = "none", item.showWarning("Disk is slow"), mouseClick(part("recordButton"))
             compare([slot.calls, item.displayWarning, part("recordButton").opacity.toFixed(1)], [[], false, "0.3"])
-            slot.connectedSource = "CAM"
-            mouseClick(part("recordButton"))
+            slot.connectedSource = "CAM", mouseClick(part("recordButton"))
             compare([slot.calls, part("recordButton").opacity], [["recordClicked"], 1])
             var icons = [[false, false, ""], [false, true, "-waiting"], [true, false, "-recording"]]
             for (var i = 0; i < icons.length; ++i)
                 slot.isRecording = icons[i][0], slot.isWaiting = icons[i][1], compare(String(part("recordButton").icon.source), "qrc:/icons/icons8-record-64" + icons[i][2] + ".png")
-            slot.viewingOnly = true
-            verify(!part("recordButton").visible)
+            slot.viewingOnly = true, verify(!part("recordButton").visible)
         }
 
         // What the cell says from across the room, per recording state: the badge, a hint when
@@ -131,10 +122,8 @@ Item {
             if (data.r[1] === "")
                 return
             compare(part("warningLabel").text, data.r[1])
-            mouseClick(part("warningCloseButton"))
-            verify(!part("warningBar").visible)
-            slot.recordingWarning("again")
-            slot.isConnected = false // unbinding clears it as well
+            mouseClick(part("warningCloseButton")), verify(!part("warningBar").visible)
+            slot.recordingWarning("again"), slot.isConnected = false // unbinding clears it as well
             compare(item.displayWarning, false)
         }
 
@@ -143,12 +132,10 @@ Item {
             for (var button of [Qt.LeftButton, Qt.RightButton, Qt.LeftButton])
                 mouseClick(item, 150, 100, button), seen.push(slot.selected)
             compare(seen, [true, true, false]) // a right click leaves the selection alone
-            var others = slotList([true, true])
-            slot.selected = true
+            var others = slotList([true, true]); slot.selected = true
             mouseDoubleClickSequence(item, 150, 100) // clears every selection
             compare([slot.selected, others[0].selected, others[1].selected], [false, false, false])
-            slot.isConnected = false
-            mouseDoubleClickSequence(item, 150, 100) // on an empty cell: its settings
+            slot.isConnected = false, mouseDoubleClickSequence(item, 150, 100) // on an empty cell: its settings
             compare(applicationWindow.opened, ["single", 4])
         }
 
@@ -157,24 +144,18 @@ Item {
                     [true, [true, true], ["multi", 1, 4, 9]]].map(function(r) { return { tag: JSON.stringify(r.slice(0, 2)), r: r } })
         }
         function test_settingsButton(data) {
-            slotList(data.r[1])
-            slot.selected = data.r[0]
-            slot.selectedInd = 2
+            slotList(data.r[1]), slot.selected = data.r[0], slot.selectedInd = 2
             mouseClick(part("settingsButton"))
-            compare(applicationWindow.opened, data.r[2])
-            compare(slot.selectedInd, data.r[0] ? 2 : -1)
+            compare([applicationWindow.opened, slot.selectedInd], [data.r[2], data.r[0] ? 2 : -1])
         }
 
         function test_listenAndLocationButtons() {
-            mouseClick(part("listenButton"))
-            slot.isListening = true
-            mouseClick(part("listenButton"))
+            mouseClick(part("listenButton")), slot.isListening = true, mouseClick(part("listenButton"))
             compare([slotsAudioHelper.calls, part("listenButton").opacity], [["start 4", "stop"], 1])
             mouseClick(part("locationBButton"))
             compare([slot.locationBSelected, part("locationBButton").opacity, part("locationAButton").opacity], [true, 1.0, 0.5])
             mouseClick(part("locationAButton"))
-            compare(slot.locationBSelected, false)
-            compare([part("locationAButton").tip, part("locationBButton").tip], ["/rec/a (100000.0 GB)", "/rec/b (0.0 GB)"])
+            compare([slot.locationBSelected, part("locationAButton").tip, part("locationBButton").tip], [false, "/rec/a (100000.0 GB)", "/rec/b (0.0 GB)"])
             slot.customLocationEnabled = true, slot.customLocationB = "/own/b", slot.gigabytesBAvailable = 12.345
             compare(part("locationBButton").tip, "/own/b (12.3 GB)")
         }
@@ -186,15 +167,12 @@ Item {
             tryCompare(part("settingsButton"), "opacity", 1.0)
             fuzzyCompare(part("listenButton").opacity, 0.6, 0.001)
             // Movements over a button count as well (the buttons take hover for their tooltips); a repeated position does not.
-            var before = spy.count
-            mouseMove(part("recordButton"), 10, 10), mouseMove(part("recordButton"), 14, 12)
+            var before = spy.count; mouseMove(part("recordButton"), 10, 10), mouseMove(part("recordButton"), 14, 12)
             tryVerify(function() { return spy.count >= before + 2 })
-            var now = spy.count
-            mouseMove(part("recordButton"), 14, 12), mouseMove(item, 120, 110)
+            var now = spy.count; mouseMove(part("recordButton"), 14, 12), mouseMove(item, 120, 110)
             tryVerify(function() { return spy.count > now })
             compare(spy.count, now + 1)
-            applicationWindow.mouseHidden = true
-            compare([part("settingsButton").opacity, part("listenButton").opacity], [0, 0])
+            applicationWindow.mouseHidden = true, compare([part("settingsButton").opacity, part("listenButton").opacity], [0, 0])
             mouseMove(root, 399, 239)
         }
 
@@ -202,8 +180,7 @@ Item {
         function test_meters() {
             var meters = part("audioMeters"), h = Math.floor(meters.height)
             for (var level = 0; level <= 100; level += 50) {
-                slot.leftLevel = level
-                waitForRendering(item)
+                slot.leftLevel = level, waitForRendering(item)
                 var image = grabImage(meters)
                 // Column 16 lies between the scale and the bars: whatever is there is background.
                 var drawn = function(x, y) { return String(image.pixel(x, y)) !== String(image.pixel(16, y)) }
@@ -213,15 +190,7 @@ Item {
                 verify(level < 100 || image.pixel(17, 1).r > 0.9 && image.pixel(17, 1).g < 0.3, "red at the top")
                 compare(findChild(meters, "leftBar").height, level / 100 * h)
             }
-            // The scale's bands: label and place for 0, -6, -20, -32, -44 and -68 dB.
-            var tops = [0, 0.075, 0.24, 0.392, 0.54, 0.836], labels = ["0", "-6", "-20", "-32", "-44", "-68"]
-            for (var i = 0; i < tops.length; ++i) {
-                var band = meters.children[0].children[i]
-                compare(band.children[0].text, labels[i])
-                tryVerify(function() { return Math.abs(band.mapToItem(meters, 0, 0).y - (-4 + tops[i] * meters.height)) < 0.01 }, 5000, labels[i])
-            }
-            slot.showLevels = false
-            verify(!meters.visible)
+            slot.showLevels = false, verify(!meters.visible)
         }
     }
 }

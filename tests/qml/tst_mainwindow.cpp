@@ -159,32 +159,25 @@ private Q_SLOTS:
         }
     }
 
-    void cursorAndToolbarHideWhenIdle()
+    // Cursor and toolbar hide when idle, but not under an open slot dialog; dialogs open centred.
+    void idleAndDialogs()
     {
         QQuickWindow* win = open();
         QVERIFY(win);
-        QQuickItem* toolbar = find(win->contentItem(), QStringLiteral("toolbar"));
-        QQuickItem* cursorArea = find(win->contentItem(), QStringLiteral("cursorArea"));
-        QVERIFY(toolbar && cursorArea && toolbar->isVisible());
+        QQuickItem *toolbar = find(win->contentItem(), QStringLiteral("toolbar")),
+                   *cursorArea = find(win->contentItem(), QStringLiteral("cursorArea"));
+        const auto idle = [&](bool hidden) {
+            QTRY_COMPARE_WITH_TIMEOUT(win->property("mouseHidden").toBool(), hidden, 8000);
+            QCOMPARE(toolbar->isVisible(), !hidden);
+            QCOMPARE(cursorArea->cursor().shape(), hidden ? Qt::BlankCursor : Qt::ArrowCursor);
+        };
         const QString title = QStringLiteral("Stavelin Recorder v0.9.6.0 GPU: ");
-        QTRY_VERIFY2(win->title().startsWith(title) && win->title().size() > title.size(),
-            qPrintable(win->title())); // names the renderer once drawn
-        QCOMPARE(cursorArea->cursor().shape(), Qt::ArrowCursor);
-        QTRY_VERIFY_WITH_TIMEOUT(win->property("mouseHidden").toBool(), 8000);
-        QVERIFY(!toolbar->isVisible());
-        QCOMPARE(cursorArea->cursor().shape(), Qt::BlankCursor);
-        // A movement over a cell brings both back and starts the wait again.
-        QTest::mouseMove(win, QPoint(500, 300));
-        QTest::mouseMove(win, QPoint(510, 310));
-        QTRY_VERIFY(!win->property("mouseHidden").toBool());
-        QVERIFY(toolbar->isVisible());
-        QCOMPARE(cursorArea->cursor().shape(), Qt::ArrowCursor);
-    }
-
-    void dialogsOpenCentred()
-    {
-        QQuickWindow* win = open();
-        QVERIFY(win);
+        QTRY_VERIFY(
+            win->title().startsWith(title) && win->title().size() > title.size()); // names the renderer once drawn
+        idle(false);
+        idle(true);
+        QTest::mouseMove(win, QPoint(500, 300)), QTest::mouseMove(win, QPoint(510, 310));
+        idle(false);
         click(win, "globalSettingsButton");
         QObject* global = child(win, "globalSettingsDialog");
         QTRY_VERIFY(global->property("opened").toBool());
@@ -209,7 +202,6 @@ private Q_SLOTS:
         QTRY_VERIFY(dialog->property("opened").toBool());
         QCOMPARE(dialog->property("title").toString(), QStringLiteral("Multiple Slots: 1, 5"));
         QCOMPARE(dialog->property("x").toInt(), (1100 - dialog->property("width").toInt()) / 2);
-        // An open slot dialog keeps cursor and toolbar from hiding.
         QTRY_VERIFY_WITH_TIMEOUT(!child(win, "idleTimer")->property("running").toBool(), 8000);
         QVERIFY(!win->property("mouseHidden").toBool());
     }
@@ -245,6 +237,13 @@ private Q_SLOTS:
         QCOMPARE(recordAll("stops"), 0);
         QMetaObject::invokeMethod(dialog, "accept");
         QTRY_COMPARE(recordAll("stops"), 1);
+        // Closing is refused with a message while anything records.
+        QObject* refusal = nullptr;
+        for (QObject* o : win->findChildren<QObject*>())
+            refusal = o->property("text") == QStringLiteral("You have recording in progress") ? o : refusal;
+        QVERIFY(refusal && !shown(refusal) && !win->close());
+        QTRY_VERIFY(shown(refusal));
+        QMetaObject::invokeMethod(refusal, "close");
         m_recordAll->setProperty("isRecordingAny", false);
         // Arrows select one cell, R records or stops it.
         for (Qt::Key key : { Qt::Key_Right, Qt::Key_Right, Qt::Key_Down })
@@ -262,6 +261,7 @@ private Q_SLOTS:
         }
         QTest::keyClick(win, Qt::Key_Comma, Qt::ControlModifier);
         QTRY_VERIFY(shown(child(win, "globalSettingsDialog")));
+        QVERIFY(win->close());
     }
 };
 

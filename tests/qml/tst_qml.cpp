@@ -1,6 +1,5 @@
 #include "app/directoryvalidator.h"
 #include "app/settingsmodel.h"
-#include "slots/slot.h"
 #include "tests/common/testenv.h"
 
 #include <QQmlContext>
@@ -20,7 +19,6 @@ public Q_SLOTS:
     void qmlEngineAvailable(QQmlEngine* engine)
     {
         qmlRegisterType<DirectoryValidator>("StavelinRecorder", 1, 0, "DirectoryValidator");
-        qmlRegisterType<Slot>("StavelinRecorder", 1, 0, "Slot");
         m_sources.setItemRoleNames({ { Qt::UserRole + 1, "name" } });
         if (m_sources.rowCount() == 0)
             for (const char* name : { "CAMERA-1 (Stage)", "CAMERA-2 (Desk)", "PLAYOUT (Program)" }) {
