@@ -6,64 +6,36 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutex>
 #include <QSaveFile>
-#include <QStringList>
 
-// The simulated network of a test: a sources file in the test's private folder. Every test process
-// points NDI_SIM_SOURCES at it before the NDI runtime is first used.
-namespace NdiSim
+// The simulated network: a sources file, by default in the test's private folder, that the runtime
+// reads from NDI_SIM_SOURCES (set by use() before the runtime is first touched).
+namespace NdiSim {
+inline QString path() { return TestEnv::root() + QStringLiteral("/sources.json"); }
+inline void write(const QJsonArray& sources, const QString& file = path())
 {
-
-inline QString path()
-{
-    return TestEnv::root() + QStringLiteral("/sources.json");
+    QSaveFile out(file); // whole or not at all: the runtime never reads half a file
+    if (out.open(QIODevice::WriteOnly) && out.write(QJsonDocument(QJsonObject { { "sources", sources } }).toJson()) > 0)
+        out.commit();
 }
-
-inline void writeText(const QByteArray& text)
-{
-    // Written whole, so the runtime never reads half a file.
-    QSaveFile file(path());
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(text);
-        file.commit();
-    }
-}
-
-inline void write(const QJsonArray& sources)
-{
-    writeText(QJsonDocument(QJsonObject { { QStringLiteral("sources"), sources } }).toJson());
-}
-
-inline void use()
-{
-    write(QJsonArray());
-    qputenv("NDI_SIM_SOURCES", path().toLocal8Bit());
-}
-
+inline void use(const QJsonArray& sources = {}) { write(sources), qputenv("NDI_SIM_SOURCES", path().toLocal8Bit()); }
 inline QJsonObject video(int width, int height, const QString& format = QStringLiteral("UYVY"),
-    const QString& pattern = QStringLiteral("moving"), const QString& color = QStringLiteral("#808080"),
-    double fps = 25.0)
+    const QString& pattern = QStringLiteral("moving"), const QString& color = QStringLiteral("#808080"), double fps = 25)
 {
-    return QJsonObject { { QStringLiteral("width"), width }, { QStringLiteral("height"), height },
-        { QStringLiteral("fps"), fps }, { QStringLiteral("format"), format }, { QStringLiteral("aspect"), 0 },
-        { QStringLiteral("pattern"), pattern }, { QStringLiteral("color"), color } };
+    return { { "width", width }, { "height", height }, { "fps", fps }, { "format", format }, { "aspect", 0 },
+        { "pattern", pattern }, { "color", color } };
 }
-
-inline QJsonObject tone(double peak, double frequency = 1000.0)
+inline QJsonObject tone(double peak, double frequency = 1000) { return { { "frequency", frequency }, { "peak", peak } }; }
+inline QJsonObject source(const QString& name, const QJsonValue& video, const QJsonValue& audio, const QString& url = {})
 {
-    return QJsonObject { { QStringLiteral("frequency"), frequency }, { QStringLiteral("peak"), peak } };
-}
-
-inline QJsonObject source(
-    const QString& name, const QJsonValue& video, const QJsonValue& audio, const QString& url = QString())
-{
-    QJsonObject object { { QStringLiteral("name"), name }, { QStringLiteral("video"), video },
-        { QStringLiteral("audio"), audio } };
+    QJsonObject object { { "name", name }, { "video", video }, { "audio", audio } };
     if (!url.isEmpty())
         object.insert(QStringLiteral("url"), url);
     return object;
 }
-
+// Small pictures, cheap enough for several recordings at once on two cores.
+inline QJsonObject small(const QString& name, int fps = 25, const QString& url = {})
+{
+    return source(name, video(320, 180, QStringLiteral("UYVY"), QStringLiteral("moving"), QStringLiteral("#808080"), fps), tone(0.5), url);
+}
 } // namespace NdiSim
-
