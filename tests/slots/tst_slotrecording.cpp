@@ -4,8 +4,9 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QPointer>
-#include <QSignalSpy>
 #include <QTest>
+
+#include <functional>
 
 using State = RecordingTelemetry::State;
 
@@ -13,11 +14,12 @@ using State = RecordingTelemetry::State;
 struct Events {
     explicit Events(Slot* s)
     {
-        QObject::connect(s, &Slot::isWaitingChanged, &context, [this](bool v) { list << QStringLiteral("waiting %1").arg(v); });
-        QObject::connect(s, &Slot::isRecordingChanged, &context, [this](bool v) { list << QStringLiteral("recording %1").arg(v); });
+        const auto add = [this](const QString& word) { return [this, word](auto v) { list << word.arg(v); }; };
+        QObject::connect(s, &Slot::isWaitingChanged, &context, add(QStringLiteral("waiting %1")));
+        QObject::connect(s, &Slot::isRecordingChanged, &context, add(QStringLiteral("recording %1")));
         QObject::connect(s, &Slot::recordingStopped, &context, [this](Slot::StopReason r) { list << QStringLiteral("stopped %1").arg(r); });
-        QObject::connect(s, &Slot::recordingWarning, &context, [this](const QString& m) { list << "warning " + m; });
-        QObject::connect(s, &Slot::locationBSelectedChanged, &context, [this](bool v) { list << QStringLiteral("B %1").arg(v); });
+        QObject::connect(s, &Slot::recordingWarning, &context, add(QStringLiteral("warning %1")));
+        QObject::connect(s, &Slot::locationBSelectedChanged, &context, add(QStringLiteral("B %1")));
     }
     QStringList take() { return std::exchange(list, {}); }
     QObject context;
@@ -42,10 +44,7 @@ class TestSlotRecording : public QObject
             waitFor(slot.get());
         return slot;
     }
-    static bool waitFor(Slot* slot, bool recording = true)
-    {
-        return QTest::qWaitFor([&] { return slot->isRecording() == recording; }, 20000);
-    }
+    static bool waitFor(Slot* s, bool recording = true) { return QTest::qWaitFor([&] { return s->isRecording() == recording; }, 20000); }
     static int movies(const QString& folder) { return int(E2E::movFiles(folder).size()); }
     static QString trace(const QProcess* process)
     {
@@ -59,7 +58,6 @@ private Q_SLOTS:
         qputenv("NDI_RECORD_TRACE", QFile::encodeName(TestEnv::root() + QStringLiteral("/trace-{pid}.txt")));
         if (!SlotTest::setUp(m_sources))
             QSKIP("the recording program has not been built");
-        SettingsModel::instance()->setAbRecording(true);
         Slot::setStandardGain(-20.0f);
         LogCapture::install();
     }
@@ -84,67 +82,49 @@ private Q_SLOTS:
         QCOMPARE(events.take(), QStringList { "recording 0" });
     }
 
-    void stopReasons_data()
-    {
-        QTest::addColumn<bool>("confirmed");
-        QTest::addColumn<Slot::StopReason>("reason");
-        QTest::addColumn<QString>("logLine");
-        QTest::addRow("user") << true << Slot::User << QString();
-        QTest::addRow("out of space") << true << Slot::OutOfSpace << " stopped recording. Reason: Out of space";
-        QTest::addRow("recorder error") << true << Slot::RecorderError << " stopped recording. Reason: Error";
-        QTest::addRow("user, still waiting") << false << Slot::User << QString();
-    }
+    // Each reason ends the recording (or the wait) its own way; a fresh armed process replaces the
+    // one that recorded, which finishes its file.
     void stopReasons()
     {
-        QFETCH(bool, confirmed);
-        QFETCH(Slot::StopReason, reason);
-        QFETCH(QString, logLine);
-        auto s = slot(confirmed);
-        s->startRecording();
-        Events events(s.get());
-        const QProcess* before = s->recorder()->currentProcess();
-        QCOMPARE(s->stopRecording(reason), QStringLiteral("success"));
-        QStringList expected { confirmed ? "recording 0" : "waiting 0", QStringLiteral("stopped %1").arg(reason) };
-        if (reason == Slot::OutOfSpace)
-            expected << "warning Recording stopped: out of space in " + s->customLocation();
-        QCOMPARE(events.take(), expected);
-        QCOMPARE(LogCapture::matches("stopped recording"), !logLine.isEmpty());
-        QVERIFY(logLine.isEmpty() || LogCapture::contains(QStringLiteral("Slot %1").arg(s->index0()) + logLine));
-        // A fresh armed process replaces the one that recorded, which finishes its file.
-        QVERIFY(s->recorder()->currentProcess() && s->recorder()->currentProcess() != before);
-        QVERIFY(s->stopRecording(reason) != QLatin1String("success") && events.list.isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(movies(s->customLocation()), confirmed ? 1 : 0, 20000);
+        const struct { bool confirmed; Slot::StopReason reason; QString logLine; } rows[] = { { true, Slot::User, {} },
+            { true, Slot::OutOfSpace, " stopped recording. Reason: Out of space" },
+            { true, Slot::RecorderError, " stopped recording. Reason: Error" }, { false, Slot::User, {} } };
+        for (const auto& [confirmed, reason, logLine] : rows) {
+            auto s = slot(confirmed);
+            s->startRecording();
+            Events events(s.get());
+            const QProcess* before = s->recorder()->currentProcess();
+            LogCapture::clear();
+            QCOMPARE(s->stopRecording(reason), QStringLiteral("success"));
+            QStringList expected { confirmed ? "recording 0" : "waiting 0", QStringLiteral("stopped %1").arg(reason) };
+            if (reason == Slot::OutOfSpace)
+                expected << "warning Recording stopped: out of space in " + s->customLocation();
+            QCOMPARE(events.take(), expected);
+            QCOMPARE(LogCapture::peek().filter("stopped recording"), QStringList(!logLine.isEmpty(), QStringLiteral("Slot %1").arg(s->index0()) + logLine));
+            QVERIFY(s->recorder()->currentProcess() && s->recorder()->currentProcess() != before);
+            QVERIFY(s->stopRecording(reason) != QLatin1String("success") && events.list.isEmpty());
+            QTRY_COMPARE_WITH_TIMEOUT(movies(s->customLocation()), int(confirmed), 20000);
+        }
     }
 
     // Refused starts start no process; only the missing folder has something to say.
-    void refusals_data()
-    {
-        QTest::addColumn<bool>("bind");
-        QTest::addColumn<bool>("viewingOnly");
-        QTest::addColumn<QString>("folder");
-        const QString gone = TestEnv::root() + QStringLiteral("/never-made");
-        QTest::addRow("unbound") << false << false << QString();
-        QTest::addRow("viewing only") << true << true << QString();
-        QTest::addRow("folder missing") << true << false << gone;
-    }
     void refusals()
     {
-        QFETCH(bool, bind);
-        QFETCH(bool, viewingOnly);
-        QFETCH(QString, folder);
-        Slot s;
-        s.setViewingOnly(viewingOnly);
-        s.setCustomLocationEnabled(!folder.isEmpty());
-        s.setCustomLocation(folder);
-        if (bind)
-            s.connectSource(QStringLiteral("B"));
-        const QProcess* process = s.recorder()->currentProcess();
-        Events events(&s);
-        QVERIFY(s.startRecording() != QLatin1String("success"));
-        s.recordClicked();
-        QCOMPARE(events.list, QStringList(folder.isEmpty() ? 0 : 2, "warning Recording folder does not exist: " + folder));
-        QCOMPARE(s.recorder()->currentProcess(), process);
-        QCOMPARE(process != nullptr, bind && !viewingOnly);
+        const QString gone = TestEnv::root() + QStringLiteral("/never-made");
+        for (const auto& [bind, viewingOnly, folder] : { std::tuple { false, false, QString() }, { true, true, QString() }, { true, false, gone } }) {
+            Slot s;
+            s.setViewingOnly(viewingOnly);
+            s.setCustomLocationEnabled(!folder.isEmpty());
+            s.setCustomLocation(folder);
+            if (bind)
+                s.connectSource(QStringLiteral("B"));
+            const QProcess* process = s.recorder()->currentProcess();
+            Events events(&s);
+            QVERIFY(s.startRecording() != QLatin1String("success"));
+            s.recordClicked();
+            QCOMPARE(events.list, QStringList(folder.isEmpty() ? 0 : 2, "warning Recording folder does not exist: " + folder));
+            QVERIFY(s.recorder()->currentProcess() == process && (process != nullptr) == (bind && !viewingOnly));
+        }
         auto recording = slot(true);
         recording->setViewingOnly(true); // ends a recording, and its process
         QVERIFY(!recording->isRecording() && !recording->recorder()->currentProcess());
@@ -154,14 +134,12 @@ private Q_SLOTS:
     {
         auto s = slot();
         s->startRecording();
-        for (int round = 0; round < 2; ++round) {
-            QCOMPARE(s->connectSource(QStringLiteral("B")), QStringLiteral("Recording in progress"));
-            QCOMPARE(s->disconnectSource(), QStringLiteral("Recording in progress"));
+        for (int round = 0; round < 2; ++round) { // waiting, then recording
+            QVERIFY(s->connectSource(QStringLiteral("B")) != "success" && s->disconnectSource() != "success");
             s->enteredSource(QStringLiteral("B"));
             s->acceptClicked();
             s->disconnectClicked();
-            QCOMPARE(s->connectedSource(), QStringLiteral("A"));
-            QVERIFY(waitFor(s.get()));
+            QVERIFY(s->connectedSource() == "A" && waitFor(s.get()));
         }
     }
 
@@ -169,16 +147,12 @@ private Q_SLOTS:
     {
         using A = Slot::SpaceAction;
         const struct { bool ab, onB; float a, b, fill; A forA, forB; } rows[] = {
-            { true, false, 2.0f, 3.0f, 4.0f, A::SwitchToOther, A::None }, // A short, B has 3 of 2.8
-            { true, false, 2.0f, 2.8f, 4.0f, A::Stop, A::None }, // B has exactly 2.8
-            { false, false, 2.0f, 30.0f, 4.0f, A::Stop, A::None }, // without A/B
-            { true, false, 2.4f, 0.0f, 4.0f, A::None, A::None }, // A at exactly 2.4 is enough
-            { true, true, 2.0f, 30.0f, 4.0f, A::None, A::None }, // A short while on B
-            { true, false, 30.0f, 0.5f, 1.0f, A::None, A::None }, // B short while on A
-            { true, true, 30.0f, 0.5f, 1.0f, A::None, A::SwitchToOther }, // B short on B, A has room
-            { true, true, 0.7f, 0.5f, 1.0f, A::None, A::Stop }, // both short
-            { false, true, 30.0f, 0.5f, 1.0f, A::None, A::None }, // B short without A/B
-        };
+            // A short: B has 3 of 2.8, B has exactly 2.8, without A/B; A at exactly 2.4 is enough; on B.
+            { true, false, 2, 3, 4, A::SwitchToOther, A::None }, { true, false, 2, 2.8f, 4, A::Stop, A::None },
+            { false, false, 2, 30, 4, A::Stop, A::None }, { true, false, 2.4f, 0, 4, A::None, A::None }, { true, true, 2, 30, 4, A::None, A::None },
+            // B short: while on A; on B with room on A, and without; without A/B.
+            { true, false, 30, 0.5f, 1, A::None, A::None }, { true, true, 30, 0.5f, 1, A::None, A::SwitchToOther },
+            { true, true, 0.7f, 0.5f, 1, A::None, A::Stop }, { false, true, 30, 0.5f, 1, A::None, A::None } };
         for (const auto& r : rows) {
             QCOMPARE(Slot::spaceActionForA(r.ab, r.onB, r.a, r.b, r.fill), r.forA);
             QCOMPARE(Slot::spaceActionForB(r.ab, r.onB, r.a, r.b, r.fill), r.forB);
@@ -257,18 +231,31 @@ private Q_SLOTS:
         SettingsModel::instance()->setChopEnabled(false);
     }
 
-    void killedProcessReturnsToIdle()
+    // The program killed, quitting by itself, or unable to write at a split: the slot says why, ends
+    // the recording as an error, and the next press arms a fresh process instead of waiting for a dead one.
+    void recordingProgramEnds()
     {
-        auto s = slot(true);
-        Events events(s.get());
-        s->recorder()->currentProcess()->kill();
-        QVERIFY(waitFor(s.get(), false));
-        QCOMPARE(events.take(), (QStringList { "warning The recording program stopped during the recording", "recording 0", "stopped 2" }));
-        QCOMPARE(s->telemetry()->stateValue(), State::Failed);
-        s->recordClicked(); // a fresh process, not a wait for the dead one
-        QVERIFY(waitFor(s.get()));
+        const std::pair<std::function<void(Slot&)>, QString> rows[] = {
+            { [](Slot& s) { s.recorder()->currentProcess()->kill(); }, "The recording program stopped during the recording" },
+            { [](Slot& s) { s.recorder()->currentProcess()->write("<quit/>\r\n"); }, "Recording stopped: the recording program stopped writing" },
+            { [](Slot& s) { QDir().rename(s.customLocation(), s.customLocation() + "-gone"), s.chopTimerTimeout(); }, "Recording stopped: " },
+        };
+        for (const auto& [end, warning] : rows) {
+            auto s = slot(true);
+            Events events(s.get());
+            end(*s);
+            QVERIFY(waitFor(s.get(), false));
+            const QStringList seen = events.take();
+            QVERIFY2(seen.size() >= 3 && seen.at(seen.size() - 3).startsWith("warning " + warning), qPrintable(seen.join('|')));
+            QCOMPARE(seen.mid(seen.size() - 2), (QStringList { "recording 0", "stopped 2" }));
+            QCOMPARE(s->telemetry()->stateValue(), State::Failed);
+            QDir().mkpath(s->customLocation());
+            s->recordClicked();
+            QVERIFY(waitFor(s.get()));
+        }
     }
 
+    // The process told to quit finishes its file and exits while the new recording runs.
     void endOfAnOldProcessLeavesTheNewRecording()
     {
         auto s = slot(true);
@@ -279,9 +266,6 @@ private Q_SLOTS:
         Events events(s.get());
         QTRY_VERIFY_WITH_TIMEOUT(old.isNull(), 20000);
         QVERIFY(s->isRecording() && events.list.isEmpty());
-        s->recorder()->currentProcess()->write("<quit/>\r\n"); // the current one ending does end it
-        QVERIFY(waitFor(s.get(), false));
-        QCOMPARE(events.take(), (QStringList { "warning Recording stopped: the recording program stopped writing", "recording 0", "stopped 2" }));
     }
 
     // A program that cannot start, and a source that sends nothing: both say so.
@@ -363,19 +347,6 @@ private Q_SLOTS:
         QVERIFY2(qAbs(total - elapsed * 25 / 1000) <= 13, qPrintable(QStringLiteral("%1 frames in %2 ms").arg(total).arg(elapsed)));
     }
 
-    // A split into a folder that has gone: the program says why and the slot stops showing a recording.
-    void folderGoneAtSplitStopsVisibly()
-    {
-        auto s = slot(true);
-        QVERIFY(QDir().rename(s->customLocation(), s->customLocation() + QStringLiteral("-gone")));
-        Events events(s.get());
-        s->chopTimerTimeout();
-        QVERIFY(waitFor(s.get(), false));
-        const QStringList seen = events.take();
-        QVERIFY2(seen.size() >= 3 && seen.at(seen.size() - 3).startsWith("warning Recording stopped: "), qPrintable(seen.join('|')));
-        QCOMPARE(seen.mid(seen.size() - 2), (QStringList { "recording 0", "stopped 2" }));
-        QCOMPARE(s->telemetry()->stateValue(), State::Failed);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSlotRecording)
