@@ -10,8 +10,8 @@
 #include <QFile>
 #include <QSettings>
 
-// The slots' world: sources A and B on the simulated network (and in the sources list), the real
-// recording program, an empty settings store and folders a and b as the global A/B locations.
+// The slots' world: sources A and B on the simulated network and in the sources list, the real
+// recording program, an empty settings store, folders a and b as the global A/B locations.
 namespace SlotTest {
 inline bool setUp(SourcesModel& sources)
 {
@@ -22,14 +22,11 @@ inline bool setUp(SourcesModel& sources)
     QSettings().clear();
     SettingsModel::instance()->setLocation(TestEnv::makeFolder(QStringLiteral("a")));
     SettingsModel::instance()->setLocationB(TestEnv::makeFolder(QStringLiteral("b")));
-    sources.sourceAdded(QStringLiteral("A"));
-    sources.sourceAdded(QStringLiteral("B"));
+    for (const char* name : { "A", "B" })
+        sources.sourceAdded(QString::fromLatin1(name));
     Slot::setSourcesModel(&sources);
     return QFile::exists(NDIRecorder::programPath());
 }
-// The arguments of the recording process the slot holds now (empty without one).
-inline QStringList arguments(Slot& slot)
-{
-    return slot.recorder()->currentProcess() ? slot.recorder()->currentProcess()->arguments() : QStringList();
-}
+// The arguments of the slot's recording process (none without one).
+inline QStringList arguments(Slot& s) { return s.recorder()->currentProcess() ? s.recorder()->currentProcess()->arguments() : QStringList(); }
 } // namespace SlotTest
