@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QSettings>
-#include <QTest>
 
 #include <csignal>
 
@@ -14,44 +13,25 @@ E2E::AppRun::AppRun(const QString& name) : m_root(TestEnv::makeFolder(name)), m_
     setSources({});
 }
 
-E2E::AppRun::~AppRun()
-{
-    process.kill();
-    process.waitForFinished(10000);
-}
-
-bool E2E::AppRun::built()
-{
-    return QFile::exists(TestEnv::binDir() + QStringLiteral("/StavelinRecorder"))
-        && QFile::exists(TestEnv::binDir() + QStringLiteral("/NewTek NDI Record.exe"));
-}
-
-QString E2E::AppRun::configFile() const { return m_env.value("XDG_CONFIG_HOME") + QStringLiteral("/Stavelin/Recorder.conf"); }
-QString E2E::AppRun::logsFolder() const { return m_env.value("XDG_DATA_HOME") + QStringLiteral("/Stavelin/Recorder/logs"); }
-
 bool E2E::AppRun::start(bool withHttp)
 {
-    tcpPort = TestEnv::freePort();
-    httpPort = withHttp ? TestEnv::freePort() : 0;
+    std::tie(tcpPort, httpPort) = std::pair { TestEnv::freePort(), withHttp ? TestEnv::freePort() : quint16(0) };
+    QVariantMap all { { "tcpServerEnabled", true }, { "tcpServerPort", tcpPort }, { "httpServerEnabled", withHttp }, { "httpServerPort", httpPort } };
+    all.insert(m_settings);
     QSettings settings(configFile(), QSettings::IniFormat);
-    settings.setValue(QStringLiteral("tcpServerEnabled"), true);
-    settings.setValue(QStringLiteral("tcpServerPort"), tcpPort);
-    settings.setValue(QStringLiteral("httpServerEnabled"), withHttp);
-    settings.setValue(QStringLiteral("httpServerPort"), httpPort);
-    for (auto it = m_settings.cbegin(); it != m_settings.cend(); ++it)
+    for (auto it = all.cbegin(); it != all.cend(); ++it)
         settings.setValue(it.key(), it.value());
     settings.sync();
     process.setProcessEnvironment(m_env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(m_root + QStringLiteral("/app-output.txt"), QIODevice::Append);
-    process.setStandardErrorFile(m_root + QStringLiteral("/app-output.txt"), QIODevice::Append);
-    process.start(TestEnv::binDir() + QStringLiteral("/StavelinRecorder"), {});
+    process.start(program(), {});
     return process.waitForStarted(10000) && waitForLog(QStringLiteral("Application initialized"), 60000);
 }
 
 bool E2E::AppRun::terminate(int timeoutMs)
 {
-    return isRunning() && ::kill(pid_t(pid()), SIGTERM) == 0 && process.waitForFinished(timeoutMs)
-        && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return isRunning() && ::kill(pid_t(pid()), SIGTERM) == 0 && process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 QString E2E::AppRun::log() const
@@ -62,11 +42,6 @@ QString E2E::AppRun::log() const
         text += file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
     return text;
-}
-
-bool E2E::AppRun::waitForLog(const QString& text, int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return log().contains(text); }, timeoutMs);
 }
 
 QList<E2E::ChildProcess> E2E::AppRun::recorders() const

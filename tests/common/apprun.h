@@ -3,6 +3,7 @@
 #include "tests/common/simnetwork.h"
 
 #include <QProcess>
+#include <QTest>
 #include <QVariantMap>
 
 // The real application as a child: its own settings, simulated network and folders; its log file
@@ -15,8 +16,9 @@ class AppRun
 {
 public:
     explicit AppRun(const QString& name);
-    ~AppRun();
-    static bool built(); // the app and the recording program
+    ~AppRun() { process.kill(), process.waitForFinished(10000); }
+    static bool built() { return QFile::exists(program()) && QFile::exists(TestEnv::binDir() + "/NewTek NDI Record.exe"); }
+    static QString program() { return TestEnv::binDir() + QStringLiteral("/StavelinRecorder"); }
 
     void setSetting(const QString& key, const QVariant& value) { m_settings.insert(key, value); }
     void setSources(const QJsonArray& sources) { NdiSim::write(sources, m_root + QStringLiteral("/sources.json")); }
@@ -28,17 +30,13 @@ public:
     qint64 pid() const { return process.processId(); }
 
     QString log() const;
-    bool waitForLog(const QString& text, int timeoutMs);
-    int logCount(const QString& text) const { return log().count(text); }
-    QString logsFolder() const;
+    bool waitForLog(const QString& text, int timeoutMs) { return QTest::qWaitFor([&] { return log().contains(text); }, timeoutMs); }
+    QString logsFolder() const { return m_env.value("XDG_DATA_HOME") + QStringLiteral("/Stavelin/Recorder/logs"); }
+    QString configFile() const { return m_env.value("XDG_CONFIG_HOME") + QStringLiteral("/Stavelin/Recorder.conf"); }
     // The recording programs among the app's children (arguments from /proc).
     QList<ChildProcess> recorders() const;
 
-    QString configFile() const;
-    QString root() const { return m_root; }
-
-    quint16 tcpPort = 0;
-    quint16 httpPort = 0;
+    quint16 tcpPort = 0, httpPort = 0;
     QProcess process;
 
 private:

@@ -4,8 +4,6 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-#include <algorithm>
-
 // The log lines of this process (Logger::write also goes to the debug output), from any thread,
 // without their time stamp ("dd.MM.yyyy hh:mm:ss ").
 class LogCapture
@@ -22,23 +20,11 @@ public:
     static QStringList peek() { QMutexLocker lock(&state().mutex); return state().lines; }
     static QStringList take() { QMutexLocker lock(&state().mutex); return std::exchange(state().lines, {}); }
     static void clear() { take(); }
-    static bool contains(const QString& text) { return any([&](const QString& l) { return l.endsWith(text); }); }
+    static bool contains(const QString& text) { return !peek().filter(QRegularExpression(QRegularExpression::escape(text) + '$')).isEmpty(); }
     // A line matching the pattern (e.g. a peer address in either of Qt's forms).
-    static bool matches(const QString& pattern)
-    {
-        const QRegularExpression expression(pattern);
-        return any([&](const QString& l) { return expression.match(l).hasMatch(); });
-    }
+    static bool matches(const QString& pattern) { return !peek().filter(QRegularExpression(pattern)).isEmpty(); }
 
 private:
-    struct State {
-        QMutex mutex;
-        QStringList lines;
-    };
+    struct State { QMutex mutex; QStringList lines; };
     static State& state() { static State* s = new State; return *s; } // outlives every thread that logs
-    template <typename F> static bool any(F f)
-    {
-        const QStringList seen = peek();
-        return std::any_of(seen.cbegin(), seen.cend(), f);
-    }
 };

@@ -22,8 +22,7 @@ inline void use(const QJsonArray& sources = {}) { write(sources), qputenv("NDI_S
 inline QJsonObject video(int width, int height, const QString& format = QStringLiteral("UYVY"),
     const QString& pattern = QStringLiteral("moving"), const QString& color = QStringLiteral("#808080"), double fps = 25)
 {
-    return { { "width", width }, { "height", height }, { "fps", fps }, { "format", format }, { "aspect", 0 },
-        { "pattern", pattern }, { "color", color } };
+    return { { "width", width }, { "height", height }, { "fps", fps }, { "format", format }, { "aspect", 0 }, { "pattern", pattern }, { "color", color } };
 }
 inline QJsonObject tone(double peak, double frequency = 1000) { return { { "frequency", frequency }, { "peak", peak } }; }
 inline QJsonObject source(const QString& name, const QJsonValue& video, const QJsonValue& audio, const QString& url = {})
@@ -35,7 +34,5 @@ inline QJsonObject source(const QString& name, const QJsonValue& video, const QJ
 }
 // Small pictures, cheap enough for several recordings at once on two cores.
 inline QJsonObject small(const QString& name, int fps = 25, const QString& url = {})
-{
-    return source(name, video(320, 180, QStringLiteral("UYVY"), QStringLiteral("moving"), QStringLiteral("#808080"), fps), tone(0.5), url);
-}
+{ return source(name, video(320, 180, QStringLiteral("UYVY"), QStringLiteral("moving"), QStringLiteral("#808080"), fps), tone(0.5), url); }
 } // namespace NdiSim

@@ -31,10 +31,9 @@ struct Isolation {
         g_root = QString::fromLocal8Bit(pattern);
         privateHome(g_root, [](const QString& name, const QString& path) { qputenv(name.toLatin1(), path.toLocal8Bit()); });
         QFile file(QStringLiteral(TESTENV_FILE)); // what the "headless" fixture started
-        for (const QByteArray& line : file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>()) {
-            if (const int eq = line.indexOf('='); eq > 0 && qEnvironmentVariableIsEmpty(line.left(eq).constData()))
-                qputenv(line.left(eq).constData(), line.mid(eq + 1));
-        }
+        for (const QByteArray& line : file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>())
+            if (const QByteArray name = line.left(line.indexOf('=')); !name.isEmpty() && qEnvironmentVariableIsEmpty(name.constData()))
+                qputenv(name.constData(), line.mid(name.size() + 1));
     }
     ~Isolation()
     {
@@ -58,12 +57,9 @@ bool TestEnv::useOwnSoundServer()
     g_ownSound = true;
     QProcess start;
     start.start(QStringLiteral(TESTS_SOURCE_DIR "/env/start.sh"), { g_root + QStringLiteral("/sound"), QStringLiteral("sound") });
-    const QList<QByteArray> lines = start.waitForFinished(30000) ? start.readAllStandardOutput().split('\n') : QList<QByteArray>();
-    for (const QByteArray& line : lines) {
-        if (line.startsWith("PULSE_SERVER="))
-            return qputenv("PULSE_SERVER", line.mid(13));
-    }
-    return false;
+    const QByteArray out = start.waitForFinished(30000) ? start.readAllStandardOutput() : QByteArray();
+    const int at = out.indexOf("PULSE_SERVER=");
+    return at >= 0 && qputenv("PULSE_SERVER", out.mid(at + 13).split('\n').first());
 }
 
 QProcessEnvironment TestEnv::childEnvironment(const QString& name)

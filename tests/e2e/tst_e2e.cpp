@@ -246,7 +246,7 @@ private Q_SLOTS:
         QCOMPARE(client.recordingState(1), QByteArray("1"));
         app->setSources({ NdiSim::small(QStringLiteral("AWAY (Cam 1)")), NdiSim::small(QStringLiteral("AWAY (Cam 2)")) });
         waitForSeconds(file, before + 2.0);
-        QCOMPARE(app->logCount(QStringLiteral("Source added: AWAY (Cam 1)")), 1); // known names are not announced again
+        QCOMPARE(app->log().count(QStringLiteral("Source added: AWAY (Cam 1)")), 1); // known names are not announced again
         record(1, false);
         QVERIFY(app->terminate());
         QCOMPARE(movFiles(folder), QStringList { file });
