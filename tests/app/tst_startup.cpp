@@ -21,12 +21,10 @@ private Q_SLOTS:
         QVERIFY(app.start());
         QCOMPARE(QDir(app.logsFolder()).entryList(QDir::Files).size(), 1);
         QCOMPARE(::kill(pid_t(app.pid()), SIGINT), 0);
-        QVERIFY(app.process.waitForFinished(30000));
-        QCOMPARE(app.process.exitStatus(), QProcess::NormalExit);
+        QVERIFY(app.process.waitForFinished(30000) && app.process.exitStatus() == QProcess::NormalExit);
         QCOMPARE(app.process.exitCode(), 0);
         QSettings stored(app.configFile(), QSettings::IniFormat);
-        QCOMPARE(stored.value(QStringLiteral("gridDimensions")).toInt(), 33);
-        QCOMPARE(stored.value(QStringLiteral("tcpServerPort")).toUInt(), uint(app.tcpPort));
+        QCOMPARE(QVariantList({ stored.value("gridDimensions").toInt(), stored.value("tcpServerPort").toInt() }), QVariantList({ 33, app.tcpPort }));
     }
 };
 
