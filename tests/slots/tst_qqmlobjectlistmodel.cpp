@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <functional>
+#include <numeric>
 
 class Item : public QObject
 {
@@ -31,22 +32,14 @@ enum Role { Object = 256, ObjectName, Name, Value, Uid = 261 }; // "id" is reser
 // Items item0..item2 in a model of the given display and uid roles, under the model tester.
 struct Fixture {
     explicit Fixture(const QByteArray& display = {}, const QByteArray& uid = {})
+        : model((QTest::ignoreMessage(QtWarningMsg, "Can't have id as a role name in QQmlObjectListModel<Item>"), new Model(nullptr, display, uid)))
     {
-        QTest::ignoreMessage(QtWarningMsg, "Can't have id as a role name in QQmlObjectListModel<Item>");
-        model = std::make_unique<Model>(nullptr, display, uid);
         for (int i = 0; i < 3; ++i)
             model->append(new Item(QStringLiteral("item%1").arg(i)));
-        tester = std::make_unique<QAbstractItemModelTester>(model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     }
-    QString names() const
-    {
-        QStringList list;
-        for (Item* item : *model)
-            list << item->name;
-        return list.join(' ');
-    }
+    QString names() const { return std::accumulate(model->begin(), model->end(), QString(), [](const QString& t, Item* i) { return (t + ' ' + i->name).trimmed(); }); }
     std::unique_ptr<Model> model;
-    std::unique_ptr<QAbstractItemModelTester> tester;
+    QAbstractItemModelTester tester { model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest };
 };
 
 class TestObjectListModel : public QObject

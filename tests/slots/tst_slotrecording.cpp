@@ -46,7 +46,7 @@ class TestSlotRecording : public QObject
     }
     static bool waitFor(Slot* s, bool recording = true) { return QTest::qWaitFor([&] { return s->isRecording() == recording; }, 20000); }
     static int movies(const QString& folder) { return int(E2E::movFiles(folder).size()); }
-    static QString trace(const QProcess* process)
+    static QString trace(const QProcess* process) // what the program was told
     {
         QFile file(TestEnv::root() + QStringLiteral("/trace-%1.txt").arg(process->processId()));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -72,8 +72,7 @@ private Q_SLOTS:
         Events events(s.get());
         const QProcess* process = s->recorder()->currentProcess();
         s->recordClicked();
-        QCOMPARE(s->startRecording(), QStringLiteral("success"));
-        QCOMPARE(events.list, QStringList { "waiting 1" });
+        QVERIFY(s->startRecording() == "success" && events.list == QStringList { "waiting 1" });
         QVERIFY(waitFor(s.get()));
         QCOMPARE(events.take(), (QStringList { "waiting 1", "recording 1", "waiting 0" }));
         QVERIFY(trace(process).contains(QStringLiteral("<record_level gain=\"-23.5\"/>\r\n<start/>\r\n")));
@@ -264,17 +263,14 @@ private Q_SLOTS:
         Events events(&s);
         s.connectSource(QStringLiteral("A"));
         QTRY_VERIFY_WITH_TIMEOUT(events.list.value(0).startsWith("warning "), 20000);
-        events.take();
-        QCOMPARE(s.startRecording(), QStringLiteral("success"));
+        QVERIFY(!events.take().isEmpty() && s.startRecording() == "success");
         QTRY_VERIFY_WITH_TIMEOUT(!s.isWaiting(), 20000);
         const QStringList seen = events.take();
         QVERIFY2(seen.size() >= 3 && seen.mid(0, 2) == QStringList({ "waiting 1", "waiting 0" }) && seen[2].startsWith("warning "), qPrintable(seen.join('|')));
         NDIRecorder::setProgramFolder(TestEnv::binDir());
         Slot silent;
         silent.connectSource(QStringLiteral("Nobody"));
-        NDIRecorder::Limits limits;
-        limits.unconfirmed = 500;
-        silent.recorder()->setLimits(limits);
+        silent.recorder()->setLimits([] { NDIRecorder::Limits limits; limits.unconfirmed = 500; return limits; }());
         Events silentEvents(&silent);
         silent.startRecording();
         QTRY_COMPARE_WITH_TIMEOUT(silentEvents.list.value(1), QStringLiteral("warning Recording has not started yet: no picture and sound from the source"), 20000);
