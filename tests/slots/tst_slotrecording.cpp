@@ -168,8 +168,8 @@ private Q_SLOTS:
         s->driveMonitorBUpdated(3.0f, 1.0f);
         s->driveMonitorUpdated(50.0f, 1.0f);
         Events events(s.get());
-        s->driveMonitorUpdated(50.000001f, 1000.0f);
-        s->driveMonitorBUpdated(3.0000001f, 1000.0f);
+        s->driveMonitorUpdated(50.0001f, 1000.0f);
+        s->driveMonitorBUpdated(3.00001f, 1000.0f);
         QVERIFY(events.list.isEmpty() && s->gigabytesAvailable() == 50.0f);
         s->driveMonitorUpdated(2.0f, 4.0f);
         QCOMPARE(events.take(), QStringList { "B 1" });
