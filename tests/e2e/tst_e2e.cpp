@@ -235,6 +235,7 @@ private Q_SLOTS:
     void sourceLeavesAndReturns()
     {
         start({ QStringLiteral("AWAY (Cam 1)"), QStringLiteral("AWAY (Cam 2)") });
+        QVERIFY(app->waitForLog(QStringLiteral("Source added: AWAY (Cam 1)"), 20000)); // known to the app before it leaves
         record(1);
         QTRY_COMPARE_WITH_TIMEOUT(movFiles(folder).size(), 1, 30000);
         const QString file = movFiles(folder).first();
