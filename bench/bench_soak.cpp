@@ -60,7 +60,7 @@ private Q_SLOTS:
         app.setSetting(QStringLiteral("defaultLocation"), folder);
         QJsonArray sources;
         for (int n = 1; n <= 4; ++n)
-            sources.append(smallSource(QStringLiteral("SOAK (Cam %1)").arg(n), 10));
+            sources.append(NdiSim::small(QStringLiteral("SOAK (Cam %1)").arg(n), 10));
         app.setSources(sources);
         QVERIFY(app.start(true));
 

@@ -6,63 +6,55 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutex>
 #include <QSaveFile>
-#include <QStringList>
 
-// The simulated network of a test: a sources file in the test's private folder. Every test process
-// points NDI_SIM_SOURCES at it before the NDI runtime is first used.
+// The simulated network: a sources file, by default in the test's private folder, that the runtime
+// reads from NDI_SIM_SOURCES (set by use() before the runtime is first touched).
 namespace NdiSim
 {
-
 inline QString path()
 {
     return TestEnv::root() + QStringLiteral("/sources.json");
 }
-
-inline void writeText(const QByteArray& text)
+// Whole or not at all: the runtime never reads half a file.
+inline void writeText(const QByteArray& text, const QString& file = path())
 {
-    // Written whole, so the runtime never reads half a file.
-    QSaveFile file(path());
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(text);
-        file.commit();
-    }
+    QSaveFile out(file);
+    if (out.open(QIODevice::WriteOnly) && out.write(text) == text.size())
+        out.commit();
 }
-
-inline void write(const QJsonArray& sources)
+inline void write(const QJsonArray& sources, const QString& file = path())
 {
-    writeText(QJsonDocument(QJsonObject { { QStringLiteral("sources"), sources } }).toJson());
+    writeText(QJsonDocument(QJsonObject { { "sources", sources } }).toJson(), file);
 }
-
-inline void use()
+inline void use(const QJsonArray& sources = {})
 {
-    write(QJsonArray());
-    qputenv("NDI_SIM_SOURCES", path().toLocal8Bit());
+    write(sources), qputenv("NDI_SIM_SOURCES", path().toLocal8Bit());
 }
-
 inline QJsonObject video(int width, int height, const QString& format = QStringLiteral("UYVY"),
     const QString& pattern = QStringLiteral("moving"), const QString& color = QStringLiteral("#808080"),
-    double fps = 25.0)
+    double fps = 25)
 {
-    return QJsonObject { { QStringLiteral("width"), width }, { QStringLiteral("height"), height },
-        { QStringLiteral("fps"), fps }, { QStringLiteral("format"), format }, { QStringLiteral("aspect"), 0 },
-        { QStringLiteral("pattern"), pattern }, { QStringLiteral("color"), color } };
+    return { { "width", width }, { "height", height }, { "fps", fps }, { "format", format }, { "aspect", 0 },
+        { "pattern", pattern }, { "color", color } };
 }
-
-inline QJsonObject tone(double peak, double frequency = 1000.0)
+inline QJsonObject tone(double peak, double frequency = 1000)
 {
-    return QJsonObject { { QStringLiteral("frequency"), frequency }, { QStringLiteral("peak"), peak } };
+    return { { "frequency", frequency }, { "peak", peak } };
 }
-
 inline QJsonObject source(
-    const QString& name, const QJsonValue& video, const QJsonValue& audio, const QString& url = QString())
+    const QString& name, const QJsonValue& video, const QJsonValue& audio, const QString& url = {})
 {
-    QJsonObject object { { QStringLiteral("name"), name }, { QStringLiteral("video"), video },
-        { QStringLiteral("audio"), audio } };
+    QJsonObject object { { "name", name }, { "video", video }, { "audio", audio } };
     if (!url.isEmpty())
         object.insert(QStringLiteral("url"), url);
     return object;
 }
-
+// Small pictures, cheap enough for several recordings at once on two cores.
+inline QJsonObject small(const QString& name, int fps = 25, const QString& url = {})
+{
+    return source(name,
+        video(320, 180, QStringLiteral("UYVY"), QStringLiteral("moving"), QStringLiteral("#808080"), fps), tone(0.5),
+        url);
+}
 } // namespace NdiSim

@@ -1,37 +1,26 @@
 #include "tests/common/testenv.h"
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 
 #include <cstdlib>
-#include <string>
 
 namespace
 {
 
-std::string g_root;
+QString g_root;
 bool g_ownSound = false;
 
-QString soundDir()
+// Every XDG variable and HOME set into base, the folders made (the runtime one private).
+template <typename Set> void privateHome(const QString& base, Set set)
 {
-    return QString::fromStdString(g_root) + QStringLiteral("/sound");
-}
-
-void setFromFixture()
-{
-    QFile file(QStringLiteral(TESTENV_FILE));
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const int eq = line.indexOf('=');
-        if (eq <= 0)
-            continue;
-        const QByteArray key = line.left(eq);
-        if (qEnvironmentVariableIsEmpty(key.constData()))
-            qputenv(key.constData(), line.mid(eq + 1));
+    for (const auto& [name, sub] : { std::pair { "XDG_CONFIG_HOME", "config" }, { "XDG_DATA_HOME", "data" },
+             { "XDG_CACHE_HOME", "cache" }, { "XDG_RUNTIME_DIR", "runtime" }, { "HOME", "home" } }) {
+        QDir().mkpath(base + QLatin1Char('/') + QLatin1String(sub));
+        set(QString::fromLatin1(name), base + QLatin1Char('/') + QLatin1String(sub));
     }
+    QFile::setPermissions(base + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 struct Isolation {
@@ -40,98 +29,67 @@ struct Isolation {
         char pattern[] = "/tmp/recorder-test-XXXXXX";
         if (!::mkdtemp(pattern))
             std::abort();
-        g_root = pattern;
-        for (const char* sub : { "config", "data", "cache", "runtime", "home" }) {
-            const std::string path = g_root + "/" + sub;
-            QDir().mkpath(QString::fromStdString(path));
-        }
-        ::setenv("XDG_CONFIG_HOME", (g_root + "/config").c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (g_root + "/data").c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", (g_root + "/cache").c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", (g_root + "/runtime").c_str(), 1);
-        ::setenv("HOME", (g_root + "/home").c_str(), 1);
-        QFile::setPermissions(
-            QString::fromStdString(g_root + "/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        setFromFixture();
+        g_root = QString::fromLocal8Bit(pattern);
+        privateHome(
+            g_root, [](const QString& name, const QString& path) { qputenv(name.toLatin1(), path.toLocal8Bit()); });
+        QFile file(QStringLiteral(TESTENV_FILE)); // what the "headless" fixture started
+        for (const QByteArray& line : file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>())
+            if (const QByteArray name = line.left(line.indexOf('='));
+                !name.isEmpty() && qEnvironmentVariableIsEmpty(name.constData()))
+                qputenv(name.constData(), line.mid(name.size() + 1));
     }
     ~Isolation()
     {
         if (g_ownSound)
-            QProcess::execute(QStringLiteral(TESTS_SOURCE_DIR "/env/stop.sh"), { soundDir() });
+            QProcess::execute(QStringLiteral(TESTS_SOURCE_DIR "/env/stop.sh"), { g_root + QStringLiteral("/sound") });
         if (qEnvironmentVariableIsEmpty("RECORDER_KEEP_TEST_FILES"))
-            QDir(QString::fromStdString(g_root)).removeRecursively();
+            QDir(g_root).removeRecursively();
     }
-};
-
-const Isolation isolation;
+} const isolation;
 
 } // namespace
 
-namespace TestEnv
+QString TestEnv::root()
 {
-
-QString root()
-{
-    return QString::fromStdString(g_root);
+    return g_root;
 }
-
-QString binDir()
+QString TestEnv::binDir()
 {
     return QStringLiteral(RECORDER_BIN_DIR);
 }
-
-bool hasDisplay()
+bool TestEnv::hasDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY");
 }
-
-bool hasSound()
+bool TestEnv::hasSound()
 {
     return !qEnvironmentVariableIsEmpty("PULSE_SERVER");
 }
+QString TestEnv::makeFolder(const QString& name)
+{
+    return QDir().mkpath(root() + '/' + name), root() + '/' + name;
+}
 
-bool useOwnSoundServer()
+bool TestEnv::useOwnSoundServer()
 {
     g_ownSound = true;
     QProcess start;
-    start.start(QStringLiteral(TESTS_SOURCE_DIR "/env/start.sh"), { soundDir(), QStringLiteral("sound") });
-    if (!start.waitForFinished(30000))
-        return false;
-    for (const QByteArray& line : start.readAllStandardOutput().split('\n')) {
-        if (line.startsWith("PULSE_SERVER=")) {
-            qputenv("PULSE_SERVER", line.mid(13));
-            return true;
-        }
-    }
-    return false;
+    start.start(QStringLiteral(TESTS_SOURCE_DIR "/env/start.sh"),
+        { g_root + QStringLiteral("/sound"), QStringLiteral("sound") });
+    const QByteArray out = start.waitForFinished(30000) ? start.readAllStandardOutput() : QByteArray();
+    const int at = out.indexOf("PULSE_SERVER=");
+    return at >= 0 && qputenv("PULSE_SERVER", out.mid(at + 13).split('\n').first());
 }
 
-QString makeFolder(const QString& name)
-{
-    const QString path = root() + QLatin1Char('/') + name;
-    QDir().mkpath(path);
-    return path;
-}
-
-QProcessEnvironment childEnvironment(const QString& name)
+QProcessEnvironment TestEnv::childEnvironment(const QString& name)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString base = makeFolder(name);
-    for (const char* sub : { "config", "data", "cache", "runtime", "home" })
-        QDir().mkpath(base + QLatin1Char('/') + QLatin1String(sub));
-    QFile::setPermissions(base + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), base + QStringLiteral("/config"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), base + QStringLiteral("/data"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), base + QStringLiteral("/cache"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), base + QStringLiteral("/runtime"));
-    env.insert(QStringLiteral("HOME"), base + QStringLiteral("/home"));
+    privateHome(makeFolder(name), [&env](const QString& key, const QString& path) { env.insert(key, path); });
     return env;
 }
 
-quint16 freePort()
+quint16 TestEnv::freePort()
 {
     QTcpServer probe;
     return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
 }
-
-} // namespace TestEnv

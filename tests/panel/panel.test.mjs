@@ -79,7 +79,7 @@ try {
 
   step = 'a phone-sized window fits its width';
   const phone = await open({ width: 390, height: 844 }, [key]);
-  await phone.waitForFunction((s) => document.querySelector(s).naturalWidth > 0, `${slot(1)} .snapshot`, { timeout: 10000 });
+  await phone.waitForFunction((s) => document.querySelector(s)?.naturalWidth > 0, `${slot(1)} .snapshot`, { timeout: 10000 });
   const overflow = await phone.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
   check(overflow <= 0, `the phone page is ${overflow} pixels too wide`);
   check(errors.length === 0, errors.join('\n'));

@@ -24,7 +24,7 @@ private Q_SLOTS:
     {
         E2E::AppRun app(QStringLiteral("app"));
         const QString source = QStringLiteral("PANELHOST (Desk & \"Cam\")"), key = QStringLiteral("desk&key");
-        app.setSources({ E2E::smallSource(source, 10) });
+        app.setSources({ NdiSim::small(source, 10) });
         app.setSetting(QStringLiteral("serverAccessKey"), key);
         for (const char* key : { "defaultLocation", "defaultLocationB" })
             app.setSetting(QLatin1String(key), TestEnv::makeFolder(QStringLiteral("videos")));

@@ -2,75 +2,35 @@
 
 #include "app/settingsmodel.h"
 #include "ndi/ndirecorder.h"
-#include "tests/common/testenv.h"
+#include "ndi/sourcesmodel.h"
+#include "slots/slot.h"
+#include "tests/common/simnetwork.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSettings>
-#include <QStringList>
 
-// Shared set-up for the slot tests: the simulated NDI network, the real recording program and an
-// isolated settings store.
+// The slots' world: sources A and B on the simulated network and in the sources list, the real
+// recording program, an empty settings store, folders a and b as the global A/B locations.
 namespace SlotTest
 {
-
-// Small pictures keep the recording program cheap on a shared machine.
-inline QJsonObject sourceJson(const QString& name, int port)
-{
-    return QJsonObject {
-        { QStringLiteral("name"), name },
-        { QStringLiteral("url"), QStringLiteral("127.0.0.1:%1").arg(port) },
-        { QStringLiteral("video"),
-            QJsonObject { { QStringLiteral("width"), 320 }, { QStringLiteral("height"), 180 },
-                { QStringLiteral("fps"), 25 }, { QStringLiteral("format"), QStringLiteral("UYVY") },
-                { QStringLiteral("pattern"), QStringLiteral("moving") } } },
-        { QStringLiteral("audio"),
-            QJsonObject { { QStringLiteral("frequency"), 1000 }, { QStringLiteral("peak"), 0.5 } } },
-        { QStringLiteral("tally"), QJsonObject { { QStringLiteral("program"), true } } },
-    };
-}
-
-// Must run before anything creates the discovery instance.
-inline void setUpNetwork(const QStringList& names)
-{
-    QJsonArray sources;
-    int port = 5961;
-    for (const QString& name : names)
-        sources.append(sourceJson(name, port++));
-    const QString path = TestEnv::root() + QStringLiteral("/network.json");
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(QJsonDocument(QJsonObject { { QStringLiteral("sources"), sources } }).toJson());
-    qputenv("NDI_SIM_SOURCES", QFile::encodeName(path));
-}
-
-inline void setUpApplication()
+inline bool setUp(SourcesModel& sources)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Stavelin"));
     QCoreApplication::setApplicationName(QStringLiteral("Recorder"));
     NDIRecorder::setProgramFolder(TestEnv::binDir());
-}
-
-inline bool recordingProgramExists()
-{
+    NdiSim::use({ NdiSim::small("A", 25, "127.0.0.1:5961"), NdiSim::small("B", 25, "127.0.0.1:5962") });
+    QSettings().clear();
+    SettingsModel::instance()->setLocation(TestEnv::makeFolder(QStringLiteral("a")));
+    SettingsModel::instance()->setLocationB(TestEnv::makeFolder(QStringLiteral("b")));
+    for (const char* name : { "A", "B" })
+        sources.sourceAdded(QString::fromLatin1(name));
+    Slot::setSourcesModel(&sources);
     return QFile::exists(NDIRecorder::programPath());
 }
-
-inline void clearStore()
+// The arguments of the slot's recording process (none without one).
+inline QStringList arguments(Slot& s)
 {
-    QSettings settings;
-    settings.clear();
-    settings.sync();
+    return s.recorder()->currentProcess() ? s.recorder()->currentProcess()->arguments() : QStringList();
 }
-
-// The arguments of the recording process the slot's controller holds now (empty without one).
-inline QStringList currentArguments(NDIRecorder* recorder)
-{
-    return recorder->currentProcess() ? recorder->currentProcess()->arguments() : QStringList();
-}
-
 } // namespace SlotTest
