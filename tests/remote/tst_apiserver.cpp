@@ -87,6 +87,7 @@ private Q_SLOTS:
             fixture->bind(id, source(id));
         for (const int id : row.busyBefore)
             fixture->slot(id)->setIsRecording(true);
+        QCOMPARE(fixture->recorder->isRecordingAny(), !row.busyBefore.isEmpty()); // what refuses the window's close
         if (row.viewingOnly)
             fixture->slot(row.viewingOnly)->setViewingOnly(true);
         fixture->recorder->setIsRecordingAll(row.allBefore);
