@@ -1,20 +1,54 @@
 #include "ndi/ndireceiver.h"
 
-#include "app/threadhandover.h"
 #include "ndi/defaultsamplerate.h"
 #include "ndi/ndifind.h"
 #include "ndi/xmlelementreader.h"
 
 #include <QDebug>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 
 namespace
 {
+
+// Receivers still being taken down. At exit the process waits for them (a few seconds at most),
+// before the runtime's own statics, made earlier, go.
+class Disposals
+{
+public:
+    void begin()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_count;
+    }
+    void end()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        --m_count;
+        m_done.notify_all();
+    }
+    ~Disposals()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_done.wait_for(lock, std::chrono::seconds(5), [this] { return m_count == 0; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    int m_count = 0;
+};
+
+Disposals& disposals()
+{
+    static Disposals instance;
+    return instance;
+}
 
 // Beyond this a pull is a caller's mistake, not a sound-device period; it gets no buffer.
 constexpr qint64 maxAudioSamples = 1 << 24;
@@ -93,16 +127,17 @@ void NDIReceiver::disconnectFromSource()
 
 void NDIReceiver::release()
 {
-    ThreadHandover::publish(this);
-    QThreadPool::globalInstance()->start([this] {
-        ThreadHandover::receive(this);
+    // A thread of its own rather than a pool's: a busy pool would hold the source open meanwhile,
+    // and the hand-over is one ThreadSanitizer can follow.
+    disposals().begin();
+    std::thread([this] {
         dispose();
-    });
+        disposals().end();
+    }).detach();
 }
 
 void NDIReceiver::dispose()
 {
-    stopCapture();
     stopCapture();
     m_boundMs = -1;
     m_newPictureMs = -1;

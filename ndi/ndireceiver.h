@@ -31,7 +31,7 @@ public:
     // Main thread. Both join the capture thread (up to about 100 ms).
     void connectToSource(const QString& name);
     void disconnectFromSource();
-    // Hands the receiver to a thread-pool task that stops, disconnects, reports -999 and deletes it.
+    // Hands the receiver to a thread of its own that stops, disconnects, reports -999 and deletes it.
     // Nobody may use it afterwards.
     void release();
 
