@@ -233,12 +233,9 @@ private Q_SLOTS:
         row("disconnect while recording", { Disconnect, 2, {}, busy, { 2 }, { 2 }, false, { 2 }, false, 0 });
         row("disconnect past the end", { Disconnect, 6, {}, invalid, { 5 }, {}, false, {}, false, 0 });
         row("rename special slot 1", { Rename, 1, "Cam \"1\"", ok, {}, {}, false, {}, false, 0 });
-        row("rename the first grid slot", { Rename, 3, "Grid", ok, {}, {}, false, {}, false, 0 });
         row("rename the last slot", { Rename, 5, "Last", ok, {}, {}, false, {}, false, 0 });
-        row("rename slot 0", { Rename, 0, "x", invalid, {}, {}, false, {}, false, 0 });
         row("rename past the end", { Rename, 6, "x", invalid, {}, {}, false, {}, false, 0 });
         row("listen", { Listen, 4, {}, ok, {}, {}, false, {}, false, 0 });
-        row("listen slot 0", { Listen, 0, {}, invalid, {}, {}, false, {}, false, 0 });
         row("listen past the end", { Listen, 6, {}, invalid, {}, {}, false, {}, false, 0 });
         row("listen off", { ListenOff, 0, {}, ok, {}, {}, false, {}, false, 0 });
     }
