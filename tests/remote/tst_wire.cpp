@@ -76,7 +76,9 @@ private Q_SLOTS:
             "<recordings uid=\"r\">\r\n  <record source=\"A &amp; B\" slot=\"3\" start=\"2026-12-07T10:00:00.000\" "
             "stop=\"\" frames=\"7500\" gap_frames=\"12\" pieces=\"2\" stop_reason=\"\" path=\"/v/r.json\" "
             "/>\r\n<recordings/>\r\n");
-        row("<sources uid='s'/>", yes, {}, "<sources uid=\"s\">\r\n<sources/>\r\n");
+        row("<sources uid='s'/>", yes, {},
+            "<sources uid=\"s\">\r\n  <source name=\"HOST (A)\" />\r\n  <source name=\"B &quot;2&quot; &amp; C\" />\r\n"
+            "<sources/>\r\n");
     }
 
     void commands()
@@ -86,6 +88,7 @@ private Q_SLOTS:
         QFETCH(QString, answer);
         NotingBackend backend;
         backend.isAdmitted = admitted, backend.answer = answer;
+        backend.sources = { "HOST (A)", "B \"2\" & C" };
         backend.slotList = { { 1, true, false, "HOST (Cam 1)", "", 2, "stalled", 3602000, "01:00:02", 50, 90050,
                                  "/v/A & B.mov", 2, "B", 1, 12345, "Recording stalled" },
             { 2, false, false, "Q \"A&B\" <x>" } };
@@ -110,9 +113,6 @@ private Q_SLOTS:
 
     void eventLines()
     {
-        QCOMPARE(TcpProtocol::sourcesBlock(QString(), { "HOST (A)", "B \"2\" & C" }),
-            QByteArray("<sources uid=\"\">\r\n  <source name=\"HOST (A)\" />\r\n"
-                       "  <source name=\"B &quot;2&quot; &amp; C\" />\r\n<sources/>\r\n"));
         QCOMPARE(TcpProtocol::recordingAllEvent(true), QByteArray("<recording_all state=\"1\" />\r\n"));
         QCOMPARE(TcpProtocol::warningEvent(4, "Folder \"x\" & <y>"),
             QByteArray("<warning slot=\"4\" message=\"Folder &quot;x&quot; &amp; &lt;y&gt;\" />\r\n"));
