@@ -35,7 +35,6 @@ private Q_SLOTS:
         row("<connect slot='4'/>", yes, { "connect 4 []" }, ok());
         row("<disconnect slot='5' uid='d'/>", yes, { "disconnect 5" }, ok("d"));
         row("<listen slot='1'/>", yes, { "listen 1" }, ok());
-        row("<listen_off slot='9'/>", yes, { "listen off" }, ok());
         row("<tally_subscribe uid='t'><tally_unsubscribe/><recording_subscribe/><recording_unsubscribe/>"
             "<progress_subscribe/><progress_unsubscribe/></tally_subscribe>",
             "never used", { "tally 1", "tally 0", "recording 1", "recording 0", "progress 1", "progress 0" },
