@@ -121,11 +121,6 @@ class TestServers : public QObject
     // No receiver needed to start a recording.
     void bind(int id, const QString& source) { slot(id)->setConnectedSource(source), slot(id)->setIsConnected(true); }
 
-    std::unique_ptr<E2E::ControlClient> client()
-    {
-        auto c = std::make_unique<E2E::ControlClient>();
-        return c->connectTo(tcpPort, 5000) ? std::move(c) : nullptr;
-    }
     // Both protocols are served, so an IPv4 peer may show in its mapped IPv6 form.
     static bool logged(const char* p) { return LogCapture::matches(p + QStringLiteral("(::ffff:)?127\\.0\\.0\\.1")); }
     static bool answers(E2E::ControlClient& c) { return c.command("<listen_off uid='x'/>") == "<succes uid=\"x\" />"; }
@@ -138,7 +133,6 @@ class TestServers : public QObject
         const int status = E2E::httpGet(httpPort, "/api" + query, &body);
         return status == 200 ? body : "status " + QByteArray::number(status);
     }
-    auto worker() { return http->worker(); }
     static QByteArray panelFile(const char* name)
     {
         QFile file(QStringLiteral(TESTS_SOURCE_DIR "/../panel/") + QLatin1String(name));
@@ -193,7 +187,7 @@ private Q_SLOTS:
         settings()->setHttpServerEnabled(false);
         tcp = std::make_unique<TcpApiServer>(model.get(), audio.get(), recorder.get(), sources.get(), settings());
         http = std::make_unique<HttpServer>(model.get(), audio.get(), recorder.get(), sources.get(), settings());
-        QVERIFY(worker()->setPanelPath(QDir(TestEnv::binDir()).filePath(QStringLiteral("panel"))));
+        QVERIFY(http->worker()->setPanelPath(QDir(TestEnv::binDir()).filePath(QStringLiteral("panel"))));
         LogCapture::clear();
         settings()->setHttpServerPort(httpPort = TestEnv::freePort());
         settings()->setHttpServerEnabled(true);
@@ -380,20 +374,20 @@ private Q_SLOTS:
         for (int i = 0; i < 5; ++i)
             dead.push_back(deadStream(httpPort));
         QVERIFY(std::count(dead.begin(), dead.end(), -1) == 0);
-        QTRY_COMPARE(worker()->streamCount(), 5);
+        QTRY_COMPARE(http->worker()->streamCount(), 5);
         EventStream sixth;
         QVERIFY(sixth.open(httpPort));
         QCOMPARE(sixth.status(), 503);
         QCOMPARE(api("?command=listen_off"), success);
         for (int i = 0; i < 8; ++i) // enough to fill what the small buffers hold
             QCOMPARE(api("?command=rename&slot=1&name=" + QByteArray(2000, 'a' + char(i))), success);
-        QTRY_COMPARE_WITH_TIMEOUT(worker()->streamCount(), 0, 15000);
-        QTRY_COMPARE(worker()->queueCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(http->worker()->streamCount(), 0, 15000);
+        QTRY_COMPARE(http->worker()->queueCount(), 0);
         EventStream again;
         QVERIFY(again.open(httpPort));
         QCOMPARE(again.status(), 200);
         dead.push_back(deadStream(httpPort));
-        QTRY_COMPARE(worker()->streamCount(), 2);
+        QTRY_COMPARE(http->worker()->streamCount(), 2);
         for (int i = 0; i < 8; ++i)
             QCOMPARE(api("?command=rename&slot=1&name=" + QByteArray(2000, 'k' + char(i))), success);
         QElapsedTimer clock;
@@ -410,17 +404,17 @@ private Q_SLOTS:
     {
         EventStream stream;
         QVERIFY(stream.open(httpPort));
-        QTRY_COMPARE(worker()->queueCount(), 1);
+        QTRY_COMPARE(http->worker()->queueCount(), 1);
         settings()->setHttpServerEnabled(false);
         QTRY_COMPARE(stream.socket.state(), QAbstractSocket::UnconnectedState);
         for (int i = 0; i < 5000; ++i)
             slot(1)->setTallyState(i % 3);
-        QVERIFY(worker()->queuedMessageCount() <= HttpServerWorkerThread::maxQueuedMessages);
-        QTRY_VERIFY(!worker()->isRunning());
-        QVERIFY(!worker()->setPanelPath(TestEnv::root() + QStringLiteral("/no-panel-here")));
+        QVERIFY(http->worker()->queuedMessageCount() <= HttpServerWorkerThread::maxQueuedMessages);
+        QTRY_VERIFY(!http->worker()->isRunning());
+        QVERIFY(!http->worker()->setPanelPath(TestEnv::root() + QStringLiteral("/no-panel-here")));
         QVERIFY(LogCapture::contains(QStringLiteral("Missing panel path")));
         settings()->setHttpServerEnabled(true);
-        QCOMPARE(worker()->queueCount(), 0);
+        QCOMPARE(http->worker()->queueCount(), 0);
         QTRY_COMPARE(api("?command=listen_off"), success);
         QCOMPARE(E2E::httpGet(httpPort, "/index.html"), 404);
     }
@@ -430,38 +424,38 @@ private Q_SLOTS:
     void framing()
     {
         bind(2, QStringLiteral("HOST (A)"));
-        auto c = client();
-        QVERIFY(c);
+        E2E::ControlClient c;
+        QVERIFY(c.connectTo(tcpPort));
         QTRY_VERIFY(logged("Accepted API connection from "));
-        c->send("<listen slot='1' uid='one'/>\n<listen_off uid='two'/>\r\n");
-        QCOMPARE(c->rawLines(2), ok("one") + ok("two"));
-        c->send("<listen_off uid='first'/>\n<recording_start slot='2'");
-        QCOMPARE(c->rawLines(), ok("first"));
+        c.send("<listen slot='1' uid='one'/>\n<listen_off uid='two'/>\r\n");
+        QCOMPARE(c.rawLines(2), ok("one") + ok("two"));
+        c.send("<listen_off uid='first'/>\n<recording_start slot='2'");
+        QCOMPARE(c.rawLines(), ok("first"));
         QVERIFY(!slot(2)->isWaiting());
-        c->send(" uid='second'/>\n");
-        QCOMPARE(c->rawLines(), ok("second"));
+        c.send(" uid='second'/>\n");
+        QCOMPARE(c.rawLines(), ok("second"));
         QVERIFY(slot(2)->isWaiting());
-        c->send("<<<>>>\n<listen slot=>\nplain words\n</listen>\n<listen slot='1'\n<listen_off uid='after'/>\n");
-        QCOMPARE(c->rawLines(), ok("after"));
+        c.send("<<<>>>\n<listen slot=>\nplain words\n</listen>\n<listen slot='1'\n<listen_off uid='after'/>\n");
+        QCOMPARE(c.rawLines(), ok("after"));
         QTest::qWait(100);
-        QCOMPARE(c->socket.bytesAvailable(), 0);
+        QCOMPARE(c.socket.bytesAvailable(), 0);
         const QByteArray head = "<listen_off uid='", tail = "'/>";
-        c->send(head + QByteArray(TcpProtocol::maxLineLength - head.size() - tail.size(), 'u') + tail + "\r\n");
-        QVERIFY(c->rawLines().startsWith("<succes uid=\"uuu")); // the longest line allowed
+        c.send(head + QByteArray(TcpProtocol::maxLineLength - head.size() - tail.size(), 'u') + tail + "\r\n");
+        QVERIFY(c.rawLines().startsWith("<succes uid=\"uuu")); // the longest line allowed
         for (const QByteArray& bytes : { QByteArray(TcpProtocol::maxLineLength + 4096, 'a'),
                  head + QByteArray(TcpProtocol::maxLineLength, 'u') + tail + "\n" }) {
-            auto flooder = client();
-            QVERIFY(flooder);
-            flooder->send(bytes);
-            QTRY_COMPARE(flooder->socket.state(), QAbstractSocket::UnconnectedState);
-            QCOMPARE(flooder->socket.bytesAvailable(), 0);
+            E2E::ControlClient flooder;
+            QVERIFY(flooder.connectTo(tcpPort));
+            flooder.send(bytes);
+            QTRY_COMPARE(flooder.socket.state(), QAbstractSocket::UnconnectedState);
+            QCOMPARE(flooder.socket.bytesAvailable(), 0);
             QVERIFY(logged("Dropped an over-long API line .* from "));
             QTRY_COMPARE(tcp->clientCount(), 1);
         }
-        QVERIFY(answers(*c));
+        QVERIFY(answers(c));
         slot(2)->stopRecording(Slot::User);
-        c->send("<recording_start slot='2'");
-        c->socket.disconnectFromHost();
+        c.send("<recording_start slot='2'");
+        c.socket.disconnectFromHost();
         QTRY_COMPARE(tcp->clientCount(), 0);
         QVERIFY(logged("Closed API connection with "));
         QVERIFY(!slot(2)->isWaiting());
@@ -471,28 +465,28 @@ private Q_SLOTS:
     // else and again when it changes; a subscriber that stops reading is dropped, others unaffected.
     void sessions()
     {
-        auto subscriber = client(), other = client();
-        QVERIFY(subscriber && other);
-        subscriber->send("<tally_subscribe/>\n<recording_subscribe/>\n");
-        QCOMPARE(subscriber->rawLines(2), ok() + ok());
+        E2E::ControlClient subscriber, other;
+        QVERIFY(subscriber.connectTo(tcpPort) && other.connectTo(tcpPort));
+        subscriber.send("<tally_subscribe/>\n<recording_subscribe/>\n");
+        QCOMPARE(subscriber.rawLines(2), ok() + ok());
         slot(3)->setTallyState(2);
         slot(2)->setIsRecording(true);
-        subscriber->send("<recording_stop slot='2'/>\n<tally_unsubscribe/>\n");
-        QCOMPARE(subscriber->rawLines(5),
+        subscriber.send("<recording_stop slot='2'/>\n<tally_unsubscribe/>\n");
+        QCOMPARE(subscriber.rawLines(5),
             "<tally slot=\"3\" state=\"2\" />\r\n<recording slot=\"2\" state=\"1\" />\r\n"
             "<recording slot=\"2\" state=\"0\" />\r\n"
                 + ok() + ok());
         QVERIFY(!slot(2)->isRecording());
         slot(3)->setTallyState(1);
-        QVERIFY(answers(*other) && answers(*subscriber));
+        QVERIFY(answers(other) && answers(subscriber));
 
         settings()->setServerAccessKey(QStringLiteral("s:cret"));
         const QByteArray required = "<failure reason=\"Access key required\" uid=\"\" />\r\n";
-        other->send("<listen slot='1'/>\n<auth key='nope'/>\n");
-        QCOMPARE(other->rawLines(2), required + "<failure reason=\"Access key wrong\" uid=\"\" />\r\n");
+        other.send("<listen slot='1'/>\n<auth key='nope'/>\n");
+        QCOMPARE(other.rawLines(2), required + "<failure reason=\"Access key wrong\" uid=\"\" />\r\n");
         QVERIFY(!slot(1)->isListening());
-        other->send("<auth key='s:cret'/>\n<listen slot='1'/>\n");
-        QCOMPARE(other->rawLines(2), ok() + ok());
+        other.send("<auth key='s:cret'/>\n<listen slot='1'/>\n");
+        QCOMPARE(other.rawLines(2), ok() + ok());
         QVERIFY(slot(1)->isListening());
         settings()->setServerAccessKey(QString());
 
@@ -509,9 +503,9 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(tcp->clientCount(), 2);
         QVERIFY(logged("Dropped API connection with .*") && LogCapture::matches("it does not read its replies$"));
-        QVERIFY(answers(*other));
+        QVERIFY(answers(other));
         settings()->setServerAccessKey(QStringLiteral("other"));
-        QCOMPARE(other->command("<listen_off/>") + "\r\n", required);
+        QCOMPARE(other.command("<listen_off/>") + "\r\n", required);
     }
 
     void lifecycle_data()
