@@ -30,12 +30,10 @@ private Q_SLOTS:
             app.setSetting(QLatin1String(key), TestEnv::makeFolder(QStringLiteral("videos")));
         QVERIFY(app.start(true));
         QProcess node;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const auto& [name, value] :
-            { std::pair { "PANEL_URL", QStringLiteral("http://127.0.0.1:%1/").arg(app.httpPort) },
-                { "SOURCE_NAME", source }, { "ACCESS_KEY", key },
-                { "HOME", TestEnv::root() + QStringLiteral("/home") } })
-            env.insert(QLatin1String(name), value);
+        QProcessEnvironment env = TestEnv::childEnvironment(QStringLiteral("node"));
+        env.insert(QStringLiteral("PANEL_URL"), QStringLiteral("http://127.0.0.1:%1/").arg(app.httpPort));
+        env.insert(QStringLiteral("SOURCE_NAME"), source);
+        env.insert(QStringLiteral("ACCESS_KEY"), key);
         node.setProcessEnvironment(env);
         node.setWorkingDirectory(QStringLiteral(PANEL_TEST_DIR));
         node.setProcessChannelMode(QProcess::MergedChannels);
