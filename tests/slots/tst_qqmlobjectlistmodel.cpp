@@ -1,7 +1,6 @@
 #include "slots/qqmlobjectlistmodel.h"
 
 #include <QAbstractItemModelTester>
-#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -99,28 +98,6 @@ private Q_SLOTS:
             if (!fresh->parent())
                 delete fresh;
         }
-    }
-
-    // Items without a parent are adopted and deleted (deferred) when they leave; others stay; an
-    // item shown twice stays alive and connected while a row still shows it.
-    void ownership()
-    {
-        QObject owner;
-        Fixture f;
-        QPointer<Item> own(f.model->at(0)), foreign(new Item({}, &owner)), twice(new Item);
-        for (Item* item : { foreign.data(), twice.data(), twice.data() })
-            f.model->append(item);
-        f.model->remove(static_cast<QObject*>(own));
-        f.model->remove(static_cast<QObject*>(foreign));
-        f.model->remove(3);
-        QSignalSpy spy(f.model.get(), &QAbstractItemModel::dataChanged);
-        twice->setProperty("value", 1);
-        QVERIFY(spy.size() == 1 && own);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!own && foreign && twice);
-        f.model->clear();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(foreign && !twice);
     }
 };
 
