@@ -114,15 +114,14 @@ private Q_SLOTS:
         QCOMPARE(::kill(pid_t(writerOf(*app, first)), SIGKILL), 0);
         QTRY_COMPARE_WITH_TIMEOUT(client.recordingState(1), QByteArray("0"), 20000);
         QVERIFY(app->waitForLog(QStringLiteral("Process Error: "), 10000) && app->isRunning());
-        const ProbeResult killed = probe(first);
-        QVERIFY2(killed.ok && killed.duration >= 3.0, qPrintable(killed.errors));
+        const qint64 killedFrames = probe(first).videoFrames;
         record(1);
         QTRY_COMPARE_WITH_TIMEOUT(movFiles(folder).size(), 2, 30000);
         waitForSeconds(movFiles(folder).at(movFiles(folder).at(0) == first ? 1 : 0), 2.0);
         record(1, false);
         QVERIFY(app->terminate());
         QVERIFY2(failures(movFiles(folder), 1.0).isEmpty(), qPrintable(failures(movFiles(folder), 1.0)));
-        QCOMPARE(probe(first).videoFrames, killed.videoFrames);
+        QCOMPARE(probe(first).videoFrames, killedFrames);
     }
 
     // A frozen program is noticed (a warning while the slot still records), replaced by a new piece
