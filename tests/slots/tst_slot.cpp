@@ -28,7 +28,7 @@ private Q_SLOTS:
     }
 
     // What a slot writes under its number is what a slot of that number reads back at construction,
-    // whatever size a run with fewer slots stored; its source is bound again (only viewed: not armed).
+    // whatever size a run with fewer slots stored; its source is bound again, and armed unless only viewed.
     void persistence()
     {
         const QVariantMap values { { "displayName", "Stage left" }, { "showLevels", false },
@@ -68,6 +68,10 @@ private Q_SLOTS:
             QCOMPARE(texts([&](const QString& name) { return slot.property(qPrintable(name)); }), expected);
             QVERIFY(slot.connectedSource() == "B" && slot.activeReceiver() && !slot.recorder()->currentProcess());
         }
+        QSettings().clear();
+        QSettings().setValue(key(nextNumber(), "source"), "B");
+        Slot armed; // for a start without delay
+        QCOMPARE(SlotTest::arguments(armed).value(1), QStringLiteral("B"));
     }
 
     // Raw level, the reference (-20 or EBU -14 dB) and the slot's gain, 1.4 per dB, truncated, clamped.
