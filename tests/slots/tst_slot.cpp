@@ -27,16 +27,8 @@ private Q_SLOTS:
         std::tie(a, b) = std::pair { SettingsModel::instance()->location(), SettingsModel::instance()->locationB() };
     }
 
-    // Must stay the first test: it sees the first slot of the process.
-    void numberingAndNames()
-    {
-        Slot first, second;
-        QCOMPARE(QList<int>({ first.index0(), second.index0() }), QList<int>({ 1, 2 }));
-        QCOMPARE(second.name(), QStringLiteral("Slot 2"));
-    }
-
     // What a slot writes under its number is what a slot of that number reads back at construction,
-    // whatever size a run with fewer slots stored.
+    // whatever size a run with fewer slots stored; its source is bound again, and armed unless only viewed.
     void persistence()
     {
         const QVariantMap values { { "displayName", "Stage left" }, { "showLevels", false },
@@ -55,43 +47,31 @@ private Q_SLOTS:
         {
             Slot slot;
             number = slot.index0();
+            QCOMPARE(slot.name(), QStringLiteral("Slot %1").arg(number));
             for (auto it = values.cbegin(); it != values.cend(); ++it)
                 QVERIFY(slot.setProperty(qPrintable(it.key()), it.value()));
         }
         QCOMPARE(
             texts([&](const QString& name) { return QSettings().value(key(number, qPrintable(name))); }), expected);
         QCOMPARE(QSettings().value(QStringLiteral("slots/size")).toInt(), number + 1);
+        QSettings().setValue(QStringLiteral("slots/size"), 500); // a lower number never shrinks it
+        Slot().setViewingOnly(true);
+        QCOMPARE(QSettings().value(QStringLiteral("slots/size")).toInt(), 500);
         for (int size : { 3, 0 }) {
             QSettings().clear();
             const int next = nextNumber();
             for (auto it = values.cbegin(); it != values.cend(); ++it)
                 QSettings().setValue(key(next, qPrintable(it.key())), it.value());
             QSettings().setValue(QStringLiteral("slots/size"), size);
+            QSettings().setValue(key(next, "source"), "B");
             Slot slot;
             QCOMPARE(texts([&](const QString& name) { return slot.property(qPrintable(name)); }), expected);
+            QVERIFY(slot.connectedSource() == "B" && slot.activeReceiver() && !slot.recorder()->currentProcess());
         }
-    }
-
-    // The stored source is bound again at construction, and armed unless only viewed.
-    void storedSourceBoundAgain()
-    {
-        for (bool viewingOnly : { false, true }) {
-            QSettings().clear();
-            const int number = nextNumber();
-            QSettings().setValue(key(number, "source"), "B");
-            QSettings().setValue(key(number, "viewingOnly"), viewingOnly);
-            Slot slot;
-            QVERIFY(slot.connectedSource() == "B" && slot.activeReceiver());
-            QCOMPARE(SlotTest::arguments(slot).value(1), viewingOnly ? QString() : QStringLiteral("B"));
-        }
-    }
-
-    void writingNeverShrinksTheStoredSize()
-    {
         QSettings().clear();
-        QSettings().setValue(QStringLiteral("slots/size"), 500);
-        Slot().setViewingOnly(true);
-        QCOMPARE(QSettings().value(QStringLiteral("slots/size")).toInt(), 500);
+        QSettings().setValue(key(nextNumber(), "source"), "B");
+        Slot armed; // for a start without delay
+        QCOMPARE(SlotTest::arguments(armed).value(1), QStringLiteral("B"));
     }
 
     // Raw level, the reference (-20 or EBU -14 dB) and the slot's gain, 1.4 per dB, truncated, clamped.
@@ -108,17 +88,12 @@ private Q_SLOTS:
             slot.vuUpdated(raw, -100);
             QCOMPARE(QList<int>({ slot.leftLevel(), slot.rightLevel() }), QList<int>({ shown, 0 }));
         }
-        Slot::setStandardGain(-20.0f);
-    }
-
-    void nonFiniteGainRefused()
-    {
-        Slot slot;
+        Slot slot; // a gain that is no number is refused
         QSignalSpy spy(&slot, &Slot::audioGainChanged);
-        for (float gain :
-            { std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), -6.0f, -6.0f })
+        for (float gain : { std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), -6.0f })
             slot.setAudioGain(gain);
         QVERIFY(spy.count() == 1 && slot.audioGain() == -6.0f);
+        Slot::setStandardGain(-20.0f);
     }
 
     void formatText()
@@ -140,8 +115,7 @@ private Q_SLOTS:
         QCOMPARE(slot.disconnectSource(), QStringLiteral("success"));
         QCoreApplication::processEvents();
         QCOMPARE(QList<int>({ slot.leftLevel(), slot.tallyState() }), QList<int>({ 0, 0 }));
-        QCOMPARE(slot.connectedSource(), QStringLiteral("none"));
-        QVERIFY(!slot.activeReceiver() && !slot.recorder()->currentProcess());
+        QVERIFY(slot.connectedSource() == "none" && !slot.activeReceiver() && !slot.recorder()->currentProcess());
     }
 
     // Picked from the list, typed (which wins), the bound one again, nothing (re-arms), a stale index.

@@ -89,13 +89,9 @@ private Q_SLOTS:
     // one that recorded, which finishes its file.
     void stopReasons()
     {
-        const struct {
-            bool confirmed;
-            Slot::StopReason reason;
-            QString logLine;
-        } rows[] = { { true, Slot::User, {} }, { true, Slot::OutOfSpace, " stopped recording. Reason: Out of space" },
-            { true, Slot::RecorderError, " stopped recording. Reason: Error" }, { false, Slot::User, {} } };
-        for (const auto& [confirmed, reason, logLine] : rows) {
+        for (const auto& [confirmed, reason, logLine] : { std::tuple { true, Slot::User, QString() },
+                 { true, Slot::OutOfSpace, " stopped recording. Reason: Out of space" },
+                 { true, Slot::RecorderError, " stopped recording. Reason: Error" }, { false, Slot::User, {} } }) {
             auto s = slot(confirmed);
             s->startRecording();
             Events events(s.get());
@@ -114,28 +110,23 @@ private Q_SLOTS:
         }
     }
 
-    // Refused starts start no process; only the missing folder has something to say.
+    // A missing folder is refused with a warning, and no process is armed for it (the other refusals
+    // are the commands' answers); viewing only ends a recording and its process.
     void refusals()
     {
         const QString gone = TestEnv::root() + QStringLiteral("/never-made");
-        for (const auto& [bind, viewingOnly, folder] :
-            { std::tuple { false, false, QString() }, { true, true, QString() }, { true, false, gone } }) {
-            Slot s;
-            s.setViewingOnly(viewingOnly);
-            s.setCustomLocationEnabled(!folder.isEmpty());
-            s.setCustomLocation(folder);
-            if (bind)
-                s.connectSource(QStringLiteral("B"));
-            const QProcess* process = s.recorder()->currentProcess();
-            Events events(&s);
-            QVERIFY(s.startRecording() != QLatin1String("success"));
-            s.recordClicked();
-            QCOMPARE(events.list,
-                QStringList(folder.isEmpty() ? 0 : 2, "warning Recording folder does not exist: " + folder));
-            QVERIFY(s.recorder()->currentProcess() == process && (process != nullptr) == (bind && !viewingOnly));
-        }
+        Slot s;
+        s.setCustomLocationEnabled(true);
+        s.setCustomLocation(gone);
+        s.connectSource(QStringLiteral("B"));
+        const QProcess* process = s.recorder()->currentProcess();
+        Events events(&s);
+        QVERIFY(s.startRecording() != QLatin1String("success"));
+        s.recordClicked();
+        QCOMPARE(events.list, QStringList(2, "warning Recording folder does not exist: " + gone));
+        QVERIFY(s.recorder()->currentProcess() == process && !s.isWaiting());
         auto recording = slot(true);
-        recording->setViewingOnly(true); // ends a recording, and its process
+        recording->setViewingOnly(true);
         QVERIFY(!recording->isRecording() && !recording->recorder()->currentProcess());
     }
 
@@ -147,7 +138,6 @@ private Q_SLOTS:
             QVERIFY(s->connectSource(QStringLiteral("B")) != "success" && s->disconnectSource() != "success");
             s->enteredSource(QStringLiteral("B"));
             s->acceptClicked();
-            s->disconnectClicked();
             QVERIFY(s->connectedSource() == "A" && waitFor(s.get()));
         }
     }
@@ -201,17 +191,8 @@ private Q_SLOTS:
         QVERIFY(s->isWaiting() && waitFor(s.get()));
     }
 
-    // Due times stay on the grid of the interval, however late a split fires.
-    void splitDueTimes()
-    {
-        const qint64 half = 1800000;
-        for (const auto& [now, due] : { std::pair { half, 2 * half }, { half + 5000, 2 * half }, { 2 * half, 2 * half },
-                 { 3 * half + 10, 4 * half }, { half - 900, 2 * half } })
-            QCOMPARE(RecordingRules::nextSplitDueAfter(half, half, now), due);
-    }
-
     // On a clock of our own; the program confirms again after every split, which must restart
-    // neither the schedule nor its count.
+    // neither the schedule nor its count, and a late split keeps the grid of the interval.
     void splitSchedule()
     {
         qint64 now = 5000;
@@ -273,19 +254,6 @@ private Q_SLOTS:
         }
     }
 
-    // The process told to quit finishes its file and exits while the new recording runs.
-    void endOfAnOldProcessLeavesTheNewRecording()
-    {
-        auto s = slot(true);
-        QPointer<QProcess> old(s->recorder()->currentProcess());
-        s->stopRecording();
-        s->startRecording();
-        QVERIFY(waitFor(s.get()));
-        Events events(s.get());
-        QTRY_VERIFY_WITH_TIMEOUT(old.isNull(), 20000);
-        QVERIFY(s->isRecording() && events.list.isEmpty());
-    }
-
     // A program that cannot start, and a source that sends nothing: both say so.
     void startsThatCannotRecordSaySo()
     {
@@ -294,20 +262,17 @@ private Q_SLOTS:
         Events events(&s);
         s.connectSource(QStringLiteral("A"));
         QTRY_VERIFY_WITH_TIMEOUT(events.list.value(0).startsWith("warning "), 20000);
-        QVERIFY(!events.take().isEmpty() && s.startRecording() == "success");
+        events.take();
+        QCOMPARE(s.startRecording(), QStringLiteral("success"));
         QTRY_VERIFY_WITH_TIMEOUT(!s.isWaiting(), 20000);
-        const QStringList seen = events.take();
-        QVERIFY2(seen.size() >= 3 && seen.mid(0, 2) == QStringList({ "waiting 1", "waiting 0" })
-                && seen[2].startsWith("warning "),
-            qPrintable(seen.join('|')));
+        QCOMPARE(events.list.mid(0, 2), (QStringList { "waiting 1", "waiting 0" }));
+        QVERIFY2(events.list.value(2).startsWith("warning "), qPrintable(events.list.join('|')));
         NDIRecorder::setProgramFolder(TestEnv::binDir());
         Slot silent;
         silent.connectSource(QStringLiteral("Nobody"));
-        silent.recorder()->setLimits([] {
-            NDIRecorder::Limits limits;
-            limits.unconfirmed = 500;
-            return limits;
-        }());
+        NDIRecorder::Limits limits;
+        limits.unconfirmed = 500;
+        silent.recorder()->setLimits(limits);
         Events silentEvents(&silent);
         silent.startRecording();
         QTRY_COMPARE_WITH_TIMEOUT(silentEvents.list.value(1),
