@@ -16,17 +16,15 @@ namespace
 
 struct Recv {
     NDIlib_recv_instance_t recv;
-    NDIlib_framesync_instance_t sync;
     explicit Recv(const char* name)
     {
         NDIlib_recv_create_v3_t settings {};
-        settings.color_format = NDIlib_recv_color_format_UYVY_BGRA;
-        sync = NDIlib_framesync_create(recv = NDIlib_recv_create_v3(&settings));
+        recv = NDIlib_recv_create_v3(&settings);
         NDIlib_source_t source {};
         source.p_ndi_name = name;
         NDIlib_recv_connect(recv, &source);
     }
-    ~Recv() { NDIlib_framesync_destroy(sync), NDIlib_recv_destroy(recv); }
+    ~Recv() { NDIlib_recv_destroy(recv); }
 };
 
 } // namespace
@@ -40,52 +38,30 @@ private Q_SLOTS:
     {
         use();
         write({ source("PACE", video(64, 36), tone(0.5)),
-            source("RED", video(32, 8, "UYVY", "solid", "#e02010"), QJsonValue::Null),
             QJsonObject { { "name", "TALLY" }, { "video", QJsonValue::Null }, { "audio", QJsonValue::Null },
                 { "tally", QJsonObject { { "period_ms", 250 } } }, { "metadata", QJsonArray { "<extra/>" } } } });
         QVERIFY(NDIlib_initialize());
     }
 
-    // Capture blocks until each frame is due: 25 frames and 48000 samples a second, without gaps.
-    void captureRunsAtRealTimePace()
+    // Capture blocks until sound is due: 48000 samples a second, without gaps. The pictures' pace
+    // shows in the frame counts of the slots' recordings.
+    void audioCaptureRunsAtRealTimePace()
     {
         Recv r("PACE");
         QElapsedTimer timer;
-        int frames = 0;
-        qint64 samples = 0, lastVideo = -1, nextAudio = -1;
+        qint64 samples = 0, next = -1;
         for (timer.start(); timer.elapsed() < 1200;) {
-            NDIlib_video_frame_v2_t video;
             NDIlib_audio_frame_v2_t audio;
-            const NDIlib_frame_type_e type = NDIlib_recv_capture_v2(r.recv, &video, &audio, nullptr, 1000);
-            if (type == NDIlib_frame_type_video) {
-                QVERIFY(lastVideo < 0 || video.timecode - lastVideo == 400000); // 100 ns units
-                lastVideo = video.timecode, ++frames;
-                NDIlib_recv_free_video_v2(r.recv, &video);
-            } else if (type == NDIlib_frame_type_audio) {
-                QVERIFY(nextAudio < 0 || audio.timecode == nextAudio);
-                nextAudio = audio.timecode + qint64(audio.no_samples) * 10000000 / 48000, samples += audio.no_samples;
-                NDIlib_recv_free_audio_v2(r.recv, &audio);
-            }
+            if (NDIlib_recv_capture_v2(r.recv, nullptr, &audio, nullptr, 1000) != NDIlib_frame_type_audio)
+                continue;
+            QVERIFY(next < 0 || audio.timecode == next); // 100 ns units
+            next = audio.timecode + qint64(audio.no_samples) * 10000000 / 48000;
+            samples += audio.no_samples;
+            NDIlib_recv_free_audio_v2(r.recv, &audio);
         }
         const double seconds = timer.elapsed() / 1000.0; // a little less only where load held the thread
-        QVERIFY2(frames <= 1 + seconds * 25 + 2 && frames >= 1 + seconds * 25 - 6, qPrintable(QString::number(frames)));
         QVERIFY2(samples <= seconds * 48000 + 1920 && samples >= seconds * 48000 - 9600,
             qPrintable(QString::number(samples)));
-    }
-
-    // Studio-range BT.709 of #e02010 in every pixel pair.
-    void uyvyMatchesTheColour()
-    {
-        Recv r("RED");
-        NDIlib_video_frame_v2_t frame;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (NDIlib_framesync_capture_video(r.sync, &frame, NDIlib_frame_format_type_progressive), frame.p_data), 2000);
-        const double luma = (0.2126 * 0xe0 + 0.7152 * 0x20 + 0.0722 * 0x10) / 255, y = 16 + 219 * luma;
-        const double u = 128 + 224 * (0x10 / 255.0 - luma) / 1.8556, v = 128 + 224 * (0xe0 / 255.0 - luma) / 1.5748;
-        for (const uint8_t* p : { frame.p_data, frame.p_data + frame.line_stride_in_bytes * 7 + 60 })
-            QVERIFY(std::abs(p[0] - u) <= 1 && std::abs(p[1] - y) <= 1 && std::abs(p[2] - v) <= 1
-                && std::abs(p[3] - y) <= 1);
-        NDIlib_framesync_free_video(r.sync, &frame);
     }
 
     // Every tally change is sent at once as metadata, between the source's own metadata.
