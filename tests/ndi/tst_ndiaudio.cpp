@@ -22,15 +22,10 @@ float sinkPeak(int milliseconds, int latency = 1200)
             "--latency-msec=20" });
     if (!parec.waitForStarted(5000))
         return -1.0f;
-    QByteArray data;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < latency + milliseconds) {
-        parec.waitForReadyRead(100);
-        data += parec.readAllStandardOutput();
-    }
+    QTest::qWait(latency + milliseconds); // its output is collected meanwhile
     parec.kill();
     parec.waitForFinished(3000);
+    const QByteArray data = parec.readAllStandardOutput();
     const auto* samples = reinterpret_cast<const float*>(data.constData());
     float peak = 0.0f;
     for (qsizetype i = std::max<qsizetype>(0, data.size() / 4 - 2 * 48 * milliseconds) & ~qsizetype(1);
@@ -50,11 +45,11 @@ class TestNdiAudio : public QObject
 {
     Q_OBJECT
 
+    std::atomic<qint64> m_frames { 0 }; // counted on the audio thread: declared first, it outlives the helper
     std::unique_ptr<SlotListModel> m_model;
     Slot* m_loud = nullptr; // tone of peak 0.5
     Slot* m_soft = nullptr; // tone of peak 0.25
     std::unique_ptr<SlotListAudioHelper> m_helper;
-    std::atomic<qint64> m_frames { 0 }; // counted on the audio thread
 
 private Q_SLOTS:
     void initTestCase()
@@ -80,17 +75,10 @@ private Q_SLOTS:
             Qt::DirectConnection);
     }
 
-    void cleanupTestCase()
-    {
-        m_helper.reset();
-        m_model.reset();
-    }
-
     void listeningSwitchesAndStops()
     {
         QSignalSpy loud(m_loud, &Slot::isListeningChanged), soft(m_soft, &Slot::isListeningChanged);
         m_helper->startListening(m_loud);
-        QCOMPARE(m_helper->device()->receiver(), m_loud->activeReceiver());
         float peak = sinkPeak(800);
         QVERIFY2(std::abs(peak - 0.5f) < 0.02f, qPrintable(QString::number(peak)));
         m_helper->startListening(m_soft);
