@@ -93,10 +93,7 @@ private Q_SLOTS:
         QFETCH(bool, lowBandwidth);
         QFETCH(QByteArray, pixel);
         std::shared_ptr<NDIReceiver> receiver = NDIReceiver::create(lowBandwidth, true);
-        QSignalSpy connected(receiver.get(), &NDIReceiver::connected);
         receiver->connectToSource(name);
-        QCOMPARE(connected.size(), 1);
-        QCOMPARE(connected.at(0).at(0).toString(), name);
         const VideoFrameInfo frame = waitForFrame(*receiver);
         QTEST(frame.width, "width");
         QTEST(frame.height, "height");
@@ -137,9 +134,7 @@ private Q_SLOTS:
             peaks[i % 2] = std::max(peaks[i % 2], samples[i]);
         QCOMPARE(NDIReceiver::level(peaks[0]), left);
         QCOMPARE(NDIReceiver::level(peaks[1]), right);
-        QCOMPARE(levels.size(), 2);
-        for (const QList<QVariant>& report : levels)
-            QCOMPARE(report, (QList<QVariant> { left, right }));
+        QCOMPARE(levels, (QList<QList<QVariant>> { { left, right }, { left, right } }));
     }
 
     void tally_data()
