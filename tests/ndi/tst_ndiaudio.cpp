@@ -57,9 +57,8 @@ private Q_SLOTS:
         if (!TestEnv::useOwnSoundServer())
             QSKIP("No PulseAudio server with a null sink could be started on this machine");
         LogCapture::install();
-        NdiSim::use();
         const QJsonObject picture = NdiSim::video(64, 36, "UYVY", "solid");
-        NdiSim::write({ NdiSim::source("Loud", picture, NdiSim::tone(0.5)),
+        NdiSim::use({ NdiSim::source("Loud", picture, NdiSim::tone(0.5)),
             NdiSim::source("Soft", picture, NdiSim::tone(0.25, 440.0)) });
         m_model = std::make_unique<SlotListModel>();
         for (Slot** slot : { &m_loud, &m_soft }) {

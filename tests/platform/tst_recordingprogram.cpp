@@ -62,11 +62,7 @@ class TestRecordingProgram : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        NdiSim::use();
-        NdiSim::write({ NdiSim::source("Cam", NdiSim::video(320, 180), NdiSim::tone(0.5)) });
-    }
+    void initTestCase() { NdiSim::use({ NdiSim::source("Cam", NdiSim::video(320, 180), NdiSim::tone(0.5)) }); }
 
     // The gain scales the audio, unclipped above full scale; a preview at 80 x 44 with every frame
     // is written beside the file unless told not to.
