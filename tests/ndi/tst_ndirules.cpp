@@ -48,21 +48,13 @@ private Q_SLOTS:
         QTEST(info.error, "error");
     }
 
-    void commandBytes_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::addRow("six digits") << NDIRecorder::levelCommand(-34.123456f)
-                                    << QByteArray("<record_level gain=\"-34.1235\"/>\r\n");
-        QTest::addRow("tiny") << NDIRecorder::levelCommand(1e-7f) << QByteArray("<record_level gain=\"1e-07\"/>\r\n");
-        QTest::addRow("chop, UTF-8 as is") << NDIRecorder::chopCommand(QStringLiteral("D:/R&D é.mov"))
-                                           << QByteArray("<record_chop filename=\"D:/R&D \xc3\xa9.mov\"/>\r\n");
-    }
-
     void commandBytes()
     {
-        QFETCH(QByteArray, bytes);
-        QTEST(bytes, "expected");
+        for (const auto& [bytes, expected] :
+            { std::pair { NDIRecorder::levelCommand(-34.123456f), "<record_level gain=\"-34.1235\"/>\r\n" },
+                { NDIRecorder::levelCommand(1e-7f), "<record_level gain=\"1e-07\"/>\r\n" },
+                { NDIRecorder::chopCommand("D:/R&D é.mov"), "<record_chop filename=\"D:/R&D \xc3\xa9.mov\"/>\r\n" } })
+            QCOMPARE(bytes, QByteArray(expected));
     }
 
     void fileNames_data()
