@@ -83,7 +83,6 @@ private Q_SLOTS:
         QTest::addRow("started wins") << QByteArray("echo '<record_started/> Something delayed everything.'")
                                       << QStringList { "started" };
         QTest::addRow("other case") << QByteArray("echo 'something delayed everything.'") << QStringList {};
-        QTest::addRow("progress ignored") << QByteArray("echo '<recording no_frames=\"5\"/>'") << QStringList {};
         QTest::addRow("two in one write") << QByteArray("printf '<record_started/>\\n<record_error error=\"x\"/>\\n'")
                                           << QStringList { "started", "error 0 x" };
         QTest::addRow("split across reads")
