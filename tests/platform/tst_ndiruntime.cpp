@@ -6,28 +6,12 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+#include <memory>
+
 #include <fcntl.h>
 #include <unistd.h>
 
 using namespace NdiSim;
-
-namespace
-{
-
-struct Recv {
-    NDIlib_recv_instance_t recv;
-    explicit Recv(const char* name)
-    {
-        NDIlib_recv_create_v3_t settings {};
-        recv = NDIlib_recv_create_v3(&settings);
-        NDIlib_source_t source {};
-        source.p_ndi_name = name;
-        NDIlib_recv_connect(recv, &source);
-    }
-    ~Recv() { NDIlib_recv_destroy(recv); }
-};
-
-} // namespace
 
 class TestNdiRuntime : public QObject
 {
@@ -48,22 +32,25 @@ private Q_SLOTS:
     // frame counts of the slots' recordings.
     void captureRunsAtRealTimePace()
     {
-        Recv r("PACE");
+        NDIlib_recv_create_v3_t settings {};
+        settings.source_to_connect_to.p_ndi_name = "PACE";
+        const std::unique_ptr<NDIlib_recv_instance_type, void (*)(NDIlib_recv_instance_t)> r(
+            NDIlib_recv_create_v3(&settings), NDIlib_recv_destroy);
         QStringList metadata;
         QElapsedTimer timer;
         qint64 samples = 0, next = -1;
         for (timer.start(); timer.elapsed() < 1200;) {
             NDIlib_audio_frame_v2_t audio;
             NDIlib_metadata_frame_t text;
-            const NDIlib_frame_type_e type = NDIlib_recv_capture_v2(r.recv, nullptr, &audio, &text, 1000);
+            const NDIlib_frame_type_e type = NDIlib_recv_capture_v2(r.get(), nullptr, &audio, &text, 1000);
             if (type == NDIlib_frame_type_metadata) {
                 metadata << QString::fromUtf8(text.p_data);
-                NDIlib_recv_free_metadata(r.recv, &text);
+                NDIlib_recv_free_metadata(r.get(), &text);
             } else if (type == NDIlib_frame_type_audio) {
                 QVERIFY(next < 0 || audio.timecode == next); // 100 ns units
                 next = audio.timecode + qint64(audio.no_samples) * 10000000 / 48000;
                 samples += audio.no_samples;
-                NDIlib_recv_free_audio_v2(r.recv, &audio);
+                NDIlib_recv_free_audio_v2(r.get(), &audio);
             }
         }
         const double seconds = timer.elapsed() / 1000.0; // a little less only where load held the thread
