@@ -135,21 +135,17 @@ private Q_SLOTS:
     // A sample a second old is reused; 7 GB lost count for the four samples the history holds.
     void historyAcrossSamples()
     {
-        const struct {
-            qint64 second;
-            double free;
-            float gigabytes, fillRate;
-        } steps[] = { { 100, 100, 100, 1 }, { 101, 93, 100, 1 }, { 102, 93, 93, 4 }, { 104, 93, 93, 4 },
-            { 106, 93, 93, 4 }, { 108, 93, 93, 4 }, { 110, 93, 93, 1 } };
         qint64 now = 0, bytes = 0;
         provider()->setClock([&now] { return now; });
         provider()->setBytesAvailable([&bytes](const QString&) { return bytes; });
-        for (const auto& step : steps) {
-            now = step.second;
-            bytes = qint64(step.free * 1e9);
+        // Second, free GB; what the sample reports: GB and fill rate.
+        for (const auto& [second, free, gigabytes, fillRate] : { std::tuple { 100, 100, 100.0f, 1.0f },
+                 { 101, 93, 100.0f, 1.0f }, { 102, 93, 93.0f, 4.0f }, { 104, 93, 93.0f, 4.0f },
+                 { 106, 93, 93.0f, 4.0f }, { 108, 93, 93.0f, 4.0f }, { 110, 93, 93.0f, 1.0f } }) {
+            now = second;
+            bytes = qint64(free) * 1'000'000'000;
             const DriveSample sample = provider()->sample("/fake/history");
-            QVERIFY2(qFuzzyCompare(sample.gigabytesAvailable, step.gigabytes)
-                    && qFuzzyCompare(sample.fillRate, step.fillRate),
+            QVERIFY2(qFuzzyCompare(sample.gigabytesAvailable, gigabytes) && qFuzzyCompare(sample.fillRate, fillRate),
                 qPrintable(QString::number(now)));
         }
     }
