@@ -22,15 +22,10 @@ float sinkPeak(int milliseconds, int latency = 1200)
             "--latency-msec=20" });
     if (!parec.waitForStarted(5000))
         return -1.0f;
-    QByteArray data;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < latency + milliseconds) {
-        parec.waitForReadyRead(100);
-        data += parec.readAllStandardOutput();
-    }
+    QTest::qWait(latency + milliseconds); // its output is collected meanwhile
     parec.kill();
     parec.waitForFinished(3000);
+    const QByteArray data = parec.readAllStandardOutput();
     const auto* samples = reinterpret_cast<const float*>(data.constData());
     float peak = 0.0f;
     for (qsizetype i = std::max<qsizetype>(0, data.size() / 4 - 2 * 48 * milliseconds) & ~qsizetype(1);
@@ -39,22 +34,17 @@ float sinkPeak(int milliseconds, int latency = 1200)
     return peak;
 }
 
-bool pactl(const QStringList& arguments)
-{
-    return QProcess::execute("pactl", arguments) == 0;
-}
-
 } // namespace
 
 class TestNdiAudio : public QObject
 {
     Q_OBJECT
 
+    std::atomic<qint64> m_frames { 0 }; // counted on the audio thread: declared first, it outlives the helper
     std::unique_ptr<SlotListModel> m_model;
     Slot* m_loud = nullptr; // tone of peak 0.5
     Slot* m_soft = nullptr; // tone of peak 0.25
     std::unique_ptr<SlotListAudioHelper> m_helper;
-    std::atomic<qint64> m_frames { 0 }; // counted on the audio thread
 
 private Q_SLOTS:
     void initTestCase()
@@ -62,43 +52,32 @@ private Q_SLOTS:
         if (!TestEnv::useOwnSoundServer())
             QSKIP("No PulseAudio server with a null sink could be started on this machine");
         LogCapture::install();
-        NdiSim::use();
         const QJsonObject picture = NdiSim::video(64, 36, "UYVY", "solid");
-        NdiSim::write({ NdiSim::source("Loud", picture, NdiSim::tone(0.5)),
+        NdiSim::use({ NdiSim::source("Loud", picture, NdiSim::tone(0.5)),
             NdiSim::source("Soft", picture, NdiSim::tone(0.25, 440.0)) });
         m_model = std::make_unique<SlotListModel>();
-        for (Slot** slot : { &m_loud, &m_soft }) {
+        for (auto [slot, source] : { std::pair { &m_loud, "Loud" }, { &m_soft, "Soft" } }) {
             *slot = new Slot;
             (*slot)->setViewingOnly(true); // no recording program for these
             m_model->append(*slot);
+            QCOMPARE((*slot)->connectSource(source), QStringLiteral("success"));
         }
-        QCOMPARE(m_loud->connectSource("Loud"), QStringLiteral("success"));
-        QCOMPARE(m_soft->connectSource("Soft"), QStringLiteral("success"));
         m_helper = std::make_unique<SlotListAudioHelper>(m_model.get());
         connect(
             m_helper->device(), &NDIDevice::dataRead, m_helper->device(), [this](qint64 frames) { m_frames += frames; },
             Qt::DirectConnection);
     }
 
-    void cleanupTestCase()
-    {
-        m_helper.reset();
-        m_model.reset();
-    }
-
     void listeningSwitchesAndStops()
     {
         QSignalSpy loud(m_loud, &Slot::isListeningChanged), soft(m_soft, &Slot::isListeningChanged);
         m_helper->startListening(m_loud);
-        QCOMPARE(m_helper->device()->receiver(), m_loud->activeReceiver());
         float peak = sinkPeak(800);
         QVERIFY2(std::abs(peak - 0.5f) < 0.02f, qPrintable(QString::number(peak)));
         m_helper->startListening(m_soft);
-        QCOMPARE(m_helper->currentSlot(), m_soft);
         peak = sinkPeak(800);
         QVERIFY2(std::abs(peak - 0.25f) < 0.02f, qPrintable(QString::number(peak)));
         m_helper->stopListening();
-        QVERIFY(!m_helper->currentSlot() && !m_helper->device()->receiver());
         QCOMPARE(sinkPeak(600), 0.0f);
         m_helper->stopListening(); // nobody listened to: no signal
         QCOMPARE(loud, (QList<QList<QVariant>> { { true }, { false } }));
@@ -110,15 +89,16 @@ private Q_SLOTS:
     void readsGoOnWithoutASoundOutput()
     {
         QTRY_VERIFY_WITH_TIMEOUT(LogCapture::matches("^Sound output: "), 10000);
-        QVERIFY(pactl({ "unload-module", "module-null-sink" }));
+        QVERIFY(QProcess::execute("pactl", { "unload-module", "module-null-sink" }) == 0);
         QTRY_VERIFY_WITH_TIMEOUT(LogCapture::matches("^Sound output lost"), 5000);
         const qint64 before = m_frames.load();
         QElapsedTimer timer;
         timer.start();
         QTRY_VERIFY_WITH_TIMEOUT(m_frames.load() - before >= 2 * 48000, 10000);
         QVERIFY2(timer.elapsed() > 1600 && timer.elapsed() < 2600, qPrintable(QString::number(timer.elapsed())));
-        QVERIFY(pactl({ "load-module", "module-null-sink", "sink_name=nullsink", "rate=48000" }));
-        QVERIFY(pactl({ "set-default-sink", "nullsink" }));
+        QVERIFY(
+            QProcess::execute("pactl", { "load-module", "module-null-sink", "sink_name=nullsink", "rate=48000" }) == 0);
+        QVERIFY(QProcess::execute("pactl", { "set-default-sink", "nullsink" }) == 0);
         QTRY_VERIFY_WITH_TIMEOUT(LogCapture::matches("^Sound output back: "), 10000);
         m_helper->startListening(m_loud);
         const float peak = sinkPeak(3000); // a new null sink may hold a new stream for two seconds

@@ -65,8 +65,7 @@ private Q_SLOTS:
         aspect.insert("aspect", 4.0 / 3.0);
         network({ source("HD UYVY", NdiSim::video(1920, 1080, "UYVY", "solid", "#e02010"), tone(1.0)),
             source("KEY BGRA", NdiSim::video(640, 360, "BGRA", "solid", "#80204060"), both),
-            source("SD 4:3", aspect, QJsonObject { { "mode", "silence" } }),
-            source("BELOW ZERO", QJsonValue::Null, negative) });
+            source("SD 4:3", aspect, QJsonValue::Null), source("BELOW ZERO", QJsonValue::Null, negative) });
     }
 
     void video_data()
@@ -77,8 +76,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("height");
         QTest::addColumn<float>("aspect");
         QTest::addColumn<int>("format");
-        QTest::addColumn<QByteArray>("firstPixel");
-        QTest::addRow("UYVY") << "HD UYVY" << false << 1920 << 1080 << 1920.0f / 1080 << 2 << QByteArray();
+        QTest::addColumn<QByteArray>("pixel"); // first and last: every row is filled
+        // Studio-range BT.709 of #e02010, as u y v y.
+        QTest::addRow("UYVY") << "HD UYVY" << false << 1920 << 1080 << 1920.0f / 1080 << 2
+                              << QByteArray("\x66\x4e\xd5\x4e");
         QTest::addRow("lowest bandwidth") << "HD UYVY" << true << 640 << 360 << 640.0f / 360 << 2 << QByteArray();
         QTest::addRow("BGRA with alpha") << "KEY BGRA" << false << 640 << 360 << 640.0f / 360 << 0
                                          << QByteArray("\x60\x40\x20\x80", 4);
@@ -90,19 +91,18 @@ private Q_SLOTS:
     {
         QFETCH(QString, name);
         QFETCH(bool, lowBandwidth);
-        QFETCH(QByteArray, firstPixel);
+        QFETCH(QByteArray, pixel);
         std::shared_ptr<NDIReceiver> receiver = NDIReceiver::create(lowBandwidth, true);
-        QSignalSpy connected(receiver.get(), &NDIReceiver::connected);
         receiver->connectToSource(name);
-        QCOMPARE(connected.size(), 1);
-        QCOMPARE(connected.at(0).at(0).toString(), name);
         const VideoFrameInfo frame = waitForFrame(*receiver);
         QTEST(frame.width, "width");
         QTEST(frame.height, "height");
         QTEST(frame.aspectRatio, "aspect");
         QTEST(frame.pixelFormat, "format");
-        if (!firstPixel.isEmpty())
-            QCOMPARE(QByteArray(reinterpret_cast<const char*>(frame.data), 4), firstPixel);
+        const char* data = reinterpret_cast<const char*>(frame.data);
+        const qsizetype size = qsizetype(frame.width) * frame.height * (frame.pixelFormat == 2 ? 2 : 4);
+        if (!pixel.isEmpty())
+            QVERIFY(QByteArray(data, 4) == pixel && QByteArray(data + size - 4, 4) == pixel);
     }
 
     // Levels come with every pull, levels-only or not; the samples are interleaved stereo.
@@ -111,9 +111,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("left");
         QTest::addColumn<int>("right");
-        QTest::addRow("peak 1.0") << "HD UYVY" << 74 << 74;
         QTest::addRow("peaks 0.5 and 0.25") << "KEY BGRA" << 67 << 59;
-        QTest::addRow("silence") << "SD 4:3" << -2147483574 << -2147483574;
         QTest::addRow("all negative") << "BELOW ZERO" << -2147483574 << -2147483574;
         QTest::addRow("not on the network") << "NOWHERE" << -2147483574 << -2147483574;
     }
@@ -136,9 +134,7 @@ private Q_SLOTS:
             peaks[i % 2] = std::max(peaks[i % 2], samples[i]);
         QCOMPARE(NDIReceiver::level(peaks[0]), left);
         QCOMPARE(NDIReceiver::level(peaks[1]), right);
-        QCOMPARE(levels.size(), 2);
-        for (const QList<QVariant>& report : levels)
-            QCOMPARE(report, (QList<QVariant> { left, right }));
+        QCOMPARE(levels, (QList<QList<QVariant>> { { left, right }, { left, right } }));
     }
 
     void tally_data()
@@ -147,9 +143,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("tally");
         QTest::addRow("program and preview")
             << QStringList { "<ndi_tally_echo on_program=\"true\" on_preview=\"true\"/>" } << 2;
-        QTest::addRow("program only") << QStringList { "<ndi_tally_echo on_program=\"true\" on_preview=\"false\"/>" }
-                                      << 2;
-        QTest::addRow("neither") << QStringList { "<ndi_tally_echo on_program=\"false\" on_preview=\"false\"/>" } << 0;
         QTest::addRow("other metadata ignored") << QStringList { "not xml", "<ndi_capabilities web_control=\"x\"/>",
             "<ndi_tally_echo on_program=\"false\" on_preview=\"true\"/>", "" }
                                                 << 1;
@@ -177,27 +170,17 @@ private Q_SLOTS:
         QCOMPARE(reports.tallies.size(), before);
     }
 
-    void switchingSources()
-    {
-        std::shared_ptr<NDIReceiver> receiver = NDIReceiver::create(false, true);
-        QSignalSpy connected(receiver.get(), &NDIReceiver::connected);
-        receiver->connectToSource("HD UYVY");
-        QCOMPARE(waitForFrame(*receiver).width, 1920);
-        receiver->connectToSource("KEY BGRA");
-        QTRY_COMPARE(receiver->videoFrame().width, 640);
-        QCOMPARE(receiver->videoFrame().pixelFormat, 0);
-        QCOMPARE(connected.size(), 2);
-        QCOMPARE(connected.at(1).at(0).toString(), QStringLiteral("KEY BGRA"));
-    }
-
-    // The last holder's reset() only posts the disposal: with every pool thread busy it still
-    // returns, and the receiver goes (meters cleared) once the pool is free again.
-    void lettingGoNeverWaits()
+    // Bound to another source, then let go: the last holder's reset() only posts the disposal, so
+    // with every pool thread busy it still returns, and the receiver goes (meters cleared) once the
+    // pool is free again.
+    void switchingAndLettingGoNeverWaits()
     {
         std::shared_ptr<NDIReceiver> receiver = NDIReceiver::create(false, true);
         Reports reports(receiver.get());
+        receiver->connectToSource("KEY BGRA");
+        QCOMPARE(waitForFrame(*receiver).width, 640);
         receiver->connectToSource("HD UYVY");
-        QVERIFY(waitForFrame(*receiver).data);
+        QTRY_COMPARE(receiver->videoFrame().width, 1920);
         receiver->readAudio(480, true);
         QThreadPool* pool = QThreadPool::globalInstance();
         const int threads = pool->maxThreadCount();
