@@ -56,19 +56,15 @@ Item {
             dialog.gainSlider.value = -6, dialog.gainSlider.moved()
             verify(!dialog.multipleGainsSelected)
             dialog.apply()
-            compare([slots[0].audioGain, slots[2].audioGain], [-6, -6])
+            compare([slots[0].audioGain, slots[2].audioGain, slots[1].customLocation], [-6, -6, "/b"]) // "[multiple]" stays a placeholder
         }
 
-        // The gain field commits a finished decimal only.
+        // The gain field commits a finished decimal only: "-", "-3" and "-3." leave the slider alone.
         function test_gainText() {
             open(makeSlot({ audioGain: 1 }))
-            var typed = [["5", 1], ["2,5", 2], ["-3.4", -3.4]]
-            for (var i = 0; i < typed.length; ++i) {
-                dialog.gainField.forceActiveFocus(), dialog.gainField.selectAll(), keyClick(Qt.Key_Delete)
-                for (var k = 0; k < typed[i][0].length; ++k)
-                    keyClick({ "-": Qt.Key_Minus, ".": Qt.Key_Period, ",": Qt.Key_Comma }[typed[i][0][k]] || typed[i][0][k])
-                fuzzyCompare(dialog.gainSlider.value, typed[i][1], 1e-6)
-            }
+            dialog.gainField.forceActiveFocus(), dialog.gainField.selectAll()
+            for (var step of [[Qt.Key_Minus, 1], ["3", 1], [Qt.Key_Period, 1], ["4", -3.4]])
+                keyClick(step[0]), fuzzyCompare(dialog.gainSlider.value, step[1], 1e-6)
         }
 
         function test_applyWritesInOrder() {
@@ -119,6 +115,7 @@ Item {
             settingsModel.setAbRecording(r[1]), open(makeSlot({ customLocationEnabled: r[0], isRecording: r[2] }))
             compare([dialog.folderAField.enabled, dialog.folderBField.enabled, dialog.folderBRow.children[2].enabled], r.slice(3))
             compare(dialog.folderBRow.children[2].text, "Change")
+            verify(r[3] || String(dialog.folderAField.color) === "#808080") // disabled and acceptable: grey
             compare([dialog.viewingOnlyBox, dialog.recordPreviewBox, dialog.customLocationBox, dialog.sourceList, dialog.customSourceField].map(function(c) { return c.enabled }),
                     [!r[2], !r[2], !r[2], !r[2], !r[2]])
             verify(dialog.displayNameField.enabled && dialog.showLevelsBox.enabled)
