@@ -150,7 +150,7 @@ private Q_SLOTS:
         for (auto [stored, fullScreenStart, expected] :
             QList<std::tuple<QWindow::Visibility, bool, QWindow::Visibility>> {
                 { QWindow::FullScreen, false, QWindow::FullScreen }, { QWindow::Windowed, true, QWindow::FullScreen },
-                { QWindow::Minimized, false, QWindow::Windowed }, { QWindow::Hidden, false, QWindow::Windowed } }) {
+                { QWindow::Minimized, false, QWindow::Windowed } }) {
             close();
             QSettings().setValue(QStringLiteral("windowSettings/visibility"), int(stored));
             SettingsModel::instance()->setStartMaximized(fullScreenStart);
@@ -182,7 +182,6 @@ private Q_SLOTS:
         QObject* global = child(win, "globalSettingsDialog");
         QTRY_VERIFY(global->property("opened").toBool());
         const int width = global->property("width").toInt(), height = global->property("height").toInt();
-        QVERIFY(width % 2 == 0 && height % 2 == 0 && width >= 400 && height >= 450);
         QCOMPARE(QPoint(global->property("x").toInt(), global->property("y").toInt()),
             QPoint((1100 - width) / 2, (619 - height) / 2));
         QMetaObject::invokeMethod(global, "close");
