@@ -48,15 +48,15 @@ Item {
             verify(dialog.folderAField.enabled && !isRed(dialog.folderAField)) // "[multiple]" is a placeholder, not an error
             dialog.folderAField.text = "/no/such/folder"
             verify(isRed(dialog.folderAField))
-            // Boxes left partial and gains never moved stay as they were; a moved slider sets every gain.
-            dialog.recordPreviewBox.checkState = Qt.Checked
+            // Boxes left partial, folders not acceptable and gains never moved stay as they were.
+            dialog.recordPreviewBox.checkState = Qt.Checked, dialog.folderBField.text = "/no/such/b"
             dialog.apply()
-            compare(slots[1].calls, ["setViewingOnly false", "setRecordPreview true", "setCustomLocationEnabled true", "setCustomLocationB /tmp", "acceptClicked"])
+            compare(slots[1].calls, ["setViewingOnly false", "setRecordPreview true", "setCustomLocationEnabled true", "acceptClicked"])
             open(slots)
             dialog.gainSlider.value = -6, dialog.gainSlider.moved()
             verify(!dialog.multipleGainsSelected)
-            dialog.apply()
-            compare([slots[0].audioGain, slots[2].audioGain, slots[1].customLocation], [-6, -6, "/b"]) // "[multiple]" stays a placeholder
+            dialog.apply() // an acceptable folder and a moved slider reach every slot
+            compare([slots[0].audioGain, slots[2].audioGain, slots[1].calls.slice(-3)], [-6, -6, ["setCustomLocationB /tmp", "setAudioGain -6.0", "acceptClicked"]])
         }
 
         // The gain field commits a finished decimal only: "-", "-3" and "-3." leave the slider alone.
