@@ -29,16 +29,6 @@ Item {
             field.contextMenu.close()
         }
 
-        function test_invalidTextIsRed_data() {
-            return [[testFolder, false], ["/no/such/folder", true], ["[multiple]", false], ["", true]].map(function(r) { return { tag: r[0] || "empty", r: r } })
-        }
-        function test_invalidTextIsRed(data) {
-            var field = createTemporaryObject(multiFieldComponent, root, { text: data.r[0] })
-            compare(String(field.color) === "#ff0000", data.r[1])
-            field.enabled = false
-            compare(String(field.color), data.r[1] ? "#ff0000" : "#808080")
-        }
-
         function test_tristateBoxNeverReturnsToPartial() {
             var box = createTemporaryObject(boxComponent, root, { checkState: Qt.PartiallyChecked })
             var seen = []

@@ -30,8 +30,7 @@ TestCase {
     }
 
     function test_title_data() { // ids, several, recording, title
-        return rows([[[4], false, false, "Slot 4"], [[4], false, true, "Slot 4 (RECORDING)"], [[1, 4, 7], true, false, "Multiple Slots: 1, 4, 7"],
-                     [[12, 3], true, true, "Multiple Slots: 12, 3"]])
+        return rows([[[4], false, true, "Slot 4 (RECORDING)"], [[12, 3], true, true, "Multiple Slots: 12, 3"]])
     }
     function test_title(data) {
         var slots = makeSlots(data.r[0].map(function(id) { return { index0: id, isRecording: data.r[2] } }))
@@ -39,10 +38,7 @@ TestCase {
     }
 
     function test_multiState_data() { // slots, partial boxes, folder A, gains differ, any recording
-        return rows([[[{ viewingOnly: true }, { viewingOnly: true }], [], "/tmp", false, false],
-                     [[{ showLevels: true }, { showLevels: false }, { showLevels: true }], ["showLevels"], "/tmp", false, false],
-                     [[{ customLocation: "/a", audioGain: 0 }, { customLocation: "/b", audioGain: 2.4 }], [], "[multiple]", true, false],
-                     [[{}, {}, { isRecording: true, isFullRes: true, recordPreview: true }], ["recordPreview", "isFullRes"], "/tmp", false, true],
+        return rows([[[{}, {}, { isRecording: true, isFullRes: true, recordPreview: true }], ["recordPreview", "isFullRes"], "/tmp", false, true],
                      [[{ isWaiting: true }, { customLocationEnabled: true, viewingOnly: true }], ["viewingOnly", "customLocationEnabled"], "/tmp", false, true]])
     }
     function test_multiState(data) {
@@ -50,27 +46,6 @@ TestCase {
         compare(Lib.checkProperties.filter(function(name) { return state.partial[name] }), data.r[1])
         compare([state.customLocation, state.customLocationB, state.multipleGains, state.isRecordingAny], [data.r[2], "/tmp", data.r[3], data.r[4]])
     }
-
-    function test_applyMulti_data() { // form, calls on the second slot
-        var partial = { showLevels: Qt.PartiallyChecked, viewingOnly: Qt.PartiallyChecked, isFullRes: Qt.PartiallyChecked, recordPreview: Qt.PartiallyChecked, customLocationEnabled: Qt.PartiallyChecked }
-        return [{ tag: "partial boxes, unacceptable folders and several gains are left alone",
-                  form: { checks: Object.assign({}, partial, { viewingOnly: Qt.Checked, isFullRes: Qt.Unchecked, recordPreview: Qt.Unchecked, customLocationEnabled: Qt.Unchecked }),
-                          folderA: "[multiple]", folderAAcceptable: false, folderB: "/srv", folderBAcceptable: false, multipleGains: true, gain: 3 },
-                  calls: ["setViewingOnly true", "setIsFullRes false", "setRecordPreview false", "setCustomLocationEnabled false", "acceptClicked"] },
-                { tag: "acceptable folders and one gain are written",
-                  form: { checks: Object.assign({}, partial, { customLocationEnabled: Qt.Checked }), folderA: "/srv/a", folderAAcceptable: true,
-                          folderB: "/srv/b", folderBAcceptable: true, multipleGains: false, gain: -6.2 },
-                  calls: ["setCustomLocationEnabled true", "setCustomLocation /srv/a", "setCustomLocationB /srv/b", "setAudioGain -6.2", "acceptClicked"] },
-                { tag: "a folder of several stays", form: { checks: partial, folderA: "[multiple]", folderAAcceptable: true, folderB: "[multiple]",
-                          folderBAcceptable: true, multipleGains: true }, calls: ["acceptClicked"] }]
-    }
-    function test_applyMulti(data) {
-        var slots = makeSlots([{ index0: 1, showLevels: true }, { index0: 2, showLevels: false }])
-        Lib.applyMulti(slots, data.form)
-        compare([slots[0].calls, slots[1].calls, slots[1].showLevels], [data.calls, data.calls, false])
-    }
-
-    function test_nameLabel() { compare(Lib.nameLabel("Slot 1", "", "none"), "1:  none") }
 
     function test_slotsInListOrder() {
         var slots = makeSlots([{ index0: 1, selected: true }, { index0: 2, isWaiting: false }, { index0: 3, selected: true }, { index0: 4 }, { index0: 5, selected: true }])
