@@ -34,13 +34,6 @@ ProbeResult probe(const QString& file)
     return r;
 }
 
-QStringList streamTypes(const QString& file)
-{
-    const QByteArray out
-        = std::get<1>(run("ffprobe", "-v error -show_entries stream=codec_type -of csv=p=0 FILE", file));
-    return QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
-}
-
 QStringList movFiles(const QString& folder)
 {
     const QStringList names = QDir(folder).entryList({ "*.mov" }, QDir::Files | QDir::Hidden, QDir::Name);

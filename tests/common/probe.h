@@ -14,8 +14,6 @@ struct ProbeResult {
     QString errors;
 };
 ProbeResult probe(const QString& file);
-// The kinds of the file's streams in order ("video", "audio").
-QStringList streamTypes(const QString& file);
 QStringList movFiles(const QString& folder);
 // The overall audio peak in dBFS (float files may go above 0); NaN without audio.
 double audioPeakDb(const QString& file);

@@ -61,10 +61,6 @@ bool TestEnv::hasDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY");
 }
-bool TestEnv::hasSound()
-{
-    return !qEnvironmentVariableIsEmpty("PULSE_SERVER");
-}
 QString TestEnv::makeFolder(const QString& name)
 {
     return QDir().mkpath(root() + '/' + name), root() + '/' + name;

@@ -11,7 +11,6 @@ namespace TestEnv
 QString root();
 QString binDir(); // the app, the recording program, the network runtime, panel/
 bool hasDisplay();
-bool hasSound();
 QString makeFolder(const QString& name); // under root()
 quint16 freePort();
 bool useOwnSoundServer(); // a null sink of this process's own, before anything opens a sound device

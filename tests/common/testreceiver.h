@@ -13,8 +13,8 @@
 #include <mutex>
 #include <vector>
 
-// A receiver of a solid picture of a known colour (UYVY or BGRA) and a sine tone, so preview and
-// sound tests know what must come out. The picture may change from the test thread while the
+// A receiver of a solid picture of a known colour (UYVY or BGRA), so the preview tests know what
+// must come out. The picture may change from the test thread while the
 // render thread pulls it.
 class TestReceiver : public Receiver
 {
@@ -86,31 +86,10 @@ public:
 
     // The rate reported with the frames (0: unknown). Any thread.
     void setFrameRate(double rate) { m_frameRate = rate; }
-    // A sine tone of the given peak; levelsOnly reads advance the tone as well.
-    void setTone(double frequency, float peak, int sampleRate)
-    {
-        m_frequency = frequency;
-        m_peak = peak;
-        m_sampleRate = sampleRate;
-    }
-
-    const float* readAudio(qint64 samples, bool levelsOnly) override
-    {
-        ++m_audioReads;
-        m_samplesRead += samples;
-        m_levelReads += levelsOnly ? 1 : 0;
-        m_audio.resize(levelsOnly ? 0 : size_t(std::max<qint64>(samples, 0)) * 2);
-        for (size_t i = 0; i < m_audio.size(); ++i)
-            m_audio[i]
-                = m_peak * float(std::sin(2 * M_PI * m_frequency * double(m_phase + qint64(i / 2)) / m_sampleRate));
-        m_phase += samples;
-        return levelsOnly ? nullptr : m_audio.data();
-    }
+    // The picture's tests pull no sound.
+    const float* readAudio(qint64, bool) override { return nullptr; }
 
     int videoFrameCalls() const { return m_videoFrameCalls.load(); }
-    int audioReads() const { return m_audioReads.load(); }
-    int levelReads() const { return m_levelReads.load(); }
-    qint64 samplesRead() const { return m_samplesRead.load(); }
 
 private:
     const int m_width, m_height;
@@ -123,12 +102,4 @@ private:
     std::vector<uint8_t> m_current;
     std::atomic<double> m_frameRate { 0.0 };
     std::atomic<int> m_videoFrameCalls { 0 };
-    // Audio thread only, after setTone before the thread starts.
-    double m_frequency = 1000.0;
-    float m_peak = 0.5f;
-    int m_sampleRate = 48000;
-    qint64 m_phase = 0;
-    std::vector<float> m_audio;
-    std::atomic<int> m_audioReads { 0 }, m_levelReads { 0 };
-    std::atomic<qint64> m_samplesRead { 0 };
 };

@@ -122,7 +122,7 @@ private Q_SLOTS:
         qmlRegisterType<Mixer>("StavelinRecorder", 1, 0, "Mixer");
         QCoreApplication::setOrganizationName(QStringLiteral("Stavelin"));
         QCoreApplication::setApplicationName(QStringLiteral("Recorder"));
-        QCoreApplication::setApplicationVersion(QStringLiteral("0.9.6.0"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(RECORDER_VERSION));
     }
     void cleanup()
     {
@@ -171,7 +171,7 @@ private Q_SLOTS:
             QCOMPARE(toolbar->isVisible(), !hidden);
             QCOMPARE(cursorArea->cursor().shape(), hidden ? Qt::BlankCursor : Qt::ArrowCursor);
         };
-        const QString title = QStringLiteral("Stavelin Recorder v0.9.6.0 GPU: ");
+        const QString title = QStringLiteral("Stavelin Recorder v" RECORDER_VERSION " GPU: ");
         QTRY_VERIFY(
             win->title().startsWith(title) && win->title().size() > title.size()); // names the renderer once drawn
         idle(false);
