@@ -262,7 +262,8 @@ private Q_SLOTS:
         const QString file = movFiles(folder).first();
         waitForSeconds(file, 1.0);
         app->setSources({ NdiSim::small(QStringLiteral("AWAY (Cam 2)")) });
-        QVERIFY(app->waitForLog(QStringLiteral("Source removed: AWAY (Cam 1)"), 30000));
+        QVERIFY2(
+            app->waitForLog(QStringLiteral("Source removed: AWAY (Cam 1)"), 30000), qPrintable(app->log().right(3000)));
         const double before = probe(file).duration;
         QTest::qWait(3000); // away for a while
         QCOMPARE(client.recordingState(1), QByteArray("1"));
