@@ -6,8 +6,6 @@
 #include <QMetaObject>
 #include <QMutexLocker>
 
-#include <set>
-
 namespace
 {
 NDIFind* g_instance = nullptr; // main thread only
@@ -46,20 +44,25 @@ NDIFind::~NDIFind()
 
 void NDIFind::run()
 {
+    std::map<QString, QString> previous; // name to address, as the last pass saw them
     bool firstPass = true;
     while (!m_stop.load()) {
-        const bool changed = NDIlib_find_wait_for_sources(m_finder, 500);
-        if (!changed && !firstPass)
-            continue;
-        firstPass = false;
-
+        // The runtime's change notice is spent by any caller of the list (currentSources() on the
+        // main thread too), so it only wakes this loop early; the list itself says what changed.
+        NDIlib_find_wait_for_sources(m_finder, 500);
         QMutexLocker lock(&m_mutex);
         uint32_t count = 0;
         const NDIlib_source_t* sources = NDIlib_find_get_current_sources(m_finder, &count);
-        std::set<QString> present;
+        std::map<QString, QString> present;
+        for (uint32_t i = 0; sources && i < count; ++i)
+            present[QString::fromUtf8(sources[i].p_ndi_name ? sources[i].p_ndi_name : "")]
+                = sources[i].p_url_address ? QString::fromUtf8(sources[i].p_url_address) : QString();
+        if (present == previous && !firstPass)
+            continue;
+        firstPass = false;
+        previous = present;
         for (uint32_t i = 0; sources && i < count; ++i) {
             const QString name = QString::fromUtf8(sources[i].p_ndi_name ? sources[i].p_ndi_name : "");
-            present.insert(name);
             if (m_sources.find(name) == m_sources.end()) {
                 // Announced through the main thread's event loop: a pass that runs before start-up
                 // has connected sourceAdded would otherwise lose the name for good.
@@ -67,8 +70,7 @@ void NDIFind::run()
                     this, [this, name] { Q_EMIT sourceAdded(name); }, Qt::QueuedConnection);
                 Logger::write(QStringLiteral("Source added: ") + name);
             }
-            m_sources[name]
-                = Record { name, sources[i].p_url_address ? QString::fromUtf8(sources[i].p_url_address) : QString() };
+            m_sources[name] = Record { name, present[name] };
         }
         for (const auto& entry : m_sources) {
             if (present.find(entry.first) == present.end())

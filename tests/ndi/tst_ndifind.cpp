@@ -5,7 +5,9 @@
 #include "tests/common/simnetwork.h"
 
 #include <QAbstractItemModelTester>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QThread>
 
 using namespace NdiSim;
 
@@ -46,6 +48,10 @@ private Q_SLOTS:
     void aSourceThatLeavesAndComesBack()
     {
         write({ named("ALPHA (cam)", "10.1.1.3:5961") });
+        // The main thread asking for the list meanwhile, as binding a slot does, hides no change.
+        QElapsedTimer asking;
+        for (asking.start(); NDIFind::instance()->currentSources().count("ZULU (cam)") && asking.elapsed() < 5000;)
+            QThread::msleep(1);
         QTRY_COMPARE(NDIFind::instance()->urlAddress("ALPHA (cam)"), QStringLiteral("10.1.1.3:5961"));
         QVERIFY(LogCapture::contains("Source removed: ZULU (cam)"));
         QCOMPARE(NDIFind::instance()->urlAddress("ZULU (cam)"), QStringLiteral("10.1.1.1:5961"));
