@@ -12,6 +12,8 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace
 {
@@ -130,10 +132,15 @@ void NDIReceiver::release()
     // A thread of its own rather than a pool's: a busy pool would hold the source open meanwhile,
     // and the hand-over is one ThreadSanitizer can follow.
     disposals().begin();
-    std::thread([this] {
+    const auto takeDown = [this] {
         dispose();
         disposals().end();
-    }).detach();
+    };
+    try {
+        std::thread(takeDown).detach();
+    } catch (const std::system_error&) {
+        takeDown(); // no thread to be had: late rather than never
+    }
 }
 
 void NDIReceiver::dispose()
