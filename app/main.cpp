@@ -1,4 +1,3 @@
-#include "app/directoryvalidator.h"
 #include "app/logger.h"
 #include "app/settingsmodel.h"
 #include "app/unixsignalwatcher.h"
@@ -83,7 +82,8 @@ int main(int argc, char* argv[])
 
     auto app = std::make_unique<QGuiApplication>(argc, argv);
     qInstallMessageHandler(&Logger::messageHandler);
-    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/recorder.png")));
+    QGuiApplication::setWindowIcon(
+        QIcon(QStringLiteral(":/qt-project.org/imports/StavelinRecorder/icons/recorder.png")));
 
     // From here on SIGINT and SIGTERM end the event loop like closing the window does; a signal that
     // arrives during start-up is handled as soon as the loop runs.
@@ -94,10 +94,6 @@ int main(int argc, char* argv[])
         // still end the run in order, so that the recordings are finished and the settings written.
         QCoreApplication::exit(0);
     });
-
-    qmlRegisterType<Slot>("StavelinRecorder", 1, 0, "Slot");
-    qmlRegisterType<Mixer>("StavelinRecorder", 1, 0, "Mixer");
-    qmlRegisterType<DirectoryValidator>("StavelinRecorder", 1, 0, "DirectoryValidator");
 
     // Discovery runs on its own thread: announcements reach the model queued.
     auto sourcesModel = std::make_unique<SourcesModel>();
@@ -117,7 +113,7 @@ int main(int argc, char* argv[])
     auto palette = std::make_unique<QPalette>(applicationPalette());
     QGuiApplication::setPalette(*palette);
 
-    const QUrl mainUrl(QStringLiteral("qrc:///main.qml"));
+    const QUrl mainUrl(QStringLiteral("qrc:/qt-project.org/imports/StavelinRecorder/main.qml"));
     QObject::connect(
         engine.get(), &QQmlApplicationEngine::objectCreated, app.get(),
         [mainUrl](QObject* object, const QUrl& url) {

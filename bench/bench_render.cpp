@@ -121,7 +121,6 @@ int main(int argc, char* argv[])
     format.setProfile(QSurfaceFormat::CoreProfile);
     QSurfaceFormat::setDefaultFormat(format);
     QGuiApplication app(argc, argv);
-    qmlRegisterType<Mixer>("StavelinRecorder", 1, 0, "Mixer");
 
     const double memcpyGBs = memcpyGigabytesPerSecond();
     std::printf("memcpy bandwidth: %.2f GB/s\n", memcpyGBs);

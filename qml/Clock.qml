@@ -12,7 +12,7 @@ Item {
 
     FontLoader {
         id: clockFont
-        source: "qrc:/fonts/stmr.ttf"
+        source: "fonts/stmr.ttf"
     }
 
     // Hidden (every layout but 2+14), it does not tick: a changing text asks for a frame even

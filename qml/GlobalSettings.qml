@@ -336,7 +336,7 @@ Item {
                 y: 27
                 width: 64
                 height: 51
-                source: "qrc:/icons/ndi.png"
+                source: "icons/ndi.png"
                 fillMode: Image.PreserveAspectFit
                 mipmap: true
                 MouseArea {
@@ -350,7 +350,7 @@ Item {
                 y: 26
                 width: 112
                 height: 52
-                source: "qrc:/icons/stavelin.png"
+                source: "icons/stavelin.png"
                 fillMode: Image.PreserveAspectFit
                 mipmap: true
                 MouseArea {

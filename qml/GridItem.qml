@@ -291,7 +291,7 @@ Rectangle {
             anchors.rightMargin: 5
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 83
-            icon.source: "qrc:/icons/icons8-settings-64.png"
+            icon.source: Qt.resolvedUrl("icons/icons8-settings-64.png")
             opacity: gridItem.pointerOver || gridItem.isSelected ? 1.0 : 0.0
             onClicked: gridItem.openSettings()
         }
@@ -318,7 +318,7 @@ Rectangle {
             y: warningBar.y - 2
             width: 27
             height: 27
-            icon.source: "qrc:/icons/icons8-close-64.png"
+            icon.source: Qt.resolvedUrl("icons/icons8-close-64.png")
             onClicked: gridItem.displayWarning = false
         }
 
@@ -433,9 +433,9 @@ Rectangle {
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 2
             visible: !model.viewingOnly
-            icon.source: model.isRecording ? "qrc:/icons/icons8-record-64-recording.png"
-                       : model.isWaiting ? "qrc:/icons/icons8-record-64-waiting.png"
-                       : "qrc:/icons/icons8-record-64.png"
+            icon.source: Qt.resolvedUrl(model.isRecording ? "icons/icons8-record-64-recording.png"
+                                   : model.isWaiting ? "icons/icons8-record-64-waiting.png"
+                                   : "icons/icons8-record-64.png")
             opacity: model.connectedSource === "none" ? 0.3 : 1.0
             onClicked: gridItem.clickRecord()
             ToolTip.delay: 200
@@ -484,7 +484,7 @@ Rectangle {
             anchors.rightMargin: 5
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 46
-            icon.source: "qrc:/icons/icons8-voice-64.png"
+            icon.source: Qt.resolvedUrl("icons/icons8-voice-64.png")
             opacity: model.isListening ? 1.0 : gridItem.pointerOver ? 0.6 : 0.0
             onClicked: gridItem.toggleListening()
         }

@@ -388,7 +388,7 @@ Dialog {
             }
             OverlayButton {
                 Layout.preferredWidth: 22
-                icon.source: "qrc:/icons/icons8-reset-64.png"
+                icon.source: Qt.resolvedUrl("icons/icons8-reset-64.png")
                 onClicked: gainSlider.value = 0
             }
         }

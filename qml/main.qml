@@ -236,7 +236,7 @@ ApplicationWindow {
 
     Loader {
         id: mixerLoader
-        source: "qrc:/MixerItem.qml"
+        source: "MixerItem.qml"
     }
 
     Clock {
@@ -325,7 +325,7 @@ ApplicationWindow {
                 anchors.rightMargin: 200
                 anchors.top: parent.top
                 anchors.topMargin: 8
-                source: "qrc:/icons/ndi-small.png"
+                source: "icons/ndi-small.png"
                 fillMode: Image.PreserveAspectFit
                 mipmap: true
                 MouseArea {
@@ -344,7 +344,7 @@ ApplicationWindow {
                 anchors.rightMargin: 150
                 anchors.top: parent.top
                 anchors.topMargin: 2
-                icon.source: "qrc:/icons/icons8-settings-64.png"
+                icon.source: Qt.resolvedUrl("icons/icons8-settings-64.png")
                 onClicked: applicationWindow.openGlobalSettings()
             }
 
@@ -359,8 +359,8 @@ ApplicationWindow {
                 anchors.topMargin: 2
                 display: AbstractButton.TextBesideIcon
                 text: recordingAll ? "STOP ALL" : "START ALL"
-                icon.source: recordingAll ? "qrc:/icons/icons8-record-64-recording-ns.png"
-                                          : "qrc:/icons/icons8-record-64-ns.png"
+                icon.source: Qt.resolvedUrl(recordingAll ? "icons/icons8-record-64-recording-ns.png"
+                                                          : "icons/icons8-record-64-ns.png")
                 contentItem: Item {
                     Row {
                         anchors.centerIn: parent
@@ -399,8 +399,8 @@ ApplicationWindow {
                 anchors.rightMargin: 2
                 anchors.top: parent.top
                 anchors.topMargin: 2
-                icon.source: applicationWindow.visibility === Window.FullScreen
-                             ? "qrc:/icons/icons8-compress-64.png" : "qrc:/icons/icons8-enlarge-64.png"
+                icon.source: Qt.resolvedUrl(applicationWindow.visibility === Window.FullScreen
+                                             ? "icons/icons8-compress-64.png" : "icons/icons8-enlarge-64.png")
                 ToolTip.delay: 300
                 ToolTip.visible: hovered
                 ToolTip.text: applicationWindow.visibility === Window.FullScreen ? "Leave full screen (F11 or Esc)"

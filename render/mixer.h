@@ -5,11 +5,13 @@
 #include <QQuickItem>
 #include <QString>
 #include <QTimer>
+#include <QtQml/qqmlregistration.h>
 
 #include <vector>
 
 class QQuickWindow;
 class SlotListModel;
+Q_MOC_INCLUDE(<QQuickWindow>)
 Q_MOC_INCLUDE("slots/slotlistmodel.h")
 
 // The preview item: ties the OpenGL renderer to the window. The item needs no size; the renderer
@@ -18,6 +20,7 @@ Q_MOC_INCLUDE("slots/slotlistmodel.h")
 class Mixer : public QQuickItem
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(double t READ t WRITE setT NOTIFY tChanged)
     Q_PROPERTY(SlotListModel* slotList READ slotList WRITE setSlotList)
     Q_PROPERTY(bool cannotInitialize READ cannotInitialize WRITE setCannotInitialize NOTIFY cannotInitializeChanged)

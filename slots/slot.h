@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <QtQml/qqmlregistration.h>
 
 #include <array>
 
@@ -28,6 +29,7 @@ class SourcesModel;
 class Slot : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
     // The declaration order fixes the model's role numbers.
     Q_PROPERTY(int index0 READ index0 CONSTANT)
     Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)

@@ -1,8 +1,8 @@
 import QtQuick
 import QtTest
 import StavelinRecorder 1.0
-import "qrc:/"
-import "qrc:/lib.js" as Lib
+import StavelinRecorder
+import "qrc:/qt-project.org/imports/StavelinRecorder/lib.js" as Lib
 
 Item {
     id: root

@@ -1,6 +1,6 @@
 import QtQuick
 import QtTest
-import "qrc:/"
+import StavelinRecorder
 
 // The global settings form against the real settings object.
 Item {

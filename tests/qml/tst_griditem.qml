@@ -1,6 +1,6 @@
 import QtQuick
 import QtTest
-import "qrc:/"
+import StavelinRecorder
 
 // One cell overlay over a stand-in slot, with stand-ins for the window and the app's objects.
 Item {
@@ -88,7 +88,7 @@ Item {
             compare([slot.calls, part("recordButton").opacity], [["recordClicked"], 1])
             var icons = [[false, false, ""], [false, true, "-waiting"], [true, false, "-recording"]]
             for (var i = 0; i < icons.length; ++i)
-                slot.isRecording = icons[i][0], slot.isWaiting = icons[i][1], compare(String(part("recordButton").icon.source), "qrc:/icons/icons8-record-64" + icons[i][2] + ".png")
+                slot.isRecording = icons[i][0], slot.isWaiting = icons[i][1], compare(String(part("recordButton").icon.source), "qrc:/qt-project.org/imports/StavelinRecorder/icons/icons8-record-64" + icons[i][2] + ".png")
             slot.viewingOnly = true, verify(!part("recordButton").visible)
         }
 

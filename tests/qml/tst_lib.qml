@@ -1,6 +1,6 @@
 import QtQuick
 import QtTest
-import "qrc:/lib.js" as Lib
+import "qrc:/qt-project.org/imports/StavelinRecorder/lib.js" as Lib
 
 TestCase {
     id: testCase

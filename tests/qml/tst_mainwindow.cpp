@@ -80,7 +80,7 @@ class TestMainWindow : public QObject
             { QStringLiteral("slotsModel"), QVariant::fromValue(m_slots) },
             { QStringLiteral("slotsRecorder"), QVariant::fromValue(m_recordAll) },
             { QStringLiteral("slotsAudioHelper"), QVariant::fromValue(m_objects.get()) } });
-        m_engine->load(QUrl(QStringLiteral("qrc:///main.qml")));
+        m_engine->load(QUrl(QStringLiteral("qrc:/qt-project.org/imports/StavelinRecorder/main.qml")));
         QQuickWindow* win = m_engine->rootObjects().isEmpty()
             ? nullptr
             : qobject_cast<QQuickWindow*>(m_engine->rootObjects().first());
@@ -118,8 +118,6 @@ private Q_SLOTS:
         if (!TestEnv::hasDisplay())
             QSKIP("no X display: run through CTest, whose fixture starts Xvfb");
         m_sources.setItemRoleNames({ { Qt::UserRole + 1, "name" } });
-        qmlRegisterType<DirectoryValidator>("StavelinRecorder", 1, 0, "DirectoryValidator");
-        qmlRegisterType<Mixer>("StavelinRecorder", 1, 0, "Mixer");
         QCoreApplication::setOrganizationName(QStringLiteral("Stavelin"));
         QCoreApplication::setApplicationName(QStringLiteral("Recorder"));
         QCoreApplication::setApplicationVersion(QStringLiteral(RECORDER_VERSION));

@@ -1,4 +1,3 @@
-#include "app/directoryvalidator.h"
 #include "app/settingsmodel.h"
 #include "tests/common/testenv.h"
 
@@ -18,7 +17,6 @@ class QmlTestSetup : public QObject
 public Q_SLOTS:
     void qmlEngineAvailable(QQmlEngine* engine)
     {
-        qmlRegisterType<DirectoryValidator>("StavelinRecorder", 1, 0, "DirectoryValidator");
         m_sources.setItemRoleNames({ { Qt::UserRole + 1, "name" } });
         if (m_sources.rowCount() == 0)
             for (const char* name : { "CAMERA-1 (Stage)", "CAMERA-2 (Desk)", "PLAYOUT (Program)" }) {

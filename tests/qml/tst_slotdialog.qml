@@ -1,6 +1,6 @@
 import QtQuick
 import QtTest
-import "qrc:/"
+import StavelinRecorder
 
 Item {
     id: root

@@ -19,7 +19,7 @@ class TestCellLayout : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QFile file(QStringLiteral(":/gridmath.js"));
+        QFile file(QStringLiteral(":/qt-project.org/imports/StavelinRecorder/gridmath.js"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(!m_js.evaluate(QString::fromUtf8(file.readAll()).remove(QStringLiteral(".pragma library"))).isError());
         for (auto [in, out] :
