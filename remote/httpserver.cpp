@@ -2,6 +2,7 @@
 
 #include "app/logger.h"
 #include "app/settingsmodel.h"
+#include "app/threadhandover.h"
 #include "ndi/sourcesmodel.h"
 #include "remote/httpjson.h"
 #include "remote/httpserverworkerthread.h"
@@ -103,6 +104,7 @@ void HttpServer::stopAndWait()
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
         QCoreApplication::sendPostedEvents(m_worker, QEvent::MetaCall);
     }
+    ThreadHandover::receive(m_worker);
     m_stopRetry.stop();
 }
 
@@ -120,6 +122,8 @@ void HttpServer::listen(ushort port)
     m_stopRetry.stop();
     if (m_worker->isRunning())
         stopAndWait();
+    else
+        ThreadHandover::receive(m_worker); // it ended on its own, e.g. the port was taken
     m_worker->discardQueues();
     m_worker->clearStopping();
     m_worker->setPort(port);

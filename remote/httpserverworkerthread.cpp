@@ -71,6 +71,7 @@ HttpServerWorkerThread::~HttpServerWorkerThread()
         while (!wait(QDeadlineTimer(10)))
             stopListener();
     }
+    ThreadHandover::receive(this);
 }
 
 bool HttpServerWorkerThread::mountPanel()
@@ -135,6 +136,12 @@ void HttpServerWorkerThread::setPort(ushort port)
 
 void HttpServerWorkerThread::run()
 {
+    // Whoever next finds this thread finished reads what it wrote; Qt's wait is hidden from the
+    // thread sanitizer.
+    struct Finished {
+        const void* thread;
+        ~Finished() { ThreadHandover::publish(thread); }
+    } finished { this };
     const ushort port = m_port;
     if (!m_http.bindExclusive(m_localOnly ? "127.0.0.1" : "0.0.0.0", port)) {
         emit listenFailed(port);
