@@ -22,10 +22,6 @@ Item {
         { label: "-68", fraction: 0.1 }
     ]
 
-    function barHeight(level) {
-        return Math.max(Math.min(level, 100) / 100 * meters.height, 0)
-    }
-
     Column {
         id: scaleColumn
         anchors.fill: parent
@@ -44,12 +40,14 @@ Item {
         Repeater {
             model: meters.scaleBands
             Item {
-                width: scaleColumn.width
-                height: modelData.fraction * scaleColumn.height
+                id: band
+                required property var modelData
+                width: parent ? parent.width : 0
+                height: parent ? band.modelData.fraction * parent.height : 0
                 Text {
                     width: 14
                     horizontalAlignment: Text.AlignRight
-                    text: modelData.label
+                    text: band.modelData.label
                     color: "white"
                     font.pixelSize: 9
                     font.hintingPreference: Font.PreferFullHinting
@@ -63,14 +61,15 @@ Item {
     component Bar: Item {
         id: bar
         property int level: 0
-        width: meters.barWidth
-        height: meters.barHeight(level)
+        // The whole meter's height, which the gradient spans.
+        property real fullHeight: 0
+        height: Math.max(Math.min(level, 100) / 100 * fullHeight, 0)
         anchors.bottom: parent.bottom
         clip: true
         Rectangle {
             anchors.bottom: parent.bottom
             width: parent.width
-            height: meters.height
+            height: bar.fullHeight
             gradient: Gradient {
                 GradientStop { position: 0.0; color: "red" }
                 GradientStop { position: 0.16; color: "gold" }
@@ -83,11 +82,15 @@ Item {
     Bar {
         objectName: "leftBar"
         x: 17
+        width: meters.barWidth
+        fullHeight: meters.height
         level: meters.leftLevel
     }
     Bar {
         objectName: "rightBar"
         x: 18 + meters.barWidth
+        width: meters.barWidth
+        fullHeight: meters.height
         level: meters.rightLevel
     }
 }

@@ -24,8 +24,8 @@ Item {
         { text: "2+14", value: 253 }
     ]
 
-    readonly property Item folderAField: folderARow.field
-    readonly property Item folderBField: folderBRow.field
+    readonly property CustomTextField folderAField: folderARow.field
+    readonly property CustomTextField folderBField: folderBRow.field
     readonly property alias abRecordingBox: abRecordingBox
     readonly property alias gridCombo: gridCombo
     readonly property alias tallyBox: tallyBox
@@ -113,6 +113,7 @@ Item {
         property alias field: rowField
         property int fieldHeight: 25
         property bool fieldEnabled: true
+        signal changeClicked()
         Layout.fillWidth: true
         spacing: 6
         Label {
@@ -129,7 +130,7 @@ Item {
         Button {
             text: "Change"
             Layout.preferredWidth: 72
-            onClicked: folderPicker.pick(form, rowField)
+            onClicked: row.changeClicked()
         }
         Button {
             text: "Open"
@@ -166,12 +167,14 @@ Item {
             FolderRow {
                 id: folderARow
                 label: "A"
+                onChangeClicked: folderPicker.pick(form, folderARow.field)
             }
             FolderRow {
                 id: folderBRow
                 label: "B"
                 fieldHeight: 26
                 fieldEnabled: abRecordingBox.checked
+                onChangeClicked: folderPicker.pick(form, folderBRow.field)
             }
 
             CheckBox {

@@ -3,7 +3,7 @@ import QtQuick.Controls
 import Qt5Compat.GraphicalEffects
 import "lib.js" as Lib
 
-// The overlay of one slot's cell; the video is drawn underneath by the mixer. The slot is found
+// The overlay of one slot's cell; the video is drawn underneath by the mixer. The slot comes
 // as `model` (its properties) and `qtObject` (the object itself): roles in the grid, properties
 // of the wrapper in an extra cell.
 Rectangle {
@@ -11,7 +11,11 @@ Rectangle {
 
     enum Tally { Free = 0, Preview = 1, Program = 2 }
 
-    readonly property bool cursorHidden: applicationWindow.mouseHidden
+    required property var model
+    required property var qtObject
+    // The window that hides the cursor and opens the slot dialogs.
+    property var appWindow: null
+    readonly property bool cursorHidden: !!appWindow && appWindow.mouseHidden
     readonly property bool isSelected: !!model.selected && !cursorHidden
     property bool displayWarning: false
     property int textRendering: Qt.platform.os === "osx" ? Text.NativeRendering : Text.QtRendering
@@ -68,14 +72,14 @@ Rectangle {
     function openSettings() {
         if (!qtObject.selected) {
             Lib.setOn(qtObject, "setSelectedInd", "selectedInd", -1)
-            applicationWindow.settingsDialogOpen(qtObject)
+            appWindow.settingsDialogOpen(qtObject)
             return
         }
         var selected = Lib.selectedSlots(slotsModel)
         if (selected.length <= 1)
-            applicationWindow.settingsDialogOpen(qtObject)
+            appWindow.settingsDialogOpen(qtObject)
         else
-            applicationWindow.settingsDialogOpenMulti(selected)
+            appWindow.settingsDialogOpenMulti(selected)
     }
 
     function clickRecord() {
@@ -103,7 +107,7 @@ Rectangle {
     }
 
     Connections {
-        target: qtObject
+        target: gridItem.qtObject
         ignoreUnknownSignals: true
         function onRecordingStopped(reason) {
             if (reason === Lib.stopReasonOutOfSpace)
@@ -119,7 +123,6 @@ Rectangle {
 
     component Shadowed: Text {
         color: "#ffffff"
-        renderType: gridItem.textRendering
         layer.enabled: visible
         layer.effect: DropShadow {
             radius: 3
@@ -156,6 +159,7 @@ Rectangle {
     }
 
     component LocationButton: OverlayButton {
+        id: locationButton
         property string letter
         property bool current
         property string tip
@@ -163,14 +167,14 @@ Rectangle {
         height: 28
         opacity: current ? 1.0 : 0.5
         contentItem: Text {
-            text: parent.letter
+            text: locationButton.letter
             color: "white"
             font.family: "Arial"
             font.bold: true
             font.pixelSize: 11
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
-            layer.enabled: parent.visible
+            layer.enabled: locationButton.visible
             layer.effect: DropShadow {
                 radius: 3
                 samples: 7
@@ -208,7 +212,7 @@ Rectangle {
             gridItem.toggleSelected()
             gridItem.clearSelection()
             // An empty cell is there to be given a source.
-            if (!model.isConnected)
+            if (!gridItem.model.isConnected)
                 gridItem.openSettings()
         }
 
@@ -235,7 +239,7 @@ Rectangle {
                     anchors.horizontalCenter: parent.horizontalCenter
                     width: Math.min(implicitWidth, noSignalCard.width - 80)
                     elide: Text.ElideRight
-                    text: model.connectedSource
+                    text: gridItem.model.connectedSource
                     color: "#a0a0a0"
                     font.pixelSize: 11
                     renderType: gridItem.textRendering
@@ -276,7 +280,7 @@ Rectangle {
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 34
             visible: text !== "" && !gridItem.signalLost
-            text: qtObject && qtObject.videoFormat ? qtObject.videoFormat : ""
+            text: gridItem.qtObject && gridItem.qtObject.videoFormat ? gridItem.qtObject.videoFormat : ""
             color: "#e8e8e8"
             style: Text.Outline
             styleColor: "#a0000000"
@@ -325,6 +329,7 @@ Rectangle {
         Shadowed {
             id: warningLabel
             objectName: "warningLabel"
+            renderType: gridItem.textRendering
             visible: gridItem.displayWarning
             height: 17
             font.pixelSize: 12
@@ -411,6 +416,7 @@ Rectangle {
         Shadowed {
             id: nameLabel
             objectName: "nameLabel"
+            renderType: gridItem.textRendering
             height: 17
             font.pixelSize: 12
             font.hintingPreference: Font.PreferFullHinting
@@ -422,7 +428,7 @@ Rectangle {
             anchors.bottomMargin: 10
             elide: Text.ElideRight
             color: gridItem.isSelected ? "#bf91ff" : "#ffffff"
-            text: Lib.nameLabel(model.name, model.displayName, model.connectedSource)
+            text: Lib.nameLabel(gridItem.model.name, gridItem.model.displayName, gridItem.model.connectedSource)
         }
 
         OverlayButton {
@@ -432,15 +438,15 @@ Rectangle {
             anchors.rightMargin: 5
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 2
-            visible: !model.viewingOnly
-            icon.source: Qt.resolvedUrl(model.isRecording ? "icons/icons8-record-64-recording.png"
-                                   : model.isWaiting ? "icons/icons8-record-64-waiting.png"
+            visible: !gridItem.model.viewingOnly
+            icon.source: Qt.resolvedUrl(gridItem.model.isRecording ? "icons/icons8-record-64-recording.png"
+                                   : gridItem.model.isWaiting ? "icons/icons8-record-64-waiting.png"
                                    : "icons/icons8-record-64.png")
-            opacity: model.connectedSource === "none" ? 0.3 : 1.0
+            opacity: gridItem.model.connectedSource === "none" ? 0.3 : 1.0
             onClicked: gridItem.clickRecord()
             ToolTip.delay: 200
             ToolTip.visible: hovered
-            ToolTip.text: (model.isRecording || model.isWaiting ? "Stop recording" : "Record")
+            ToolTip.text: (gridItem.model.isRecording || gridItem.model.isWaiting ? "Stop recording" : "Record")
                           + " (R on the selected cell)"
                           + (settingsModel.abRecording ? "" : "\n" + gridItem.locationAText())
         }
@@ -451,8 +457,8 @@ Rectangle {
             anchors.rightMargin: settingsModel.abRecording ? 64 : 44
             anchors.bottom: parent.bottom
             anchors.bottomMargin: settingsModel.abRecording ? 36 : 11
-            visible: gridItem.recordable && model.gigabytesAvailable < 9.9
-            gigabytes: model.gigabytesAvailable
+            visible: gridItem.recordable && gridItem.model.gigabytesAvailable < 9.9
+            gigabytes: gridItem.model.gigabytesAvailable
             textColor: "red"
         }
 
@@ -462,8 +468,8 @@ Rectangle {
             anchors.rightMargin: 37
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 36
-            visible: gridItem.abShown && model.gigabytesBAvailable < 9.9
-            gigabytes: model.gigabytesBAvailable
+            visible: gridItem.abShown && gridItem.model.gigabytesBAvailable < 9.9
+            gigabytes: gridItem.model.gigabytesBAvailable
             textColor: "#ff0000"
         }
 
@@ -473,9 +479,9 @@ Rectangle {
             anchors.top: parent.top
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 10
-            visible: !!model.showLevels
-            leftLevel: model.leftLevel
-            rightLevel: model.rightLevel
+            visible: !!gridItem.model.showLevels
+            leftLevel: gridItem.model.leftLevel
+            rightLevel: gridItem.model.rightLevel
         }
 
         OverlayButton {
@@ -485,7 +491,7 @@ Rectangle {
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 46
             icon.source: Qt.resolvedUrl("icons/icons8-voice-64.png")
-            opacity: model.isListening ? 1.0 : gridItem.pointerOver ? 0.6 : 0.0
+            opacity: gridItem.model.isListening ? 1.0 : gridItem.pointerOver ? 0.6 : 0.0
             onClicked: gridItem.toggleListening()
         }
 
@@ -497,9 +503,9 @@ Rectangle {
             anchors.bottomMargin: 5
             visible: gridItem.abShown
             letter: "A"
-            current: !model.locationBSelected
+            current: !gridItem.model.locationBSelected
             tip: gridItem.locationAText()
-            onClicked: Lib.setOn(qtObject, "setLocationBSelected", "locationBSelected", false)
+            onClicked: Lib.setOn(gridItem.qtObject, "setLocationBSelected", "locationBSelected", false)
         }
 
         LocationButton {
@@ -510,9 +516,9 @@ Rectangle {
             anchors.bottomMargin: 5
             visible: gridItem.abShown
             letter: "B"
-            current: !!model.locationBSelected
+            current: !!gridItem.model.locationBSelected
             tip: gridItem.locationBText()
-            onClicked: Lib.setOn(qtObject, "setLocationBSelected", "locationBSelected", true)
+            onClicked: Lib.setOn(gridItem.qtObject, "setLocationBSelected", "locationBSelected", true)
         }
     }
 

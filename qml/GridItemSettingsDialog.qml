@@ -27,8 +27,8 @@ Dialog {
     y: parent ? GridMath.centred(parent.height, height) : 0
     padding: 10
 
-    readonly property Item folderAField: folderARow.field
-    readonly property Item folderBField: folderBRow.field
+    readonly property CustomTextFieldMultiple folderAField: folderARow.field
+    readonly property CustomTextFieldMultiple folderBField: folderBRow.field
     readonly property alias gainSlider: gainSlider
     readonly property alias gainField: gainField
     readonly property alias sourceList: sourceList
@@ -169,6 +169,8 @@ Dialog {
         property alias field: rowField
         property bool fieldEnabled: true
         property bool changeEnabled: true
+        property bool openEnabled: true
+        signal changeClicked()
         Layout.fillWidth: true
         spacing: 6
         Label {
@@ -186,17 +188,19 @@ Dialog {
             text: "Change"
             Layout.preferredWidth: 72
             enabled: row.changeEnabled
-            onClicked: folderPicker.pick(dialog, rowField)
+            onClicked: row.changeClicked()
         }
         Button {
             text: "Open"
             Layout.preferredWidth: 56
-            enabled: customLocationBox.checkState === Qt.Checked && rowField.acceptableInput
+            enabled: row.openEnabled && rowField.acceptableInput
             onClicked: settingsModel.revealFolder(rowField.text)
         }
     }
 
-    contentItem: ColumnLayout {
+    // A child rather than the contentItem: the ids inside would make a deferred contentItem immediate.
+    ColumnLayout {
+        anchors.fill: parent
         spacing: 6
 
         RowLayout {
@@ -241,44 +245,50 @@ Dialog {
                     if (!dialog.multipleSelected && dialog.model)
                         Lib.setOn(dialog.model, "setSelectedInd", "selectedInd", currentIndex)
                 }
+                // The header and the rows see none of this file's ids: the list is their view and
+                // the label's palette is the dialog's.
                 header: Rectangle {
                     z: 2
-                    width: sourceList.width
+                    width: ListView.view ? ListView.view.width : 0
                     height: 20
                     border.width: 1
-                    border.color: dialog.palette.mid
+                    border.color: headerLabel.palette.mid
                     radius: 2
                     gradient: Gradient {
-                        GradientStop { position: 0.0; color: dialog.palette.light }
-                        GradientStop { position: 1.0; color: dialog.palette.midlight }
+                        GradientStop { position: 0.0; color: headerLabel.palette.light }
+                        GradientStop { position: 1.0; color: headerLabel.palette.midlight }
                     }
                     Label {
+                        id: headerLabel
                         x: 4
                         anchors.verticalCenter: parent.verticalCenter
                         text: "NDI Source"
                     }
                 }
-                highlight: Item {
-                    Rectangle {
-                        anchors.fill: parent
-                        anchors.leftMargin: 1
-                        anchors.rightMargin: 1
-                        color: dialog.palette.highlight
+                highlight: Control {
+                    id: highlightBox
+                    leftInset: 1
+                    rightInset: 1
+                    background: Rectangle {
+                        color: highlightBox.palette.highlight
                     }
                 }
                 delegate: Item {
-                    width: sourceList.width
+                    id: sourceRow
+                    required property int index
+                    required property string name
+                    width: ListView.view ? ListView.view.width : 0
                     height: 20
                     Label {
                         x: 4
                         anchors.verticalCenter: parent.verticalCenter
-                        text: model.name
+                        text: sourceRow.name
                     }
                     MouseArea {
                         anchors.fill: parent
                         onClicked: {
-                            sourceList.currentIndex = index
-                            sourceList.forceActiveFocus()
+                            sourceRow.ListView.view.currentIndex = sourceRow.index
+                            sourceRow.ListView.view.forceActiveFocus()
                         }
                     }
                 }
@@ -356,6 +366,8 @@ Dialog {
             label: "A"
             fieldEnabled: customLocationBox.checkState === Qt.Checked && !dialog.isRecording
             changeEnabled: fieldEnabled
+            openEnabled: customLocationBox.checkState === Qt.Checked
+            onChangeClicked: folderPicker.pick(dialog, folderARow.field)
         }
         FolderRow {
             id: folderBRow
@@ -363,6 +375,8 @@ Dialog {
             fieldEnabled: customLocationBox.checkState === Qt.Checked && !dialog.isRecording
                           && settingsModel.abRecording
             changeEnabled: customLocationBox.checkState === Qt.Checked && !dialog.isRecording
+            openEnabled: customLocationBox.checkState === Qt.Checked
+            onChangeClicked: folderPicker.pick(dialog, folderBRow.field)
         }
 
         RowLayout {

@@ -49,8 +49,6 @@ ApplicationWindow {
     palette.shadow: appPalette.shadow
     palette.highlight: appPalette.highlight
     palette.highlightedText: appPalette.highlightedText
-    palette.toolTipBase: appPalette.toolTipBase
-    palette.toolTipText: appPalette.toolTipText
     palette.brightText: "red"
     palette.inactive.buttonText: "grey"
     palette.active.buttonText: "white"
@@ -126,7 +124,7 @@ ApplicationWindow {
     }
 
     function recordKeyCell() {
-        var cell = keyCell >= 0 ? cells.itemAt(keyCell) : null
+        var cell = keyCell >= 0 ? cells.itemAt(keyCell) as GridItem : null
         if (cell)
             cell.clickRecord()
     }
@@ -229,8 +227,8 @@ ApplicationWindow {
         objectName: "idleTimer"
         interval: 5000
         onTriggered: {
-            if (!(settingsDialog && settingsDialog.visible))
-                mouseHidden = true
+            if (!(applicationWindow.settingsDialog && applicationWindow.settingsDialog.visible))
+                applicationWindow.mouseHidden = true
         }
     }
 
@@ -255,8 +253,9 @@ ApplicationWindow {
         y: 0
         width: GridMath.extraCellWidth(applicationWindow.width)
         height: applicationWindow.extraHeight
-        model: slotList ? slotList.extra1 : null
-        qtObject: slotList ? slotList.extra1 : null
+        model: applicationWindow.slotList ? applicationWindow.slotList.extra1 : null
+        qtObject: applicationWindow.slotList ? applicationWindow.slotList.extra1 : null
+        appWindow: applicationWindow
         onMouseMoved: applicationWindow.mouseMoved()
     }
 
@@ -267,8 +266,9 @@ ApplicationWindow {
         y: 0
         width: GridMath.extraCellWidth(applicationWindow.width)
         height: applicationWindow.extraHeight
-        model: slotList ? slotList.extra2 : null
-        qtObject: slotList ? slotList.extra2 : null
+        model: applicationWindow.slotList ? applicationWindow.slotList.extra2 : null
+        qtObject: applicationWindow.slotList ? applicationWindow.slotList.extra2 : null
+        appWindow: applicationWindow
         onMouseMoved: applicationWindow.mouseMoved()
     }
 
@@ -286,12 +286,16 @@ ApplicationWindow {
         Repeater {
             id: cells
             model: applicationWindow.slotList
+            // A delegate sees none of this file's ids: it takes the grid as its parent and this
+            // window as the one it is shown in.
             GridItem {
                 objectName: "gridItem"
+                required property int index
                 readonly property var slot: qtObject
-                width: GridMath.cellWidth(index, grid.width, grid.columns)
-                height: GridMath.cellHeight(index, grid.height, grid.columns, applicationWindow.gridRows)
-                onMouseMoved: applicationWindow.mouseMoved()
+                appWindow: Window.window
+                width: parent ? GridMath.cellWidth(index, parent.width, settingsModel.gridWidth) : 0
+                height: parent ? GridMath.cellHeight(index, parent.height, settingsModel.gridWidth, settingsModel.gridHeight) : 0
+                onMouseMoved: appWindow.mouseMoved()
             }
         }
     }
@@ -508,8 +512,10 @@ ApplicationWindow {
             globalSettingsForm.reset()
         }
 
-        contentItem: GlobalSettings {
+        // A child rather than the contentItem: an id would make a deferred contentItem immediate.
+        GlobalSettings {
             id: globalSettingsForm
+            anchors.fill: parent
             onApplied: globalSettingsDialog.accept()
             onCancelled: globalSettingsDialog.reject()
         }
@@ -519,14 +525,12 @@ ApplicationWindow {
         id: closeRefusal
         title: "Stavelin Recorder"
         text: "You have recording in progress"
-        buttons: MessageDialog.Ok
     }
 
     MessageDialog {
         id: openGlMessage
         title: "Opengl Insufficient"
         text: "OpenGL 4.0 or higher required. Run with dedicated GPU if available."
-        buttons: MessageDialog.Ok
         visible: !!applicationWindow.mixer && applicationWindow.mixer.cannotInitialize
     }
 }

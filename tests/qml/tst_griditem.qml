@@ -21,7 +21,7 @@ Item {
         function settingsDialogOpenMulti(selected) { opened = ["multi"].concat(selected.map(function(s) { return s.index0 })) }
     }
     Component { id: fakeSlot; FakeSlot {} }
-    Component { id: cell; SpecialGridItem { width: 367; height: 207 } }
+    Component { id: cell; SpecialGridItem { width: 367; height: 207; appWindow: applicationWindow } }
     Component { id: spyComponent; SignalSpy {} }
 
     TestCase {
@@ -31,15 +31,20 @@ Item {
         property color probe
         property var slot: null
         property var item: null
+        property var special: null
 
         // A cell over a fresh slot; telemetry, when given, is the recording's state.
         function make(values, state) {
+            // The cell is made before its slots, so it goes first and never outlives them.
+            special = special || createTemporaryObject(cell, root)
             slot = createTemporaryObject(fakeSlot, testCase, Object.assign({ index0: 4, connectedSource: "CAMERA-1 (Stage)", isConnected: true }, values))
             if (state)
                 slot.telemetry = createTemporaryQmlObject("import QtQml; QtObject { property string state: '" + state + "'; property string elapsedText: '01:02:03' }", testCase)
-            verify(item = createTemporaryObject(cell, root, { model: slot, qtObject: slot }).children[0].item)
+            special.model = special.qtObject = slot
+            verify(item = special.children[0].item)
         }
         function init() {
+            special = null
             settingsModel.tallyEnabled = settingsModel.abRecording = true, applicationWindow.mouseHidden = false, slotsAudioHelper.calls = [], root.slotsModel = null
             make({}), waitForRendering(item)
         }
