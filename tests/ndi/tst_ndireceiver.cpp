@@ -19,12 +19,10 @@ namespace
 struct Reports : QObject {
     explicit Reports(Receiver* r)
     {
-        connect(
-            r, &Receiver::tallyUpdated, this, [this](int t) { tallies << t; }, Qt::QueuedConnection);
-        connect(
-            r, &Receiver::vuUpdated, this, [this](int l, int r) { levels << qMakePair(l, r); }, Qt::QueuedConnection);
-        connect(
-            r, &QObject::destroyed, this, [this] { destroyed = true; }, Qt::QueuedConnection);
+        const auto queued = [&](auto signal, auto slot) { connect(r, signal, this, slot, Qt::QueuedConnection); };
+        queued(&Receiver::tallyUpdated, [this](int t) { tallies << t; });
+        queued(&Receiver::vuUpdated, [this](int l, int r) { levels << qMakePair(l, r); });
+        queued(&QObject::destroyed, [this] { destroyed = true; });
     }
     QList<int> tallies;
     QList<QPair<int, int>> levels;
