@@ -42,7 +42,6 @@ private Q_SLOTS:
             { {}, "locationB", movies },
             { {}, "tallyEnabled", true },
             { {}, "abRecording", true },
-            { {}, "gridWidth", 3 },
             { {}, "gridHeight", 3 },
             { {}, "tcpServerEnabled", false },
             { {}, "chopEnabled", false },

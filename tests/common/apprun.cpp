@@ -3,8 +3,6 @@
 #include <QDir>
 #include <QSettings>
 
-#include <csignal>
-
 E2E::AppRun::AppRun(const QString& name)
     : m_root(TestEnv::makeFolder(name))
     , m_env(TestEnv::childEnvironment(name))
@@ -32,9 +30,9 @@ bool E2E::AppRun::start(bool withHttp)
     return process.waitForStarted(10000) && waitForLog(QStringLiteral("Application initialized"), 60000);
 }
 
-bool E2E::AppRun::terminate(int timeoutMs)
+bool E2E::AppRun::terminate(int signal)
 {
-    return isRunning() && ::kill(pid_t(pid()), SIGTERM) == 0 && process.waitForFinished(timeoutMs)
+    return isRunning() && ::kill(pid_t(pid()), signal) == 0 && process.waitForFinished(30000)
         && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 

@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QVariantMap>
 
+#include <csignal>
+
 // The real application as a child: its own settings, simulated network and folders; its log file
 // is where we learn what it did.
 namespace E2E
@@ -31,8 +33,8 @@ public:
     void setSources(const QJsonArray& sources) { NdiSim::write(sources, m_root + QStringLiteral("/sources.json")); }
     // With the control port (and the panel port when asked), until the log says start-up is done.
     bool start(bool withHttp = false);
-    // SIGTERM and the exit; true when it ended normally with code 0.
-    bool terminate(int timeoutMs = 30000);
+    // The signal and the exit; true when it ended normally with code 0.
+    bool terminate(int signal = SIGTERM);
     bool isRunning() const { return process.state() == QProcess::Running; }
     qint64 pid() const { return process.processId(); }
 

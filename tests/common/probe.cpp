@@ -9,9 +9,7 @@
 namespace E2E
 {
 
-// Exit code (-1 when it did not finish), stdout and stderr.
-static std::tuple<int, QByteArray, QByteArray> run(
-    const QString& program, const QString& arguments, const QString& file)
+std::tuple<int, QByteArray, QByteArray> run(const QString& program, const QString& arguments, const QString& file)
 {
     QProcess p;
     p.start(program, arguments.split(' ').replaceInStrings("FILE", file));

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <tuple>
+
 namespace E2E
 {
 
@@ -15,6 +17,8 @@ struct ProbeResult {
 };
 ProbeResult probe(const QString& file);
 QStringList movFiles(const QString& folder);
+// Exit code (-1 when it did not finish), stdout and stderr; FILE among the arguments is the file.
+std::tuple<int, QByteArray, QByteArray> run(const QString& program, const QString& arguments, const QString& file);
 // The overall audio peak in dBFS (float files may go above 0); NaN without audio.
 double audioPeakDb(const QString& file);
 

@@ -14,8 +14,7 @@
 #include <vector>
 
 // A receiver of a solid picture of a known colour (UYVY or BGRA), so the preview tests know what
-// must come out. The picture may change from the test thread while the
-// render thread pulls it.
+// must come out. The picture may change from the test thread while the render thread pulls it.
 class TestReceiver : public Receiver
 {
 public:
@@ -73,15 +72,7 @@ public:
                 m_serial = m_pendingSerial;
             }
         }
-        VideoFrameInfo info;
-        info.width = m_width;
-        info.height = m_height;
-        info.aspectRatio = m_aspect;
-        info.pixelFormat = m_format;
-        info.data = m_current.data();
-        info.serial = m_serial;
-        info.frameRate = m_frameRate.load();
-        return info;
+        return { m_width, m_height, m_aspect, m_format, m_current.data(), m_serial, m_frameRate.load() };
     }
 
     // The rate reported with the frames (0: unknown). Any thread.

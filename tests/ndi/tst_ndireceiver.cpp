@@ -19,12 +19,10 @@ namespace
 struct Reports : QObject {
     explicit Reports(Receiver* r)
     {
-        connect(
-            r, &Receiver::tallyUpdated, this, [this](int t) { tallies << t; }, Qt::QueuedConnection);
-        connect(
-            r, &Receiver::vuUpdated, this, [this](int l, int r) { levels << qMakePair(l, r); }, Qt::QueuedConnection);
-        connect(
-            r, &QObject::destroyed, this, [this] { destroyed = true; }, Qt::QueuedConnection);
+        const auto queued = [&](auto signal, auto slot) { connect(r, signal, this, slot, Qt::QueuedConnection); };
+        queued(&Receiver::tallyUpdated, [this](int t) { tallies << t; });
+        queued(&Receiver::vuUpdated, [this](int l, int r) { levels << qMakePair(l, r); });
+        queued(&QObject::destroyed, [this] { destroyed = true; });
     }
     QList<int> tallies;
     QList<QPair<int, int>> levels;
@@ -68,73 +66,54 @@ private Q_SLOTS:
             source("SD 4:3", aspect, QJsonValue::Null), source("BELOW ZERO", QJsonValue::Null, negative) });
     }
 
-    void video_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("lowBandwidth");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("height");
-        QTest::addColumn<float>("aspect");
-        QTest::addColumn<int>("format");
-        QTest::addColumn<QByteArray>("pixel"); // first and last: every row is filled
-        // Studio-range BT.709 of #e02010, as u y v y.
-        QTest::addRow("UYVY") << "HD UYVY" << false << 1920 << 1080 << 1920.0f / 1080 << 2
-                              << QByteArray("\x66\x4e\xd5\x4e");
-        QTest::addRow("lowest bandwidth") << "HD UYVY" << true << 640 << 360 << 640.0f / 360 << 2 << QByteArray();
-        QTest::addRow("BGRA with alpha") << "KEY BGRA" << false << 640 << 360 << 640.0f / 360 << 0
-                                         << QByteArray("\x60\x40\x20\x80", 4);
-        QTest::addRow("aspect given") << "SD 4:3" << false << 720 << 576 << float(4.0 / 3.0) << 2 << QByteArray();
-        QTest::addRow("no video") << "BELOW ZERO" << false << 0 << 0 << 1.0f << 0 << QByteArray();
-    }
-
+    // As sent, or the lowest bandwidth's picture; first and last pixel as sent: every row is filled.
     void video()
     {
-        QFETCH(QString, name);
-        QFETCH(bool, lowBandwidth);
-        QFETCH(QByteArray, pixel);
-        std::shared_ptr<NDIReceiver> receiver = NDIReceiver::create(lowBandwidth, true);
-        receiver->connectToSource(name);
-        const VideoFrameInfo frame = waitForFrame(*receiver);
-        QTEST(frame.width, "width");
-        QTEST(frame.height, "height");
-        QTEST(frame.aspectRatio, "aspect");
-        QTEST(frame.pixelFormat, "format");
-        const char* data = reinterpret_cast<const char*>(frame.data);
-        const qsizetype size = qsizetype(frame.width) * frame.height * (frame.pixelFormat == 2 ? 2 : 4);
-        if (!pixel.isEmpty())
-            QVERIFY(QByteArray(data, 4) == pixel && QByteArray(data + size - 4, 4) == pixel);
+        const struct {
+            const char* name;
+            bool lowBandwidth;
+            int width, height, format;
+            float aspect;
+            QByteArray pixel;
+        } rows[] = { { "HD UYVY", false, 1920, 1080, 2, 1920.0f / 1080, "\x66\x4e\xd5\x4e" }, // BT.709 #e02010, u y v y
+            { "HD UYVY", true, 640, 360, 2, 640.0f / 360, {} },
+            { "KEY BGRA", false, 640, 360, 0, 640.0f / 360, QByteArray("\x60\x40\x20\x80", 4) },
+            { "SD 4:3", false, 720, 576, 2, float(4.0 / 3.0), {} }, { "BELOW ZERO", false, 0, 0, 0, 1.0f, {} } };
+        for (const auto& row : rows) {
+            std::shared_ptr<NDIReceiver> receiver = NDIReceiver::create(row.lowBandwidth, true);
+            receiver->connectToSource(row.name);
+            const VideoFrameInfo frame = waitForFrame(*receiver);
+            QCOMPARE(QList<int>({ frame.width, frame.height, frame.pixelFormat }),
+                QList<int>({ row.width, row.height, row.format }));
+            QCOMPARE(frame.aspectRatio, row.aspect);
+            const char* data = reinterpret_cast<const char*>(frame.data);
+            const qsizetype size = qsizetype(frame.width) * frame.height * (frame.pixelFormat == 2 ? 2 : 4);
+            if (!row.pixel.isEmpty())
+                QVERIFY(QByteArray(data, 4) == row.pixel && QByteArray(data + size - 4, 4) == row.pixel);
+        }
     }
 
     // Levels come with every pull, levels-only or not; the samples are interleaved stereo.
-    void levels_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("left");
-        QTest::addColumn<int>("right");
-        QTest::addRow("peaks 0.5 and 0.25") << "KEY BGRA" << 67 << 59;
-        QTest::addRow("all negative") << "BELOW ZERO" << -2147483574 << -2147483574;
-        QTest::addRow("not on the network") << "NOWHERE" << -2147483574 << -2147483574;
-    }
-
     void levels()
     {
-        QFETCH(QString, name);
-        QFETCH(int, left);
-        QFETCH(int, right);
-        std::shared_ptr<NDIReceiver> receiver = NDIReceiver::create(false, true);
-        receiver->connectToSource(name);
-        QSignalSpy levels(receiver.get(), &Receiver::vuUpdated);
-        QTRY_VERIFY((receiver->readAudio(960, true), levels.last().at(0).toInt() == left)); // 20 ms of a 1 kHz tone
-        levels.clear();
-        QVERIFY(!receiver->readAudio(960, true));
-        const float* samples = receiver->readAudio(960, false);
-        QVERIFY(samples);
-        float peaks[2] = { 0, 0 };
-        for (int i = 0; i < 2 * 960; ++i)
-            peaks[i % 2] = std::max(peaks[i % 2], samples[i]);
-        QCOMPARE(NDIReceiver::level(peaks[0]), left);
-        QCOMPARE(NDIReceiver::level(peaks[1]), right);
-        QCOMPARE(levels, (QList<QList<QVariant>> { { left, right }, { left, right } }));
+        const int none = -2147483574;
+        for (const auto& [name, left, right] :
+            { std::tuple { "KEY BGRA", 67, 59 }, { "BELOW ZERO", none, none }, { "NOWHERE", none, none } }) {
+            std::shared_ptr<NDIReceiver> receiver = NDIReceiver::create(false, true);
+            receiver->connectToSource(name);
+            QSignalSpy levels(receiver.get(), &Receiver::vuUpdated);
+            QTRY_VERIFY((receiver->readAudio(960, true), levels.last().at(0).toInt() == left)); // 20 ms of 1 kHz
+            levels.clear();
+            QVERIFY(!receiver->readAudio(960, true));
+            const float* samples = receiver->readAudio(960, false);
+            QVERIFY(samples);
+            float peaks[2] = { 0, 0 };
+            for (int i = 0; i < 2 * 960; ++i)
+                peaks[i % 2] = std::max(peaks[i % 2], samples[i]);
+            QCOMPARE(NDIReceiver::level(peaks[0]), left);
+            QCOMPARE(NDIReceiver::level(peaks[1]), right);
+            QCOMPARE(levels, (QList<QList<QVariant>> { { left, right }, { left, right } }));
+        }
     }
 
     void tally_data()

@@ -18,7 +18,6 @@
 #include <limits>
 
 using History = std::array<float, 4>;
-Q_DECLARE_METATYPE(History)
 
 class TestNdiRules : public QObject
 {
@@ -28,24 +27,15 @@ class TestNdiRules : public QObject
 
 private Q_SLOTS:
     // Line ends, entities and plain text are seen in the recorder's reports.
-    void xmlElement_data()
-    {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("error");
-        QTest::addRow("single quotes") << QByteArray("<x error='e'/>") << QString("x") << "e";
-        QTest::addRow("first element wins") << QByteArray("<o error=\"o\"><i error=\"i\"/></o>") << QString("o") << "o";
-        QTest::addRow("prefixed") << QByteArray("<n:item xmlns:n=\"urn:x\" error=\"p\"/>") << QString("item") << "p";
-        QTest::addRow("broken tag") << QByteArray("<record_error error=\"x") << QString() << QString();
-        QTest::addRow("text first") << QByteArray("log: <record_started/>") << QString() << QString();
-    }
-
     void xmlElement()
     {
-        QFETCH(QByteArray, line);
-        const XmlElementInfo info = readXmlElement(line);
-        QTEST(info.name, "name");
-        QTEST(info.error, "error");
+        for (const auto& [line, name, error] : { std::tuple { "<x error='e'/>", "x", "e" },
+                 { "<o error=\"o\"><i error=\"i\"/></o>", "o", "o" }, // the first element wins
+                 { "<n:item xmlns:n=\"urn:x\" error=\"p\"/>", "item", "p" }, { "<record_error error=\"x", "", "" },
+                 { "log: <record_started/>", "", "" } }) {
+            const XmlElementInfo info = readXmlElement(line);
+            QCOMPARE(QStringList({ info.name, info.error }), QStringList({ name, error }));
+        }
     }
 
     void commandBytes()
@@ -57,22 +47,13 @@ private Q_SLOTS:
             QCOMPARE(bytes, QByteArray(expected));
     }
 
-    void fileNames_data()
-    {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("part");
-        QTest::addRow("spaces, parentheses, ampersand") << QString("R&D (Cam 1)") << "R&D (Cam 1)";
-        QTest::addRow("slashes") << QString("../..\\etc/evil") << ".._.._etc_evil";
-        QTest::addRow("control characters") << QString("Cam\t1\n\x7f") << "Cam_1__";
-        QTest::addRow("non-ASCII") << QString("Kamera é") << "Kamera é";
-    }
-
     void fileNames()
     {
-        QFETCH(QString, source);
-        QFETCH(QString, part);
-        QCOMPARE(NDIRecorder::fileNameFor(source, QDateTime(QDate(2023, 12, 31), QTime(23, 5, 9))),
-            part + "_2023-12-31_23-05-09.mov");
+        for (const auto& [source, part] : { std::pair { "R&D (Cam 1)", "R&D (Cam 1)" },
+                 { "../..\\etc/evil", ".._.._etc_evil" }, { "Cam\t1\n\x7f", "Cam_1__" }, { "Kamera é", "Kamera é" } })
+            QCOMPARE(
+                NDIRecorder::fileNameFor(QString::fromUtf8(source), QDateTime(QDate(2023, 12, 31), QTime(23, 5, 9))),
+                QString::fromUtf8(part) + "_2023-12-31_23-05-09.mov");
     }
 
     // A claim never takes an existing file nor one handed out a moment ago, and creates nothing.
@@ -90,40 +71,21 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir).entryList(QDir::Files).size(), 2);
     }
 
-    void level_data()
-    {
-        QTest::addColumn<float>("peak");
-        QTest::addColumn<int>("level");
-        QTest::addRow("full scale") << 1.0f << 74;
-        QTest::addRow("half") << 0.5f << 67;
-        QTest::addRow("above full scale") << 2.0f << 81;
-        QTest::addRow("infinity") << std::numeric_limits<float>::infinity() << INT_MAX;
-        QTest::addRow("denormal") << std::numeric_limits<float>::denorm_min() << -1047;
-        QTest::addRow("zero") << 0.0f << -2147483574;
-        QTest::addRow("NaN") << std::numeric_limits<float>::quiet_NaN() << -2147483574;
-    }
-
     void level()
     {
-        QFETCH(float, peak);
-        QTEST(NDIReceiver::level(peak), "level");
+        const float nan = std::numeric_limits<float>::quiet_NaN(), infinity = std::numeric_limits<float>::infinity();
+        for (const auto& [peak, level] : { std::pair { 1.0f, 74 }, { 2.0f, 81 }, { infinity, INT_MAX },
+                 { std::numeric_limits<float>::denorm_min(), -1047 }, { 0.0f, -2147483574 }, { nan, -2147483574 } })
+            QCOMPARE(NDIReceiver::level(peak), level);
     }
 
-    void fillRate_data()
-    {
-        QTest::addColumn<History>("history");
-        QTest::addColumn<float>("fillRate");
-        QTest::addRow("no values yet") << History { -1, -1, -1, -1 } << 1.0f;
-        QTest::addRow("raised to 1") << History { -1, -1, -1, 0.35f } << 1.0f;
-        QTest::addRow("lowered to 4") << History { 3.5f, 3.5f, 3.5f, 3.5f } << 4.0f;
-        QTest::addRow("freed space does not count") << History { 1.05f, -3.0f, -0.5f, 0 } << 1.5f;
-        QTest::addRow("mean of positives") << History { 1.4f, 2.8f, -2.0f, 0 } << 3.0f;
-    }
-
+    // None yet and little are raised to 1, much is lowered to 4; freed space does not count.
     void fillRate()
     {
-        QFETCH(History, history);
-        QTEST(DriveMonitorProvider::fillRateFor(history), "fillRate");
+        for (const auto& [history, rate] : { std::pair { History { -1, -1, -1, -1 }, 1.0f },
+                 { History { -1, -1, -1, 0.35f }, 1.0f }, { History { 3.5f, 3.5f, 3.5f, 3.5f }, 4.0f },
+                 { History { 1.05f, -3.0f, -0.5f, 0 }, 1.5f }, { History { 1.4f, 2.8f, -2.0f, 0 }, 3.0f } })
+            QCOMPARE(DriveMonitorProvider::fillRateFor(history), rate);
     }
 
     void cleanup()

@@ -236,7 +236,7 @@ private Q_SLOTS:
             { [](Slot& s) { s.recorder()->currentProcess()->write("<quit/>\r\n"); },
                 "Recording stopped: the recording program stopped writing" },
             { [](Slot& s) { QDir().rename(s.customLocation(), s.customLocation() + "-gone"), s.chopTimerTimeout(); },
-                "Recording stopped: " },
+                "Recording stopped: Folder does not exist: " },
         };
         for (const auto& [end, warning] : rows) {
             auto s = slot(true);
