@@ -3,6 +3,9 @@
 #include "simpicture.h"
 #include "simsource.h"
 
+// The vendor's header uses NULL without defining it.
+#include <cstddef>
+
 #include <Processing.NDI.Lib.h>
 
 #include <QByteArray>
