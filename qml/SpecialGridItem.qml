@@ -12,6 +12,9 @@ Item {
 
     // The cell takes its slot when it is made, so it is made again when the slot changes.
     function load() {
+        var item = cell.item as GridItem
+        if (item && item.model === special.model && item.qtObject === special.qtObject && item.appWindow === special.appWindow)
+            return
         if (special.model !== null)
             cell.setSource("GridItem.qml", { model: special.model, qtObject: special.qtObject, appWindow: special.appWindow })
     }

@@ -293,8 +293,8 @@ ApplicationWindow {
                 required property int index
                 readonly property var slot: qtObject
                 appWindow: Window.window
-                width: parent ? GridMath.cellWidth(index, parent.width, settingsModel.gridWidth) : 0
-                height: parent ? GridMath.cellHeight(index, parent.height, settingsModel.gridWidth, settingsModel.gridHeight) : 0
+                width: parent && appWindow ? GridMath.cellWidth(index, parent.width, appWindow.gridColumns) : 0
+                height: parent && appWindow ? GridMath.cellHeight(index, parent.height, appWindow.gridColumns, appWindow.gridRows) : 0
                 onMouseMoved: appWindow.mouseMoved()
             }
         }
