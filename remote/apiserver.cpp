@@ -37,26 +37,7 @@ Slot* ApiServer::slotFor(uint slot) const
 
 SlotSnapshot ApiServer::snapshotOf(const Slot* slot)
 {
-    SlotSnapshot s;
-    s.id = uint(slot->index0());
-    s.isRecording = slot->isRecording();
-    s.isWaiting = slot->isWaiting();
-    s.connectedSource = slot->connectedSource();
-    s.displayName = slot->displayName();
-    s.tallyState = slot->tallyState();
-    const RecordingTelemetry* telemetry = slot->telemetry();
-    s.state = telemetry->state();
-    s.elapsedMs = telemetry->elapsedMs();
-    s.elapsedText = telemetry->elapsedText();
-    s.pieceFrames = telemetry->pieceFrames();
-    s.totalFrames = telemetry->totalFrames();
-    s.filePath = telemetry->filePath();
-    s.piece = telemetry->piece();
-    s.location = telemetry->location();
-    s.delayedCount = telemetry->delayedCount();
-    s.bytesWritten = telemetry->bytesWritten();
-    s.warning = telemetry->warning();
-    return s;
+    return slot->snapshot();
 }
 
 QList<SlotSnapshot> ApiServer::slotSnapshots() const

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "remote/slotsnapshot.h"
+#include "slots/slotsnapshot.h"
 
 #include <QByteArray>
 #include <QJsonArray>

@@ -154,6 +154,36 @@ void Slot::setMonotonicClock(std::function<qint64()> clock)
     m_clock = clock ? std::move(clock) : std::function<qint64()>(&steadyMs);
 }
 
+SlotSnapshot Slot::snapshot() const
+{
+    SlotSnapshot s;
+    s.id = uint(m_index0);
+    s.isRecording = m_isRecording;
+    s.isWaiting = m_isWaiting;
+    s.connectedSource = m_connectedSource;
+    s.displayName = m_displayName;
+    s.tallyState = m_tallyState;
+    s.state = m_telemetry->state();
+    s.elapsedMs = m_telemetry->elapsedMs();
+    s.elapsedText = m_telemetry->elapsedText();
+    s.pieceFrames = m_telemetry->pieceFrames();
+    s.totalFrames = m_telemetry->totalFrames();
+    s.filePath = m_telemetry->filePath();
+    s.piece = m_telemetry->piece();
+    s.location = m_telemetry->location();
+    s.delayedCount = m_telemetry->delayedCount();
+    s.bytesWritten = m_telemetry->bytesWritten();
+    s.warning = m_telemetry->warning();
+    s.busy = m_isRecording || m_isWaiting;
+    s.signalLost = m_signalLost;
+    s.currentFolder = m_currentFolder;
+    if (m_isRecording || m_isWaiting || s.state == QLatin1String("failed"))
+        s.stateWord = s.state == QLatin1String("idle") ? QStringLiteral("ready") : s.state;
+    else if (m_isConnected)
+        s.stateWord = m_signalLost ? QStringLiteral("no signal") : QStringLiteral("ready");
+    return s;
+}
+
 // ---- persistence ----
 
 void Slot::loadSettings()

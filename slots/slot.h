@@ -5,6 +5,7 @@
 #include "slots/continuityrecord.h"
 #include "slots/recordingrules.h"
 #include "slots/recordingtelemetry.h"
+#include "slots/slotsnapshot.h"
 #include "slots/splitschedule.h"
 
 #include <QDateTime>
@@ -107,6 +108,9 @@ public:
     // Any thread: the receiver while the slot is bound, else null. Holding the pointer keeps the
     // receiver alive; it is disposed of when the last holder lets go.
     std::shared_ptr<Receiver> activeReceiver() const;
+
+    // What every surface shows of this slot.
+    SlotSnapshot snapshot() const;
 
     NDIRecorder* recorder() const { return m_recorder; }
     RecordingTelemetry* telemetry() const { return m_telemetry; }
