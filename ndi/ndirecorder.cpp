@@ -465,7 +465,9 @@ void NDIRecorder::handleReport(const QByteArray& line)
         const QString reason = element.attributes.value(QLatin1String("reason")).toString();
         const QSize size(int(attributeInt(element, "width")), int(attributeInt(element, "height")));
         Q_EMIT recordingStarted();
-        Q_EMIT pieceStarted(m_generation, path, rateN, rateD, size, reason);
+        const bool timed = element.attributes.hasAttribute(QLatin1String("first_frame_time"));
+        Q_EMIT pieceStarted(
+            m_generation, path, rateN, rateD, size, reason, timed ? attributeInt(element, "first_frame_time") : -1);
     } else if (element.name == QLatin1String("record_stopped")) {
         // While we record, the program stopping by itself means it cannot write.
         if (m_recordingStarted && m_confirmed) {

@@ -88,8 +88,10 @@ Q_SIGNALS:
     void processCrashed();
 
     // The program writes a new piece: at the start, after a split, after a format change
-    // (reason "format") or in a replacement process.
-    void pieceStarted(int generation, QString path, int frameRateN, int frameRateD, QSize size, QString reason);
+    // (reason "format") or in a replacement process. firstFrameTime: the source's time of its first
+    // frame (100 ns), -1 when the program does not say.
+    void pieceStarted(int generation, QString path, int frameRateN, int frameRateD, QSize size, QString reason,
+        qint64 firstFrameTime);
     // Progress of the current process: frames written since it started recording, and the time
     // they cover in 100 ns units.
     void progressed(int generation, qint64 frames, qint64 timecode);

@@ -61,6 +61,38 @@ void ContinuityRecord::finish(const QString& stopReason)
     m_stop = QDateTime::currentDateTime();
 }
 
+double ContinuityRecord::sentFrames(int piece) const
+{
+    const Piece& p = m_pieces.at(piece);
+    const qint64 end = piece + 1 < m_pieces.size() ? m_pieces.at(piece + 1).startMs : m_coveredUntil;
+    return std::max<qint64>(0, end - p.startMs) * p.frameRate() / 1000.0;
+}
+
+double ContinuityRecord::sentFrames() const
+{
+    double sent = 0.0;
+    for (int i = 0; i < m_pieces.size(); ++i)
+        sent += sentFrames(i);
+    return sent;
+}
+
+qint64 ContinuityRecord::droppedFrames(int piece) const
+{
+    return std::max<qint64>(0, qint64(std::floor(sentFrames(piece))) - m_pieces.at(piece).frames);
+}
+
+qint64 ContinuityRecord::droppedFrames() const
+{
+    // Over the whole: a piece boundary seen late moves frames between pieces, not out of the record.
+    return std::max<qint64>(0, qint64(std::floor(sentFrames())) - totalFrames());
+}
+
+void ContinuityRecord::markWritten(qint64 ms, bool written)
+{
+    if (written)
+        m_writtenAt = ms;
+}
+
 bool ContinuityRecord::hasGeneration(int generation) const
 {
     return std::any_of(m_pieces.cbegin(), m_pieces.cend(),
@@ -90,7 +122,8 @@ QJsonObject ContinuityRecord::toJson() const
 {
     QJsonArray pieces;
     qint64 gaps = 0;
-    for (const Piece& piece : m_pieces) {
+    for (int i = 0; i < m_pieces.size(); ++i) {
+        const Piece& piece = m_pieces.at(i);
         gaps += piece.gapFrames;
         QJsonObject entry {
             { QStringLiteral("path"), piece.path },
@@ -101,7 +134,10 @@ QJsonObject ContinuityRecord::toJson() const
             { QStringLiteral("location"), piece.location },
             { QStringLiteral("reason"), piece.reason },
             { QStringLiteral("gapFrames"), double(piece.gapFrames) },
+            { QStringLiteral("droppedFrames"), double(droppedFrames(i)) },
         };
+        if (piece.firstFrameTime >= 0)
+            entry.insert(QStringLiteral("firstFrameTime"), double(piece.firstFrameTime));
         if (piece.size.isValid()) {
             entry.insert(QStringLiteral("width"), piece.size.width());
             entry.insert(QStringLiteral("height"), piece.size.height());
@@ -115,6 +151,7 @@ QJsonObject ContinuityRecord::toJson() const
             m_pieces.isEmpty() ? QString() : m_pieces.first().start.toString(Qt::ISODateWithMs) },
         { QStringLiteral("frames"), double(totalFrames()) },
         { QStringLiteral("gapFrames"), double(gaps) },
+        { QStringLiteral("droppedFrames"), double(droppedFrames()) },
         { QStringLiteral("pieces"), pieces },
         { QStringLiteral("stopReason"), m_stopReason.isEmpty() ? QJsonValue() : QJsonValue(m_stopReason) },
     };

@@ -27,8 +27,11 @@ public:
         QString location; // "A" or "B"
         QString reason; // "start", "split", "location", "format", "recovery"
         qint64 gapFrames = 0;
+        // The source's time of the piece's first frame, 100 ns units; -1 when the program does not say.
+        qint64 firstFrameTime = -1;
 
         double seconds() const;
+        double frameRate() const { return frameRateN > 0 ? double(frameRateN) / frameRateD : 0.0; }
     };
 
     ContinuityRecord(QString source, int slot);
@@ -40,6 +43,17 @@ public:
     // The process's own frame count: the newest piece of that process gets what it added.
     bool setProcessFrames(int generation, qint64 frames);
     void finish(const QString& stopReason);
+
+    // The monotonic time the record accounts for: now while recording, the stop after it.
+    void setCoveredUntil(qint64 ms) { m_coveredUntil = ms; }
+    // Frames the source sent from the first piece's start until then: each piece lasts until the
+    // next one starts, at its own rate.
+    double sentFrames() const;
+    // What the source sent while the piece was current that no piece holds.
+    qint64 droppedFrames(int piece) const;
+    qint64 droppedFrames() const;
+    void markWritten(qint64 ms, bool written);
+    qint64 writtenAt() const { return m_writtenAt; }
 
     bool isFinished() const { return !m_stopReason.isEmpty(); }
     bool hasGeneration(int generation) const;
@@ -60,4 +74,8 @@ private:
     QList<Piece> m_pieces;
     QString m_stopReason;
     QDateTime m_stop;
+    qint64 m_coveredUntil = 0;
+    qint64 m_writtenAt = 0;
+
+    double sentFrames(int piece) const;
 };

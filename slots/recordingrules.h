@@ -21,6 +21,10 @@ public:
     // Meter position 0..100 of a raw level (see Receiver) for the given gains; total for any input.
     static int meterLevel(int rawLevel, float standardGain, float audioGain);
 
+    // A drive with less free space than this is shown as running low.
+    static constexpr float lowSpaceGigabytes = 10.0f;
+    static bool lowSpace(float gigabytes) { return gigabytes < lowSpaceGigabytes; }
+
     // Why a slot cannot start recording now; empty when it can.
     static QString startRefusal(bool connected, bool recording, bool viewingOnly, bool folderExists);
 };

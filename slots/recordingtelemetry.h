@@ -1,13 +1,15 @@
 #pragma once
 
+#include "slots/recordingstatemachine.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
-// What a slot's recording is doing right now, for the grid item and both servers. The figures
-// come from the recording program's reports, not from the wall clock. Changes are announced at
-// most twice a second, the first of a quiet spell at once. Main thread only.
+// What a slot's recording is doing right now, as the grid item and both servers read it: a view of
+// the slot's recording state machine. Changes are announced at most twice a second, the first of a
+// quiet spell at once. Main thread only.
 class RecordingTelemetry : public QObject
 {
     Q_OBJECT
@@ -23,38 +25,37 @@ class RecordingTelemetry : public QObject
     Q_PROPERTY(int delayedCount READ delayedCount NOTIFY changed)
     Q_PROPERTY(double bytesWritten READ bytesWrittenDouble NOTIFY changed)
     Q_PROPERTY(QString warning READ warning NOTIFY changed)
+    // Wall-clock time since the start, and the frames lost against what the source sent.
+    Q_PROPERTY(double wallMs READ wallMsDouble NOTIFY changed)
+    Q_PROPERTY(QString wallText READ wallText NOTIFY changed)
+    Q_PROPERTY(double droppedFrames READ droppedFramesDouble NOTIFY changed)
 
 public:
-    // "idle", "waiting", "recording", "stalled" (no progress), "failed" (ended by an error).
-    enum class State { Idle, Waiting, Recording, Stalled, Failed };
+    using State = RecordingStateMachine::State;
 
-    explicit RecordingTelemetry(QObject* parent = nullptr);
+    explicit RecordingTelemetry(const RecordingStateMachine* machine, QObject* parent = nullptr);
 
-    QString state() const { return stateName(m_state); }
-    State stateValue() const { return m_state; }
-    qint64 elapsedMs() const { return m_elapsedMs; }
-    QString elapsedText() const { return clockText(m_elapsedMs); }
-    qint64 pieceFrames() const { return m_pieceFrames; }
-    qint64 totalFrames() const { return m_totalFrames; }
-    QString filePath() const { return m_filePath; }
+    // "idle", "waiting", "recording", "stalled" or "failed": the words remote clients already know
+    // (dropping and no signal are recording).
+    QString state() const;
+    State stateValue() const { return m_machine->state(); }
+    qint64 elapsedMs() const { return m_machine->recordedMs(); }
+    QString elapsedText() const { return clockText(elapsedMs()); }
+    qint64 wallMs() const { return m_machine->wallMs(); }
+    QString wallText() const { return clockText(wallMs()); }
+    qint64 pieceFrames() const { return m_machine->pieceFrames(); }
+    qint64 totalFrames() const { return m_machine->totalFrames(); }
+    qint64 droppedFrames() const { return m_machine->droppedFrames(); }
+    QString filePath() const { return m_machine->piecePath(); }
     QString fileName() const;
-    int piece() const { return m_piece; }
-    QString location() const { return m_location; }
-    int delayedCount() const { return m_delayedCount; }
+    int piece() const { return m_machine->pieceNumber(); }
+    QString location() const { return m_machine->pieceLocation(); }
+    int delayedCount() const { return m_machine->delayedCount(); }
     qint64 bytesWritten() const { return m_bytesWritten; }
-    QString warning() const { return m_warning; }
+    QString warning() const { return m_machine->warning(); }
 
-    static QString stateName(State state);
     // hh:mm:ss, hours going past 99 when they must.
     static QString clockText(qint64 ms);
-
-    void setState(State state);
-    // A new recording: every figure back to zero.
-    void begin();
-    void setPiece(int piece, const QString& path, const QString& location);
-    void setProgress(qint64 elapsedMs, qint64 pieceFrames, qint64 totalFrames);
-    void countDelay();
-    void setWarning(const QString& warning);
 
 Q_SIGNALS:
     void changed();
@@ -62,21 +63,15 @@ Q_SIGNALS:
 private:
     void touch();
     void announce();
-    double elapsedMsDouble() const { return double(m_elapsedMs); }
-    double pieceFramesDouble() const { return double(m_pieceFrames); }
-    double totalFramesDouble() const { return double(m_totalFrames); }
+    double elapsedMsDouble() const { return double(elapsedMs()); }
+    double wallMsDouble() const { return double(wallMs()); }
+    double pieceFramesDouble() const { return double(pieceFrames()); }
+    double totalFramesDouble() const { return double(totalFrames()); }
+    double droppedFramesDouble() const { return double(droppedFrames()); }
     double bytesWrittenDouble() const { return double(m_bytesWritten); }
 
-    State m_state = State::Idle;
-    qint64 m_elapsedMs = 0;
-    qint64 m_pieceFrames = 0;
-    qint64 m_totalFrames = 0;
-    QString m_filePath;
-    int m_piece = 0;
-    QString m_location;
-    int m_delayedCount = 0;
+    const RecordingStateMachine* const m_machine;
     qint64 m_bytesWritten = 0;
-    QString m_warning;
     QTimer m_announce;
     QElapsedTimer m_lastAnnounce;
     static constexpr qint64 minimumGapMs = 500;

@@ -11,13 +11,11 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <limits>
 
 namespace
 {
@@ -40,6 +38,8 @@ qint64 steadyMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+using Event = RecordingStateMachine::Event;
+
 } // namespace
 
 Slot::Slot(QObject* parent)
@@ -53,37 +53,45 @@ Slot::Slot(QObject* parent)
     m_location[B].custom = m_location[A].custom;
     m_location[A].gigabytes = 100000.0f;
 
+    m_machine = new RecordingStateMachine(m_index0, this);
+    m_machine->setClock([this] { return m_clock(); });
+    m_telemetry = new RecordingTelemetry(m_machine, this);
+    connect(m_machine, &RecordingStateMachine::warningRaised, this, &Slot::recordingWarning);
+    connect(m_machine, &RecordingStateMachine::warningCleared, this, &Slot::recordingWarningCleared);
+
     m_pictureWatch.setInterval(500);
     connect(&m_pictureWatch, &QTimer::timeout, this, &Slot::watchPicture);
 
     m_recorder = new NDIRecorder;
     connect(m_recorder, &NDIRecorder::recordingStarted, this, &Slot::recordingStarted);
-    connect(m_recorder, &NDIRecorder::recordingError, this, &Slot::recorderError);
-    connect(m_recorder, &NDIRecorder::processFinished, this, &Slot::recorderFinished);
-    connect(m_recorder, &NDIRecorder::processCrashed, this, &Slot::recorderCrashed);
+    connect(m_recorder, &NDIRecorder::recordingError, this, [this](NDIRecorder::RecordingError error, QString text) {
+        handle({ error == NDIRecorder::Delayed ? Event::Delayed : Event::ProgramError, text });
+    });
+    const auto ended = [this](const QString& how) {
+        handle({ Event::ProgramEnded,
+            QStringLiteral("The recording program %1 %2 the recording started")
+                .arg(how, isRecording() ? QStringLiteral("during") : QStringLiteral("before")) });
+    };
+    connect(m_recorder, &NDIRecorder::processFinished, this, [ended] { ended(QStringLiteral("ended")); });
+    connect(m_recorder, &NDIRecorder::processCrashed, this, [ended] { ended(QStringLiteral("stopped")); });
     connect(m_recorder, &NDIRecorder::pieceStarted, this, &Slot::pieceStarted);
-    connect(m_recorder, &NDIRecorder::progressed, this, &Slot::progressed);
-    connect(m_recorder, &NDIRecorder::processDone, this, &Slot::processDone);
-    connect(
-        m_recorder, &NDIRecorder::programStopped, this, [this](int, const QString& reason) { programStopped(reason); });
-    connect(m_recorder, &NDIRecorder::startUnconfirmed, this, &Slot::startUnconfirmed);
-    connect(m_recorder, &NDIRecorder::stalled, this, [this] {
-        m_telemetry->setState(RecordingTelemetry::State::Stalled);
-        warn(QStringLiteral("Recording stalled"));
+    connect(m_recorder, &NDIRecorder::progressed, this, [this](int generation, qint64 frames, qint64 timecode) {
+        handle({ Event::Progress, generation, frames, timecode });
     });
-    connect(m_recorder, &NDIRecorder::resumed, this, [this] {
-        if (m_isRecording)
-            m_telemetry->setState(RecordingTelemetry::State::Recording);
+    connect(m_recorder, &NDIRecorder::processDone, this, [this](int generation, qint64 frames) {
+        handle({ Event::ProcessDone, generation, frames });
     });
-    connect(m_recorder, &NDIRecorder::replacedFrozen, this, [this](int) {
-        m_nextPieceReason = QStringLiteral("recovery");
-        Logger::write(QStringLiteral("Slot %1 continues its recording in a new file").arg(m_index0));
+    connect(m_recorder, &NDIRecorder::programStopped, this, [this](int, const QString& reason) {
+        handle({ Event::ProgramStopped, reason });
     });
+    connect(m_recorder, &NDIRecorder::startUnconfirmed, this, [this] { handle({ Event::StartUnconfirmed }); });
+    connect(m_recorder, &NDIRecorder::stalled, this, [this] { handle({ Event::Stalled }); });
+    connect(m_recorder, &NDIRecorder::resumed, this, [this] { handle({ Event::Resumed }); });
+    connect(m_recorder, &NDIRecorder::replacedFrozen, this, [this](int) { handle({ Event::ReplacedFrozen }); });
     m_recorder->setSourcePresent([this] {
         const auto sources = NDIFind::instance()->currentSources();
         return sources.find(m_connectedSource) != sources.end();
     });
-    m_telemetry = new RecordingTelemetry(this);
 
     for (Location& location : m_location)
         location.monitor = new DriveMonitor(this);
@@ -107,6 +115,7 @@ Slot::Slot(QObject* parent)
     replaceReceiver();
 
     if (m_connectedSource != NoSource) {
+        m_machine->setSource(m_connectedSource);
         updateLocation();
         if (!m_viewingOnly)
             m_recorder->start(m_connectedSource);
@@ -121,10 +130,10 @@ Slot::~Slot()
     if (m_receiver)
         disconnect(m_receiver.get(), nullptr, this, nullptr);
     m_receiver.reset();
-    if (m_record && !m_record->isFinished()) {
-        m_record->finish(QStringLiteral("exit"));
-        m_record->write();
-    }
+    // The record says the app ended the recording; the process finishes its file on its own.
+    disconnect(m_recorder, nullptr, this, nullptr);
+    if (busy())
+        m_machine->handle(Event::stop(RecordingStateMachine::StopReason::User));
     delete m_recorder;
     m_recorder = nullptr;
     for (Location& location : m_location) {
@@ -158,8 +167,8 @@ SlotSnapshot Slot::snapshot() const
 {
     SlotSnapshot s;
     s.id = uint(m_index0);
-    s.isRecording = m_isRecording;
-    s.isWaiting = m_isWaiting;
+    s.isRecording = isRecording();
+    s.isWaiting = isWaiting();
     s.connectedSource = m_connectedSource;
     s.displayName = m_displayName;
     s.tallyState = m_tallyState;
@@ -174,14 +183,56 @@ SlotSnapshot Slot::snapshot() const
     s.delayedCount = m_telemetry->delayedCount();
     s.bytesWritten = m_telemetry->bytesWritten();
     s.warning = m_telemetry->warning();
-    s.busy = m_isRecording || m_isWaiting;
+    s.stateWord = stateWord();
+    s.stateLabel = stateLabel();
+    s.busy = busy();
     s.signalLost = m_signalLost;
+    s.wallMs = m_machine->wallMs();
+    s.droppedFrames = m_machine->droppedFrames();
+    s.droppingPercent = m_machine->droppingPercent();
+    const RecordingStateMachine::Totals totals = m_machine->totals();
+    s.framesWrittenTotal = totals.framesWritten;
+    s.droppedFramesTotal = totals.droppedFrames;
+    s.delayedTotal = totals.delayed;
+    s.stallsTotal = totals.stalls;
+    s.recoveriesTotal = totals.recoveries;
+    const Side side = recordsToB() ? B : A;
     s.currentFolder = m_currentFolder;
-    if (m_isRecording || m_isWaiting || s.state == QLatin1String("failed"))
-        s.stateWord = s.state == QLatin1String("idle") ? QStringLiteral("ready") : s.state;
-    else if (m_isConnected)
-        s.stateWord = m_signalLost ? QStringLiteral("no signal") : QStringLiteral("ready");
+    s.location = s.location.isEmpty() ? QString(side == B ? QStringLiteral("B") : QStringLiteral("A")) : s.location;
+    s.drive = m_location[side].monitor->path();
+    s.freeBytes = qint64(double(m_location[side].gigabytes) * 1e9);
+    s.lowSpace = RecordingRules::lowSpace(m_location[side].gigabytes);
+    for (const RecordingStateMachine::HistoryEntry& entry : m_machine->history())
+        s.history.append({ entry.time, entry.text });
     return s;
+}
+
+QString Slot::stateWord() const
+{
+    return RecordingStateMachine::stateWord(m_machine->state(), m_isConnected, m_signalLost);
+}
+
+QString Slot::stateLabel() const
+{
+    return RecordingStateMachine::stateLabel(stateWord(), m_machine->droppingPercent());
+}
+
+bool Slot::lowSpaceA() const
+{
+    return RecordingRules::lowSpace(m_location[A].gigabytes);
+}
+
+bool Slot::lowSpaceB() const
+{
+    return RecordingRules::lowSpace(m_location[B].gigabytes);
+}
+
+QString Slot::historyText() const
+{
+    QStringList lines;
+    for (const RecordingStateMachine::HistoryEntry& entry : m_machine->history())
+        lines << entry.time.toString(QStringLiteral("HH:mm:ss ")) + entry.text;
+    return lines.join(QLatin1Char('\n'));
 }
 
 // ---- persistence ----
@@ -287,6 +338,8 @@ void Slot::armRecorder(const QString& source)
 
 void Slot::bindTo(const QString& source)
 {
+    m_machine->clearFailure();
+    m_machine->setSource(source);
     setIsConnected(true);
     followReports();
     setTallyState(0);
@@ -305,7 +358,7 @@ void Slot::acceptClicked()
     updateLocation();
     if (m_selectedInd < 0 && m_enteredSource.isEmpty()) {
         // Re-arming a waiting slot would lose its start request.
-        if (m_isConnected && !m_isRecording && !m_isWaiting && !m_viewingOnly)
+        if (m_isConnected && !busy() && !m_viewingOnly)
             armRecorder(m_connectedSource);
         return;
     }
@@ -313,14 +366,14 @@ void Slot::acceptClicked()
     if (!picked && m_enteredSource == m_connectedSource)
         return;
     updateLocation();
-    if (!m_isRecording && !m_isWaiting)
+    if (!busy())
         bindTo(source);
 }
 
 QString Slot::connectSource(QString source)
 {
     updateLocation();
-    if (m_isRecording || m_isWaiting)
+    if (busy())
         return CommandResult::recordingInProgress;
     bindTo(source);
     return CommandResult::success;
@@ -333,8 +386,9 @@ void Slot::disconnectClicked()
 
 QString Slot::disconnectSource()
 {
-    if (m_isRecording || m_isWaiting)
+    if (busy())
         return CommandResult::recordingInProgress;
+    m_machine->clearFailure();
     m_receiver->disconnectFromSource();
     followReports();
     m_recorder->stop();
@@ -355,7 +409,7 @@ void Slot::vuUpdated(int leftLevel, int rightLevel)
     emit vuRightLevelChanged(m_rightLevel);
 }
 
-// ---- recording rules ----
+// ---- recording ----
 
 qint64 Slot::chopIntervalMs() const
 {
@@ -363,273 +417,126 @@ qint64 Slot::chopIntervalMs() const
     return settings->chopEnabled() ? qint64(settings->chopMinutes()) * 60000 : 0;
 }
 
-void Slot::beginRecording()
+void Slot::handle(RecordingStateMachine::Event event)
 {
-    // A process that has died (crash, failed start) cannot confirm a start: arm a fresh one, or the
-    // slot would wait for ever.
-    QProcess* process = m_recorder->currentProcess();
-    if (!process || process->state() == QProcess::NotRunning)
-        armRecorder(m_connectedSource);
-    if (!m_isWaiting && !m_isRecording) {
-        m_telemetry->begin();
-        m_telemetry->setState(RecordingTelemetry::State::Waiting);
+    const RecordingStateMachine::Action action = m_machine->handle(event);
+    if (isRecording() != m_wasRecording) {
+        m_wasRecording = isRecording();
+        emit isRecordingChanged(m_wasRecording);
     }
-    setIsWaiting(true);
-    m_recorder->setRecordLevel(g_standardGain + m_audioGain);
-    m_recorder->startRecording();
-}
-
-void Slot::endRecordingState(const QString& stopReason)
-{
-    m_split->stop();
-    setIsRecording(false);
-    setIsWaiting(false);
-    if (m_record && !m_record->isFinished()) {
-        m_record->finish(stopReason);
-        m_record->write();
-        // Its last piece's final count comes when the process has finished.
-        m_finishing.append(m_record);
-        while (m_finishing.size() > 4)
-            m_finishing.removeFirst();
+    if (isWaiting() != m_wasWaiting) {
+        m_wasWaiting = isWaiting();
+        emit isWaitingChanged(m_wasWaiting);
     }
-    m_record.reset();
-    m_nextPieceReason.clear();
-    if (m_telemetry->stateValue() != RecordingTelemetry::State::Failed)
-        m_telemetry->setState(RecordingTelemetry::State::Idle);
-    applyPendingMonitorPaths(QString());
-}
-
-const ContinuityRecord* Slot::continuityRecord() const
-{
-    if (m_record)
-        return m_record.get();
-    return m_finishing.isEmpty() ? nullptr : m_finishing.last().get();
-}
-
-QString Slot::stopReasonText(StopReason reason)
-{
-    switch (reason) {
-    case OutOfSpace: return QStringLiteral("out of space");
-    case RecorderError: return QStringLiteral("error");
-    case User: break;
-    }
-    return QStringLiteral("user");
-}
-
-void Slot::warn(const QString& message)
-{
-    m_telemetry->setWarning(message);
-    emit recordingWarning(message);
-}
-
-void Slot::pieceStarted(
-    int generation, const QString& path, int frameRateN, int frameRateD, QSize size, const QString& reason)
-{
-    if (!m_isRecording)
-        return;
-    if (generation != m_progressGeneration) {
-        // A replacement process counts its frames and time from zero.
-        m_recordedMsBefore += m_progressMs;
-        m_framesBefore += m_progressFrames;
-        m_progressGeneration = generation;
-        m_progressMs = 0;
-        m_progressFrames = 0;
-    }
-    const bool first = !m_record;
-    if (first)
-        m_record = std::make_shared<ContinuityRecord>(m_connectedSource, m_index0);
-    ContinuityRecord::Piece piece;
-    piece.path = path;
-    piece.start = QDateTime::currentDateTime();
-    piece.startMs = m_clock();
-    piece.generation = generation;
-    piece.processFramesAtStart = m_progressFrames;
-    piece.frameRateN = frameRateN;
-    piece.frameRateD = std::max(1, frameRateD);
-    piece.size = size;
-    piece.location = QFileInfo(path).absolutePath() == QDir(folder(B)).absolutePath()
-            && QDir(folder(B)).absolutePath() != QDir(folder(A)).absolutePath()
-        ? QStringLiteral("B")
-        : QStringLiteral("A");
-    piece.reason = first ? QStringLiteral("start") : !reason.isEmpty() ? reason : m_nextPieceReason;
-    if (piece.reason.isEmpty())
-        piece.reason = QStringLiteral("split");
-    if (piece.reason == QLatin1String("format"))
-        Logger::write(QStringLiteral("Slot %1: the source changed its format; recording goes on in %2")
-                          .arg(m_index0)
-                          .arg(QDir::toNativeSeparators(path)));
-    m_nextPieceReason.clear();
-    m_record->addPiece(piece);
-    m_record->write();
-    m_telemetry->setState(RecordingTelemetry::State::Recording);
-    m_telemetry->setPiece(int(m_record->pieces().size()), path, piece.location);
-    applyPendingMonitorPaths(QFileInfo(path).absolutePath());
-}
-
-void Slot::progressed(int generation, qint64 frames, qint64 timecode)
-{
-    if (!m_isRecording || generation != m_progressGeneration)
-        return;
-    m_progressFrames = frames;
-    m_progressMs = timecode / 10000;
-    qint64 pieceFrames = frames;
-    if (m_record) {
-        m_record->setProcessFrames(generation, frames);
-        pieceFrames = m_record->pieces().last().frames;
-    }
-    m_telemetry->setProgress(m_recordedMsBefore + m_progressMs, pieceFrames, m_framesBefore + frames);
-}
-
-void Slot::processDone(int generation, qint64 frames)
-{
-    for (const auto& record : std::as_const(m_finishing)) {
-        if (record->hasGeneration(generation) && record->setProcessFrames(generation, frames))
-            record->write();
-    }
-    if (m_record && m_record->hasGeneration(generation) && m_record->setProcessFrames(generation, frames))
-        m_record->write();
-}
-
-void Slot::programStopped(const QString& reason)
-{
-    if (!m_isRecording && !m_isWaiting)
-        return;
-    warn(QStringLiteral("Recording stopped: ") + reason);
-    m_telemetry->setState(RecordingTelemetry::State::Failed);
-    stopRecording(RecorderError);
-}
-
-void Slot::startUnconfirmed()
-{
-    if (!m_isWaiting)
-        return;
-    const QString why = m_telemetry->warning();
-    if (!why.isEmpty() && why != QLatin1String("Recording can't keep up")) {
-        // The program gave up (no folder, no space): waiting longer gives nothing.
-        warn(QStringLiteral("Recording did not start: ") + why);
-        m_telemetry->setState(RecordingTelemetry::State::Failed);
-        stopRecording(RecorderError);
-        return;
-    }
-    warn(QStringLiteral("Recording has not started yet: no picture and sound from the source"));
-}
-
-void Slot::applyPendingMonitorPaths(const QString& writtenFolder)
-{
-    const bool idle = !m_isRecording && !m_isWaiting;
-    for (Location& location : m_location) {
-        if (!location.pendingMonitor.isEmpty()
-            && (idle || QDir(writtenFolder).absolutePath() == QDir(location.pendingMonitor).absolutePath())) {
-            location.monitor->setPath(location.pendingMonitor);
-            location.pendingMonitor.clear();
-        }
-    }
+    if (action == RecordingStateMachine::Action::EndRecording)
+        finishRecording(RecorderError);
+    emit shownChanged();
 }
 
 QString Slot::startRecording()
 {
     // An empty folder is the working directory, as for the recording program.
     const QString refusal
-        = RecordingRules::startRefusal(m_isConnected, m_isRecording, m_viewingOnly, QDir(m_currentFolder).exists());
+        = RecordingRules::startRefusal(m_isConnected, isRecording(), m_viewingOnly, QDir(m_currentFolder).exists());
     if (refusal == CommandResult::folderMissing)
-        warn(QStringLiteral("Recording folder does not exist: ") + QDir::toNativeSeparators(m_currentFolder));
+        handle({ Event::ProgramError,
+            QStringLiteral("Recording folder does not exist: ") + QDir::toNativeSeparators(m_currentFolder) });
     if (!refusal.isEmpty())
         return refusal;
-    beginRecording();
+    // Asked again while waiting: the start request is on its way already.
+    if (isWaiting())
+        return CommandResult::success;
+    // A process that has died (crash, failed start) cannot confirm a start: arm a fresh one, or the
+    // slot would wait for ever.
+    QProcess* process = m_recorder->currentProcess();
+    if (!process || process->state() == QProcess::NotRunning)
+        armRecorder(m_connectedSource);
+    handle({ Event::StartAsked });
+    m_recorder->setRecordLevel(g_standardGain + m_audioGain);
+    m_recorder->startRecording();
     return CommandResult::success;
 }
 
 void Slot::recordClicked()
 {
-    if (!m_isRecording && !m_isWaiting) {
-        // The grid offers the button only for bound, recordable slots; anything else would arm a
-        // process for no source.
-        if (m_isConnected && !m_viewingOnly)
-            startRecording();
-        return;
-    }
-    m_recorder->restart();
-    m_telemetry->setState(RecordingTelemetry::State::Idle);
-    endRecordingState(stopReasonText(User));
+    // The grid offers the button only for bound, recordable slots; anything else would arm a
+    // process for no source.
+    if (busy())
+        stopRecording(User);
+    else if (m_isConnected && !m_viewingOnly)
+        startRecording();
 }
 
 QString Slot::stopRecording(Slot::StopReason reason)
 {
-    if (!m_isRecording && !m_isWaiting)
+    if (!busy())
         return CommandResult::slotNotRecording;
-    m_recorder->restart();
-    if (reason == User)
-        m_telemetry->setState(RecordingTelemetry::State::Idle);
-    else
-        m_telemetry->setState(RecordingTelemetry::State::Failed);
-    endRecordingState(stopReasonText(reason));
-    emit recordingStopped(reason);
-    if (reason == OutOfSpace) {
-        Logger::write(QStringLiteral("Slot %1 stopped recording. Reason: Out of space").arg(m_index0));
-        warn(QStringLiteral("Recording stopped: out of space in ") + QDir::toNativeSeparators(m_currentFolder));
-    } else if (reason == RecorderError) {
-        Logger::write(QStringLiteral("Slot %1 stopped recording. Reason: Error").arg(m_index0));
-    }
+    finishRecording(reason);
     return CommandResult::success;
+}
+
+void Slot::finishRecording(StopReason reason)
+{
+    if (!busy())
+        return;
+    const QString warning = reason == OutOfSpace
+        ? QStringLiteral("Recording stopped: out of space in ") + QDir::toNativeSeparators(m_currentFolder)
+        : QString();
+    m_recorder->restart();
+    m_split->stop();
+    handle(Event::stop(RecordingStateMachine::StopReason(reason), warning));
+    applyPendingMonitorPaths(QString());
+    emit recordingStopped(reason);
+    if (reason == OutOfSpace)
+        Logger::write(QStringLiteral("Slot %1 stopped recording. Reason: Out of space").arg(m_index0));
+    else if (reason == RecorderError)
+        Logger::write(QStringLiteral("Slot %1 stopped recording. Reason: Error").arg(m_index0));
 }
 
 void Slot::recordingStarted()
 {
+    const bool first = !isRecording();
+    handle({ Event::StartConfirmed, m_recorder->generation(), 0 });
     // A repeated confirmation must not restart the split schedule of a running recording.
-    if (m_isRecording)
-        return;
-    if (!m_isWaiting)
-        m_telemetry->begin();
-    setIsRecording(true);
-    setIsWaiting(false);
-    m_telemetry->setState(RecordingTelemetry::State::Recording);
-    m_recordedMsBefore = 0;
-    m_framesBefore = 0;
-    m_progressGeneration = m_recorder->generation();
-    m_progressMs = 0;
-    m_progressFrames = 0;
-    m_recordingStartTime = QDateTime::currentDateTime();
-    m_split->start(chopIntervalMs());
+    if (first)
+        m_split->start(chopIntervalMs());
 }
 
-void Slot::recorderError(NDIRecorder::RecordingError error, QString message)
+void Slot::pieceStarted(int generation, const QString& path, int frameRateN, int frameRateD, QSize size,
+    const QString& reason, qint64 firstFrameTime)
 {
-    if (error == NDIRecorder::Delayed) {
-        message = QStringLiteral("Recording can't keep up");
-        m_telemetry->countDelay();
-    }
-    warn(message);
+    Event event(Event::PieceStarted, reason);
+    event.generation = generation;
+    event.piece.path = path;
+    event.piece.frameRateN = frameRateN;
+    event.piece.frameRateD = frameRateD;
+    event.piece.size = size;
+    event.piece.firstFrameTime = firstFrameTime;
+    const QString folderB = QDir(folder(B)).absolutePath();
+    event.piece.location = QFileInfo(path).absolutePath() == folderB && folderB != QDir(folder(A)).absolutePath()
+        ? QStringLiteral("B")
+        : QStringLiteral("A");
+    handle(event);
+    if (isRecording())
+        applyPendingMonitorPaths(QFileInfo(path).absolutePath());
 }
 
-void Slot::recorderFinished()
+void Slot::applyPendingMonitorPaths(const QString& writtenFolder)
 {
-    if (m_isRecording) {
-        warn(QStringLiteral("The recording program ended during the recording"));
-        stopRecording(RecorderError);
-    } else if (m_isWaiting) {
-        m_telemetry->setState(RecordingTelemetry::State::Failed);
-        endRecordingState(stopReasonText(RecorderError));
-        warn(QStringLiteral("The recording program ended before the recording started"));
-    }
-}
-
-void Slot::recorderCrashed()
-{
-    if (m_isRecording) {
-        warn(QStringLiteral("The recording program stopped during the recording"));
-        stopRecording(RecorderError);
-    } else if (m_isWaiting) {
-        m_telemetry->setState(RecordingTelemetry::State::Failed);
-        endRecordingState(stopReasonText(RecorderError));
-        warn(QStringLiteral("The recording program stopped before the recording started"));
+    for (Location& location : m_location) {
+        if (!location.pendingMonitor.isEmpty()
+            && (!busy() || QDir(writtenFolder).absolutePath() == QDir(location.pendingMonitor).absolutePath())) {
+            location.monitor->setPath(location.pendingMonitor);
+            location.pendingMonitor.clear();
+        }
     }
 }
 
 void Slot::chopTimerTimeout()
 {
-    if (!m_isRecording)
+    if (!isRecording())
         return;
-    m_nextPieceReason = QStringLiteral("split");
+    handle({ Event::Split });
     m_recorder->chop(m_currentFolder);
     m_split->advance(chopIntervalMs());
     Logger::write(QStringLiteral("Slot %1 is splitting recording").arg(m_index0));
@@ -641,11 +548,11 @@ void Slot::spaceUpdated(Side side, float gigabytesAvailable, float fillRate)
     if (qFuzzyCompare(gigabytesAvailable, location.gigabytes))
         return;
     location.gigabytes = gigabytesAvailable;
-    if (m_isRecording) {
+    if (isRecording()) {
         switch (RecordingRules::spaceAction(side == B, m_abRecording, m_locationBSelected, m_location[A].gigabytes,
             m_location[B].gigabytes, fillRate)) {
         case RecordingRules::SpaceAction::SwitchToOther: setLocationBSelected(side == A); break;
-        case RecordingRules::SpaceAction::Stop: stopRecording(OutOfSpace); break;
+        case RecordingRules::SpaceAction::Stop: finishRecording(OutOfSpace); break;
         case RecordingRules::SpaceAction::None: break;
         }
     }
@@ -653,6 +560,7 @@ void Slot::spaceUpdated(Side side, float gigabytesAvailable, float fillRate)
         emit gigabytesAvailableChanged(location.gigabytes);
     else
         emit gigabytesBAvailableChanged(location.gigabytes);
+    emit shownChanged();
 }
 
 void Slot::driveMonitorUpdated(float gigabytesAvailable, float fillRate)
@@ -665,31 +573,21 @@ void Slot::driveMonitorBUpdated(float gigabytesAvailable, float fillRate)
     spaceUpdated(B, gigabytesAvailable, fillRate);
 }
 
-void Slot::setGigabytesAvailable(float gigabytesAvailable, float fillRate)
-{
-    spaceUpdated(A, gigabytesAvailable, fillRate);
-}
-
-void Slot::setGigabytesBAvailable(float gigabytesBAvailable, float fillRate)
-{
-    spaceUpdated(B, gigabytesBAvailable, fillRate);
-}
-
 void Slot::setLocationBSelected(bool locationBSelected)
 {
     if (locationBSelected == m_locationBSelected)
         return;
     m_locationBSelected = locationBSelected;
     m_currentFolder = folder(recordsToB() ? B : A);
-    if (m_isRecording)
-        m_nextPieceReason = QStringLiteral("location");
+    handle({ RecordingStateMachine::Event::LocationSwitch });
     // A running recording continues in the other folder; an armed process is replaced. An unbound
     // or viewing-only slot has no process, and must not get one for no source.
-    if (m_isRecording || m_isWaiting || (m_isConnected && !m_viewingOnly))
+    if (busy() || (m_isConnected && !m_viewingOnly))
         m_recorder->chop(m_currentFolder);
     else
         m_recorder->setFolder(m_currentFolder);
     emit locationBSelectedChanged(m_locationBSelected);
+    emit shownChanged();
 }
 
 void Slot::setAbRecording(bool abRecording)
@@ -715,7 +613,7 @@ void Slot::defaultLocationChanged(Side side, const QString& location)
         return;
     const bool written = recordsToB() == (side == B);
     // The drive being written stays watched until the next piece lies on the new one.
-    if ((m_isRecording || m_isWaiting) && written)
+    if (busy() && written)
         m_location[side].pendingMonitor = location;
     else
         m_location[side].monitor->setPath(location);
@@ -723,12 +621,21 @@ void Slot::defaultLocationChanged(Side side, const QString& location)
         return;
     m_currentFolder = location;
     m_recorder->setFolder(location);
+    emit shownChanged();
     // A waiting slot keeps its process: replacing it would lose the start request.
-    if (!m_isRecording && !m_isWaiting && !m_viewingOnly)
+    if (!busy() && !m_viewingOnly)
         m_recorder->start(m_connectedSource);
 }
 
 // ---- setters ----
+
+template <typename T, typename Signal> void Slot::assign(T& member, const T& value, Signal changed)
+{
+    if (member == value)
+        return;
+    member = value;
+    emit(this->*changed)(member);
+}
 
 void Slot::setName(QString name)
 {
@@ -738,44 +645,22 @@ void Slot::setName(QString name)
 
 void Slot::setConnectedSource(QString connectedSource)
 {
-    if (connectedSource == m_connectedSource)
-        return;
-    m_connectedSource = connectedSource;
-    emit connectedSourceChanged(m_connectedSource);
+    assign(m_connectedSource, connectedSource, &Slot::connectedSourceChanged);
 }
 
 void Slot::setSelectedInd(int selectedInd)
 {
-    if (selectedInd == m_selectedInd)
-        return;
-    m_selectedInd = selectedInd;
-    emit selectedIndChanged(m_selectedInd);
+    assign(m_selectedInd, selectedInd, &Slot::selectedIndChanged);
 }
 
 void Slot::enteredSource(QString enteredSource)
 {
-    if (enteredSource == m_enteredSource)
-        return;
-    m_enteredSource = enteredSource;
-    emit enteredSourceChanged(m_enteredSource);
-}
-
-void Slot::setIsRecording(bool isRecording)
-{
-    if (isRecording == m_isRecording)
-        return;
-    m_isRecording = isRecording;
-    if (!m_isRecording)
-        m_split->stop();
-    emit isRecordingChanged(m_isRecording);
+    assign(m_enteredSource, enteredSource, &Slot::enteredSourceChanged);
 }
 
 void Slot::setShowLevels(bool showLevels)
 {
-    if (showLevels == m_showLevels)
-        return;
-    m_showLevels = showLevels;
-    emit showLevelsChanged(m_showLevels);
+    assign(m_showLevels, showLevels, &Slot::showLevelsChanged);
 }
 
 void Slot::setIsConnected(bool isConnected)
@@ -790,6 +675,7 @@ void Slot::setIsConnected(bool isConnected)
         m_pictureWatch.stop();
     watchPicture();
     emit isConnectedChanged(m_isConnected);
+    emit shownChanged();
 }
 
 QString Slot::formatText(int width, int height, double frameRate)
@@ -820,35 +706,31 @@ void Slot::watchPicture()
         if (lost)
             format.clear();
     }
+    if (lost != m_signalLost)
+        handle({ lost ? RecordingStateMachine::Event::SourceGone : RecordingStateMachine::Event::SourceBack });
+    else
+        handle({ RecordingStateMachine::Event::Tick });
     if (format == m_videoFormat && lost == m_signalLost)
         return;
     m_videoFormat = format;
     m_signalLost = lost;
     emit pictureStateChanged();
+    emit shownChanged();
 }
 
 void Slot::setCustomLocationEnabled(bool customLocationEnabled)
 {
-    if (customLocationEnabled == m_customLocationEnabled)
-        return;
-    m_customLocationEnabled = customLocationEnabled;
-    emit customLocationEnabledChanged(m_customLocationEnabled);
+    assign(m_customLocationEnabled, customLocationEnabled, &Slot::customLocationEnabledChanged);
 }
 
 void Slot::setCustomLocation(QString customLocation)
 {
-    if (customLocation == m_location[A].custom)
-        return;
-    m_location[A].custom = customLocation;
-    emit customLocationChanged(customLocation);
+    assign(m_location[A].custom, customLocation, &Slot::customLocationChanged);
 }
 
 void Slot::setTallyState(int tallyState)
 {
-    if (tallyState == m_tallyState)
-        return;
-    m_tallyState = tallyState;
-    emit tallyStateChanged(m_tallyState);
+    assign(m_tallyState, tallyState, &Slot::tallyStateChanged);
 }
 
 void Slot::setViewingOnly(bool viewingOnly)
@@ -858,9 +740,9 @@ void Slot::setViewingOnly(bool viewingOnly)
     m_viewingOnly = viewingOnly;
     emit viewingOnlyChanged(m_viewingOnly);
     if (m_viewingOnly) {
+        // The process that was recording is told to quit: the recording is over.
+        finishRecording(User);
         m_recorder->stop();
-        // The process that was recording has been told to quit: the recording is over.
-        endRecordingState(stopReasonText(User));
     }
 }
 
@@ -875,10 +757,7 @@ void Slot::setAudioGain(float audioGain)
 
 void Slot::setRecordPreview(bool recordPreview)
 {
-    if (recordPreview == m_recordPreview)
-        return;
-    m_recordPreview = recordPreview;
-    emit recordPreviewChanged(m_recordPreview);
+    assign(m_recordPreview, recordPreview, &Slot::recordPreviewChanged);
 }
 
 void Slot::setStandardGain(float gain)
@@ -888,43 +767,23 @@ void Slot::setStandardGain(float gain)
 
 QString Slot::setDisplayName(QString displayName)
 {
-    if (displayName != m_displayName) {
-        m_displayName = displayName;
-        emit displayNameChanged(m_displayName);
-    }
+    assign(m_displayName, displayName, &Slot::displayNameChanged);
     return CommandResult::success;
 }
 
 void Slot::setIsListening(bool isListening)
 {
-    if (isListening == m_isListening)
-        return;
-    m_isListening = isListening;
-    emit isListeningChanged(m_isListening);
+    assign(m_isListening, isListening, &Slot::isListeningChanged);
 }
 
 void Slot::setCustomLocationB(QString customLocationB)
 {
-    if (customLocationB == m_location[B].custom)
-        return;
-    m_location[B].custom = customLocationB;
-    emit customLocationBChanged(customLocationB);
-}
-
-void Slot::setIsWaiting(bool isWaiting)
-{
-    if (isWaiting == m_isWaiting)
-        return;
-    m_isWaiting = isWaiting;
-    emit isWaitingChanged(m_isWaiting);
+    assign(m_location[B].custom, customLocationB, &Slot::customLocationBChanged);
 }
 
 void Slot::setSelected(bool selected)
 {
-    if (selected == m_selected)
-        return;
-    m_selected = selected;
-    emit selectedChanged(m_selected);
+    assign(m_selected, selected, &Slot::selectedChanged);
 }
 
 void Slot::setIsFullRes(bool isFullRes)

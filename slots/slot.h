@@ -4,6 +4,7 @@
 #include "ndi/receiver.h"
 #include "slots/continuityrecord.h"
 #include "slots/recordingrules.h"
+#include "slots/recordingstatemachine.h"
 #include "slots/recordingtelemetry.h"
 #include "slots/slotsnapshot.h"
 #include "slots/splitschedule.h"
@@ -39,9 +40,9 @@ class Slot : public QObject
     Q_PROPERTY(int leftLevel READ leftLevel NOTIFY vuLeftLevelChanged)
     Q_PROPERTY(int rightLevel READ rightLevel NOTIFY vuRightLevelChanged)
     Q_PROPERTY(int tallyState READ tallyState WRITE setTallyState NOTIFY tallyStateChanged)
-    Q_PROPERTY(bool isRecording READ isRecording WRITE setIsRecording NOTIFY isRecordingChanged)
-    Q_PROPERTY(bool isWaiting READ isWaiting WRITE setIsWaiting NOTIFY isWaitingChanged)
-    Q_PROPERTY(bool isConnected READ isConnected WRITE setIsConnected NOTIFY isConnectedChanged)
+    Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
+    Q_PROPERTY(bool isWaiting READ isWaiting NOTIFY isWaitingChanged)
+    Q_PROPERTY(bool isConnected READ isConnected NOTIFY isConnectedChanged)
     Q_PROPERTY(bool showLevels READ showLevels WRITE setShowLevels NOTIFY showLevelsChanged)
     Q_PROPERTY(bool customLocationEnabled READ customLocationEnabled WRITE setCustomLocationEnabled NOTIFY
             customLocationEnabledChanged)
@@ -63,6 +64,17 @@ class Slot : public QObject
     Q_PROPERTY(QString videoFormat READ videoFormat NOTIFY pictureStateChanged)
     // Bound, but no new picture for a while (the source left, or sends nothing).
     Q_PROPERTY(bool signalLost READ signalLost NOTIFY pictureStateChanged)
+    // What every surface shows, decided here once: the state word ("empty", "ready", "no signal",
+    // "waiting", "recording", "dropping", "stalled", "failed") and its label ("REC", "DROPPING 12 %").
+    Q_PROPERTY(QString stateWord READ stateWord NOTIFY shownChanged)
+    Q_PROPERTY(QString stateLabel READ stateLabel NOTIFY shownChanged)
+    // Recording, or waiting for the program to confirm a start.
+    Q_PROPERTY(bool busy READ busy NOTIFY shownChanged)
+    Q_PROPERTY(bool lowSpaceA READ lowSpaceA NOTIFY shownChanged)
+    Q_PROPERTY(bool lowSpaceB READ lowSpaceB NOTIFY shownChanged)
+    Q_PROPERTY(QString currentFolder READ currentFolder NOTIFY shownChanged)
+    // The last events of the slot, one "hh:mm:ss text" line each, oldest first.
+    Q_PROPERTY(QString historyText READ historyText NOTIFY shownChanged)
 
 public:
     enum StopReason {
@@ -86,8 +98,15 @@ public:
     int leftLevel() const { return m_leftLevel; }
     int rightLevel() const { return m_rightLevel; }
     int tallyState() const { return m_tallyState; }
-    bool isRecording() const { return m_isRecording; }
-    bool isWaiting() const { return m_isWaiting; }
+    bool isRecording() const { return m_machine->isRecording(); }
+    bool isWaiting() const { return m_machine->isWaiting(); }
+    bool busy() const { return m_machine->isBusy(); }
+    QString stateWord() const;
+    QString stateLabel() const;
+    bool lowSpaceA() const;
+    bool lowSpaceB() const;
+    QString historyText() const;
+    const RecordingStateMachine* machine() const { return m_machine; }
     bool isConnected() const { return m_isConnected; }
     bool showLevels() const { return m_showLevels; }
     bool customLocationEnabled() const { return m_customLocationEnabled; }
@@ -121,7 +140,7 @@ public:
     // How long a bound source may send nothing new before the slot shows it has no signal.
     static constexpr qint64 signalLostMs = 2000;
     // The record of the running recording, or of the last one; null before the first.
-    const ContinuityRecord* continuityRecord() const;
+    const ContinuityRecord* continuityRecord() const { return m_machine->record(); }
     // Where this slot's recordings may lie: both locations, custom or global.
     QStringList recordingFolders() const;
     QString currentFolder() const { return m_currentFolder; }
@@ -131,7 +150,6 @@ public:
     const QTimer& splitTimer() const { return m_split->timer(); }
     // Milliseconds after the recording's start at which the next split is due (0: none planned).
     qint64 nextSplitDue() const { return m_split->nextDue(); }
-    QDateTime recordingStartTime() const { return m_recordingStartTime; }
 
     // The monotonic clock (milliseconds) that times splits; replaceable so that schedules can be
     // checked without waiting for them.
@@ -151,23 +169,16 @@ public Q_SLOTS:
     void driveMonitorBUpdated(float gigabytesAvailable, float fillRate);
     QString connectSource(QString source);
     QString disconnectSource();
-    void recorderError(NDIRecorder::RecordingError error, QString message);
-    void recorderFinished();
-    void recorderCrashed();
     void chopTimerTimeout();
 
     void setName(QString name);
     void setConnectedSource(QString connectedSource);
     void setSelectedInd(int selectedInd);
     void enteredSource(QString enteredSource);
-    void setIsRecording(bool isRecording);
     void setShowLevels(bool showLevels);
-    void setIsConnected(bool isConnected);
     void setCustomLocationEnabled(bool customLocationEnabled);
     void setCustomLocation(QString customLocation);
     void setTallyState(int tallyState);
-    void setGigabytesAvailable(float gigabytesAvailable, float fillRate);
-    void setGigabytesBAvailable(float gigabytesBAvailable, float fillRate);
     void setViewingOnly(bool viewingOnly);
     void setAudioGain(float audioGain);
     void setRecordPreview(bool recordPreview);
@@ -176,7 +187,6 @@ public Q_SLOTS:
     void setIsListening(bool isListening);
     void setCustomLocationB(QString customLocationB);
     void setLocationBSelected(bool locationBSelected);
-    void setIsWaiting(bool isWaiting);
     void setAbRecording(bool abRecording);
     void setSelected(bool selected);
     void setIsFullRes(bool isFullRes);
@@ -208,8 +218,10 @@ Q_SIGNALS:
     void selectedChanged(bool selected);
     void isFullResChanged(bool isFullRes);
 
+    void shownChanged();
     void recordingStopped(Slot::StopReason reason);
     void recordingWarning(QString message);
+    void recordingWarningCleared(QString message);
 
 private:
     void loadSettings();
@@ -229,23 +241,20 @@ private:
     void replaceReceiver();
     void followReports();
     void watchPicture();
+    void setIsConnected(bool isConnected);
     void publishActiveReceiver();
     void updateLocation();
     void bindTo(const QString& source);
     void armRecorder(const QString& source);
-    void beginRecording();
-    void endRecordingState(const QString& stopReason);
     bool recordsToB() const { return m_abRecording && m_locationBSelected; }
-    void warn(const QString& message);
-    void pieceStarted(
-        int generation, const QString& path, int frameRateN, int frameRateD, QSize size, const QString& reason);
-    void progressed(int generation, qint64 frames, qint64 timecode);
-    void processDone(int generation, qint64 frames);
-    void programStopped(const QString& reason);
-    void startUnconfirmed();
+    // Every event of the recording goes through here; the slot carries out what the machine asks.
+    void handle(RecordingStateMachine::Event event);
+    void finishRecording(StopReason reason);
+    void pieceStarted(int generation, const QString& path, int frameRateN, int frameRateD, QSize size,
+        const QString& reason, qint64 firstFrameTime);
     void applyPendingMonitorPaths(const QString& writtenFolder);
-    static QString stopReasonText(StopReason reason);
     qint64 chopIntervalMs() const;
+    template <typename T, typename Signal> void assign(T& member, const T& value, Signal changed);
 
     int m_index0 = 0;
     QString m_name;
@@ -254,8 +263,6 @@ private:
     int m_leftLevel = 0;
     int m_rightLevel = 0;
     int m_tallyState = 0;
-    bool m_isRecording = false;
-    bool m_isWaiting = false;
     bool m_isConnected = false;
     bool m_showLevels = true;
     bool m_customLocationEnabled = false;
@@ -279,8 +286,6 @@ private:
     NDIRecorder* m_recorder = nullptr;
     std::array<Location, 2> m_location;
     bool m_abRecording = false;
-    // Wall-clock start, for display; splits are timed on the monotonic clock.
-    QDateTime m_recordingStartTime;
     SplitSchedule* m_split = nullptr;
     QTimer m_pictureWatch; // while bound: format and signal, from what the render thread saw
     QString m_videoFormat;
@@ -288,16 +293,8 @@ private:
     QString m_currentFolder;
     std::function<qint64()> m_clock;
 
+    RecordingStateMachine* m_machine = nullptr;
     RecordingTelemetry* m_telemetry = nullptr;
-    // The running recording's record; records that ended wait here for their processes' last
-    // frame counts.
-    std::shared_ptr<ContinuityRecord> m_record;
-    QList<std::shared_ptr<ContinuityRecord>> m_finishing;
-    QString m_nextPieceReason;
-    // Time recorded by the processes of this recording before the current one.
-    qint64 m_recordedMsBefore = 0;
-    qint64 m_framesBefore = 0;
-    int m_progressGeneration = 0;
-    qint64 m_progressMs = 0;
-    qint64 m_progressFrames = 0;
+    bool m_wasRecording = false;
+    bool m_wasWaiting = false;
 };

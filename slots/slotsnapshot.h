@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 
@@ -30,6 +31,8 @@ struct SlotSnapshot {
     // The one word every surface shows: "empty", "ready", "no signal", "waiting", "recording",
     // "dropping", "stalled" or "failed".
     QString stateWord = QStringLiteral("empty");
+    // Its label as the window shows it: "REC", "DROPPING 12 %", "NO SIGNAL".
+    QString stateLabel;
     // Busy: recording or waiting for the program to confirm a start.
     bool busy = false;
     bool signalLost = false;
@@ -51,6 +54,12 @@ struct SlotSnapshot {
     qint64 freeBytes = -1;
     double secondsLeft = -1.0;
     bool lowSpace = false;
+    // The slot's last events, oldest first.
+    struct HistoryEntry {
+        QDateTime time;
+        QString text;
+    };
+    QList<HistoryEntry> history;
 
     // "recording", "waiting" or "ready": recording wins over waiting.
     QString recordingText() const

@@ -118,8 +118,7 @@ class TestServers : public QObject
 
     SettingsModel* settings() const { return SettingsModel::instance(); }
     Slot* slot(int id) const { return model->allSlots().at(id - 1); }
-    // No receiver needed to start a recording.
-    void bind(int id, const QString& source) { slot(id)->setConnectedSource(source), slot(id)->setIsConnected(true); }
+    void bind(int id, const QString& source) { QCOMPARE(slot(id)->connectSource(source), QStringLiteral("success")); }
 
     // Both protocols are served, so an IPv4 peer may show in its mapped IPv6 form.
     static bool logged(const char* p) { return LogCapture::matches(p + QStringLiteral("(::ffff:)?127\\.0\\.0\\.1")); }
@@ -175,8 +174,7 @@ private Q_SLOTS:
             if (slot->isRecording() || slot->isWaiting())
                 slot->stopRecording(Slot::User);
             slot->setViewingOnly(false);
-            slot->setIsConnected(false);
-            slot->setConnectedSource(QStringLiteral("none"));
+            slot->disconnectSource();
             slot->setTallyState(0);
             slot->setDisplayName(QString());
         }
@@ -240,7 +238,7 @@ private Q_SLOTS:
         for (const int id : row.bound)
             bind(id, source(id));
         for (const int id : row.busyBefore)
-            slot(id)->setIsRecording(true);
+            slot(id)->recordingStarted(); // as the program confirms
         QCOMPARE(recorder->isRecordingAny(), !row.busyBefore.isEmpty()); // what refuses the window's close
         if (row.viewingOnly)
             slot(row.viewingOnly)->setViewingOnly(true);
@@ -470,7 +468,7 @@ private Q_SLOTS:
         subscriber.send("<tally_subscribe/>\n<recording_subscribe/>\n");
         QCOMPARE(subscriber.rawLines(2), ok() + ok());
         slot(3)->setTallyState(2);
-        slot(2)->setIsRecording(true);
+        slot(2)->recordingStarted();
         subscriber.send("<recording_stop slot='2'/>\n<tally_unsubscribe/>\n");
         QCOMPARE(subscriber.rawLines(5),
             "<tally slot=\"3\" state=\"2\" />\r\n<recording slot=\"2\" state=\"1\" />\r\n"

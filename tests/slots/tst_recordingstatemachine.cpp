@@ -1,0 +1,293 @@
+#include "slots/recordingstatemachine.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using Machine = RecordingStateMachine;
+using Event = Machine::Event;
+using State = Machine::State;
+
+// One step of a recording's life: at a time (ms on the machine's clock), an event; then what shows.
+struct Step {
+    qint64 at;
+    Event event;
+    State state;
+    QString warning;
+};
+Q_DECLARE_METATYPE(QList<Step>)
+Q_DECLARE_METATYPE(Event)
+Q_DECLARE_METATYPE(State)
+
+namespace
+{
+
+Event piece(int generation, int rate = 25, const QString& reason = {})
+{
+    Event event(Event::PieceStarted, reason);
+    event.generation = generation;
+    event.piece.path = QStringLiteral("/rec/piece%1.mov").arg(generation);
+    event.piece.frameRateN = rate;
+    return event;
+}
+Event progress(qint64 frames, int generation = 1)
+{
+    return { Event::Progress, generation, frames, frames * 400000 };
+}
+Event confirmed(int generation = 1)
+{
+    return { Event::StartConfirmed, generation, 0 };
+}
+const QString stalled = QStringLiteral("Recording stalled");
+const QString noSignal = QStringLiteral("No signal from the source");
+const QString cannotKeepUp = QStringLiteral("Recording can't keep up");
+const QString unconfirmed = QStringLiteral("Recording has not started yet: no picture and sound from the source");
+
+} // namespace
+
+class TestRecordingStateMachine : public QObject
+{
+    Q_OBJECT
+    qint64 m_now = 0;
+    QList<QJsonObject> m_written;
+
+    std::unique_ptr<Machine> machine()
+    {
+        auto m = std::make_unique<Machine>(3);
+        m->setClock([this] { return m_now; });
+        m->setRecordWriter([this](const ContinuityRecord& record) { return m_written << record.toJson(), true; });
+        m->setSource(QStringLiteral("HOST (Cam)"));
+        return m;
+    }
+
+private Q_SLOTS:
+    void init() { m_now = 100000, m_written.clear(); }
+
+    void stateWords_data()
+    {
+        QTest::addColumn<State>("state");
+        QTest::addColumn<bool>("bound");
+        QTest::addColumn<bool>("signalLost");
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<QString>("label");
+        QTest::addRow("unbound") << State::Idle << false << false << QString("empty") << QString("");
+        QTest::addRow("bound") << State::Idle << true << false << QString("ready") << QString("READY");
+        QTest::addRow("bound, source gone")
+            << State::Idle << true << true << QString("no signal") << QString("NO SIGNAL");
+        QTest::addRow("waiting") << State::Waiting << true << false << QString("waiting") << QString("WAITING");
+        QTest::addRow("recording") << State::Recording << true << false << QString("recording") << QString("REC");
+        QTest::addRow("recording wins over signal")
+            << State::Recording << true << true << QString("recording") << QString("REC");
+        QTest::addRow("dropping") << State::Dropping << true << false << QString("dropping")
+                                  << QString("DROPPING 12 %");
+        QTest::addRow("stalled") << State::Stalled << true << false << QString("stalled") << QString("STALLED");
+        QTest::addRow("no signal") << State::NoSignal << true << true << QString("no signal") << QString("NO SIGNAL");
+        QTest::addRow("failed") << State::Failed << true << false << QString("failed") << QString("FAILED");
+    }
+    void stateWords()
+    {
+        QFETCH(State, state);
+        QFETCH(bool, bound);
+        QFETCH(bool, signalLost);
+        QFETCH(QString, word);
+        QCOMPARE(Machine::stateWord(state, bound, signalLost), word);
+        QTEST(Machine::stateLabel(word, 12), "label");
+    }
+
+    // Each warning lives as long as its cause; the state follows the events.
+    void lifeCycle_data()
+    {
+        QTest::addColumn<QList<Step>>("steps");
+        const Step waiting { 0, { Event::StartAsked }, State::Waiting, {} };
+        const Step started { 0, confirmed(), State::Recording, {} };
+        const Step first { 0, piece(1), State::Recording, {} };
+        QTest::addRow("stall and resume") << QList<Step> { waiting, started, first,
+            { 3000, { Event::Stalled }, State::Stalled, stalled }, { 3500, { Event::Resumed }, State::Recording, {} } };
+        QTest::addRow("a stall ends with the replacement's piece") << QList<Step> { waiting, started, first,
+            { 3000, { Event::Stalled }, State::Stalled, stalled },
+            { 8000, { Event::ReplacedFrozen }, State::Stalled, stalled }, { 9000, piece(2), State::Recording, {} } };
+        QTest::addRow("source gone and back")
+            << QList<Step> { waiting, started, first, { 1000, { Event::SourceGone }, State::NoSignal, noSignal },
+                   { 4000, { Event::SourceBack }, State::Recording, {} } };
+        QTest::addRow("can't keep up ends after 5 s of quiet")
+            << QList<Step> { waiting, started, { 1000, { Event::Delayed }, State::Recording, cannotKeepUp },
+                   { 5900, { Event::Tick }, State::Recording, cannotKeepUp },
+                   { 6000, { Event::Tick }, State::Recording, {} } };
+        QTest::addRow("a user's stop clears every warning")
+            << QList<Step> { waiting, started, first, { 1000, { Event::Delayed }, State::Recording, cannotKeepUp },
+                   { 1000, { Event::Stalled }, State::Stalled, stalled },
+                   { 1100, Event::stop(Machine::StopReason::User), State::Idle, {} } };
+        QTest::addRow("the newest warning shows, the older when it clears")
+            << QList<Step> { waiting, started, first, { 1000, { Event::Delayed }, State::Recording, cannotKeepUp },
+                   { 1000, { Event::SourceGone }, State::NoSignal, noSignal },
+                   { 1200, { Event::SourceBack }, State::Recording, cannotKeepUp } };
+        QTest::addRow("unconfirmed, then confirmed")
+            << QList<Step> { waiting, { 5000, { Event::StartUnconfirmed }, State::Waiting, unconfirmed },
+                   { 6000, confirmed(), State::Recording, {} } };
+        QTest::addRow("a failure stays shown until the next start") << QList<Step> { waiting, started, first,
+            { 500, { Event::ProgramStopped, "disk full" }, State::Recording, "Recording stopped: disk full" },
+            { 500, Event::stop(Machine::StopReason::RecorderError), State::Failed, "Recording stopped: disk full" },
+            { 9000, { Event::Tick }, State::Failed, "Recording stopped: disk full" },
+            { 9000, { Event::StartAsked }, State::Waiting, {} } };
+        QTest::addRow("no signal before the start shows once recording") << QList<Step> { waiting,
+            { 100, { Event::SourceGone }, State::Waiting, {} }, { 200, confirmed(), State::NoSignal, noSignal } };
+    }
+    void lifeCycle()
+    {
+        QFETCH(QList<Step>, steps);
+        auto m = machine();
+        for (const Step& step : steps) {
+            m_now = 100000 + step.at;
+            m->handle(step.event);
+            QCOMPARE(m->state(), step.state);
+            QCOMPARE(m->warning(), step.warning);
+        }
+    }
+
+    // What the program does decides whether the slot must end the recording, and why it says so.
+    void endings_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::addColumn<Event>("event");
+        QTest::addColumn<QString>("warning");
+        QTest::addRow("program stopped writing")
+            << true << Event(Event::ProgramStopped, "No space") << "Recording stopped: No space";
+        QTest::addRow("program ended") << true << Event(Event::ProgramEnded, "It ended") << "It ended";
+        QTest::addRow("ended while waiting") << false << Event(Event::ProgramEnded, "Gone") << "Gone";
+        QTest::addRow("unconfirmed after the program's reason")
+            << false << Event(Event::StartUnconfirmed) << "Recording did not start: Folder does not exist";
+    }
+    void endings()
+    {
+        QFETCH(bool, confirm);
+        QFETCH(Event, event);
+        auto m = machine();
+        m->handle({ Event::StartAsked });
+        m->handle({ Event::ProgramError, "Folder does not exist" });
+        if (confirm)
+            m->handle(confirmed());
+        QCOMPARE(m->handle(event), Machine::Action::EndRecording);
+        QTEST(m->warning(), "warning");
+        QCOMPARE(m->handle(Event::stop(Machine::StopReason::RecorderError)), Machine::Action::None);
+        QCOMPARE(m->state(), State::Failed);
+        QCOMPARE(m->handle(event), Machine::Action::None); // nothing left to end
+    }
+
+    // Frames lost against what the source sent (25 a second), reported every 100 ms with the newest
+    // frames not yet counted; dropping shows within 3 s and ends 3 s after the last loss.
+    void droppedFrames_data()
+    {
+        QTest::addColumn<int>("writeEvery"); // of the frames sent, 1 in writeEvery is written
+        QTest::addColumn<qint64>("absentFromMs"); // the source sends nothing from here for absentMs
+        QTest::addColumn<qint64>("absentMs");
+        QTest::addColumn<qint64>("droppingBy"); // ms after the start; -1: never
+        QTest::addColumn<qint64>("dropped"); // at the stop, 20 s after the start
+        QTest::addRow("healthy") << 1 << qint64(0) << qint64(0) << qint64(-1) << qint64(0);
+        QTest::addRow("every other frame") << 2 << qint64(0) << qint64(0) << qint64(1600) << qint64(250);
+        QTest::addRow("source gone for 4 s") << 1 << qint64(5000) << qint64(4000) << qint64(5700) << qint64(100);
+    }
+    void droppedFrames()
+    {
+        QFETCH(int, writeEvery);
+        QFETCH(qint64, absentFromMs);
+        QFETCH(qint64, absentMs);
+        QFETCH(qint64, droppingBy);
+        auto m = machine();
+        m->handle({ Event::StartAsked });
+        m->handle(confirmed());
+        m->handle(piece(1));
+        qint64 written = 0, firstDropping = -1, lastDropping = -1;
+        for (qint64 t = 100; t <= 20000; t += 100) {
+            m_now = 100000 + t;
+            const bool absent = t > absentFromMs && t <= absentFromMs + absentMs;
+            // The report counts the frames up to 80 ms ago.
+            const qint64 sent = (t - 80) * 25 / 1000;
+            if (!absent)
+                written
+                    = std::max(written, (sent - (absentMs > 0 && t > absentFromMs ? absentMs / 40 : 0)) / writeEvery);
+            m->handle(progress(written));
+            if (m->state() == State::Dropping) {
+                firstDropping = firstDropping < 0 ? t : firstDropping;
+                lastDropping = t;
+            }
+        }
+        QCOMPARE(firstDropping >= 0, droppingBy >= 0);
+        if (droppingBy >= 0) {
+            QVERIFY2(firstDropping <= droppingBy, qPrintable(QString::number(firstDropping)));
+            QVERIFY(writeEvery > 1 || lastDropping <= absentFromMs + absentMs + Machine::droppingHoldMs);
+        }
+        m->handle(Event::stop(Machine::StopReason::User));
+        m->handle({ Event::ProcessDone, 1, written + 2 / writeEvery }); // the frames in flight at the stop
+        QTEST(m->droppedFrames(), "dropped");
+        const QJsonObject record = m_written.last();
+        QCOMPARE(record.value("droppedFrames").toInteger(), m->droppedFrames());
+        QCOMPARE(
+            record.value("pieces").toArray().at(0).toObject().value("droppedFrames").toInteger(), m->droppedFrames());
+    }
+
+    // A split seen late moves frames from one piece to the next, not out of the recording; a frozen
+    // program's replacement counts the time between its pieces as lost.
+    void piecesShareTheBooks()
+    {
+        auto m = machine();
+        m->handle({ Event::StartAsked });
+        m->handle(confirmed());
+        m->handle(piece(1));
+        m_now += 10000;
+        m->handle(progress(250));
+        m_now += 100; // the split's report comes 100 ms late: 2.5 frames
+        m->handle(piece(1, 25, QStringLiteral("split")));
+        m_now += 9900;
+        m->handle(progress(500));
+        m->handle({ Event::Stalled });
+        m->handle({ Event::ReplacedFrozen });
+        m_now += 8000; // 200 frames never written
+        m->handle(piece(2));
+        m_now += 2000;
+        m->handle(progress(50, 2));
+        m->handle(Event::stop(Machine::StopReason::User));
+        m->handle({ Event::ProcessDone, 1, 500 });
+        m->handle({ Event::ProcessDone, 2, 50 });
+        const QJsonObject record = m_written.last();
+        const QJsonArray pieces = record.value("pieces").toArray();
+        QCOMPARE(pieces.size(), 3);
+        QCOMPARE(pieces.at(1).toObject().value("reason").toString(), "split");
+        QCOMPARE(pieces.at(2).toObject().value("reason").toString(), "recovery");
+        QCOMPARE(record.value("frames").toInteger(), 550);
+        QCOMPARE(record.value("droppedFrames").toInteger(), 200);
+        QCOMPARE(m->droppedFrames(), 200);
+        qint64 perPiece = 0;
+        for (const QJsonValue& p : pieces)
+            perPiece += p.toObject().value("droppedFrames").toInteger();
+        QVERIFY2(qAbs(perPiece - 200) <= 2, qPrintable(QString::number(perPiece))); // the late split, rounding
+        const Machine::Totals totals = m->totals();
+        QCOMPARE((QList<qint64> { totals.framesWritten, totals.droppedFrames, totals.stalls, totals.recoveries }),
+            (QList<qint64> { 550, 200, 1, 1 }));
+        m->handle({ Event::StartAsked }); // the next recording adds to the same books
+        m->handle(confirmed(3));
+        m->handle(piece(3));
+        m->handle(progress(25, 3));
+        QCOMPARE(m->totals().framesWritten, 575);
+    }
+
+    // The last twenty events, each warning raised and cleared among them, with signals to match.
+    void history()
+    {
+        auto m = machine();
+        QSignalSpy raised(m.get(), &Machine::warningRaised), cleared(m.get(), &Machine::warningCleared);
+        m->handle({ Event::StartAsked });
+        m->handle(confirmed());
+        for (int i = 0; i < 12; ++i) {
+            m->handle({ Event::Stalled });
+            m->handle({ Event::Resumed });
+        }
+        QCOMPARE(raised.size(), 12);
+        QCOMPARE(cleared.size(), 12);
+        QCOMPARE(cleared.first().first().toString(), stalled);
+        QCOMPARE(int(m->history().size()), Machine::historySize);
+        QCOMPARE(m->history().back().text, "Cleared: " + stalled);
+        QCOMPARE(m->history().front().text, stalled);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecordingStateMachine)
+#include "tst_recordingstatemachine.moc"
