@@ -51,6 +51,41 @@ QJsonObject HttpJson::progressObject(const SlotSnapshot& slot)
     };
 }
 
+QJsonObject HttpJson::stateObject(const SlotSnapshot& slot)
+{
+    return QJsonObject {
+        { QStringLiteral("id"), QString::number(slot.id) },
+        { QStringLiteral("word"), slot.stateWord },
+        { QStringLiteral("label"), slot.stateLabel },
+        { QStringLiteral("busy"), slot.busy },
+        { QStringLiteral("wallMs"), double(slot.wallMs) },
+        { QStringLiteral("recordedMs"), double(slot.elapsedMs) },
+        { QStringLiteral("droppedFrames"), double(slot.droppedFrames) },
+        { QStringLiteral("droppingPercent"), slot.droppingPercent },
+        { QStringLiteral("warning"), slot.warning },
+        { QStringLiteral("folder"), slot.currentFolder },
+        { QStringLiteral("location"), slot.location },
+        { QStringLiteral("lowSpace"), slot.lowSpace },
+    };
+}
+
+QJsonObject HttpJson::stateAnswer(const QList<SlotSnapshot>& slotList)
+{
+    QJsonArray list;
+    for (const SlotSnapshot& slot : slotList)
+        list.append(stateObject(slot));
+    return QJsonObject { { QStringLiteral("state"), list } };
+}
+
+QJsonArray HttpJson::historyArray(const SlotSnapshot& slot)
+{
+    QJsonArray list;
+    for (const SlotSnapshot::HistoryEntry& entry : slot.history)
+        list.append(QJsonObject { { QStringLiteral("time"), entry.time.toString(Qt::ISODateWithMs) },
+            { QStringLiteral("text"), entry.text } });
+    return list;
+}
+
 QJsonObject HttpJson::progressAnswer(const QList<SlotSnapshot>& slotList)
 {
     QJsonArray list;
@@ -81,6 +116,15 @@ QJsonObject HttpJson::warningEvent(int slot, const QString& message)
 {
     return QJsonObject {
         { QStringLiteral("event"), QStringLiteral("warning") },
+        { QStringLiteral("id"), QString::number(slot) },
+        { QStringLiteral("message"), message },
+    };
+}
+
+QJsonObject HttpJson::warningClearedEvent(int slot, const QString& message)
+{
+    return QJsonObject {
+        { QStringLiteral("event"), QStringLiteral("warning_cleared") },
         { QStringLiteral("id"), QString::number(slot) },
         { QStringLiteral("message"), message },
     };

@@ -3,6 +3,7 @@
 #include "slots/slotsnapshot.h"
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
@@ -32,6 +33,12 @@ public:
     static QJsonObject progressAnswer(const QList<SlotSnapshot>& slotList);
     static QJsonObject progressEvent(const SlotSnapshot& slot);
     static QJsonObject warningEvent(int slot, const QString& message);
+    static QJsonObject warningClearedEvent(int slot, const QString& message);
+    // What a slot shows; "state" answers it for all slots or one, and the "state" event carries it.
+    static QJsonObject stateObject(const SlotSnapshot& slot);
+    static QJsonObject stateAnswer(const QList<SlotSnapshot>& slotList);
+    // The slot's last events, oldest first: {"time","text"} each; "history" answers it.
+    static QJsonArray historyArray(const SlotSnapshot& slot);
     // Every slot's meter levels (0-100, left and right) and the free gigabytes where it records,
     // slot n as "n".
     struct SlotLevels {

@@ -58,6 +58,7 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
         connect(slot, &Slot::displayNameChanged, this, &HttpServer::onDisplayNameChanged);
         connect(slot->telemetry(), &RecordingTelemetry::changed, this, &HttpServer::onProgressChanged);
         connect(slot, &Slot::recordingWarning, this, &HttpServer::onRecordingWarning);
+        connect(slot, &Slot::recordingWarningCleared, this, &HttpServer::onRecordingWarningCleared);
     }
 
     auto* onOff = new ServerSwitch(settings->httpServerEnabled(), settings->httpServerPort(),
@@ -178,7 +179,9 @@ void HttpServer::onProgressChanged()
     auto* slot = qobject_cast<Slot*>(sender() ? sender()->parent() : nullptr);
     if (!slot)
         return;
-    m_worker->sendEvent(QJsonDocument(HttpJson::progressEvent(snapshotOf(slot))));
+    const SlotSnapshot snapshot = snapshotOf(slot);
+    m_worker->sendEvent(QJsonDocument(HttpJson::progressEvent(snapshot)));
+    m_worker->sendEvent(QJsonDocument(HttpJson::withEvent(HttpJson::stateObject(snapshot), QStringLiteral("state"))));
 }
 
 bool HttpServer::pictureReceiver(uint slot, std::shared_ptr<Receiver>& receiver) const
@@ -196,4 +199,12 @@ void HttpServer::onRecordingWarning(QString message)
     if (!slot)
         return;
     m_worker->sendEvent(QJsonDocument(HttpJson::warningEvent(slot->index0(), message)));
+}
+
+void HttpServer::onRecordingWarningCleared(QString message)
+{
+    auto* slot = qobject_cast<Slot*>(sender());
+    if (!slot)
+        return;
+    m_worker->sendEvent(QJsonDocument(HttpJson::warningClearedEvent(slot->index0(), message)));
 }

@@ -41,6 +41,7 @@ public Q_SLOTS:
     void onRecordingAllChanged(bool state);
     void onProgressChanged();
     void onRecordingWarning(QString message);
+    void onRecordingWarningCleared(QString message);
 
 private:
     // Also when a disable is still winding down: waits for it and starts afresh.

@@ -194,7 +194,7 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
         onMain([&] { answer = m_server->sourcesObject(); });
     } else if (command == QLatin1String("status")) {
         onMain([&] { answer = m_server->statusObject(); });
-    } else if (command == QLatin1String("progress")) {
+    } else if (command == QLatin1String("progress") || command == QLatin1String("state")) {
         const bool one = request.has_param("slot");
         onMain([&] {
             QList<SlotSnapshot> list = m_server->slotSnapshots();
@@ -205,7 +205,15 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
                 }
                 list = { list.at(int(slot - 1)) };
             }
-            answer = HttpJson::progressAnswer(list);
+            answer = command == QLatin1String("state") ? HttpJson::stateAnswer(list) : HttpJson::progressAnswer(list);
+        });
+    } else if (command == QLatin1String("history")) {
+        onMain([&] {
+            const QList<SlotSnapshot> list = m_server->slotSnapshots();
+            if (slot == 0 || slot > uint(list.size()))
+                result = CommandResult::slotIdInvalid;
+            else
+                answer = QJsonObject { { QStringLiteral("history"), HttpJson::historyArray(list.at(int(slot - 1))) } };
         });
     } else if (command == QLatin1String("recordings")) {
         QStringList folders;

@@ -58,6 +58,13 @@ public:
         else
             m_server->m_progressSubscribers.remove(m_socket);
     }
+    void setStateSubscribed(bool on) override
+    {
+        if (on)
+            m_server->m_stateSubscribers.insert(m_socket);
+        else
+            m_server->m_stateSubscribers.remove(m_socket);
+    }
     QJsonArray recordings() override { return ApiServer::recordingsIn(m_server->recordingFolders()); }
     QString authenticate(const QString& key) override
     {
@@ -91,6 +98,7 @@ TcpApiServer::TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audio
         connect(slot, &Slot::isRecordingChanged, this, &TcpApiServer::onRecordingChanged);
         connect(slot->telemetry(), &RecordingTelemetry::changed, this, &TcpApiServer::onProgressChanged);
         connect(slot, &Slot::recordingWarning, this, &TcpApiServer::onRecordingWarning);
+        connect(slot, &Slot::recordingWarningCleared, this, &TcpApiServer::onRecordingWarningCleared);
     }
     // A new key: every client shows it anew.
     connect(settings, &SettingsModel::serverAccessKeyChanged, this, [this] { m_admitted.clear(); });
@@ -112,6 +120,7 @@ TcpApiServer::~TcpApiServer()
     m_tallySubscribers.clear();
     m_recordingSubscribers.clear();
     m_progressSubscribers.clear();
+    m_stateSubscribers.clear();
     m_admitted.clear();
     for (QTcpSocket* socket : clients) {
         socket->disconnect(this);
@@ -170,6 +179,7 @@ void TcpApiServer::onDisconnected()
     m_tallySubscribers.remove(socket);
     m_recordingSubscribers.remove(socket);
     m_progressSubscribers.remove(socket);
+    m_stateSubscribers.remove(socket);
     m_admitted.remove(socket);
     Logger::write(QStringLiteral("Closed API connection with ") + socket->peerAddress().toString());
     socket->deleteLater();
@@ -221,9 +231,11 @@ void TcpApiServer::onTallyChanged(int tally)
 void TcpApiServer::onProgressChanged()
 {
     auto* slot = qobject_cast<Slot*>(sender() ? sender()->parent() : nullptr);
-    if (!slot || m_progressSubscribers.isEmpty())
+    if (!slot || (m_progressSubscribers.isEmpty() && m_stateSubscribers.isEmpty()))
         return;
-    writeTo(m_progressSubscribers, TcpProtocol::progressLine(snapshotOf(slot), QString(), false));
+    const SlotSnapshot snapshot = snapshotOf(slot);
+    writeTo(m_progressSubscribers, TcpProtocol::progressLine(snapshot, QString(), false));
+    writeTo(m_stateSubscribers, TcpProtocol::stateLine(snapshot, QString(), false));
 }
 
 void TcpApiServer::onRecordingWarning(QString message)
@@ -231,7 +243,15 @@ void TcpApiServer::onRecordingWarning(QString message)
     auto* slot = qobject_cast<Slot*>(sender());
     if (!slot)
         return;
-    writeTo(m_progressSubscribers, TcpProtocol::warningEvent(slot->index0(), message));
+    writeTo(m_progressSubscribers + m_stateSubscribers, TcpProtocol::warningEvent(slot->index0(), message));
+}
+
+void TcpApiServer::onRecordingWarningCleared(QString message)
+{
+    auto* slot = qobject_cast<Slot*>(sender());
+    if (!slot)
+        return;
+    writeTo(m_stateSubscribers, TcpProtocol::warningClearedEvent(slot->index0(), message));
 }
 
 void TcpApiServer::listen(ushort port)
@@ -252,6 +272,7 @@ void TcpApiServer::close()
     m_tallySubscribers.clear();
     m_recordingSubscribers.clear();
     m_progressSubscribers.clear();
+    m_stateSubscribers.clear();
     m_admitted.clear();
     for (QTcpSocket* socket : clients) {
         // Forgotten already: its disconnected signal must not log or touch the sets again.

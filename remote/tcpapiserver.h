@@ -36,6 +36,7 @@ public Q_SLOTS:
     void onTallyChanged(int tally);
     void onProgressChanged();
     void onRecordingWarning(QString message);
+    void onRecordingWarningCleared(QString message);
 
 private:
     class ClientBackend;
@@ -50,6 +51,7 @@ private:
     QSet<QTcpSocket*> m_tallySubscribers;
     QSet<QTcpSocket*> m_recordingSubscribers;
     QSet<QTcpSocket*> m_progressSubscribers;
+    QSet<QTcpSocket*> m_stateSubscribers;
     QSet<QTcpSocket*> m_admitted; // clients that gave the access key
     SettingsModel* const m_settings;
 };

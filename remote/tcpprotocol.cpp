@@ -149,6 +149,52 @@ QByteArray TcpProtocol::warningEvent(int slot, const QString& message)
     return line(QStringLiteral("<warning slot=\"%1\" message=\"%2\" />").arg(slot).arg(attr(message)));
 }
 
+QByteArray TcpProtocol::stateLine(const SlotSnapshot& slot, const QString& uid, bool indented)
+{
+    QString text = QStringLiteral("%1<state slot=\"%2\" word=\"%3\" label=\"%4\" busy=\"%5\" wall_ms=\"%6\" ")
+                       .arg(indented ? QStringLiteral("  ") : QString())
+                       .arg(slot.id)
+                       .arg(attr(slot.stateWord), attr(slot.stateLabel))
+                       .arg(slot.busy ? 1 : 0)
+                       .arg(slot.wallMs);
+    text += QStringLiteral("recorded_ms=\"%1\" dropped_frames=\"%2\" dropping_percent=\"%3\" warning=\"%4\" ")
+                .arg(slot.elapsedMs)
+                .arg(slot.droppedFrames)
+                .arg(slot.droppingPercent)
+                .arg(attr(slot.warning));
+    text += QStringLiteral("folder=\"%1\" location=\"%2\" low_space=\"%3\" ")
+                .arg(attr(slot.currentFolder), attr(slot.location))
+                .arg(slot.lowSpace ? 1 : 0);
+    if (!uid.isEmpty())
+        text += QStringLiteral("uid=\"%1\" ").arg(attr(uid));
+    text += QStringLiteral("/>");
+    return line(text);
+}
+
+QByteArray TcpProtocol::stateBlock(const QString& uid, const QList<SlotSnapshot>& slotList)
+{
+    QByteArray out = line(QStringLiteral("<state uid=\"%1\">").arg(attr(uid)));
+    for (const SlotSnapshot& slot : slotList)
+        out += stateLine(slot, QString(), true);
+    out += line(QStringLiteral("<state/>"));
+    return out;
+}
+
+QByteArray TcpProtocol::warningClearedEvent(int slot, const QString& message)
+{
+    return line(QStringLiteral("<warning_cleared slot=\"%1\" message=\"%2\" />").arg(slot).arg(attr(message)));
+}
+
+QByteArray TcpProtocol::historyBlock(const QString& uid, const SlotSnapshot& slot)
+{
+    QByteArray out = line(QStringLiteral("<history slot=\"%1\" uid=\"%2\">").arg(slot.id).arg(attr(uid)));
+    for (const SlotSnapshot::HistoryEntry& entry : slot.history)
+        out += line(QStringLiteral("  <event time=\"%1\" text=\"%2\" />")
+                        .arg(entry.time.toString(Qt::ISODateWithMs), attr(entry.text)));
+    out += line(QStringLiteral("<history/>"));
+    return out;
+}
+
 QByteArray TcpProtocol::recordingsBlock(const QString& uid, const QJsonArray& records)
 {
     QByteArray out = line(QStringLiteral("<recordings uid=\"%1\">").arg(attr(uid)));
@@ -223,6 +269,21 @@ void TcpProtocol::handleLine(const QByteArray& line, Backend& backend)
             else
                 backend.write(resultLine(CommandResult::slotIdInvalid, uid));
             continue;
+        } else if (name == QLatin1String("state") || name == QLatin1String("history")) {
+            const QList<SlotSnapshot> slotList = backend.slotSnapshots();
+            const bool history = name == QLatin1String("history");
+            if (!history && !attributes.hasAttribute(QLatin1String("slot")))
+                backend.write(stateBlock(uid, slotList));
+            else if (slot - 1 >= uint(slotList.size()))
+                backend.write(resultLine(CommandResult::slotIdInvalid, uid));
+            else if (history)
+                backend.write(historyBlock(uid, slotList.at(int(slot - 1))));
+            else
+                backend.write(stateLine(slotList.at(int(slot - 1)), uid, false));
+            continue;
+        } else if (name == QLatin1String("state_subscribe") || name == QLatin1String("state_unsubscribe")) {
+            backend.setStateSubscribed(name == QLatin1String("state_subscribe"));
+            result = CommandResult::success;
         } else if (name == QLatin1String("recordings")) {
             backend.write(recordingsBlock(uid, backend.recordings()));
             continue;

@@ -34,6 +34,7 @@ public:
         virtual void setTallySubscribed(bool subscribed) = 0;
         virtual void setRecordingSubscribed(bool subscribed) = 0;
         virtual void setProgressSubscribed(bool subscribed) = 0;
+        virtual void setStateSubscribed(bool subscribed) = 0;
         virtual QJsonArray recordings() = 0;
         // <auth key='...'/>: success, or why the key is not accepted.
         virtual QString authenticate(const QString& key) = 0;
@@ -62,6 +63,13 @@ public:
     static QByteArray progressLine(const SlotSnapshot& slot, const QString& uid, bool indented);
     static QByteArray progressBlock(const QString& uid, const QList<SlotSnapshot>& slotList);
     static QByteArray warningEvent(int slot, const QString& message);
+    // What a slot shows (its state word and label, wall-clock and recorded time, frames lost): the
+    // reply to <state slot='N'/> (with uid) and the event of state subscribers.
+    static QByteArray stateLine(const SlotSnapshot& slot, const QString& uid, bool indented);
+    static QByteArray stateBlock(const QString& uid, const QList<SlotSnapshot>& slotList);
+    static QByteArray warningClearedEvent(int slot, const QString& message);
+    // The slot's last events: <history slot uid>, one <event time text /> each, then <history/>.
+    static QByteArray historyBlock(const QString& uid, const SlotSnapshot& slot);
     static QByteArray recordingsBlock(const QString& uid, const QJsonArray& records);
 
     // Text for a double-quoted attribute value that an XML reader reads back unchanged. Line

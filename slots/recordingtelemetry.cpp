@@ -10,7 +10,7 @@ RecordingTelemetry::RecordingTelemetry(const RecordingStateMachine* machine, QOb
 {
     m_announce.setSingleShot(true);
     connect(&m_announce, &QTimer::timeout, this, &RecordingTelemetry::announce);
-    connect(machine, &RecordingStateMachine::changed, this, &RecordingTelemetry::touch);
+    connect(machine, &RecordingStateMachine::changed, this, &RecordingTelemetry::refresh);
 }
 
 QString RecordingTelemetry::state() const
@@ -38,7 +38,7 @@ QString RecordingTelemetry::clockText(qint64 ms)
         .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-void RecordingTelemetry::touch()
+void RecordingTelemetry::refresh()
 {
     if (m_announce.isActive())
         return;

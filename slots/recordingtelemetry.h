@@ -57,11 +57,14 @@ public:
     // hh:mm:ss, hours going past 99 when they must.
     static QString clockText(qint64 ms);
 
+public Q_SLOTS:
+    // Something shown may have changed: announced at once, or as soon as the pace allows.
+    void refresh();
+
 Q_SIGNALS:
     void changed();
 
 private:
-    void touch();
     void announce();
     double elapsedMsDouble() const { return double(elapsedMs()); }
     double wallMsDouble() const { return double(wallMs()); }

@@ -58,6 +58,11 @@ Slot::Slot(QObject* parent)
     m_telemetry = new RecordingTelemetry(m_machine, this);
     connect(m_machine, &RecordingStateMachine::warningRaised, this, &Slot::recordingWarning);
     connect(m_machine, &RecordingStateMachine::warningCleared, this, &Slot::recordingWarningCleared);
+    // Every surface reads the slot's facts when they change, at most twice a second for the servers.
+    connect(this, &Slot::shownChanged, m_telemetry, &RecordingTelemetry::refresh);
+    for (const auto changed : { &Slot::customLocationChanged, &Slot::customLocationBChanged })
+        connect(this, changed, this, &Slot::shownChanged);
+    connect(this, &Slot::customLocationEnabledChanged, this, &Slot::shownChanged);
 
     m_pictureWatch.setInterval(500);
     connect(&m_pictureWatch, &QTimer::timeout, this, &Slot::watchPicture);
@@ -609,6 +614,7 @@ void Slot::setDefaultLocationB(QString location)
 
 void Slot::defaultLocationChanged(Side side, const QString& location)
 {
+    emit shownChanged();
     if (!m_isConnected || m_customLocationEnabled)
         return;
     const bool written = recordsToB() == (side == B);

@@ -73,6 +73,10 @@ class Slot : public QObject
     Q_PROPERTY(bool lowSpaceA READ lowSpaceA NOTIFY shownChanged)
     Q_PROPERTY(bool lowSpaceB READ lowSpaceB NOTIFY shownChanged)
     Q_PROPERTY(QString currentFolder READ currentFolder NOTIFY shownChanged)
+    Q_PROPERTY(QString folderA READ folderA NOTIFY shownChanged)
+    Q_PROPERTY(QString folderB READ folderB NOTIFY shownChanged)
+    // The warning in force, empty when its cause has ended.
+    Q_PROPERTY(QString warning READ warning NOTIFY shownChanged)
     // The last events of the slot, one "hh:mm:ss text" line each, oldest first.
     Q_PROPERTY(QString historyText READ historyText NOTIFY shownChanged)
 
@@ -106,6 +110,9 @@ public:
     bool lowSpaceA() const;
     bool lowSpaceB() const;
     QString historyText() const;
+    QString warning() const { return m_machine->warning(); }
+    QString folderA() const { return folder(A); }
+    QString folderB() const { return folder(B); }
     const RecordingStateMachine* machine() const { return m_machine; }
     bool isConnected() const { return m_isConnected; }
     bool showLevels() const { return m_showLevels; }

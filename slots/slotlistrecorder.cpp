@@ -18,6 +18,14 @@ bool SlotListRecorder::isRecordingAny() const
     return std::any_of(all.cbegin(), all.cend(), [](const Slot* slot) { return slot->isRecording(); });
 }
 
+bool SlotListRecorder::anyBusy() const
+{
+    if (!m_slotList)
+        return false;
+    const QList<Slot*> all = m_slotList->allSlots();
+    return std::any_of(all.cbegin(), all.cend(), [](const Slot* slot) { return slot->busy(); });
+}
+
 bool SlotListRecorder::startAll()
 {
     if (m_isRecordingAll)

@@ -12,6 +12,8 @@ class SlotListRecorder : public QObject
     Q_OBJECT
     Q_PROPERTY(bool isRecordingAll READ isRecordingAll NOTIFY isRecordingAllChanged)
     Q_PROPERTY(bool isRecordingAny READ isRecordingAny)
+    // Any slot recording or waiting for its start: what closing the window or stopping all would end.
+    Q_PROPERTY(bool anyBusy READ anyBusy)
 
 public:
     explicit SlotListRecorder(SlotListModel* slotList, QObject* parent = nullptr);
@@ -19,6 +21,7 @@ public:
     bool isRecordingAll() const { return m_isRecordingAll; }
     // A waiting slot does not count: only confirmed recordings.
     bool isRecordingAny() const;
+    bool anyBusy() const;
 
 public Q_SLOTS:
     // Record-all, for the window and the remote commands alike: each starts (or stops) every

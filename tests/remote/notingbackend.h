@@ -33,6 +33,7 @@ public:
     void setTallySubscribed(bool on) override { note(QStringLiteral("tally %1").arg(on)); }
     void setRecordingSubscribed(bool on) override { note(QStringLiteral("recording %1").arg(on)); }
     void setProgressSubscribed(bool on) override { note(QStringLiteral("progress %1").arg(on)); }
+    void setStateSubscribed(bool on) override { note(QStringLiteral("state %1").arg(on)); }
     QJsonArray recordings() override { return records; }
     QString authenticate(const QString& key) override
     {

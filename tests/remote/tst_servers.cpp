@@ -77,7 +77,7 @@ struct EventStream {
     int status() const { return raw.mid(9, 3).toInt(); }
     QList<QByteArray> events(bool all = false) const
     {
-        static const QRegularExpression beat(R"re(^(ping|.*"event":"(levels|progress)"))re");
+        static const QRegularExpression beat(R"re(^(ping|.*"event":"(levels|progress|state)"))re");
         QList<QByteArray> out;
         for (const QByteArray& line : raw.split('\n'))
             if (line.startsWith("data: ") && (all || !beat.match(QString::fromUtf8(line.mid(6))).hasMatch()))
