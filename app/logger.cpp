@@ -5,6 +5,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -14,6 +16,31 @@ const QtMessageHandler previousHandler = qInstallMessageHandler(nullptr);
 // Never replaced after init(); the mutex keeps lines from different threads whole.
 QFile* logFile = nullptr;
 QMutex logMutex;
+
+// Names from the network reach the log: a line break in one must not start a line of its own.
+QString oneLine(const QString& text)
+{
+    const auto needsEscape = [](QChar c) {
+        return c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    };
+    if (std::none_of(text.cbegin(), text.cend(), needsEscape))
+        return text;
+    QString out;
+    out.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (!needsEscape(c))
+            out += c;
+        else if (c == QLatin1Char('\n'))
+            out += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            out += QLatin1String("\\r");
+        else if (c == QLatin1Char('\t'))
+            out += QLatin1String("\\t");
+        else
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return out;
+}
 
 } // namespace
 
@@ -31,7 +58,7 @@ QString Logger::fileNameFor(const QString& prefix, const QDateTime& time)
 
 QString Logger::lineFor(const QString& message, const QDateTime& time)
 {
-    return time.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss ")) + message;
+    return time.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss ")) + oneLine(message);
 }
 
 void Logger::init(const QString& prefix)

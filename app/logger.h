@@ -21,6 +21,7 @@ public:
     static void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
     static QString fileNameFor(const QString& prefix, const QDateTime& time);
+    // The message on one line: a control character in it is written as \n, \r, \t or \u001b.
     static QString lineFor(const QString& message, const QDateTime& time);
 
 public Q_SLOTS:

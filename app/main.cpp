@@ -1,4 +1,5 @@
 #include "app/logger.h"
+#include "app/openfilelimit.h"
 #include "app/settingsmodel.h"
 #include "app/unixsignalwatcher.h"
 #include "ndi/ndifind.h"
@@ -73,6 +74,10 @@ int main(int argc, char* argv[])
         = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/logs");
     QDir().mkpath(logsFolder);
     Logger::init(logsFolder + QStringLiteral("/log"));
+    // Control clients, recording programs and the network's files all take descriptors.
+    const QString openFiles = OpenFileLimit::raiseToHardLimit();
+    if (!openFiles.isEmpty())
+        Logger::write(openFiles);
 
     QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
     QSurfaceFormat format;

@@ -9,8 +9,11 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QThreadPool>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace
 {
@@ -37,6 +40,22 @@ void keepUnreadable(const QSettings& settings)
                           .arg(QDir::toNativeSeparators(file)));
 }
 
+// Bytes the settings store never writes: whatever they held is lost when the file is rewritten,
+// even where the parser reported no error.
+bool holdsNonText(const QString& file)
+{
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = in.readAll();
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder.decode(bytes);
+    return decoder.hasError() || std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.category() == QChar::Other_Control && c != QLatin1Char('\n') && c != QLatin1Char('\r')
+            && c != QLatin1Char('\t');
+    });
+}
+
 // A port outside 1-65535 would become another one (or a random one on every interface).
 ushort storedPort(const QSettings& settings, const QString& key, ushort fallback)
 {
@@ -61,7 +80,8 @@ SettingsModel::SettingsModel(QObject* parent)
 
     QSettings settings;
     // A first run has no file yet: nothing to keep, nothing to warn about.
-    if (settings.status() != QSettings::NoError && QFile::exists(settings.fileName()))
+    if (QFile::exists(settings.fileName())
+        && (settings.status() != QSettings::NoError || holdsNonText(settings.fileName())))
         keepUnreadable(settings);
     m_location = settings.value(QStringLiteral("defaultLocation"), m_location).toString();
     m_locationB = settings.value(QStringLiteral("defaultLocationB"), m_locationB).toString();

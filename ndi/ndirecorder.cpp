@@ -59,6 +59,12 @@ qint64 attributeInt(const XmlElementInfo& element, const char* name)
 
 const QByteArray lineEnd = QByteArrayLiteral("\r\n");
 
+// File systems take names of at most 255 bytes (Windows: 255 UTF-16 units, never more than the
+// UTF-8 bytes). Around the source name go "_yyyy-MM-dd_hh-mm-ss" (20), a number of ours and one the
+// program may add when the name is taken meanwhile (" (9999)" each) and the longest ending of the
+// files named after a piece, the record's ".recording.json" (15).
+constexpr qsizetype maxNamePartBytes = 255 - 20 - 2 * 7 - 15;
+
 } // namespace
 
 NDIRecorder::NDIRecorder(QObject* parent)
@@ -109,6 +115,17 @@ QString NDIRecorder::fileNamePart(const QString& sourceName)
     for (QChar& c : part) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7f || forbidden.contains(c))
             c = QLatin1Char('_');
+    }
+    // Cut after the last whole character that fits; a surrogate pair is one character.
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < part.size(); ++i) {
+        const bool pair = part.at(i).isHighSurrogate() && i + 1 < part.size() && part.at(i + 1).isLowSurrogate();
+        const char32_t code = pair ? QChar::surrogateToUcs4(part.at(i), part.at(i + 1)) : part.at(i).unicode();
+        bytes += code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+        if (bytes > maxNamePartBytes)
+            return part.left(i);
+        if (pair)
+            ++i;
     }
     return part;
 }
@@ -190,6 +207,7 @@ void NDIRecorder::start(QString sourceName)
     auto* process = new QProcess;
     m_process = process;
     m_sourceName = sourceName;
+    m_startFailure.clear();
     process->setProperty("generation", ++m_generation);
     resetSupervision();
     connect(process, &QProcess::errorOccurred, this, &NDIRecorder::errorOccurred);
@@ -226,6 +244,11 @@ void NDIRecorder::start(QString sourceName)
 #endif
 
     const QString outputPath = claimOutputPath(m_folder, sourceName, QDateTime::currentDateTime());
+    if (sourceName != m_shortenedLogged && fileNamePart(sourceName).size() < sourceName.size()) {
+        m_shortenedLogged = sourceName;
+        Logger::write(QStringLiteral("The source name %1 is too long for a file name; its files are named %2")
+                          .arg(sourceName, QFileInfo(outputPath).fileName()));
+    }
     m_fileName = QFileInfo(outputPath).fileName();
     const QString url = NDIFind::instance()->urlAddress(sourceName);
 
@@ -256,11 +279,14 @@ void NDIRecorder::startRecording()
         return;
     if (!m_recordingStarted) {
         m_startSentAt = now();
-        m_lastError.clear();
+        m_lastError = m_startFailure;
         m_watch.start();
     }
     m_recordingStarted = true;
     write(startCommand());
+    // The failure came when the process was armed; whoever waits for this start hears it now.
+    if (!m_startFailure.isEmpty() && m_process->state() == QProcess::NotRunning)
+        Q_EMIT recordingError(General, m_startFailure);
 }
 
 void NDIRecorder::setRecordLevel(float gain)
@@ -420,9 +446,9 @@ void NDIRecorder::errorOccurred()
         return;
     Q_EMIT processCrashed();
     if (process->error() == QProcess::FailedToStart) {
-        Q_EMIT recordingError(General,
-            QStringLiteral("The recording program could not be started (%1): %2")
-                .arg(QDir::toNativeSeparators(process->program()), process->errorString()));
+        m_startFailure = QStringLiteral("The recording program could not be started (%1): %2")
+                             .arg(QDir::toNativeSeparators(process->program()), process->errorString());
+        Q_EMIT recordingError(General, m_startFailure);
     }
 }
 

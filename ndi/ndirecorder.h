@@ -36,7 +36,8 @@ public:
     static void setProgramFolder(const QString& folder);
     static QString programPath();
 
-    // The source name with only what cannot stand in a file name replaced by '_'.
+    // The source name with only what cannot stand in a file name replaced by '_', cut on a
+    // character's end where a file name with it would be too long for the file system.
     static QString fileNamePart(const QString& sourceName);
     static QString fileNameFor(const QString& sourceName, const QDateTime& time);
     static QStringList argumentsFor(
@@ -143,4 +144,6 @@ private:
     qint64 m_lastAdvanceAt = 0;
     qint64 m_lastFrames = -1;
     QString m_lastError;
+    QString m_startFailure; // why the current process could not be started
+    QString m_shortenedLogged; // the source whose shortened file names were last logged
 };

@@ -1,5 +1,6 @@
 #include "remote/httpserverworkerthread.h"
 
+#include "app/logger.h"
 #include "app/threadhandover.h"
 #include "ndi/snapshotbuffer.h"
 #include "remote/httpjson.h"
@@ -39,6 +40,10 @@ QString queryValue(const httplib::Request& request, const char* key)
 HttpServerWorkerThread::HttpServerWorkerThread(HttpServer* server)
     : QThread(server)
     , m_server(server)
+    , m_keyAttempts([] {
+        using namespace std::chrono;
+        return qint64(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    })
     , m_panelPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("panel")).toUtf8())
 {
     m_http.new_task_queue = [] { return new RequestThreads(requestThreads); };
@@ -125,8 +130,25 @@ QString HttpServerWorkerThread::admitted(const httplib::Request& request)
         if (given.startsWith(QLatin1String("Bearer "), Qt::CaseInsensitive))
             given = given.mid(7).trimmed();
     }
-    const std::lock_guard<std::mutex> lock(m_keyMutex);
-    return ApiServer::checkAccessKey(m_accessKey, given);
+    QString result;
+    AccessKeyAttempts::Verdict verdict;
+    {
+        const std::lock_guard<std::mutex> lock(m_keyMutex);
+        result = ApiServer::checkAccessKey(m_accessKey, given);
+        // Only keys given count: the panel asks without one first.
+        if (!given.isEmpty())
+            verdict = m_keyAttempts.attempt(
+                QString::fromStdString(request.remote_addr), result == CommandResult::accessKeyWrong);
+    }
+    if (verdict.log)
+        Logger::write(AccessKeyAttempts::logLine(
+            QStringLiteral("HTTP panel"), QString::fromStdString(request.remote_addr), verdict));
+    if (verdict.delayMs > 0) {
+        // This request's own thread waits; a stop ends the wait.
+        std::unique_lock<std::mutex> lock(m_wakeMutex);
+        m_wake.wait_for(lock, std::chrono::milliseconds(verdict.delayMs), [this] { return m_stopping.load(); });
+    }
+    return result;
 }
 
 void HttpServerWorkerThread::setPort(ushort port)

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include "remote/accesskeyattempts.h"
 #include "remote/guardedhttpserver.h"
 
 #include <atomic>
@@ -81,8 +82,9 @@ private:
     // Written on the main thread while the thread is stopped, read by run().
     ushort m_port = 0;
     bool m_localOnly = false;
-    std::mutex m_keyMutex; // guards m_accessKey
+    std::mutex m_keyMutex; // guards m_accessKey and m_keyAttempts
     QString m_accessKey;
+    AccessKeyAttempts m_keyAttempts;
     std::atomic<bool> m_stopping { false };
     std::atomic<int> m_streamCount { 0 };
     // Streams wait on m_wake for m_eventSerial to change (guarded by m_wakeMutex).

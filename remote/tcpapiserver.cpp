@@ -10,6 +10,9 @@
 #include "slots/slotlistrecorder.h"
 
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <chrono>
 
 namespace
 {
@@ -69,6 +72,13 @@ public:
     QString authenticate(const QString& key) override
     {
         const QString result = ApiServer::checkAccessKey(m_server->m_settings->serverAccessKey(), key);
+        const QString address = m_socket->peerAddress().toString();
+        const AccessKeyAttempts::Verdict verdict
+            = m_server->m_keyAttempts.attempt(address, result == CommandResult::accessKeyWrong);
+        if (verdict.log)
+            Logger::write(AccessKeyAttempts::logLine(QStringLiteral("TCP API"), address, verdict));
+        if (verdict.delayMs > 0)
+            m_server->hold(m_socket, verdict.delayMs);
         if (result == CommandResult::success)
             m_server->m_admitted.insert(m_socket);
         else
@@ -89,6 +99,10 @@ private:
 TcpApiServer::TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
     SourcesModel* sources, SettingsModel* settings)
     : ApiServer(slotsModel, audioHelper, recorder, sources)
+    , m_keyAttempts([] {
+        using namespace std::chrono;
+        return qint64(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    })
     , m_settings(settings)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &TcpApiServer::onNewConnection);
@@ -122,6 +136,7 @@ TcpApiServer::~TcpApiServer()
     m_progressSubscribers.clear();
     m_stateSubscribers.clear();
     m_admitted.clear();
+    m_held.clear();
     for (QTcpSocket* socket : clients) {
         socket->disconnect(this);
         delete socket;
@@ -131,6 +146,10 @@ TcpApiServer::~TcpApiServer()
 void TcpApiServer::onNewConnection()
 {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        if (m_clients.size() >= maxClients) {
+            refuse(socket);
+            continue;
+        }
         socket->setReadBufferSize(socketReadBufferSize);
         connect(socket, &QTcpSocket::readyRead, this, &TcpApiServer::onReadyRead);
         connect(socket, &QTcpSocket::disconnected, this, &TcpApiServer::onDisconnected);
@@ -141,10 +160,32 @@ void TcpApiServer::onNewConnection()
     }
 }
 
+void TcpApiServer::refuse(QTcpSocket* socket)
+{
+    // Said once for a flood: again only after a place came free meanwhile.
+    if (!m_refusing) {
+        m_refusing = true;
+        Logger::write(QStringLiteral("Refused API connection from %1: %2 clients are connected already")
+                          .arg(socket->peerAddress().toString())
+                          .arg(maxClients));
+    } else {
+        ++m_refusedUnlogged;
+    }
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    socket->write(TcpProtocol::resultLine(QStringLiteral("Too many connections"), QString()));
+    socket->disconnectFromHost();
+}
+
 void TcpApiServer::onReadyRead()
 {
     auto* socket = qobject_cast<QTcpSocket*>(sender());
-    if (!socket || !m_clients.contains(socket))
+    if (socket)
+        readLines(socket);
+}
+
+void TcpApiServer::readLines(QTcpSocket* socket)
+{
+    if (!m_clients.contains(socket) || m_held.contains(socket))
         return;
     ClientBackend backend(this, socket);
     while (socket->canReadLine()) {
@@ -157,8 +198,8 @@ void TcpApiServer::onReadyRead()
             return;
         }
         TcpProtocol::handleLine(line, backend);
-        // A command may have ended this client (a write error disconnects it).
-        if (!m_clients.contains(socket))
+        // A command may have ended this client (a write error disconnects it), or held it.
+        if (!m_clients.contains(socket) || m_held.contains(socket))
             return;
     }
     // No line end in sight: a client that never ends its line must not fill our memory.
@@ -170,19 +211,52 @@ void TcpApiServer::onReadyRead()
     }
 }
 
+void TcpApiServer::hold(QTcpSocket* socket, int delayMs)
+{
+    if (m_held.contains(socket))
+        return;
+    m_held.insert(socket, QByteArray());
+    // The socket is the context: a client gone meanwhile takes its timer along.
+    QTimer::singleShot(delayMs, socket, [this, socket] { release(socket); });
+}
+
+void TcpApiServer::release(QTcpSocket* socket)
+{
+    if (!m_held.contains(socket))
+        return;
+    const QByteArray waiting = m_held.take(socket);
+    if (!waiting.isEmpty())
+        send(socket, waiting);
+    readLines(socket);
+}
+
 void TcpApiServer::onDisconnected()
 {
     auto* socket = qobject_cast<QTcpSocket*>(sender());
     if (!socket)
         return;
+    forget(socket);
+    Logger::write(QStringLiteral("Closed API connection with ") + socket->peerAddress().toString());
+    socket->deleteLater();
+    if (m_refusing && m_clients.size() < maxClients) {
+        m_refusing = false;
+        if (m_refusedUnlogged > 0)
+            Logger::write(QStringLiteral("Refused %1 more API connections while %2 clients were connected")
+                              .arg(m_refusedUnlogged)
+                              .arg(maxClients));
+        m_refusedUnlogged = 0;
+    }
+}
+
+void TcpApiServer::forget(QTcpSocket* socket)
+{
     m_clients.remove(socket);
     m_tallySubscribers.remove(socket);
     m_recordingSubscribers.remove(socket);
     m_progressSubscribers.remove(socket);
     m_stateSubscribers.remove(socket);
     m_admitted.remove(socket);
-    Logger::write(QStringLiteral("Closed API connection with ") + socket->peerAddress().toString());
-    socket->deleteLater();
+    m_held.remove(socket);
 }
 
 void TcpApiServer::writeTo(const QSet<QTcpSocket*>& clients, const QByteArray& line)
@@ -199,6 +273,18 @@ void TcpApiServer::send(QTcpSocket* socket, const QByteArray& bytes)
 {
     if (!m_clients.contains(socket))
         return;
+    const auto held = m_held.find(socket);
+    if (held != m_held.end()) {
+        // Events keep their place behind the held answer, within the same bound.
+        *held += bytes;
+        if (held->size() > maxUnsentBytes) {
+            Logger::write(QStringLiteral("Dropped API connection with %1: it does not read its replies")
+                              .arg(socket->peerAddress().toString()));
+            m_held.erase(held);
+            socket->abort();
+        }
+        return;
+    }
     socket->write(bytes);
     if (socket->bytesToWrite() > maxUnsentBytes) {
         Logger::write(QStringLiteral("Dropped API connection with %1: it does not read its replies")
@@ -274,6 +360,9 @@ void TcpApiServer::close()
     m_progressSubscribers.clear();
     m_stateSubscribers.clear();
     m_admitted.clear();
+    m_held.clear();
+    m_refusing = false;
+    m_refusedUnlogged = 0;
     for (QTcpSocket* socket : clients) {
         // Forgotten already: its disconnected signal must not log or touch the sets again.
         socket->disconnect(this);

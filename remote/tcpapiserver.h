@@ -1,7 +1,9 @@
 #pragma once
 
+#include "remote/accesskeyattempts.h"
 #include "remote/apiserver.h"
 
+#include <QHash>
 #include <QSet>
 #include <QTcpServer>
 
@@ -26,6 +28,8 @@ public:
 
     // Replies and events a client has not taken yet, beyond which it is dropped.
     static constexpr qint64 maxUnsentBytes = 4 * 1024 * 1024;
+    // Clients at once; each holds a file descriptor, which the recording programs need as well.
+    static constexpr int maxClients = 64;
 
 public Q_SLOTS:
     void onNewConnection();
@@ -42,6 +46,12 @@ private:
     class ClientBackend;
     void listen(ushort port);
     void close();
+    void readLines(QTcpSocket* socket);
+    void refuse(QTcpSocket* socket);
+    // Answers to a client that keeps guessing the key wait; its lines meanwhile wait unread.
+    void hold(QTcpSocket* socket, int delayMs);
+    void release(QTcpSocket* socket);
+    void forget(QTcpSocket* socket);
     void writeTo(const QSet<QTcpSocket*>& clients, const QByteArray& line);
     // Writes, or drops a client that has left too much unread (it would grow our memory).
     void send(QTcpSocket* socket, const QByteArray& bytes);
@@ -53,5 +63,9 @@ private:
     QSet<QTcpSocket*> m_progressSubscribers;
     QSet<QTcpSocket*> m_stateSubscribers;
     QSet<QTcpSocket*> m_admitted; // clients that gave the access key
+    QHash<QTcpSocket*, QByteArray> m_held; // clients whose answers wait, with what waits
+    AccessKeyAttempts m_keyAttempts;
+    int m_refusedUnlogged = 0; // refused since the refusal was logged, while full
+    bool m_refusing = false;
     SettingsModel* const m_settings;
 };

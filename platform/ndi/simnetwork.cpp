@@ -288,6 +288,14 @@ void Network::refresh()
     } else {
         error = QStringLiteral("cannot read %1: %2").arg(m_path, file.errorString());
     }
+    if (!error.isEmpty() && file.exists()) {
+        // The file is there but could not be read this time (no descriptor free, say): the network
+        // stays as it was, and the next look tries again.
+        if (error != m_lastProblem)
+            report(error + QStringLiteral("; the network stays as it was"));
+        m_lastProblem = error;
+        return;
+    }
     if (!error.isEmpty())
         content = QByteArray("\0unreadable ", 12) + error.toUtf8();
     if (content == m_content)

@@ -49,11 +49,25 @@ class TestLogger : public QObject
     }
 
 private Q_SLOTS:
+    // A name with control characters cannot start a line of its own.
+    void lineAndFileNames_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("line");
+        QTest::addRow("plain") << "Source added: カメラ"
+                               << "Source added: カメラ";
+        QTest::addRow("forged line") << "X\n04:00:00 Slot 1 stopped.\r"
+                                     << "X\\n04:00:00 Slot 1 stopped.\\r";
+        QTest::addRow("tab, escape, NUL, C1, separator") << QString::fromUtf8("\t\x1b[2J") + QChar(0) + QChar(0x85)
+                + QChar(0x2028) << "\\t\\u001b[2J\\u0000\\u0085\\u2028";
+    }
+
     void lineAndFileNames()
     {
         const QDateTime time(QDate(2024, 3, 15), QTime(9, 30, 5));
-        QCOMPARE(Logger::lineFor(QStringLiteral("Source added: カメラ"), time),
-            QStringLiteral("15.03.2024 09:30:05 Source added: カメラ"));
+        QFETCH(QString, message);
+        QFETCH(QString, line);
+        QCOMPARE(Logger::lineFor(message, time), "15.03.2024 09:30:05 " + line);
         QCOMPARE(Logger::fileNameFor(QStringLiteral("/x/logs/log"), time),
             QStringLiteral("/x/logs/log 2024.03.15 09.30.05.txt"));
     }

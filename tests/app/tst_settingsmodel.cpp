@@ -83,11 +83,19 @@ private Q_SLOTS:
             QVariantList({ 15, "/rec/a", "9099", "8081" }));
     }
 
-    // A file that cannot be read is replaced at exit, but a copy of it stays beside it.
+    // A file that cannot be read, or holds what is no text, is replaced at exit, but a copy of it
+    // stays beside it.
+    void unreadableFileIsKept_data()
+    {
+        QTest::addColumn<QByteArray>("garbage");
+        QTest::addRow("broken section") << QByteArray("[General\ntcpServerPort=9200\n\x01\xff[[[\n");
+        QTest::addRow("keys among NULs") << QByteArray("tcpServerPort=9200\nchop\0Enabled=true\n", 37);
+    }
+
     void unreadableFileIsKept()
     {
+        QFETCH(QByteArray, garbage);
         const QFileInfo info(QSettings().fileName());
-        const QByteArray garbage("[General\ntcpServerPort=9200\n\x01\xff[[[\n");
         QFile out(info.filePath());
         QVERIFY(out.open(QIODevice::WriteOnly) && out.write(garbage) && out.flush());
         SettingsModel();

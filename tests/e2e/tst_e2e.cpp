@@ -10,6 +10,8 @@
 
 #include <csignal>
 
+#include <sys/resource.h>
+
 using namespace E2E;
 
 namespace
@@ -67,6 +69,12 @@ class TestE2E : public QObject
         for (const QString& source : sources)
             network.append(NdiSim::small(source));
         app->setSources(network);
+        // A low soft limit under a higher hard one, as many systems set: the app raises it.
+        app->process.setChildProcessModifier([] {
+            rlimit limit {};
+            ::getrlimit(RLIMIT_NOFILE, &limit), limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 256);
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
         QVERIFY(app->start());
         client.socket.abort();
         QVERIFY(client.connectTo(app->tcpPort));
@@ -168,7 +176,7 @@ private Q_SLOTS:
     }
 
     // SIGTERM while two slots record and a third is armed: code 0, every file finished and playable,
-    // no recording program left, the bindings stored.
+    // no recording program left, the bindings stored. The soft limit of open files was raised.
     void terminatedWhileRecording()
     {
         start({ QStringLiteral("TERM (A)"), QStringLiteral("TERM (B)"), QStringLiteral("TERM (A)") });
@@ -179,6 +187,14 @@ private Q_SLOTS:
             waitForSeconds(file, 2.0);
         const QList<ChildProcess> programs = app->recorders();
         QCOMPARE(programs.size(), 3);
+        QFile limits(QStringLiteral("/proc/%1/limits").arg(app->pid()));
+        const QStringList open = QString(limits.open(QIODevice::ReadOnly) ? limits.readAll() : "")
+                                     .split('\n')
+                                     .filter("open files")
+                                     .value(0)
+                                     .simplified()
+                                     .split(' ');
+        QVERIFY2(open.size() > 4 && open.at(3) == open.at(4), qPrintable(open.join(' ')));
         QVERIFY(app->terminate());
         for (const ChildProcess& program : programs)
             QTRY_VERIFY_WITH_TIMEOUT(!alive(program.pid), 30000);

@@ -2,14 +2,18 @@
 // with the real program, whose NDI_RECORD_TRACE holds every byte it was sent.
 #include "ndi/ndifind.h"
 #include "ndi/ndirecorder.h"
+#include "slots/continuityrecord.h"
 #include "tests/common/simnetwork.h"
 
 #include <QDir>
 #include <QFile>
 #include <QPointer>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+
+#include <sys/resource.h>
 
 namespace
 {
@@ -48,11 +52,15 @@ class TestNDIRecorder : public QObject
     Q_OBJECT
 
     QString m_fake;
+    static QString longName() { return QStringLiteral("HOST (%1)").arg(QString(291, 'L')); }
+    static QString emojiName() { return QString::fromUtf8("\xf0\x9f\x8e\xa5").repeated(70); }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        NdiSim::use({ NdiSim::source("R&D (Cam 2)", NdiSim::video(320, 180), NdiSim::tone(0.5), "127.0.0.1:7002") });
+        LogCapture::install();
+        NdiSim::use({ NdiSim::source("R&D (Cam 2)", NdiSim::video(320, 180), NdiSim::tone(0.5), "127.0.0.1:7002"),
+            NdiSim::small(longName()), NdiSim::small(emojiName()) });
         qputenv("NDI_RECORD_TRACE", (TestEnv::root() + "/trace-{pid}.bin").toLocal8Bit());
         // The scripted program runs $ON_START at each <start/> and $ON_QUIT before it quits.
         m_fake = TestEnv::makeFolder("fake");
@@ -106,6 +114,50 @@ private Q_SLOTS:
         QTRY_COMPARE(log.events, events);
         QTest::qWait(50);
         QCOMPARE(log.events, events);
+    }
+
+    // A program that cannot be started for want of file descriptors says why when it is armed,
+    // and again to whoever waits for the recording to start.
+    void startFailureGivesItsReason()
+    {
+        NDIRecorder recorder;
+        SignalLog log(&recorder);
+        rlimit saved {}, none {};
+        ::getrlimit(RLIMIT_NOFILE, &saved), none.rlim_max = saved.rlim_max;
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &none), 0);
+        recorder.start("R&D (Cam 2)");
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QTRY_COMPARE(log.events.size(), 2);
+        recorder.startRecording();
+        const QString reason = "error 0 The recording program could not be started ("
+            + QDir::toNativeSeparators(NDIRecorder::programPath()) + "): Too many open files";
+        QTRY_COMPARE(log.events, QStringList({ "crashed", reason, reason }));
+    }
+
+    // Names too long for a file name record under a shortened one, beside which the continuity
+    // record fits as well; the log says so.
+    void longSourceNamesRecord_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addRow("300 characters") << longName();
+        QTest::addRow("70 emoji") << emojiName();
+    }
+
+    void longSourceNamesRecord()
+    {
+        QFETCH(QString, source);
+        NDIRecorder recorder;
+        recorder.setFolder(TestEnv::makeFolder(QTest::currentDataTag()));
+        QSignalSpy pieces(&recorder, &NDIRecorder::pieceStarted);
+        recorder.start(source);
+        recorder.startRecording();
+        QVERIFY(pieces.wait(20000));
+        const QString path = pieces.at(0).at(1).toString(), name = QFileInfo(path).fileName();
+        QVERIFY(name.startsWith(NDIRecorder::fileNamePart(source) + '_') && QFile::exists(path));
+        QVERIFY(QFile(ContinuityRecord::recordPathFor(path)).open(QIODevice::WriteOnly));
+        QVERIFY(LogCapture::contains(
+            QStringLiteral("The source name %1 is too long for a file name; its files are named %2")
+                .arg(source, name)));
     }
 
     // A process told to quit no longer speaks for the controller, whatever it does meanwhile.

@@ -54,6 +54,12 @@ private Q_SLOTS:
             QCOMPARE(
                 NDIRecorder::fileNameFor(QString::fromUtf8(source), QDateTime(QDate(2023, 12, 31), QTime(23, 5, 9))),
                 QString::fromUtf8(part) + "_2023-12-31_23-05-09.mov");
+        // Too long for a file system: cut on a character's end, to 206 bytes of UTF-8.
+        const QString smile = QString::fromUtf8("\xf0\x9f\x98\x80");
+        for (const auto& [source, part] :
+            { std::pair { QString(300, 'a'), QString(206, 'a') }, { smile.repeated(70), smile.repeated(51) },
+                { QString(205, 'a') + "é", QString(205, 'a') }, { QString(206, 'a'), QString(206, 'a') } })
+            QCOMPARE(NDIRecorder::fileNamePart(source), part);
     }
 
     // A claim never takes an existing file nor one handed out a moment ago, and creates nothing.

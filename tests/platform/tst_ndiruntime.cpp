@@ -9,6 +9,7 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace NdiSim;
@@ -101,6 +102,25 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 1);
         QFETCH(QString, report);
         QVERIFY2(lines.first().contains(report), qPrintable(lines.first()));
+    }
+
+    // A file that cannot be read for a while (no descriptor free) leaves the network as it was.
+    void momentarilyUnreadableFileKeepsSources()
+    {
+        use({ source("STAYS", QJsonValue::Null, tone(0.5)) });
+        NDIlib_find_instance_t finder = NDIlib_find_create_v2(nullptr);
+        uint32_t seen[2] = {};
+        rlimit saved {}, none {};
+        ::getrlimit(RLIMIT_NOFILE, &saved), none.rlim_max = saved.rlim_max;
+        for (uint32_t& count : seen) {
+            QElapsedTimer timer;
+            for (timer.start(); timer.elapsed() < 500;)
+                NDIlib_find_wait_for_sources(finder, 100), NDIlib_find_get_current_sources(finder, &count);
+            ::setrlimit(RLIMIT_NOFILE, &none); // for the second look
+        }
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        NDIlib_find_destroy(finder);
+        QCOMPARE(QList<uint32_t>(std::begin(seen), std::end(seen)), QList<uint32_t>({ 1, 1 }));
     }
 };
 

@@ -506,6 +506,46 @@ private Q_SLOTS:
         QCOMPARE(other.command("<listen_off/>") + "\r\n", required);
     }
 
+    // 64 clients are served; more are refused with a reason and closed, which is logged once (and
+    // how many more when a place comes free).
+    void clientLimit()
+    {
+        std::vector<std::unique_ptr<E2E::ControlClient>> clients(64);
+        for (auto& c : clients)
+            QVERIFY((c = std::make_unique<E2E::ControlClient>())->connectTo(tcpPort));
+        for (int i = 0; i < 3; ++i) {
+            E2E::ControlClient refused;
+            refused.socket.connectToHost(QHostAddress::LocalHost, tcpPort);
+            QCOMPARE(refused.nextLine(), QByteArray("<failure reason=\"Too many connections\" uid=\"\" />"));
+            QTRY_COMPARE(refused.socket.state(), QAbstractSocket::UnconnectedState);
+        }
+        QVERIFY(answers(*clients.front()) && answers(*clients.back()));
+        QCOMPARE(LogCapture::peek().filter("Refused API connection from").size(), 1);
+        clients.front()->socket.abort();
+        QTRY_VERIFY(LogCapture::contains("Refused 2 more API connections while 64 clients were connected"));
+        QVERIFY(clients.front()->connectTo(tcpPort) && answers(*clients.front()));
+    }
+
+    // Wrong keys are logged; the tenth within a minute from one address, and what that client
+    // sends after it, is answered a second late and in order, on both servers.
+    void guessedKeysAreAnsweredLate()
+    {
+        settings()->setServerAccessKey(QStringLiteral("s:cret"));
+        E2E::ControlClient c;
+        QVERIFY(c.connectTo(tcpPort));
+        const QByteArray wrong = "<failure reason=\"Access key wrong\" uid=\"\" />\r\n";
+        for (int i = 0; i < 9; ++i)
+            QVERIFY(c.command("<auth key='guess'/>") + "\r\n" == wrong && E2E::httpGet(httpPort, "/api?key=x") == 401);
+        QElapsedTimer clock;
+        clock.start();
+        c.send("<auth key='guess'/>\n<listen_off uid='next'/>\n");
+        QCOMPARE(c.rawLines(2), wrong + "<failure reason=\"Access key required\" uid=\"next\" />\r\n");
+        const qint64 tcpLate = clock.restart();
+        QVERIFY(E2E::httpGet(httpPort, "/api?key=x") == 401 && tcpLate >= 900 && clock.elapsed() >= 900);
+        QVERIFY(logged("TCP API: wrong access key from ") && logged("HTTP panel: wrong access key from "));
+        QCOMPARE(c.command("<auth key='s:cret'/>"), ok().trimmed()); // the right key still lets it in
+    }
+
     void lifecycle_data()
     {
         QTest::addColumn<bool>("isHttp");
