@@ -311,7 +311,9 @@ private Q_SLOTS:
         QByteArray head, exposition;
         QCOMPARE(
             httpRequest(recorders[1]->httpPort, "GET /metrics\nAuthorization: Bearer k:ey", &head, &exposition), 200);
-        QVERIFY2(head.contains("Content-Type: text/plain; version=0.0.4\r\n"), head.constData());
+        QVERIFY2(head.contains("Content-Type: text/plain; version=0.0.4\r\n")
+                && exposition.contains("\nstavelin_recording_programs 1\n"),
+            head + exposition);
         QProcess lint;
         lint.start(QStringLiteral("promtool"), { QStringLiteral("check"), QStringLiteral("metrics") });
         lint.write(exposition), lint.closeWriteChannel();
@@ -322,10 +324,9 @@ private Q_SLOTS:
         QCOMPARE(::kill(pid_t(writerOf(*recorders[1], movFiles(folders[1]).first())), SIGSTOP), 0);
         const auto stalled = [&api] {
             QStringList found;
-            for (const QJsonValue& alert : api("alerts")["alerts"].toArray()) {
-                if (alert["labels"]["alertname"] == QStringLiteral("RecordingStalledOrFailed"))
-                    found << alert["labels"]["instance"].toString() + " slot " + alert["labels"]["slot"].toString();
-            }
+            for (const QJsonValue& alert :
+                api("query?query=ALERTS%7Balertname=%22RecordingStalledOrFailed%22%7D")["result"].toArray())
+                found << alert["metric"]["instance"].toString() + " slot " + alert["metric"]["slot"].toString();
             return found;
         };
         QTRY_COMPARE_WITH_TIMEOUT(stalled(), QStringList { targets[1] + " slot 1" }, 30000);
