@@ -154,6 +154,8 @@ int main(int argc, char* argv[])
         slotList.get(), slotsAudioHelper.get(), slotsRecorder.get(), sourcesModel.get(), settings);
     auto httpServer = std::make_unique<HttpServer>(
         slotList.get(), slotsAudioHelper.get(), slotsRecorder.get(), sourcesModel.get(), settings);
+    // The HTTP server goes first at the end, so the TCP server outlives every call of this.
+    httpServer->setTcpClientCount([tcp = tcpServer.get()] { return tcp->clientCount(); });
 
     Logger::write(QStringLiteral("Application initialized"));
     const int result = QGuiApplication::exec();

@@ -12,16 +12,16 @@
 
 #include <memory>
 
-// The objects the remote servers stand on, as the application makes them: four grid slots and a
-// few sources. Settings live in Qt's test locations, never the user's.
+// The objects the remote servers stand on, as the application makes them: grid slots (four unless
+// told) and a few sources. Settings live in Qt's test locations, never the user's.
 struct RemoteBenchFixture {
-    RemoteBenchFixture()
+    explicit RemoteBenchFixture(int slotCount = 4)
     {
         QStandardPaths::setTestModeEnabled(true);
         sources = std::make_unique<SourcesModel>();
         Slot::setSourcesModel(sources.get());
         model = std::make_unique<SlotListModel>();
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < slotCount; ++i)
             model->append(new Slot());
         recorder = std::make_unique<SlotListRecorder>(model.get());
         audio = std::make_unique<SlotListAudioHelper>(model.get());

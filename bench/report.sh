@@ -128,10 +128,14 @@ for c in 1 50; do
 done
 for c in 1 10; do
     const_rate=$(value http_const_c$c)
-    for k in status listen_off static; do
+    for k in status metrics listen_off static; do
         v=$(value http_${k}_c$c)
         row "HTTP" "$k requests/s, $c connection(s)" "$v" "$(ratio "$v" "$const_rate") of constant reply ($const_rate)"
     done
+done
+for c in 1 10; do
+    v=$(value http_metrics_c${c}_p99)
+    row "HTTP" "/metrics p99 latency, 16 slots, $c connection(s)" "$v ms" "$(ratio "$v" 50) of 50 ms"
 done
 row "HTTP events" "command to event on a stream, mean" "$(value http_event_latency_mean) ms" \
     "p90 $(value http_event_latency_p90) ms, max $(value http_event_latency_max) ms"

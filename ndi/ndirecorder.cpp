@@ -32,6 +32,9 @@ QString g_programFolder;
 // process may not have created its file yet when the next one is armed.
 QHash<QString, qint64> g_claimedPaths;
 
+// Main thread only, like every controller.
+int g_runningPrograms = 0;
+
 #ifdef Q_OS_WIN
 // Every recording process joins this job; the job ends them when the application's last handle
 // to it closes, also when the application dies.
@@ -85,6 +88,11 @@ NDIRecorder::~NDIRecorder()
     // program as well, but the command is the orderly way.
     if (process->state() == QProcess::Running)
         process->waitForBytesWritten(100);
+}
+
+int NDIRecorder::runningPrograms()
+{
+    return g_runningPrograms;
 }
 
 QString NDIRecorder::programFileName()
@@ -215,6 +223,9 @@ void NDIRecorder::start(QString sourceName)
     connect(process, &QIODevice::readyRead, this, &NDIRecorder::readyRead);
     // The current process ending on its own is reported; one told to quit is not.
     connect(process, &QProcess::finished, this, &NDIRecorder::finished);
+    // Counted by the process itself, so that it stays right after the controller has let it go.
+    connect(process, &QProcess::started, process, [] { ++g_runningPrograms; });
+    connect(process, &QProcess::finished, process, [] { --g_runningPrograms; });
     process->setReadChannel(QProcess::StandardOutput);
     // Nobody reads the program's diagnostics; passed through, they cannot pile up in our memory
     // over a recording of many hours.

@@ -31,6 +31,8 @@ public:
     // Tells the current process to quit; it finishes its file and exits on its own.
     ~NDIRecorder() override;
 
+    // Recording programs running in this process, armed or recording (main thread).
+    static int runningPrograms();
     static QString programFileName();
     // The folder holding the recording program; empty (the default) means the application's folder.
     static void setProgramFolder(const QString& folder);

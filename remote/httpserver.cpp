@@ -3,6 +3,7 @@
 #include "app/logger.h"
 #include "app/settingsmodel.h"
 #include "app/threadhandover.h"
+#include "ndi/ndirecorder.h"
 #include "ndi/sourcesmodel.h"
 #include "remote/httpjson.h"
 #include "remote/httpserverworkerthread.h"
@@ -12,12 +13,14 @@
 #include "slots/slotlistrecorder.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
     SourcesModel* sources, SettingsModel* settings)
     : ApiServer(slotsModel, audioHelper, recorder, sources)
     , m_worker(new HttpServerWorkerThread(this))
     , m_settings(settings)
+    , m_startedMs(QDateTime::currentMSecsSinceEpoch())
 {
     connect(m_worker, &HttpServerWorkerThread::listening, this,
         [](ushort port) { Logger::write(QStringLiteral("HTTP panel listening on port ") + QString::number(port)); });
@@ -94,6 +97,16 @@ QJsonObject HttpServer::statusObject() const
 QJsonObject HttpServer::sourcesObject() const
 {
     return HttpJson::sourcesObject(sourceNames());
+}
+
+MetricsExposition::Process HttpServer::processFacts() const
+{
+    MetricsExposition::Process facts;
+    facts.version = QCoreApplication::applicationVersion();
+    facts.startedMs = m_startedMs;
+    facts.recordingPrograms = NDIRecorder::runningPrograms();
+    facts.tcpClients = m_tcpClientCount ? m_tcpClientCount() : 0;
+    return facts;
 }
 
 void HttpServer::stopAndWait()

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "remote/apiserver.h"
+#include "remote/metricsexposition.h"
 
 #include <QJsonObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class HttpServerWorkerThread;
@@ -31,6 +33,10 @@ public:
     // slot is unbound.
     bool pictureReceiver(uint slot, std::shared_ptr<Receiver>& receiver) const;
     HttpServerWorkerThread* worker() const { return m_worker; }
+    // The process's facts for "/metrics"; the event streams are counted by the worker.
+    MetricsExposition::Process processFacts() const;
+    // How many clients the TCP port has (main thread; none when not set).
+    void setTcpClientCount(std::function<int()> count) { m_tcpClientCount = std::move(count); }
 
 public Q_SLOTS:
     void onRecordingChanged(bool state);
@@ -53,6 +59,9 @@ private:
 
     HttpServerWorkerThread* const m_worker;
     SettingsModel* const m_settings;
+    // Taken as the recorder's start: the server is made during start-up.
+    const qint64 m_startedMs;
+    std::function<int()> m_tcpClientCount;
     // Repeats a stop request that came before the listener ran (after a disable, which does not wait).
     QTimer m_stopRetry;
     // Twice a second, while a panel watches: every slot's levels.

@@ -66,6 +66,8 @@ HttpServerWorkerThread::HttpServerWorkerThread(HttpServer* server)
         [this](const httplib::Request& request, httplib::Response& response) { handleEvents(request, response); });
     m_http.Get("/api/snapshot",
         [this](const httplib::Request& request, httplib::Response& response) { handleSnapshot(request, response); });
+    m_http.Get("/metrics",
+        [this](const httplib::Request& request, httplib::Response& response) { handleMetrics(request, response); });
 }
 
 HttpServerWorkerThread::~HttpServerWorkerThread()
@@ -357,6 +359,32 @@ void HttpServerWorkerThread::handleSnapshot(const httplib::Request& request, htt
     cached.atMs = now;
     response.set_content(cached.jpeg.toStdString(), "image/jpeg");
     response.set_header("Cache-Control", "no-store");
+}
+
+// ---- "/metrics" (request threads) ---------------------------------------------------------
+
+void HttpServerWorkerThread::handleMetrics(const httplib::Request& request, httplib::Response& response)
+{
+    response.set_header(corsHeader, "*");
+    if (m_stopping) {
+        response.status = 503;
+        return;
+    }
+    const QString access = admitted(request);
+    if (access != CommandResult::success) {
+        response.status = 401;
+        response.set_content(HttpJson::answerBody(HttpJson::resultObject(access)).toStdString(), "text/plain");
+        return;
+    }
+    // Only copying the snapshots runs on the main thread; the text is made here.
+    QList<SlotSnapshot> slotList;
+    MetricsExposition::Process process;
+    ThreadHandover::runBlocking(m_server, [&] {
+        slotList = m_server->slotSnapshots();
+        process = m_server->processFacts();
+    });
+    process.eventStreams = m_streamCount;
+    response.set_content(MetricsExposition::text(slotList, process).toStdString(), MetricsExposition::contentType);
 }
 
 // ---- queues (main thread) ------------------------------------------------------------------

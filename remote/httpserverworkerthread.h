@@ -70,6 +70,7 @@ private:
     void handleApi(const httplib::Request& request, httplib::Response& response);
     void handleEvents(const httplib::Request& request, httplib::Response& response);
     void handleSnapshot(const httplib::Request& request, httplib::Response& response);
+    void handleMetrics(const httplib::Request& request, httplib::Response& response);
     // Success, or why the request may not be served.
     QString admitted(const httplib::Request& request);
     QStringList initialMessages() const;

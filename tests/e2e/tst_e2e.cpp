@@ -3,8 +3,10 @@
 #include "tests/common/probe.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTest>
 
@@ -276,6 +278,86 @@ private Q_SLOTS:
         QVERIFY(app->terminate(SIGINT)); // Ctrl+C ends the run as SIGTERM does
         QCOMPARE(movFiles(folder), QStringList { file });
         QVERIFY2(failures({ file }, before + 2.0).isEmpty(), qPrintable(failures({ file }, before + 2.0)));
+    }
+
+    // The real Prometheus with the shipped rules scrapes two recorders through their access key, holds
+    // every family and raises the stall alert for the one whose recording program is frozen, only it.
+    void prometheusAlertsOnAStall()
+    {
+        QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("prometheus")).isEmpty(),
+            "Prometheus is not installed (scripts/packages.txt lists it)");
+        std::unique_ptr<AppRun> recorders[2];
+        QStringList folders, targets;
+        for (int i = 0; i < 2; ++i) {
+            auto& r = recorders[i] = std::make_unique<AppRun>(QStringLiteral("prometheus%1").arg(i));
+            folders << TestEnv::makeFolder(QStringLiteral("prometheus%1-videos").arg(i));
+            r->setSources({ NdiSim::small(QStringLiteral("PROM (Cam %1)").arg(i)) });
+            r->setSetting(QStringLiteral("defaultLocation"), folders[i]);
+            r->setSetting(QStringLiteral("serverAccessKey"), QStringLiteral("k:ey"));
+            ControlClient control;
+            QVERIFY(r->start(true) && control.connectTo(r->tcpPort));
+            for (const QString& line : { QStringLiteral("<auth key='k:ey'/>"),
+                     QStringLiteral("<connect slot='1' source='PROM (Cam %1)'/>").arg(i),
+                     QStringLiteral("<recording_start slot='1'/>") })
+                QCOMPARE(control.command(line.toUtf8()), QByteArray("<succes uid=\"\" />"));
+            targets << QStringLiteral("127.0.0.1:%1").arg(r->httpPort);
+        }
+        const QString root = TestEnv::makeFolder(QStringLiteral("prometheus"));
+        NdiSim::writeText(
+            QStringLiteral("global: { scrape_interval: 1s, evaluation_interval: 1s }\n"
+                           "rule_files: ['" TESTS_SOURCE_DIR "/../deploy/prometheus/stavelin-rules.yml']\n"
+                           "scrape_configs: [ { job_name: stavelin, authorization: { credentials: 'k:ey' },"
+                           " static_configs: [ { targets: ['%1'] } ] } ]\n")
+                .arg(targets.join("','"))
+                .toUtf8(),
+            root + QStringLiteral("/prometheus.yml"));
+        const quint16 port = TestEnv::freePort();
+        QProcess server; // killed at the end at the latest
+        server.start(QStringLiteral("prometheus"),
+            { "--config.file=" + root + "/prometheus.yml", "--storage.tsdb.path=" + root + "/data",
+                QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(port) });
+        const auto stop = qScopeGuard([&server] { server.terminate(), server.waitForFinished(20000); });
+        // Answers stay short: Prometheus sends longer ones chunked.
+        const auto api = [port](const QByteArray& path) {
+            QByteArray body;
+            httpGet(port, "/api/v1/" + path, &body);
+            return QJsonDocument::fromJson(body).object().value("data");
+        };
+
+        QByteArray head, exposition;
+        QCOMPARE(
+            httpRequest(recorders[1]->httpPort, "GET /metrics\nAuthorization: Bearer k:ey", &head, &exposition), 200);
+        QVERIFY2(head.contains("Content-Type: text/plain; version=0.0.4\r\n")
+                && exposition.contains("\nstavelin_recording_programs 1\n"),
+            head + exposition);
+        QProcess lint;
+        lint.start(QStringLiteral("promtool"), { QStringLiteral("check"), QStringLiteral("metrics") });
+        lint.write(exposition), lint.closeWriteChannel();
+        QVERIFY2(lint.waitForFinished(30000) && lint.exitCode() == 0, lint.readAll().constData());
+
+        QTRY_VERIFY_WITH_TIMEOUT(
+            movFiles(folders[1]).size() == 1 && probe(movFiles(folders[1])[0]).duration > 2, 30000);
+        QCOMPARE(::kill(pid_t(writerOf(*recorders[1], movFiles(folders[1]).first())), SIGSTOP), 0);
+        const auto stalled = [&api] {
+            QStringList found;
+            for (const QJsonValue& alert :
+                api("query?query=ALERTS%7Balertname=%22RecordingStalledOrFailed%22%7D")["result"].toArray())
+                found << alert["metric"]["instance"].toString() + " slot " + alert["metric"]["slot"].toString();
+            return found;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(stalled(), QStringList { targets[1] + " slot 1" }, 30000);
+
+        // Every family described, and every one with samples queryable.
+        for (const QString& line : QString::fromUtf8(exposition).split('\n', Qt::SkipEmptyParts)) {
+            const int at = line.startsWith('#') ? 2 : 0;
+            const QString name = line.section(QRegularExpression(QStringLiteral("[{ ]")), at, at);
+            if (line.startsWith(QStringLiteral("# TYPE ")))
+                QVERIFY2(api("metadata?metric=" + name.toUtf8()).toObject().contains(name), qPrintable(line));
+            else if (!line.startsWith('#'))
+                QVERIFY2(
+                    api("query?query=count(" + name.toUtf8() + ")")["result"][0]["value"][1].toString().toInt() > 0,
+                    qPrintable(line));
+        }
     }
 };
 

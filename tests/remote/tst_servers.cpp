@@ -294,7 +294,7 @@ private Q_SLOTS:
             row("GET /api/snapshot" + QByteArray(bad), 400, "text/plain", failure("Slot id invalid"));
         row("GET /api/snapshot?slot=2", 404, "text/plain", failure("No picture")); // unbound
         row("GET /api/snapshot?slot=1", 404, "text/plain", failure("No picture")); // bound, no picture yet
-        for (const char* keyless : { "/api?command=listen_off", "/api/events", "/api/snapshot?slot=1" })
+        for (const char* keyless : { "/api?command=listen_off", "/api/events", "/api/snapshot?slot=1", "/metrics" })
             row("GET " + QByteArray(keyless), 401, "text/plain", failure("Access key required"), true);
         for (const char* wrong : { "nope", "s%3Acre", "s%3AcreT", "s%3Acret!" }) // every character counts
             row("GET /api?command=listen_off&key=" + QByteArray(wrong), 401, "text/plain", failure("Access key wrong"),
