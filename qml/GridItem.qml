@@ -17,7 +17,7 @@ Rectangle {
     property var appWindow: null
     readonly property bool cursorHidden: !!appWindow && appWindow.mouseHidden
     readonly property bool isSelected: !!model.selected && !cursorHidden
-    property bool displayWarning: false
+    readonly property bool displayWarning: warning !== "" && warning !== dismissedWarning
     property int textRendering: Qt.platform.os === "osx" ? Text.NativeRendering : Text.QtRendering
     readonly property bool pointerOver: hover.hovered && !cursorHidden
     readonly property bool recordable: !!model.isConnected && !model.viewingOnly
@@ -25,18 +25,20 @@ Rectangle {
     readonly property alias warningText: warningLabel.text
     // The recording's telemetry; absent on stand-in slots without one.
     readonly property var telemetry: qtObject && qtObject.telemetry ? qtObject.telemetry : null
-    readonly property string recordingState: telemetry ? telemetry.state
-                                           : model.isRecording ? "recording"
-                                           : model.isWaiting ? "waiting" : "idle"
-    // What the cell shows above all else: "unbound", "nosignal", or the recording state.
-    readonly property bool signalLost: !!model.isConnected && !!qtObject && !!qtObject.signalLost
-    readonly property string cellState: !model.isConnected ? "unbound"
-                                      : signalLost && recordingState === "idle" ? "nosignal"
-                                      : recordingState
-    readonly property color stateColor: recordingState === "recording" ? "#e01010"
-                                      : recordingState === "stalled" ? "#f0a000"
-                                      : recordingState === "failed" ? "#ff3030"
-                                      : recordingState === "waiting" ? "#909090" : "transparent"
+    // What the slot says it shows; the cell only draws it.
+    readonly property string stateWord: qtObject && qtObject.stateWord ? qtObject.stateWord : "empty"
+    readonly property string stateLabel: qtObject && qtObject.stateLabel ? qtObject.stateLabel : ""
+    readonly property bool busy: !!qtObject && !!qtObject.busy
+    readonly property string warning: qtObject && qtObject.warning ? qtObject.warning : ""
+    readonly property color stateColor: stateWord === "recording" ? "#e01010"
+                                      : stateWord === "dropping" || stateWord === "stalled" ? "#f0a000"
+                                      : stateWord === "no signal" && busy ? "#f0a000"
+                                      : stateWord === "failed" ? "#ff3030"
+                                      : stateWord === "waiting" ? "#909090" : "transparent"
+    // Recording, waiting, or ended by a failure: the cell carries the state's colour.
+    readonly property bool marked: busy || stateWord === "failed"
+    // The warning the operator closed stays closed until another one comes.
+    property string dismissedWarning: ""
 
     signal mouseMoved()
 
@@ -54,19 +56,12 @@ Rectangle {
         }
     }
 
-    function showWarning(text) {
-        warningLabel.text = text
-        displayWarning = true
-    }
-
     function locationAText() {
-        var folder = model.customLocationEnabled ? model.customLocation : settingsModel.location
-        return Lib.folderTooltip(folder, model.gigabytesAvailable)
+        return Lib.folderTooltip(qtObject ? qtObject.folderA : "", model.gigabytesAvailable)
     }
 
     function locationBText() {
-        var folder = model.customLocationEnabled ? model.customLocationB : settingsModel.locationB
-        return Lib.folderTooltip(folder, model.gigabytesBAvailable)
+        return Lib.folderTooltip(qtObject ? qtObject.folderB : "", model.gigabytesBAvailable)
     }
 
     function openSettings() {
@@ -83,7 +78,7 @@ Rectangle {
     }
 
     function clickRecord() {
-        displayWarning = false
+        dismissedWarning = warning
         if (model.connectedSource === "none")
             return
         qtObject.recordClicked()
@@ -104,21 +99,6 @@ Rectangle {
         var all = Lib.allSlots(slotsModel)
         for (var i = 0; i < all.length; ++i)
             Lib.setOn(all[i], "setSelected", "selected", false)
-    }
-
-    Connections {
-        target: gridItem.qtObject
-        ignoreUnknownSignals: true
-        function onRecordingStopped(reason) {
-            if (reason === Lib.stopReasonOutOfSpace)
-                gridItem.showWarning("Out of space")
-        }
-        function onRecordingWarning(message) {
-            gridItem.showWarning(message)
-        }
-        function onIsConnectedChanged() {
-            gridItem.displayWarning = false
-        }
     }
 
     component Shadowed: Text {
@@ -222,7 +202,7 @@ Rectangle {
             objectName: "noSignalCard"
             anchors.fill: parent
             anchors.margins: 2
-            visible: gridItem.signalLost
+            visible: gridItem.stateWord === "no signal"
             color: "#1c1c1c"
             Column {
                 anchors.centerIn: parent
@@ -254,7 +234,7 @@ Rectangle {
             width: Math.min(implicitWidth, parent.width - 80)
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.WordWrap
-            visible: gridItem.cellState === "unbound"
+            visible: gridItem.stateWord === "empty"
             text: "Double-click to choose a source"
             color: "#8c96aa"
             font.pixelSize: 13
@@ -269,7 +249,7 @@ Rectangle {
             anchors.top: parent.top
             anchors.margins: 2
             height: 5
-            visible: gridItem.recordingState !== "idle"
+            visible: gridItem.marked
             color: gridItem.stateColor
         }
 
@@ -279,7 +259,7 @@ Rectangle {
             anchors.leftMargin: 39
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 34
-            visible: text !== "" && !gridItem.signalLost
+            visible: text !== "" && gridItem.stateWord !== "no signal"
             text: gridItem.qtObject && gridItem.qtObject.videoFormat ? gridItem.qtObject.videoFormat : ""
             color: "#e8e8e8"
             style: Text.Outline
@@ -323,7 +303,7 @@ Rectangle {
             width: 27
             height: 27
             icon.source: Qt.resolvedUrl("icons/icons8-close-64.png")
-            onClicked: gridItem.displayWarning = false
+            onClicked: gridItem.dismissedWarning = gridItem.warning
         }
 
         Shadowed {
@@ -331,6 +311,7 @@ Rectangle {
             objectName: "warningLabel"
             renderType: gridItem.textRendering
             visible: gridItem.displayWarning
+            text: gridItem.warning
             height: 17
             font.pixelSize: 12
             font.bold: true
@@ -346,44 +327,62 @@ Rectangle {
         Rectangle {
             id: recBadge
             objectName: "recBadge"
-            readonly property string state: gridItem.recordingState
-            visible: state !== "idle"
+            readonly property string state: gridItem.stateWord
+            // Recorded time and lost frames, beside the wall clock when they differ from it.
+            readonly property string recorded: {
+                var t = gridItem.telemetry
+                if (!t || !gridItem.busy || state === "waiting")
+                    return ""
+                var parts = []
+                if (Math.abs(t.wallMs - t.elapsedMs) >= 2000)
+                    parts.push("rec " + t.elapsedText)
+                if (t.droppedFrames > 0)
+                    parts.push(t.droppedFrames + " lost")
+                return parts.join(", ")
+            }
+            visible: gridItem.marked
             anchors.left: parent.left
             anchors.leftMargin: 34
             anchors.top: parent.top
             anchors.topMargin: gridItem.displayWarning ? 36 : 8
-            width: recText.implicitWidth + 16
-            height: 26
+            width: Math.max(recText.implicitWidth, recordedText.visible ? recordedText.implicitWidth : 0) + 16
+            height: recordedText.visible ? 42 : 26
             radius: 4
             color: state === "recording" ? "#e01010"
-                 : state === "stalled" ? "#f0a000"
+                 : state === "dropping" || state === "stalled" || state === "no signal" ? "#f0a000"
                  : state === "failed" ? "#101010"
                  : "#606060"
             border.width: state === "failed" ? 2 : 0
             border.color: "#ff3030"
+            readonly property color textColor: color == "#f0a000" ? "#000000" : state === "failed" ? "#ff5050" : "#ffffff"
             Text {
                 id: recText
                 objectName: "recText"
-                anchors.centerIn: parent
+                anchors.horizontalCenter: parent.horizontalCenter
+                y: 4
                 font.pixelSize: 16
                 font.bold: true
                 renderType: gridItem.textRendering
-                color: recBadge.state === "stalled" ? "#000000"
-                     : recBadge.state === "failed" ? "#ff5050" : "#ffffff"
-                text: {
-                    var elapsed = gridItem.telemetry ? " " + gridItem.telemetry.elapsedText : ""
-                    switch (recBadge.state) {
-                    case "recording": return "● REC" + elapsed
-                    case "stalled": return "STALLED" + elapsed
-                    case "failed": return "FAILED"
-                    default: return "WAITING"
-                    }
-                }
+                color: recBadge.textColor
+                text: (recBadge.state === "recording" ? "● " : "") + gridItem.stateLabel
+                      + (gridItem.busy && recBadge.state !== "waiting" && gridItem.telemetry
+                         ? " " + gridItem.telemetry.wallText : "")
+            }
+            Text {
+                id: recordedText
+                objectName: "recordedText"
+                anchors.horizontalCenter: parent.horizontalCenter
+                anchors.top: recText.bottom
+                visible: text !== ""
+                font.pixelSize: 12
+                renderType: gridItem.textRendering
+                color: recBadge.textColor
+                text: recBadge.recorded
             }
             HoverHandler { id: recHover }
             ToolTip.delay: 200
             ToolTip.visible: recHover.hovered && !!gridItem.telemetry
-            ToolTip.text: gridItem.telemetry ? Lib.recordingTooltip(gridItem.telemetry) : ""
+            ToolTip.text: gridItem.telemetry ? Lib.recordingTooltip(gridItem.telemetry, gridItem.qtObject.historyText) : ""
         }
 
         Rectangle {
@@ -428,7 +427,7 @@ Rectangle {
             anchors.bottomMargin: 10
             elide: Text.ElideRight
             color: gridItem.isSelected ? "#bf91ff" : "#ffffff"
-            text: Lib.nameLabel(gridItem.model.name, gridItem.model.displayName, gridItem.model.connectedSource)
+            text: Lib.nameLabel(gridItem.model.index0, gridItem.model.displayName, gridItem.model.connectedSource)
         }
 
         OverlayButton {
@@ -457,7 +456,7 @@ Rectangle {
             anchors.rightMargin: settingsModel.abRecording ? 64 : 44
             anchors.bottom: parent.bottom
             anchors.bottomMargin: settingsModel.abRecording ? 36 : 11
-            visible: gridItem.recordable && gridItem.model.gigabytesAvailable < 9.9
+            visible: gridItem.recordable && !!gridItem.qtObject && gridItem.qtObject.lowSpaceA
             gigabytes: gridItem.model.gigabytesAvailable
             textColor: "red"
         }
@@ -468,7 +467,7 @@ Rectangle {
             anchors.rightMargin: 37
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 36
-            visible: gridItem.abShown && gridItem.model.gigabytesBAvailable < 9.9
+            visible: gridItem.abShown && !!gridItem.qtObject && gridItem.qtObject.lowSpaceB
             gigabytes: gridItem.model.gigabytesBAvailable
             textColor: "#ff0000"
         }

@@ -175,10 +175,10 @@ function allSlots(listModel) {
     return result
 }
 
-// "12:  Camera 1": the slot number taken from "Slot 12", then the label.
-function nameLabel(name, displayName, connectedSource) {
+// "12:  Camera 1": the slot number, then the label.
+function nameLabel(number, displayName, connectedSource) {
     var label = displayName && String(displayName).length > 0 ? displayName : connectedSource
-    return String(name).substring(5) + ":  " + label
+    return number + ":  " + label
 }
 
 function gigabytesText(value) {
@@ -195,25 +195,20 @@ var stopReasonOutOfSpace = 1
 var ndiWebSite = "https://ndi.video/"
 var makerWebSite = "https://stavelin.tv/"
 
-// What the recording badge's tooltip tells: the file, its piece and the frames written.
-function recordingTooltip(telemetry) {
+// What the recording badge's tooltip tells: the file, its piece, the frames written and lost, and
+// the slot's last events.
+function recordingTooltip(telemetry, history) {
     var lines = []
     if (telemetry.fileName)
         lines.push(telemetry.fileName + " (piece " + telemetry.piece + ", " + telemetry.location + ")")
     lines.push(telemetry.pieceFrames + " frames in this piece, " + telemetry.totalFrames + " in all")
     if (telemetry.delayedCount > 0)
         lines.push("Could not keep up " + telemetry.delayedCount + " times")
+    if (telemetry.droppedFrames > 0)
+        lines.push(telemetry.droppedFrames + " frames lost against what the source sent")
     if (telemetry.warning)
         lines.push(telemetry.warning)
+    if (history)
+        lines.push("", history)
     return lines.join("\n")
-}
-
-// Whether any slot of the list waits for its recording to start.
-function anyWaiting(listModel) {
-    var all = allSlots(listModel)
-    for (var i = 0; i < all.length; ++i) {
-        if (all[i].isWaiting)
-            return true
-    }
-    return false
 }

@@ -92,7 +92,7 @@ ApplicationWindow {
 
     // Never at once: a stop of everything is asked for first, however it was asked.
     function askStopAll() {
-        if (recordAll && (recordAll.isRecordingAll || recordAll.isRecordingAny || Lib.anyWaiting(slotList)))
+        if (recordAll && (recordAll.isRecordingAll || recordAll.anyBusy))
             stopAllConfirmation.open()
     }
 
@@ -130,7 +130,7 @@ ApplicationWindow {
     }
 
     function canClose() {
-        if (recordAll && (recordAll.isRecordingAll || recordAll.isRecordingAny)) {
+        if (recordAll && (recordAll.isRecordingAll || recordAll.anyBusy)) {
             closeRefusal.open()
             return false
         }

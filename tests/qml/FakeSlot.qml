@@ -16,10 +16,12 @@ QtObject {
     property string enteredSource: ""; property string displayName: ""
     property var telemetry: null
     property bool signalLost: false
+    property string stateWord: isConnected ? "ready" : "empty"; property string stateLabel: ""
+    property bool busy: false; property string warning: ""; property string historyText: ""
+    property bool lowSpaceA: false; property bool lowSpaceB: false
+    property string folderA: "/rec/a"; property string folderB: "/rec/b"
     property string videoFormat: ""
     property var calls: []
-    signal recordingStopped(int reason)
-    signal recordingWarning(string message)
 
     function log(entry) { calls = calls.concat([entry]) }
     function recordClicked() { log("recordClicked") }

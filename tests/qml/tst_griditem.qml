@@ -33,13 +33,15 @@ Item {
         property var item: null
         property var special: null
 
-        // A cell over a fresh slot; telemetry, when given, is the recording's state.
-        function make(values, state) {
+        // A cell over a fresh slot; telemetry, when given, is the recording's.
+        function make(values, telemetry) {
             // The cell is made before its slots, so it goes first and never outlives them.
             special = special || createTemporaryObject(cell, root)
             slot = createTemporaryObject(fakeSlot, testCase, Object.assign({ index0: 4, connectedSource: "CAMERA-1 (Stage)", isConnected: true }, values))
-            if (state)
-                slot.telemetry = createTemporaryQmlObject("import QtQml; QtObject { property string state: '" + state + "'; property string elapsedText: '01:02:03' }", testCase)
+            if (telemetry)
+                slot.telemetry = createTemporaryQmlObject("import QtQml; QtObject { property string wallText: '01:02:03'; property string elapsedText: '"
+                                                          + telemetry[0] + "'; property real wallMs: 3723000; property real elapsedMs: " + telemetry[1]
+                                                          + "; property real droppedFrames: " + telemetry[2] + " }", testCase)
             special.model = special.qtObject = slot
             verify(item = special.children[0].item)
         }
@@ -68,18 +70,19 @@ Item {
         }
 
         function test_nameLabel() {
-            slot.name = "Slot 12", compare(part("nameLabel").text, "12:  CAMERA-1 (Stage)"), slot.displayName = "Stage left"
+            slot.index0 = 12, compare(part("nameLabel").text, "12:  CAMERA-1 (Stage)"), slot.displayName = "Stage left"
             compare([part("nameLabel").text, part("namePlate").width], ["12:  Stage left", Math.min(part("nameLabel").implicitWidth, part("nameLabel").width) + 10])
         }
 
-        function test_spaceBadges_data() { // GB on A, on B, A/B on, viewing only, bound, badge A, badge B
-            return [[120, 120, true, false, true, false, false], [9.89, 120, true, false, true, true, false], [9.9, 120, true, false, true, false, false],
+        function test_spaceBadges_data() { // GB on A, on B (low below 10), A/B on, viewing only, bound, badge A, badge B
+            return [[120, 120, true, false, true, false, false], [9.89, 120, true, false, true, true, false],
                     [120, 3.2, true, false, true, false, true], [120, 3.2, false, false, true, false, false], [1, 1, true, true, true, false, false],
                     [1, 1, true, false, false, false, false], [2.25, 120, false, false, true, true, false]].map(function(r) { return { tag: r.join(" "), r: r } })
         }
         function test_spaceBadges(data) {
             var r = data.r
             settingsModel.abRecording = r[2]; slot.gigabytesAvailable = r[0]; slot.gigabytesBAvailable = r[1]; slot.viewingOnly = r[3]; slot.isConnected = r[4]
+            slot.lowSpaceA = r[0] < 10; slot.lowSpaceB = r[1] < 10
             compare([part("badgeA").visible, part("badgeB").visible], [r[5], r[6]])
             compare([part("abPlate").visible, part("locationAButton").visible], [r[2] && !r[3] && r[4], r[2] && !r[3] && r[4]])
             if (r[5])
@@ -87,7 +90,7 @@ Item {
         }
 
         function test_recordButton() {
-            slot.connectedSource = "none", item.showWarning("Disk is slow"), mouseClick(part("recordButton"))
+            slot.connectedSource = "none", slot.warning = "Disk is slow", mouseClick(part("recordButton"))
             compare([slot.calls, item.displayWarning, part("recordButton").opacity.toFixed(1)], [[], false, "0.3"])
             slot.connectedSource = "CAM", mouseClick(part("recordButton"))
             compare([slot.calls, part("recordButton").opacity], [["recordClicked"], 1])
@@ -97,39 +100,38 @@ Item {
             slot.viewingOnly = true, verify(!part("recordButton").visible)
         }
 
-        // What the cell says from across the room, per recording state: the badge, a hint when
-        // empty, a card without signal, a strip in the recording's colour, the picture's format.
-        function test_cellStates_data() { // state, bound, signal lost, badge text, badge colour, hint, card, strip colour, format
-            return [["idle", false, false, "", "", true, false, "", ""], ["idle", true, false, "", "", false, false, "", "1920x1080 25p"],
-                    ["idle", true, true, "", "", false, true, "", ""], ["waiting", true, false, "WAITING", "#606060", false, false, "#909090", ""],
-                    ["recording", true, false, "● REC 01:02:03", "#e01010", false, false, "#e01010", "1280x720 50p"],
-                    ["stalled", true, true, "STALLED 01:02:03", "#f0a000", false, true, "#f0a000", ""],
-                    ["failed", true, false, "FAILED", "#101010", false, false, "#ff3030", ""]].map(function(r) { return { tag: r.slice(0, 3).join(" "), r: r } })
+        // What the cell says from across the room, per state word: the badge (the slot's label, the
+        // wall clock, recorded time and lost frames when they differ), a hint when empty, a card
+        // without signal, a strip in the state's colour, the picture's format.
+        function test_cellStates_data() { // word, label, busy, telemetry, badge text, second line, badge colour, hint, card, strip colour, format
+            var rec = ["01:02:03", 3723000, 0], behind = ["01:01:00", 3660000, 80]
+            return [["empty", "", false, null, "", "", "", true, false, "", ""], ["ready", "READY", false, null, "", "", "", false, false, "", "1920x1080 25p"],
+                    ["no signal", "NO SIGNAL", false, null, "", "", "", false, true, "", ""],
+                    ["waiting", "WAITING", true, rec, "WAITING", "", "#606060", false, false, "#909090", ""],
+                    ["recording", "REC", true, rec, "● REC 01:02:03", "", "#e01010", false, false, "#e01010", "1280x720 50p"],
+                    ["dropping", "DROPPING 12 %", true, behind, "DROPPING 12 % 01:02:03", "rec 01:01:00, 80 lost", "#f0a000", false, false, "#f0a000", "1280x720 50p"],
+                    ["stalled", "STALLED", true, rec, "STALLED 01:02:03", "", "#f0a000", false, false, "#f0a000", ""],
+                    ["no signal", "NO SIGNAL", true, behind, "NO SIGNAL 01:02:03", "rec 01:01:00, 80 lost", "#f0a000", false, true, "#f0a000", ""],
+                    ["failed", "FAILED", false, rec, "FAILED", "", "#101010", false, false, "#ff3030", ""]].map(function(r) { return { tag: r.slice(0, 3).join(" "), r: r } })
         }
         function test_cellStates(data) {
             var r = data.r
-            make({ isConnected: r[1], connectedSource: r[1] ? "CAM" : "none", signalLost: r[2], videoFormat: r[8] }, r[0])
+            make({ isConnected: r[0] !== "empty", connectedSource: r[0] !== "empty" ? "CAM" : "none", stateWord: r[0], stateLabel: r[1], busy: r[2], videoFormat: r[10] }, r[3])
             compare([part("recBadge").visible, part("unboundHint").visible, part("noSignalCard").visible, part("stateStrip").visible, part("formatLabel").visible],
-                    [r[3] !== "", r[5], r[6], r[7] !== "", r[8] !== ""])
-            if (r[3] !== "")
-                compare(part("recText").text, r[3]), sameColour(part("recBadge").color, r[4])
-            if (r[7] !== "")
-                sameColour(part("stateStrip").color, r[7])
-            compare(part("formatLabel").text, r[8])
+                    [r[4] !== "", r[7], r[8], r[9] !== "", r[10] !== "" && r[0] !== "no signal"])
+            if (r[4] !== "")
+                compare([part("recText").text, part("recordedText").text], [r[4], r[5]]), sameColour(part("recBadge").color, r[6])
+            if (r[9] !== "")
+                sameColour(part("stateStrip").color, r[9])
         }
 
-        function test_warnings_data() { // stop reason (or warning text), shown text
-            return [[1, "Out of space"], [0, ""], [2, ""], ["Dropped frames", "Dropped frames"]].map(function(r) { return { tag: String(r[0]), r: r } })
-        }
-        function test_warnings(data) {
-            typeof data.r[0] === "number" ? slot.recordingStopped(data.r[0]) : slot.recordingWarning(data.r[0])
-            compare([item.displayWarning, part("warningBar").visible], [data.r[1] !== "", data.r[1] !== ""])
-            if (data.r[1] === "")
-                return
-            compare(part("warningLabel").text, data.r[1])
+        // The warning in force shows; closed, it stays away until another comes, and it goes when its cause ends.
+        function test_warnings() {
+            compare(part("warningBar").visible, false)
+            slot.warning = "Recording stalled", compare([part("warningBar").visible, part("warningLabel").text], [true, "Recording stalled"])
             mouseClick(part("warningCloseButton")), verify(!part("warningBar").visible)
-            slot.recordingWarning("again"), slot.isConnected = false // unbinding clears it as well
-            compare(item.displayWarning, false)
+            slot.warning = "Recording can't keep up", verify(part("warningBar").visible)
+            slot.warning = "", verify(!part("warningBar").visible)
         }
 
         function test_clicks() {
@@ -161,7 +163,7 @@ Item {
             compare([slot.locationBSelected, part("locationBButton").opacity, part("locationAButton").opacity], [true, 1.0, 0.5])
             mouseClick(part("locationAButton"))
             compare([slot.locationBSelected, part("locationAButton").tip, part("locationBButton").tip], [false, "/rec/a (100000.0 GB)", "/rec/b (0.0 GB)"])
-            slot.customLocationEnabled = true, slot.customLocationB = "/own/b", slot.gigabytesBAvailable = 12.345
+            slot.folderB = "/own/b", slot.gigabytesBAvailable = 12.345
             compare(part("locationBButton").tip, "/own/b (12.3 GB)")
         }
 

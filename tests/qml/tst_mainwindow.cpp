@@ -72,7 +72,7 @@ class TestMainWindow : public QObject
                 QStringLiteral("FakeSlot { index0: %1; connectedSource: 'CAMERA-%1'; isConnected: true }")
                     .arg(i)
                     .toUtf8());
-        m_recordAll = make("QtObject { property bool isRecordingAll; property bool isRecordingAny; property int "
+        m_recordAll = make("QtObject { property bool isRecordingAll; property bool anyBusy; property int "
                            "toggles; property int stops\n"
                            "function toggleRecordingAll() { ++toggles }\nfunction stopEverything() { ++stops } }");
         m_engine->rootContext()->setContextProperties({ { QStringLiteral("myModel"), QVariant::fromValue(&m_sources) },
@@ -221,7 +221,7 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(recordAll("toggles"), 3);
         m_recordAll->setProperty("isRecordingAll", false);
-        m_recordAll->setProperty("isRecordingAny", true);
+        m_recordAll->setProperty("anyBusy", true);
         QTest::keyClick(win, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
         QTRY_VERIFY(shown(dialog));
         QCOMPARE(recordAll("stops"), 0);
@@ -234,7 +234,7 @@ private Q_SLOTS:
         QVERIFY(refusal && !shown(refusal) && !win->close());
         QTRY_VERIFY(shown(refusal));
         QMetaObject::invokeMethod(refusal, "close");
-        m_recordAll->setProperty("isRecordingAny", false);
+        m_recordAll->setProperty("anyBusy", false);
         // Arrows select one cell, R records or stops it.
         for (Qt::Key key : { Qt::Key_Right, Qt::Key_Right, Qt::Key_Down })
             QTest::keyClick(win, key);

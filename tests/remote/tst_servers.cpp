@@ -239,7 +239,7 @@ private Q_SLOTS:
             bind(id, source(id));
         for (const int id : row.busyBefore)
             slot(id)->recordingStarted(); // as the program confirms
-        QCOMPARE(recorder->isRecordingAny(), !row.busyBefore.isEmpty()); // what refuses the window's close
+        QCOMPARE(recorder->anyBusy(), !row.busyBefore.isEmpty()); // what refuses the window's close
         if (row.viewingOnly)
             slot(row.viewingOnly)->setViewingOnly(true);
         recorder->setIsRecordingAll(row.allBefore);
@@ -254,6 +254,7 @@ private Q_SLOTS:
                                                : tcp->listenOff();
         QCOMPARE(result, row.result);
         QCOMPARE(recorder->isRecordingAll(), row.allAfter);
+        QCOMPARE(recorder->anyBusy(), !row.busyAfter.isEmpty()); // a slot waiting to start counts too
         for (Slot* s : model->allSlots()) {
             const int id = s->index0();
             const auto done = [&](Op op) { return row.op == op && uint(id) == row.slot && result == "success"; };
