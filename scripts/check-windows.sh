@@ -14,6 +14,7 @@ if ! command -v "$compiler" >/dev/null; then
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends g++-mingw-w64-x86-64-posix
 fi
 [ -f "$build/compile_commands.json" ] || { echo "No $build/compile_commands.json: build first"; exit 1; }
+build=$(cd "$build" && pwd) # the compiles run in the build's own folders
 # The HTTP library's header sits among Linux's system headers, which must stay out of a Windows
 # compile: it alone is copied to a folder of its own.
 headers=$build/windows-check/include
