@@ -2,6 +2,7 @@
 #include "app/settingsmodel.h"
 #include "app/terminationwatcher.h"
 #include "ndi/ndifind.h"
+#include "ndi/processlifetime.h"
 #include "ndi/slotlistaudiohelper.h"
 #include "ndi/sourcesmodel.h"
 #include "remote/httpserver.h"
@@ -164,8 +165,9 @@ int main(int argc, char* argv[])
     // Waits for the audio thread to end before the slots it meters go.
     slotsAudioHelper.reset();
     slotsRecorder.reset();
-    // Each slot writes its settings as it goes.
+    // Each slot writes its settings as it goes, and tells its recording program to finish.
     slotList.reset();
+    ProcessLifetime::awaitChildren(std::chrono::seconds(10));
     sourcesModel.reset();
     terminationWatcher.reset();
     app.reset();

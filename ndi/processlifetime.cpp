@@ -73,3 +73,17 @@ void ProcessLifetime::resumeIfStopped(QProcess* process)
     Q_UNUSED(process)
 #endif
 }
+
+void ProcessLifetime::awaitChildren(std::chrono::milliseconds limit)
+{
+#ifdef Q_OS_WIN
+    HANDLE job = applicationJob();
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info {};
+    while (job && QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr)
+        && info.ActiveProcesses > 0 && std::chrono::steady_clock::now() < deadline)
+        Sleep(50);
+#else
+    Q_UNUSED(limit)
+#endif
+}
