@@ -1,8 +1,9 @@
 #include "app/logger.h"
 #include "app/openfilelimit.h"
 #include "app/settingsmodel.h"
-#include "app/unixsignalwatcher.h"
+#include "app/terminationwatcher.h"
 #include "ndi/ndifind.h"
+#include "ndi/processlifetime.h"
 #include "ndi/slotlistaudiohelper.h"
 #include "ndi/sourcesmodel.h"
 #include "remote/httpserver.h"
@@ -90,15 +91,18 @@ int main(int argc, char* argv[])
     QGuiApplication::setWindowIcon(
         QIcon(QStringLiteral(":/qt-project.org/imports/StavelinRecorder/icons/recorder.png")));
 
-    // From here on SIGINT and SIGTERM end the event loop like closing the window does; a signal that
-    // arrives during start-up is handled as soon as the loop runs.
-    auto signalWatcher = std::make_unique<UnixSignalWatcher>();
-    QObject::connect(signalWatcher.get(), &UnixSignalWatcher::terminationRequested, app.get(), [](int signalNumber) {
-        Logger::write(QStringLiteral("Received signal %1, shutting down").arg(signalNumber));
-        // Not quit(): the window refuses to close while recording, and a termination request must
-        // still end the run in order, so that the recordings are finished and the settings written.
-        QCoreApplication::exit(0);
-    });
+    // From here on a request to end from outside (SIGTERM, the session ending) ends the event loop
+    // like closing the window does; one that arrives during start-up is handled as soon as the loop
+    // runs.
+    auto terminationWatcher = std::make_unique<TerminationWatcher>();
+    QObject::connect(
+        terminationWatcher.get(), &TerminationWatcher::terminationRequested, app.get(), [](const QString& what) {
+            Logger::write(QStringLiteral("Received %1, shutting down").arg(what));
+            // Not quit(): the window refuses to close while recording, and a termination request
+            // must still end the run in order, so that the recordings are finished and the settings
+            // written.
+            QCoreApplication::exit(0);
+        });
 
     // Discovery runs on its own thread: announcements reach the model queued.
     auto sourcesModel = std::make_unique<SourcesModel>();
@@ -168,10 +172,11 @@ int main(int argc, char* argv[])
     // Waits for the audio thread to end before the slots it meters go.
     slotsAudioHelper.reset();
     slotsRecorder.reset();
-    // Each slot writes its settings as it goes.
+    // Each slot writes its settings as it goes, and tells its recording program to finish.
     slotList.reset();
+    ProcessLifetime::awaitChildren(std::chrono::seconds(10));
     sourcesModel.reset();
-    signalWatcher.reset();
+    terminationWatcher.reset();
     app.reset();
     logger.reset();
     return result;

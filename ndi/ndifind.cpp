@@ -23,10 +23,15 @@ NDIFind* NDIFind::instance()
 
 NDIFind::NDIFind()
 {
-    if (NDIlib_initialize())
+    if (NDIlib_initialize()) {
         Logger::write(QStringLiteral("NDI initialized"));
-    else
+    } else {
         Logger::write(QStringLiteral("Unable to initialize NDI"));
+        m_runtimeProblem = QStringLiteral("The NDI runtime is missing or cannot start: no sources can be found or "
+                                          "recorded. Install the NDI Runtime (it comes with NDI Tools, from "
+                                          "https://ndi.video/tools/) and start the recorder again.");
+        Logger::write(m_runtimeProblem);
+    }
     m_finder = NDIlib_find_create_v2(nullptr);
     m_thread = std::thread([this] { run(); });
 }

@@ -41,6 +41,8 @@ public:
     static NDIFind* instance();
     ~NDIFind() override;
 
+    // Why the NDI runtime cannot be used and how to get it; empty when it started.
+    QString runtimeProblem() const { return m_runtimeProblem; }
     // Last URL address seen for the name; empty for a name never seen.
     QString urlAddress(const QString& name);
     // The finder's list now, keyed by name (a name listed twice keeps the later description).
@@ -59,6 +61,7 @@ private:
         QString urlAddress;
     };
 
+    QString m_runtimeProblem; // set before the discovery thread starts, then read-only
     std::atomic<bool> m_stop { false }; // set by the destructor, read by the discovery thread
     QMutex m_mutex; // guards m_sources and every use of the finder's source list
     NDIlib_find_instance_t m_finder = nullptr; // wait: discovery thread only; list: under m_mutex

@@ -2,6 +2,7 @@
 
 #include "app/logger.h"
 #include "ndi/ndifind.h"
+#include "ndi/processlifetime.h"
 #include "ndi/xmlelementreader.h"
 
 #include <QCoreApplication>
@@ -10,18 +11,6 @@
 #include <QHash>
 
 #include <chrono>
-
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <sys/types.h>
-#include <unistd.h>
-#endif
-#ifdef Q_OS_LINUX
-#include <sys/prctl.h>
-#endif
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 namespace
 {
@@ -34,24 +23,6 @@ QHash<QString, qint64> g_claimedPaths;
 
 // Main thread only, like every controller.
 int g_runningPrograms = 0;
-
-#ifdef Q_OS_WIN
-// Every recording process joins this job; the job ends them when the application's last handle
-// to it closes, also when the application dies.
-HANDLE recordingJob()
-{
-    static HANDLE job = [] {
-        HANDLE handle = CreateJobObjectW(nullptr, nullptr);
-        if (handle) {
-            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits {};
-            limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-            SetInformationJobObject(handle, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-        }
-        return handle;
-    }();
-    return job;
-}
-#endif
 
 qint64 attributeInt(const XmlElementInfo& element, const char* name)
 {
@@ -230,29 +201,8 @@ void NDIRecorder::start(QString sourceName)
     // Nobody reads the program's diagnostics; passed through, they cannot pile up in our memory
     // over a recording of many hours.
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-#ifdef Q_OS_LINUX
-    // A recording process must not outlive us: on our death it is told to finish its file. In a
-    // process group of its own it is also woken and hung up on if it was stopped (frozen), as the
-    // system does for every stopped member of a group that has lost its parent.
-    const pid_t parent = ::getpid();
-    process->setChildProcessModifier([parent] {
-        ::setpgid(0, 0);
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent)
-            ::raise(SIGTERM); // we died before the request was in place
-    });
-#endif
-#ifdef Q_OS_WIN
-    connect(process, &QProcess::started, process, [process] {
-        if (HANDLE job = recordingJob()) {
-            if (HANDLE handle
-                = OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, DWORD(process->processId()))) {
-                AssignProcessToJobObject(job, handle);
-                CloseHandle(handle);
-            }
-        }
-    });
-#endif
+    // A recording process must not outlive us: on our death it is told to finish its file.
+    ProcessLifetime::tieToApplication(process);
 
     const QString outputPath = claimOutputPath(m_folder, sourceName, QDateTime::currentDateTime());
     if (sourceName != m_shortenedLogged && fileNamePart(sourceName).size() < sourceName.size()) {
@@ -378,11 +328,8 @@ void NDIRecorder::tellToQuit(QProcess* process, int graceMs)
         process->kill();
     });
     process->write(quitCommand());
-#ifdef Q_OS_UNIX
     // A stopped process could not read the command, nor end on our death.
-    if (process->processId() > 0)
-        ::kill(pid_t(process->processId()), SIGCONT);
-#endif
+    ProcessLifetime::resumeIfStopped(process);
 }
 
 void NDIRecorder::resetSupervision()
@@ -457,8 +404,13 @@ void NDIRecorder::errorOccurred()
         return;
     Q_EMIT processCrashed();
     if (process->error() == QProcess::FailedToStart) {
-        m_startFailure = QStringLiteral("The recording program could not be started (%1): %2")
-                             .arg(QDir::toNativeSeparators(process->program()), process->errorString());
+        // Missing beside the executable, or not a program at all: the user's fix is to put it there.
+        const QFileInfo program(process->program());
+        m_startFailure = program.isFile() && program.isExecutable()
+            ? QStringLiteral("The recording program could not be started (%1): %2")
+                  .arg(QDir::toNativeSeparators(process->program()), process->errorString())
+            : QStringLiteral("Recording program not found: ") + QDir::toNativeSeparators(process->program());
+        Logger::write(m_startFailure);
         Q_EMIT recordingError(General, m_startFailure);
     }
 }

@@ -1,5 +1,7 @@
 #include "ndi/sourcesmodel.h"
 
+#include "ndi/ndifind.h"
+
 int SourcesModel::rowCount(const QModelIndex&) const
 {
     return static_cast<int>(m_sources.size());
@@ -15,6 +17,11 @@ QVariant SourcesModel::data(const QModelIndex& index, int role) const
 QHash<int, QByteArray> SourcesModel::roleNames() const
 {
     return { { NameRole, QByteArrayLiteral("name") } };
+}
+
+QString SourcesModel::runtimeProblem() const
+{
+    return NDIFind::instance()->runtimeProblem();
 }
 
 QString SourcesModel::sourceAt(int row) const

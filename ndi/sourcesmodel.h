@@ -11,6 +11,8 @@ class SourcesModel : public QAbstractListModel
     Q_PROPERTY(QString selected READ selected WRITE setSelected NOTIFY selectedChanged)
     Q_PROPERTY(QString entered READ entered WRITE setEntered NOTIFY enteredChanged)
     Q_PROPERTY(int selectedInd READ selectedInd WRITE setSelectedInd NOTIFY selectedIndChanged)
+    // Why no source can be found (the NDI runtime missing), for the window to say; empty normally.
+    Q_PROPERTY(QString runtimeProblem READ runtimeProblem CONSTANT)
 public:
     enum Roles { NameRole = Qt::UserRole + 1 };
 
@@ -23,6 +25,7 @@ public:
     QString selected() const { return m_selected; }
     QString entered() const { return m_entered; }
     int selectedInd() const { return m_selectedInd; }
+    QString runtimeProblem() const;
 
     // The caller passes a valid row.
     Q_INVOKABLE QString sourceAt(int row) const;

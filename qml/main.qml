@@ -528,6 +528,13 @@ ApplicationWindow {
     }
 
     MessageDialog {
+        objectName: "ndiRuntimeMessage"
+        title: "NDI Runtime Missing"
+        text: myModel.runtimeProblem || ""
+        visible: text !== ""
+    }
+
+    MessageDialog {
         id: openGlMessage
         title: "Opengl Insufficient"
         text: "OpenGL 4.0 or higher required. Run with dedicated GPU if available."

@@ -1,10 +1,5 @@
 #include "remote/guardedhttpserver.h"
 
-#include <linux/sockios.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace
 {
 
@@ -48,11 +43,8 @@ int64_t GuardedHttpServer::nowMs()
 
 bool GuardedHttpServer::bindExclusive(const char* host, int port)
 {
-    // The library's own options add SO_REUSEPORT, which lets two servers share the port.
-    set_socket_options([](socket_t sock) {
-        const int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
+    // The library's own options on Linux add SO_REUSEPORT, which lets two servers share the port.
+    set_socket_options(&PortableSocket::makeExclusive);
     return bind_to_port(host, port);
 }
 
@@ -62,14 +54,12 @@ void GuardedHttpServer::closeAll()
         stop();
     const std::lock_guard<std::mutex> lock(m_mutex);
     for (Connection* connection : m_connections)
-        ::shutdown(connection->sock, SHUT_RDWR);
+        connection->socket.shutdown();
 }
 
 bool GuardedHttpServer::process_and_close_socket(socket_t sock)
 {
-    // A descriptor of our own for the same socket: the library closes its one before we forget
-    // the connection, and that number may meanwhile name another one.
-    Connection connection { ::dup(sock), { nowMs() }, 0, Clock::now() };
+    Connection connection(sock);
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_connections.insert(&connection);
@@ -82,8 +72,6 @@ bool GuardedHttpServer::process_and_close_socket(socket_t sock)
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_connections.erase(&connection);
     }
-    if (connection.sock >= 0)
-        ::close(connection.sock);
     return result;
 }
 
@@ -92,18 +80,11 @@ bool GuardedHttpServer::streamClientTakes() const
     auto* connection = static_cast<Connection*>(t_connection);
     if (!connection)
         return true;
-    int unsent = 0;
-    if (::ioctl(connection->sock, SIOCOUTQ, &unsent) != 0)
-        return false;
-    const Clock::time_point now = Clock::now();
-    // Everything sent has been taken, or less waits than before: the client is there.
-    const bool taken = unsent == 0 || uint64_t(unsent) < connection->unsent;
-    connection->unsent = uint64_t(unsent);
-    if (taken) {
-        connection->ackedAt = now;
-        return true;
+    if (!connection->streaming) {
+        connection->streaming = true;
+        connection->socket.boundSending(m_limits.streamSendBuffer, m_limits.stream);
     }
-    return now - connection->ackedAt < m_limits.stream;
+    return connection->socket.waitForRoom(m_limits.stream);
 }
 
 void GuardedHttpServer::watch()
@@ -115,7 +96,7 @@ void GuardedHttpServer::watch()
             const int64_t since = connection->waitingSince;
             // Shutting the socket down wakes the thread blocked on it; the library then closes it.
             if (since != 0 && now - since > m_limits.request.count())
-                ::shutdown(connection->sock, SHUT_RDWR);
+                connection->socket.shutdown();
         }
     }
 }

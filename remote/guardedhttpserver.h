@@ -1,5 +1,7 @@
 #pragma once
 
+#include "remote/portablesocket.h"
+
 #include <httplib.h>
 
 #include <atomic>
@@ -20,6 +22,7 @@ public:
     struct Limits {
         std::chrono::milliseconds request { 3000 }; // from connecting, or the last answer, to a whole request
         std::chrono::milliseconds stream { 4000 }; // a stream whose client takes nothing
+        int streamSendBuffer = 4096; // bytes: a client that takes nothing soon leaves none free
     };
 
     GuardedHttpServer();
@@ -31,7 +34,8 @@ public:
     bool bindExclusive(const char* host, int port);
     // Ends the accept loop and every open connection, without waiting for any client.
     void closeAll();
-    // From within a content provider: whether the stream's client still takes what is sent.
+    // From within a content provider: whether the stream's client still takes what is sent. Waits
+    // up to the stream limit for room in the stream's bounded send buffer; none means it is gone.
     bool streamClientTakes() const;
 
 protected:
@@ -39,11 +43,13 @@ protected:
 
 private:
     struct Connection {
-        socket_t sock;
-        std::atomic<int64_t> waitingSince; // ms on Clock; 0 while a request is being answered
-        // Stream progress, on the connection's own thread only.
-        uint64_t unsent = 0; // bytes the client had not taken at the last look
-        Clock::time_point ackedAt; // when it last took some
+        explicit Connection(socket_t sock)
+            : socket(sock)
+        {
+        }
+        PortableSocket socket;
+        std::atomic<int64_t> waitingSince { nowMs() }; // ms on Clock; 0 while a request is being answered
+        bool streaming = false; // on the connection's own thread only
     };
 
     static int64_t nowMs();

@@ -288,7 +288,7 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request& request, httpl
             ThreadHandover::runBlocking(this, [&] { messages = getMessages(id); });
             // A client that went away, or takes nothing of what it was sent, ends its stream:
             // polling it for ever would hold the thread and one of the five places.
-            if (!sink.is_writable() || !m_http.streamClientTakes())
+            if (!m_http.streamClientTakes() || !sink.is_writable())
                 return false;
             if (messages.isEmpty())
                 messages << HttpJson::pingMessage();

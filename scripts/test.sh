@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with warnings as errors, lints the QML, fuzzes the TCP line handler for a minute
+# Installs what is missing, builds with warnings as errors, lints the QML, checks that every
+# translation unit of the application compiles for Windows, fuzzes the TCP line handler for a minute
 # (its own small clang build), and runs every test through CTest, headless (the test fixture starts
 # Xvfb and a PulseAudio null sink and stops them afterwards).
 set -euo pipefail
@@ -10,6 +11,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/build.sh" -DRECORDER_WERROR=ON "$@"
 build=${BUILD_DIR:-$top/build}
 "$top/scripts/qmllint.sh" "$build"
+"$top/scripts/check-windows.sh" "$build"
 
 fuzz=${build}-fuzz
 cmake -S "$top" -B "$fuzz" -G Ninja -DRECORDER_FUZZ=ON -DRECORDER_WERROR=ON \

@@ -160,6 +160,32 @@ private Q_SLOTS:
                 .arg(source, name)));
     }
 
+    // A program missing beside the executable, or one that does not start, is named in the error
+    // the slot shows and both servers report.
+    void programThatDoesNotStart_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addRow("missing") << false;
+        QTest::addRow("not executable") << true;
+    }
+
+    void programThatDoesNotStart()
+    {
+        QFETCH(bool, present);
+        const QString folder = TestEnv::makeFolder(present ? "unstartable" : "empty");
+        const QString path = folder + "/" + NDIRecorder::programFileName();
+        if (present) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n") > 0);
+        }
+        NDIRecorder::setProgramFolder(folder);
+        NDIRecorder recorder;
+        SignalLog log(&recorder);
+        recorder.start("Nobody");
+        QTRY_COMPARE(log.events,
+            QStringList({ "crashed", "error 0 Recording program not found: " + QDir::toNativeSeparators(path) }));
+    }
+
     // A process told to quit no longer speaks for the controller, whatever it does meanwhile.
     void processToldToQuitIsNotReported()
     {

@@ -42,6 +42,14 @@ public:
 };
 
 // The main window in a real window on the headless display, over nine stand-in slots.
+// The sources model as the window sees it when the NDI runtime did not start.
+class SourcesWithProblem : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString runtimeProblem MEMBER m_problem CONSTANT)
+    QString m_problem = QStringLiteral("Install the NDI Runtime");
+};
+
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -61,7 +69,7 @@ class TestMainWindow : public QObject
         object->setParent(m_objects.get());
         return object;
     }
-    QQuickWindow* open()
+    QQuickWindow* open(QObject* sources = nullptr)
     {
         close();
         m_engine = std::make_unique<QQmlApplicationEngine>();
@@ -75,11 +83,12 @@ class TestMainWindow : public QObject
         m_recordAll = make("QtObject { property bool isRecordingAll; property bool anyBusy; property int "
                            "toggles; property int stops\n"
                            "function toggleRecordingAll() { ++toggles }\nfunction stopEverything() { ++stops } }");
-        m_engine->rootContext()->setContextProperties({ { QStringLiteral("myModel"), QVariant::fromValue(&m_sources) },
-            { QStringLiteral("settingsModel"), QVariant::fromValue(SettingsModel::instance()) },
-            { QStringLiteral("slotsModel"), QVariant::fromValue(m_slots) },
-            { QStringLiteral("slotsRecorder"), QVariant::fromValue(m_recordAll) },
-            { QStringLiteral("slotsAudioHelper"), QVariant::fromValue(m_objects.get()) } });
+        m_engine->rootContext()->setContextProperties(
+            { { QStringLiteral("myModel"), QVariant::fromValue(sources ? sources : &m_sources) },
+                { QStringLiteral("settingsModel"), QVariant::fromValue(SettingsModel::instance()) },
+                { QStringLiteral("slotsModel"), QVariant::fromValue(m_slots) },
+                { QStringLiteral("slotsRecorder"), QVariant::fromValue(m_recordAll) },
+                { QStringLiteral("slotsAudioHelper"), QVariant::fromValue(m_objects.get()) } });
         m_engine->load(QUrl(QStringLiteral("qrc:/qt-project.org/imports/StavelinRecorder/main.qml")));
         QQuickWindow* win = m_engine->rootObjects().isEmpty()
             ? nullptr
@@ -109,6 +118,7 @@ class TestMainWindow : public QObject
     {
         QTest::mouseClick(win, Qt::LeftButton, {}, centre(find(win->contentItem(), QLatin1String(name))));
     }
+    static bool shown(QObject* o) { return o->property("visible").toBool(); }
     static QObject* child(QQuickWindow* win, const char* name) { return win->findChild<QObject*>(QLatin1String(name)); }
     int recordAll(const char* counter) const { return m_recordAll->property(counter).toInt(); }
 
@@ -196,12 +206,25 @@ private Q_SLOTS:
         QVERIFY(!win->property("mouseHidden").toBool());
     }
 
+    // A runtime that cannot start is said in the window, with the words C++ gave.
+    void ndiRuntimeMissingIsSaid()
+    {
+        QQuickWindow* win = open();
+        QVERIFY(win);
+        QObject* message = child(win, "ndiRuntimeMessage");
+        QVERIFY(message && !shown(message));
+        SourcesWithProblem sources;
+        QVERIFY(win = open(&sources));
+        QTRY_VERIFY(shown(message = child(win, "ndiRuntimeMessage")));
+        QCOMPARE(message->property("text").toString(), QStringLiteral("Install the NDI Runtime"));
+        close(); // before the sources go
+    }
+
     void recordAllAndKeyboard()
     {
         QQuickWindow* win = open();
         QVERIFY(win);
         QObject *button = child(win, "recordAllButton"), *dialog = child(win, "stopAllConfirmation");
-        const auto shown = [](QObject* o) { return o->property("visible").toBool(); };
         win->requestActivate(); // shortcuts go to the active window
         QVERIFY(QTest::qWaitForWindowActive(win));
         // Start all at once, by the button or the keys; stop all only after a Yes.
