@@ -56,7 +56,7 @@ class TestE2E : public QObject
 
     // The app on sources of the given names (recording into a folder of the test's name), slots
     // 1.. bound to them.
-    void start(const QStringList& sources, const QVariantMap& settings = {})
+    void start(const QStringList& sources, const QVariantMap& settings = {}, int fps = 25)
     {
         const QString name = QTest::currentTestFunction();
         app = std::make_unique<AppRun>(name);
@@ -66,7 +66,7 @@ class TestE2E : public QObject
             app->setSetting(it.key(), it.value());
         QJsonArray network;
         for (const QString& source : sources)
-            network.append(NdiSim::small(source));
+            network.append(NdiSim::small(source, fps));
         app->setSources(network);
         QVERIFY(app->start());
         client.socket.abort();
@@ -245,7 +245,9 @@ private Q_SLOTS:
         QStringList names;
         for (int n = 1; n <= 16; ++n)
             names << QStringLiteral("SIXTEEN (Cam %1)").arg(n);
-        start(names, { { "gridDimensions", 44 }, { "chopEnabled", true }, { "chopMinutes", 1 } });
+        // 10 frames a second: two shared cores must not starve sixteen receivers into skipping.
+        constexpr int fps = 10;
+        start(names, { { "gridDimensions", 44 }, { "chopEnabled", true }, { "chopMinutes", 1 } }, fps);
         QCOMPARE(client.command("<recording_start slot=\"0\"/>"), QByteArray("<succes uid=\"\" />"));
         QTRY_COMPARE_WITH_TIMEOUT(movFiles(folder).size(), 32, 120000);
         waitForSeconds(movFiles(folder).last(), 2.0);
@@ -258,7 +260,7 @@ private Q_SLOTS:
         const auto frameOfDay = [](const QString& timecode) {
             const QStringList parts = timecode.split(':');
             return parts.size() == 4
-                ? ((parts[0].toInt() * 60 + parts[1].toInt()) * 60 + parts[2].toInt()) * 25 + parts[3].toInt()
+                ? ((parts[0].toInt() * 60 + parts[1].toInt()) * 60 + parts[2].toInt()) * fps + parts[3].toInt()
                 : -1;
         };
         qint64 total = 0;
@@ -266,7 +268,8 @@ private Q_SLOTS:
             QFile file(QDir(folder).filePath(name));
             QVERIFY(file.open(QIODevice::ReadOnly));
             const QJsonArray pieces = QJsonDocument::fromJson(file.readAll()).object().value("pieces").toArray();
-            QString figures = name;
+            QString figures
+                = name + QStringLiteral(" (%1 \"can't keep up\" in the log)").arg(app->log().count("keep up"));
             int expectedStart = -1;
             for (const QJsonValue& piece : pieces) {
                 const QString path = piece.toObject().value("path").toString();
@@ -276,7 +279,7 @@ private Q_SLOTS:
                                .arg(result.videoFrames)
                                .arg(times.video)
                                .arg(times.timecode);
-                QVERIFY2(result.ok && result.videoFrames == qRound64(times.video * 25), qPrintable(figures));
+                QVERIFY2(result.ok && result.videoFrames == qRound64(times.video * fps), qPrintable(figures));
                 QVERIFY2(expectedStart < 0 || frameOfDay(times.timecode) == expectedStart, qPrintable(figures));
                 expectedStart = frameOfDay(times.timecode) + int(result.videoFrames);
                 total += result.videoFrames;
