@@ -19,6 +19,10 @@ esac
 
 benches=(bench_ndi bench_recording bench_recording_processes bench_render bench_audio bench_tcpapi
     bench_httpapi bench_window bench_slots bench_soak bench_sixteen)
+# BENCH_ONLY="bench_a bench_b" runs just those; the table shows "-" for the rest.
+if [ -n "${BENCH_ONLY:-}" ]; then
+    read -r -a benches <<<"$BENCH_ONLY"
+fi
 
 if [ ! -f "$build/build.ninja" ]; then
     BUILD_DIR=$build bash "$top/scripts/build.sh" || exit 1
@@ -68,7 +72,11 @@ for bench in "${benches[@]}"; do
     args=()
     limit=300
     case $bench in
-    bench_sixteen) limit=$((2 * BENCH_SIXTEEN_SECONDS + 400)) ;;
+    bench_sixteen)
+        # The raw round saturates the machine: start-up, stop and the file checks slow down a lot.
+        limit=$((4 * BENCH_SIXTEEN_SECONDS + 1500))
+        export QTEST_FUNCTION_TIMEOUT=$(((2 * BENCH_SIXTEEN_SECONDS + 600) * 1000))
+        ;;
     bench_recording) args=("${recording_args[@]}") ;;
     bench_recording_processes) args=("${programs_args[@]}") ;;
     esac
@@ -161,16 +169,16 @@ row "start-up" "start to first preview picture" "$(value window_first_picture_de
 row "soak" "resident memory, second half against first" "$(value soak_rss_growth) %" \
     "$(value soak_cycles) cycles of 4 recordings; threads +$(value soak_threads_growth)"
 for m in pass raw; do
-    [ $m = pass ] && what="written as received" || what="raw, encoded"
+    [ $m = pass ] && what="as received" || what="raw"
     app=$(value sixteen_${m}_app_cpu)
     idle=$(value sixteen_${m}_app_idle_cpu)
-    row "16 x 1080p30 rec." "$what: frames written of sent, worst slot" "$(value sixteen_${m}_written) %" \
+    row "16 x 1080p30 rec." "$what: frames written of sent, worst" "$(value sixteen_${m}_written) %" \
         "goal 100 %; $(value sixteen_${m}_delays) \"can't keep up\" reports (goal 0)"
     row "16 x 1080p30 rec." "$what: app CPU while recording" "$app %" \
         "of a core; $(awk -v a="$app" -v i="$idle" 'BEGIN { if (a == "-" || i == "-") print "-"; else printf "%+.1f", a - i }') points on the run before recording ($idle %); goal at most +10"
     p=$(value sixteen_${m}_program_cpu)
-    row "16 x 1080p30 rec." "$what: busiest recording program, CPU" "$p %" "$(ratio "$p" 5) of the 5 % goal"
-    row "16 x 1080p30 rec." "$what: resident memory, app" "$(value sixteen_${m}_app_rss) MB" \
+    row "16 x 1080p30 rec." "$what: busiest recording program CPU" "$p %" "$(ratio "$p" 5) of the 5 % goal"
+    row "16 x 1080p30 rec." "$what: app resident memory" "$(value sixteen_${m}_app_rss) MB" \
         "largest recording program $(value sixteen_${m}_program_rss) MB"
     row "16 x 1080p30 rec." "$what: record-all first-frame spread" "$(value sixteen_${m}_spread) frames" "goal at most 1 frame"
 done
