@@ -78,7 +78,7 @@ double encodeSpeed(const Frames& frames, const std::string& folder, const char* 
     MovWriter writer;
     const std::string path = folder + "/bench-" + codec + ".mov";
     ::unlink(path.c_str());
-    if (!writer.open(path, { width, height, 30, 1, 0.0f }, { 48000, 2 }, codec)) {
+    if (!writer.open(path, { width, height, 30, 1, 0.0f, false, {} }, { 48000, 2 }, codec)) {
         std::fprintf(stderr, "%s: %s\n", codec, writer.error().c_str());
         return 0.0;
     }
@@ -108,7 +108,7 @@ bool keepsUp(const Frames& frames, const std::string& folder, int recordings, do
             MovWriter writer;
             const std::string path = folder + "/bench-rt-" + std::to_string(r) + ".mov";
             ::unlink(path.c_str());
-            if (!writer.open(path, { width, height, 30, 1, 0.0f }, { 48000, 2 })) {
+            if (!writer.open(path, { width, height, 30, 1, 0.0f, false, {} }, { 48000, 2 })) {
                 ok = false;
                 return;
             }

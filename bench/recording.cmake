@@ -19,3 +19,10 @@ add_executable(bench_soak ${CMAKE_CURRENT_LIST_DIR}/bench_soak.cpp)
 target_link_libraries(bench_soak PRIVATE testcommon)
 recorder_warnings(bench_soak)
 add_dependencies(bench_soak StavelinRecorder ndi_record panel_files)
+
+# Sixteen 1080p30 slots recording through the app, written as received and encoded, side by side.
+# BENCH_SIXTEEN_SECONDS (600) and BENCH_SIXTEEN_SPLIT_MINUTES (2) set its length.
+add_executable(bench_sixteen ${CMAKE_CURRENT_LIST_DIR}/bench_sixteen.cpp)
+target_link_libraries(bench_sixteen PRIVATE testcommon)
+recorder_warnings(bench_sixteen)
+add_dependencies(bench_sixteen StavelinRecorder ndi_record panel_files)

@@ -1,11 +1,14 @@
 // The simulated NDI runtime: the C interface of Processing.NDI.Lib.h over the simulated network.
 
 #include "Processing.NDI.Lib.h"
+#include "ndisim_compressed.h"
 
 #include "simclock.h"
 #include "simnetwork.h"
 
 #include <QByteArray>
+
+#include <set>
 
 #include <algorithm>
 #include <climits>
@@ -112,6 +115,44 @@ std::shared_ptr<Picture> pictureFor(const Connection& connection)
     return connection.source->picture(width, height, deliveredFourcc(connection.colorFormat, video.alpha));
 }
 
+// The packets a receiver gets from a source, when it asked for them and the source sends them.
+std::shared_ptr<EncodedPicture> encodedFor(const Connection& connection)
+{
+    if (!connection.source || connection.bandwidth != NDIlib_recv_bandwidth_highest
+        || int(connection.colorFormat) != NDIsim_recv_color_format_compressed)
+        return nullptr;
+    return connection.source->encoded();
+}
+
+uint8_t* fillCompressedFrame(
+    NDIlib_video_frame_v2_t* out, const Source& source, const EncodedPicture& encoded, int64_t index)
+{
+    const VideoConfig& video = *source.config().video;
+    const auto [packet, size] = encoded.packet(index);
+    NDIsim_compressed_packet_t header {};
+    header.version = NDIsim_compressed_packet_version;
+    header.fourcc = NDIsim_FourCC_SHQ2;
+    header.pts = header.dts = source.frameTimeNs(index) / 100;
+    header.flags = NDIsim_compressed_flag_keyframe;
+    header.data_size = static_cast<uint32_t>(size);
+    auto* data = new uint8_t[sizeof header + size];
+    std::memcpy(data, &header, sizeof header);
+    std::memcpy(data + sizeof header, packet, size);
+    *out = NDIlib_video_frame_v2_t();
+    out->xres = video.width;
+    out->yres = video.height;
+    out->FourCC = static_cast<NDIlib_FourCC_video_type_e>(NDIsim_FourCC_SHQ2);
+    out->frame_rate_N = video.rateN;
+    out->frame_rate_D = video.rateD;
+    out->picture_aspect_ratio = video.aspect;
+    out->frame_format_type = NDIlib_frame_format_type_progressive;
+    out->timecode = header.pts;
+    out->p_data = data;
+    out->data_size_in_bytes = static_cast<int>(sizeof header + size);
+    out->timestamp = out->timecode;
+    return data;
+}
+
 bool hasAudio(const Connection& connection)
 {
     return connection.source && connection.source->config().audio
@@ -142,6 +183,13 @@ struct NDIlib_recv_instance_type {
     int64_t nextTally = -1; // epoch ns
     std::deque<std::string> metadata;
     HandedFrames handed;
+    std::set<uint8_t*> packets; // compressed frames handed out
+
+    ~NDIlib_recv_instance_type()
+    {
+        for (uint8_t* packet : packets)
+            delete[] packet;
+    }
 
     // Looks the connected name up on the network now; call with mutex held.
     void resolve()
@@ -363,6 +411,11 @@ NDIlib_frame_type_e NDIlib_recv_capture_v2(NDIlib_recv_instance_t p_instance, ND
                 return NDIlib_frame_type_metadata;
             }
             if (due == videoDue) {
+                if (const std::shared_ptr<EncodedPicture> encoded = encodedFor(c)) {
+                    r.packets.insert(fillCompressedFrame(p_video_data, *c.source, *encoded, r.nextVideo));
+                    ++r.nextVideo;
+                    return NDIlib_frame_type_video;
+                }
                 const FrameHandle frame = picture->acquire(r.nextVideo);
                 r.handed.add(frame);
                 fillVideoFrame(p_video_data, *c.source, *picture, *frame, r.nextVideo);
@@ -397,7 +450,10 @@ void NDIlib_recv_free_video_v2(NDIlib_recv_instance_t p_instance, const NDIlib_v
     if (!p_instance || !p_video_data || !p_video_data->p_data)
         return;
     std::lock_guard<std::mutex> lock(p_instance->mutex);
-    p_instance->handed.give(p_video_data->p_data);
+    if (p_instance->packets.erase(p_video_data->p_data) > 0)
+        delete[] p_video_data->p_data;
+    else
+        p_instance->handed.give(p_video_data->p_data);
 }
 
 void NDIlib_recv_free_audio_v2(NDIlib_recv_instance_t, const NDIlib_audio_frame_v2_t* p_audio_data)
@@ -524,6 +580,13 @@ void NDIlib_framesync_free_audio(NDIlib_framesync_instance_t, NDIlib_audio_frame
         return;
     delete[] p_audio_data->p_data;
     p_audio_data->p_data = nullptr;
+}
+
+// Compressed receiving, our own extension
+
+extern "C" __attribute__((visibility("default"))) int NDIsim_compressed_version(void)
+{
+    return NDIsim_compressed_packet_version;
 }
 
 // Utilities

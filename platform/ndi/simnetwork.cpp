@@ -116,6 +116,12 @@ namespace
             problem = QStringLiteral("\"color\" must be \"#rrggbb\" or \"#aarrggbb\"");
             return false;
         }
+        const QJsonValue compressed = object.value(QLatin1String("compressed"));
+        if (!compressed.isUndefined() && !compressed.isBool()) {
+            problem = QStringLiteral("\"compressed\" must be true or false");
+            return false;
+        }
+        video.compressed = compressed.toBool(true);
         return true;
     }
 

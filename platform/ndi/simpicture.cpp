@@ -117,11 +117,14 @@ void Picture::boxFor(int64_t index, int& x, int& y, int& w, int& h) const
     const int side = std::max(2, (std::min(m_spec.width, m_spec.height) / 4) & ~1);
     w = std::min(side, m_spec.width & ~1);
     h = std::min(side, m_spec.height);
-    // About four seconds across at 25 frames a second, whatever the size.
-    const int64_t speedX = std::max(2, m_spec.width / 100);
-    const int64_t speedY = std::max(1, m_spec.height / 90);
-    x = static_cast<int>(triangle(index * speedX, m_spec.width - w)) & ~1;
-    y = static_cast<int>(triangle(index * speedY, m_spec.height - h));
+    // Four seconds across at 25 frames a second, whatever the size; back where it began after one
+    // period, so that a period's frames are all the pictures there are.
+    int64_t phase = index % movingPeriod;
+    if (phase < 0)
+        phase += movingPeriod;
+    const int64_t rangeX = m_spec.width - w, rangeY = m_spec.height - h;
+    x = static_cast<int>(triangle(phase * 2 * rangeX / movingPeriod, rangeX)) & ~1;
+    y = static_cast<int>(triangle(phase * 6 * rangeY / movingPeriod, rangeY));
 }
 
 void Picture::restoreBox(Frame& frame) const

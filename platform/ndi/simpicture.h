@@ -45,6 +45,9 @@ public:
     static void release(const FrameHandle& frame);
 
     const PictureSpec& spec() const { return m_spec; }
+    // Frame indices this far apart show the same picture.
+    int64_t period() const { return m_spec.pattern == Pattern::Moving ? movingPeriod : 1; }
+    static constexpr int64_t movingPeriod = 200;
     int stride() const { return m_stride; }
     size_t byteSize() const { return static_cast<size_t>(m_stride) * static_cast<size_t>(m_spec.height); }
 

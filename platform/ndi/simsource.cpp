@@ -2,9 +2,12 @@
 
 #include "simclock.h"
 
+#include "Processing.NDI.Lib.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 
 namespace ndisim
 {
@@ -40,6 +43,23 @@ std::shared_ptr<Picture> Source::picture(int width, int height, uint32_t fourcc)
         picture = std::make_shared<Picture>(spec);
     }
     return picture;
+}
+
+std::shared_ptr<EncodedPicture> Source::encoded()
+{
+    if (!m_config.video || !m_config.video->compressed || m_config.video->alpha)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(m_encodedMutex);
+    if (!m_encodeTried) {
+        m_encodeTried = true;
+        const VideoConfig& video = *m_config.video;
+        std::string error;
+        m_encoded = EncodedPicture::obtain(*picture(video.width, video.height, NDIlib_FourCC_video_type_UYVY), &error);
+        if (!m_encoded)
+            std::fprintf(stderr, "%s: sending decoded pictures, as SpeedHQ is not possible: %s\n",
+                m_config.name.c_str(), error.c_str());
+    }
+    return m_encoded;
 }
 
 int64_t Source::frameIndexAt(int64_t epochNs) const

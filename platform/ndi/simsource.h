@@ -1,5 +1,6 @@
 #pragma once
 
+#include "simencodedpicture.h"
 #include "simpicture.h"
 
 #include <map>
@@ -22,6 +23,7 @@ struct VideoConfig {
     float aspect = 0.0f; // picture aspect ratio; 0 = none given
     Pattern pattern = Pattern::Moving;
     Rgba color;
+    bool compressed = true; // offers SpeedHQ to receivers that ask for it (never with alpha)
 };
 
 enum class AudioMode { Tone, Silence, Negative };
@@ -72,6 +74,10 @@ public:
     // The pictures at one size and pixel format, made on first use (thread-safe).
     std::shared_ptr<Picture> picture(int width, int height, uint32_t fourcc);
 
+    // The full picture as SpeedHQ packets, made on first use (thread-safe); null when the source
+    // sends raw pictures only, or encoding is not possible here.
+    std::shared_ptr<EncodedPicture> encoded();
+
     int64_t frameIndexAt(int64_t epochNs) const;
     int64_t frameTimeNs(int64_t index) const;
 
@@ -89,6 +95,9 @@ private:
     const SourceConfig m_config;
     std::mutex m_mutex;
     std::map<std::tuple<int, int, uint32_t>, std::shared_ptr<Picture>> m_pictures; // m_mutex
+    std::mutex m_encodedMutex; // held while encoding, which other receivers of the picture need not wait for
+    std::shared_ptr<EncodedPicture> m_encoded; // m_encodedMutex
+    bool m_encodeTried = false; // m_encodedMutex
 };
 
 } // namespace ndisim

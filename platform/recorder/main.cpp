@@ -17,6 +17,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -131,9 +132,12 @@ int main(int argc, char** argv)
     settings.outputPath = options.outputPath;
     settings.preview = options.thumbnail;
     settings.autostart = options.autostart;
+    if (const char* every = std::getenv("STAVELIN_RECORDER_WRITE_EVERY"))
+        settings.writeEvery = std::max(1, std::atoi(every));
     RecordingSession session(settings, reports, wantMedia);
 
-    SourceReceiver receiver(options.sourceName, options.url, queue, wantMedia);
+    // The preview file is made from decoded pictures, so it needs them from the runtime.
+    SourceReceiver receiver(options.sourceName, options.url, queue, wantMedia, !options.thumbnail);
     receiver.start();
     std::thread writer([&] { session.run(queue); });
 

@@ -19,7 +19,9 @@ struct VideoItem {
     int frameRateN = 30000;
     int frameRateD = 1001;
     float aspect = 0.0f;
-    int64_t timecode = 0;
+    int64_t timecode = 0; // the source's time code, 100 ns units
+    int64_t time = 0; // when the source sent it (its time stamp, else its time code), 100 ns units
+    bool compressed = false; // data is one SpeedHQ 4:2:2 packet
     std::vector<uint8_t> data; // empty while nobody records: only the format is passed on
 };
 
@@ -27,7 +29,7 @@ struct AudioItem {
     int sampleRate = 48000;
     int channels = 2;
     int samples = 0;
-    int64_t timecode = 0;
+    int64_t time = 0; // as for video
     std::vector<float> planar; // channel after channel, `samples` each; empty while nobody records
 };
 

@@ -72,6 +72,7 @@ bool MovWriter::open(const std::string& path, const VideoFormat& video, const Au
     m_video = video;
     m_audio = audio;
     m_videoFrames = 0;
+    m_lastPts = -1;
     m_audioSamples = 0;
     if (video.width <= 0 || video.height <= 0 || video.frameRateN <= 0 || video.frameRateD <= 0)
         return fail("Unusable video format", 0);
@@ -84,49 +85,45 @@ bool MovWriter::open(const std::string& path, const VideoFormat& video, const Au
     if (rc < 0)
         return fail("Cannot create the container", rc);
 
-    const AVCodec* videoCodec = avcodec_find_encoder_by_name(codecName);
     const AVCodec* audioCodec = withAudio ? avcodec_find_encoder(AV_CODEC_ID_PCM_F32LE) : nullptr;
-    if (!videoCodec || (withAudio && !audioCodec)) {
+    if (withAudio && !audioCodec) {
         release();
-        return fail(std::string("Encoder not available: ") + codecName, 0);
+        return fail("Encoder not available: pcm_f32le", 0);
     }
-
     m_videoStream = avformat_new_stream(m_format, nullptr);
-    m_videoCodec = avcodec_alloc_context3(videoCodec);
-    m_videoFrame = av_frame_alloc();
     m_packet = av_packet_alloc();
     if (withAudio) {
         m_audioStream = avformat_new_stream(m_format, nullptr);
         m_audioCodec = avcodec_alloc_context3(audioCodec);
         m_audioFrame = av_frame_alloc();
     }
-    if (!m_videoStream || !m_videoCodec || !m_videoFrame || !m_packet
-        || (withAudio && (!m_audioStream || !m_audioCodec || !m_audioFrame))) {
+    if (!m_videoStream || !m_packet || (withAudio && (!m_audioStream || !m_audioCodec || !m_audioFrame))) {
         release();
         return fail("Out of memory", 0);
     }
 
-    m_videoCodec->width = video.width;
-    m_videoCodec->height = video.height;
-    m_videoCodec->pix_fmt = codecPixelFormat(videoCodec);
-    m_videoCodec->time_base = AVRational { video.frameRateD, video.frameRateN };
-    m_videoCodec->framerate = AVRational { video.frameRateN, video.frameRateD };
-    m_videoCodec->gop_size = 1;
-    // Limited-range 4:2:2 is what the source delivers; some intra codecs call that unofficial.
-    m_videoCodec->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
-    if (video.aspect > 0.0f) {
-        const AVRational display = av_d2q(double(video.aspect), 10000);
-        m_videoCodec->sample_aspect_ratio = av_div_q(display, AVRational { video.width, video.height });
+    AVRational aspect { 1, 1 };
+    if (video.aspect > 0.0f)
+        aspect = av_div_q(av_d2q(double(video.aspect), 10000), AVRational { video.width, video.height });
+    if (video.compressed) {
+        AVCodecParameters* par = m_videoStream->codecpar;
+        par->codec_type = AVMEDIA_TYPE_VIDEO;
+        par->codec_id = AV_CODEC_ID_SPEEDHQ;
+        par->codec_tag = MKTAG('S', 'H', 'Q', '2'); // tells decoders the packets are 4:2:2
+        par->format = AV_PIX_FMT_YUV422P;
+        par->width = video.width;
+        par->height = video.height;
+        par->sample_aspect_ratio = aspect;
     } else {
-        m_videoCodec->sample_aspect_ratio = AVRational { 1, 1 };
+        if (!openVideoEncoder(codecName, aspect))
+            return false;
+        avcodec_parameters_from_context(m_videoStream->codecpar, m_videoCodec);
     }
-    if (m_format->oformat->flags & AVFMT_GLOBALHEADER)
-        m_videoCodec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    rc = avcodec_open2(m_videoCodec, videoCodec, nullptr);
-    if (rc < 0) {
-        release();
-        return fail("Cannot open the video encoder", rc);
-    }
+    m_videoStream->time_base = AVRational { video.frameRateD, video.frameRateN };
+    m_videoStream->avg_frame_rate = AVRational { video.frameRateN, video.frameRateD };
+    m_videoStream->sample_aspect_ratio = aspect;
+    if (!video.timecode.empty())
+        av_dict_set(&m_videoStream->metadata, "timecode", video.timecode.c_str(), 0);
 
     if (withAudio) {
         m_audioCodec->sample_fmt = AV_SAMPLE_FMT_FLT;
@@ -140,20 +137,6 @@ bool MovWriter::open(const std::string& path, const VideoFormat& video, const Au
         }
         avcodec_parameters_from_context(m_audioStream->codecpar, m_audioCodec);
         m_audioStream->time_base = m_audioCodec->time_base;
-    }
-
-    avcodec_parameters_from_context(m_videoStream->codecpar, m_videoCodec);
-    m_videoStream->time_base = m_videoCodec->time_base;
-    m_videoStream->avg_frame_rate = m_videoCodec->framerate;
-    m_videoStream->sample_aspect_ratio = m_videoCodec->sample_aspect_ratio;
-
-    m_videoFrame->format = m_videoCodec->pix_fmt;
-    m_videoFrame->width = video.width;
-    m_videoFrame->height = video.height;
-    rc = av_frame_get_buffer(m_videoFrame, 0);
-    if (rc < 0) {
-        release();
-        return fail("Out of memory", rc);
     }
 
     rc = avio_open(&m_format->pb, path.c_str(), AVIO_FLAG_WRITE);
@@ -177,6 +160,50 @@ bool MovWriter::open(const std::string& path, const VideoFormat& video, const Au
     return true;
 }
 
+bool MovWriter::openVideoEncoder(const char* codecName, AVRational aspect)
+{
+    const AVCodec* videoCodec = avcodec_find_encoder_by_name(codecName);
+    m_videoCodec = videoCodec ? avcodec_alloc_context3(videoCodec) : nullptr;
+    m_videoFrame = av_frame_alloc();
+    if (!videoCodec || !m_videoCodec || !m_videoFrame) {
+        release();
+        return fail(std::string("Encoder not available: ") + codecName, 0);
+    }
+    m_videoCodec->width = m_video.width;
+    m_videoCodec->height = m_video.height;
+    m_videoCodec->pix_fmt = codecPixelFormat(videoCodec);
+    m_videoCodec->time_base = AVRational { m_video.frameRateD, m_video.frameRateN };
+    m_videoCodec->framerate = AVRational { m_video.frameRateN, m_video.frameRateD };
+    m_videoCodec->gop_size = 1;
+    m_videoCodec->sample_aspect_ratio = aspect;
+    // Limited-range 4:2:2 is what the source delivers; some intra codecs call that unofficial.
+    m_videoCodec->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+    if (m_format->oformat->flags & AVFMT_GLOBALHEADER)
+        m_videoCodec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int rc = avcodec_open2(m_videoCodec, videoCodec, nullptr);
+    if (rc >= 0) {
+        m_videoFrame->format = m_videoCodec->pix_fmt;
+        m_videoFrame->width = m_video.width;
+        m_videoFrame->height = m_video.height;
+        rc = av_frame_get_buffer(m_videoFrame, 0);
+    }
+    if (rc < 0) {
+        release();
+        return fail("Cannot open the video encoder", rc);
+    }
+    return true;
+}
+
+bool MovWriter::nextPts(int64_t* pts)
+{
+    if (*pts < 0)
+        *pts = m_lastPts + 1;
+    if (*pts <= m_lastPts)
+        return fail("Video frames out of order", 0);
+    m_lastPts = *pts;
+    return true;
+}
+
 bool MovWriter::writePackets(AVCodecContext* codec, AVStream* stream)
 {
     for (;;) {
@@ -195,10 +222,10 @@ bool MovWriter::writePackets(AVCodecContext* codec, AVStream* stream)
     }
 }
 
-bool MovWriter::writeVideo(const uint8_t* data, int stride, int width, int height, PixelLayout layout)
+bool MovWriter::writeVideo(const uint8_t* data, int stride, int width, int height, PixelLayout layout, int64_t pts)
 {
-    if (!m_format)
-        return fail("No file open", 0);
+    if (!m_format || !m_videoCodec)
+        return fail("No file open for pictures", 0);
     if (width <= 0 || height <= 0 || !data)
         return fail("Empty video frame", 0);
     if (!m_scaler || width != m_scalerWidth || height != m_scalerHeight || int(layout) != m_scalerLayout) {
@@ -217,12 +244,41 @@ bool MovWriter::writeVideo(const uint8_t* data, int stride, int width, int heigh
     const uint8_t* planes[4] = { data, nullptr, nullptr, nullptr };
     const int strides[4] = { stride, 0, 0, 0 };
     sws_scale(m_scaler, planes, strides, 0, height, m_videoFrame->data, m_videoFrame->linesize);
-    m_videoFrame->pts = m_videoFrames;
+    if (!nextPts(&pts))
+        return false;
+    m_videoFrame->pts = pts;
     rc = avcodec_send_frame(m_videoCodec, m_videoFrame);
     if (rc < 0)
         return fail("Encoding failed", rc);
     ++m_videoFrames;
     return writePackets(m_videoCodec, m_videoStream);
+}
+
+bool MovWriter::writeVideoPacket(const uint8_t* data, size_t size, int64_t pts)
+{
+    if (!m_format || m_videoCodec)
+        return fail("No file open for SpeedHQ packets", 0);
+    if (!data || size == 0 || size > size_t(INT32_MAX) - AV_INPUT_BUFFER_PADDING_SIZE)
+        return fail("Empty video frame", 0);
+    if (!nextPts(&pts))
+        return false;
+    int rc = av_new_packet(m_packet, int(size));
+    if (rc < 0)
+        return fail("Out of memory", rc);
+    std::memcpy(m_packet->data, data, size);
+    m_packet->pts = m_packet->dts = pts;
+    m_packet->duration = 1;
+    m_packet->flags |= AV_PKT_FLAG_KEY;
+    // The muxer picks its own time base for the track.
+    av_packet_rescale_ts(m_packet, AVRational { m_video.frameRateD, m_video.frameRateN }, m_videoStream->time_base);
+    m_packet->stream_index = m_videoStream->index;
+    ++m_videoFrames;
+    rc = av_interleaved_write_frame(m_format, m_packet);
+    if (rc < 0)
+        return fail("Cannot write to " + m_path, rc);
+    if (m_format->pb && m_format->pb->error < 0)
+        return fail("Cannot write to " + m_path, m_format->pb->error);
+    return true;
 }
 
 bool MovWriter::writeAudio(const float* planar, int channelStride, int channels, int samples)
@@ -263,8 +319,10 @@ bool MovWriter::close()
         return true;
     bool ok = true;
     if (m_headerWritten) {
-        avcodec_send_frame(m_videoCodec, nullptr);
-        ok = writePackets(m_videoCodec, m_videoStream) && ok;
+        if (m_videoCodec) {
+            avcodec_send_frame(m_videoCodec, nullptr);
+            ok = writePackets(m_videoCodec, m_videoStream) && ok;
+        }
         if (m_audioCodec) {
             avcodec_send_frame(m_audioCodec, nullptr);
             ok = writePackets(m_audioCodec, m_audioStream) && ok;

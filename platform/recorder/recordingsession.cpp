@@ -83,25 +83,34 @@ void RecordingSession::handleVideo(const VideoItem& video)
     m_videoFormat.frameRateN = video.frameRateN;
     m_videoFormat.frameRateD = video.frameRateD;
     m_videoFormat.aspect = video.aspect;
+    m_videoFormat.compressed = video.compressed;
     if (video.data.empty())
         return;
+    m_timecodeOffset = video.timecode - video.time;
     if (m_writer) {
         const MovWriter::VideoFormat& file = m_writer->videoFormat();
-        if (file.width != video.width || file.height != video.height
+        if (file.width != video.width || file.height != video.height || file.compressed != video.compressed
             || int64_t(file.frameRateN) * video.frameRateD != int64_t(video.frameRateN) * file.frameRateD)
-            changeFormat();
+            changeFormat(video.time);
     } else if (m_requested && audioWaitOver()) {
-        openFiles(m_settings.outputPath);
+        openFiles(m_settings.outputPath, video.time);
     }
     if (!m_writer)
         return;
-    if (!m_writer->writeVideo(video.data.data(), video.stride, video.width, video.height, video.layout)) {
+    if (m_settings.writeEvery > 1 && m_receivedFrames++ % m_settings.writeEvery != 0)
+        return;
+    const int64_t slot = m_timeline.videoSlot(video.time);
+    const bool written = video.compressed
+        ? m_writer->writeVideoPacket(video.data.data(), video.data.size(), slot)
+        : m_writer->writeVideo(video.data.data(), video.stride, video.width, video.height, video.layout, slot);
+    if (!written) {
         failRecording(m_writer->error());
         return;
     }
     ++m_totalFrames;
-    if (m_previewWriter
-        && !m_previewWriter->writeVideo(video.data.data(), video.stride, video.width, video.height, video.layout)) {
+    if (m_previewWriter && !video.compressed
+        && !m_previewWriter->writeVideo(
+            video.data.data(), video.stride, video.width, video.height, video.layout, slot)) {
         reportError("Preview: " + m_previewWriter->error());
         m_previewWriter.reset();
     }
@@ -115,7 +124,7 @@ void RecordingSession::handleAudio(const AudioItem& audio)
     if (!m_writer || audio.planar.empty())
         return;
     if (!m_writer->hasAudio() || m_writer->audioFormat().sampleRate != audio.sampleRate) {
-        changeFormat();
+        changeFormat(m_timeline.timeOfSlot(m_timeline.slotsCovered()));
         if (!m_writer)
             return;
     }
@@ -126,14 +135,41 @@ void RecordingSession::handleAudio(const AudioItem& audio)
         m_gained[i] = value;
         m_peak = std::max(m_peak, std::fabs(value));
     }
-    if (!m_writer->writeAudio(m_gained.data(), audio.samples, audio.channels, audio.samples)) {
+    // Sound goes where the source's clock puts it: silence for what was lost, overlaps left out.
+    const int64_t written = m_writer->audioSamples();
+    const int64_t position = m_timeline.audioPosition(audio.time, audio.sampleRate, written, audio.samples);
+    const int64_t tolerance = audio.sampleRate / 200;
+    int64_t skip = 0;
+    if (position > written + tolerance)
+        writeSilence(position - written, audio.channels);
+    else if (position < written - tolerance)
+        skip = std::min<int64_t>(audio.samples, written - position);
+    if (m_writer && skip < audio.samples)
+        writeAudio(m_gained.data() + skip, audio.samples, audio.channels, int(audio.samples - skip));
+}
+
+bool RecordingSession::writeAudio(const float* planar, int channelStride, int channels, int samples)
+{
+    if (!m_writer->writeAudio(planar, channelStride, channels, samples)) {
         failRecording(m_writer->error());
-        return;
+        return false;
     }
-    if (m_previewWriter
-        && !m_previewWriter->writeAudio(m_gained.data(), audio.samples, audio.channels, audio.samples)) {
+    if (m_previewWriter && !m_previewWriter->writeAudio(planar, channelStride, channels, samples)) {
         reportError("Preview: " + m_previewWriter->error());
         m_previewWriter.reset();
+    }
+    return true;
+}
+
+void RecordingSession::writeSilence(int64_t samples, int channels)
+{
+    constexpr int64_t chunk = 4800;
+    const std::vector<float> silence(size_t(chunk * channels), 0.0f);
+    while (samples > 0 && m_writer) {
+        const int count = int(std::min(chunk, samples));
+        if (!writeAudio(silence.data(), int(chunk), channels, count))
+            return;
+        samples -= count;
     }
 }
 
@@ -158,7 +194,8 @@ void RecordingSession::handleCommand(const RecorderCommand& command)
                 m_settings.outputPath = command.filename;
             break;
         }
-        startNextPiece(command.filename.empty() ? m_currentPath : command.filename, nullptr);
+        startNextPiece(command.filename.empty() ? m_currentPath : command.filename,
+            m_timeline.timeOfSlot(m_timeline.slotsCovered()), nullptr);
         break;
     }
     case RecorderCommand::Kind::Unknown: std::fprintf(stderr, "Ignored command: %s\n", command.name.c_str()); break;
@@ -188,27 +225,27 @@ bool RecordingSession::audioWaitOver()
 }
 
 // A file keeps one format: another rate or size would play at the wrong speed or scaled.
-void RecordingSession::changeFormat()
+void RecordingSession::changeFormat(int64_t origin)
 {
     const MovWriter::AudioFormat now { m_audioFormat.sampleRate, m_haveAudio ? m_audioFormat.channels : 0 };
     const MovWriter::VideoFormat video { m_videoFormat.width, m_videoFormat.height, m_videoFormat.frameRateN,
-        m_videoFormat.frameRateD, m_videoFormat.aspect };
+        m_videoFormat.frameRateD, m_videoFormat.aspect, m_videoFormat.compressed, {} };
     std::fprintf(stderr, "The source changed from %s to %s: a new file begins\n",
         describe(m_writer->videoFormat(), m_writer->audioFormat()).c_str(), describe(video, now).c_str());
-    startNextPiece(m_settings.outputPath, "format");
+    startNextPiece(m_settings.outputPath, origin, "format");
 }
 
 // Between two frames: the frame counts of the pieces add up to the whole.
-void RecordingSession::startNextPiece(const std::string& wanted, const char* reason)
+void RecordingSession::startNextPiece(const std::string& wanted, int64_t origin, const char* reason)
 {
     reportProgress(true);
     closeFiles();
     m_settings.outputPath = wanted;
-    if (!openFiles(wanted, reason))
+    if (!openFiles(wanted, origin, reason))
         reportStopped();
 }
 
-bool RecordingSession::openFiles(const std::string& wanted, const char* reason)
+bool RecordingSession::openFiles(const std::string& wanted, int64_t origin, const char* reason)
 {
     std::string path;
     std::string error;
@@ -218,7 +255,8 @@ bool RecordingSession::openFiles(const std::string& wanted, const char* reason)
         return false;
     }
     const MovWriter::VideoFormat video { m_videoFormat.width, m_videoFormat.height, m_videoFormat.frameRateN,
-        m_videoFormat.frameRateD, m_videoFormat.aspect };
+        m_videoFormat.frameRateD, m_videoFormat.aspect, m_videoFormat.compressed,
+        timecodeText(origin + m_timecodeOffset, m_videoFormat.frameRateN, m_videoFormat.frameRateD) };
     const MovWriter::AudioFormat audio { m_audioFormat.sampleRate, m_haveAudio ? m_audioFormat.channels : 0 };
     auto writer = std::make_unique<MovWriter>();
     if (!writer->open(path, video, audio)) {
@@ -231,20 +269,22 @@ bool RecordingSession::openFiles(const std::string& wanted, const char* reason)
     m_currentPath = path;
     if (!m_everRecorded) {
         m_totalFrames = 0;
+        m_coveredBefore = 0;
         m_timecodeBase = 0;
         m_baseFrames = 0;
     } else if (int64_t(video.frameRateN) * m_frameRateD != int64_t(m_frameRateN) * video.frameRateD) {
-        m_timecodeBase = timecodeOf(m_totalFrames);
-        m_baseFrames = m_totalFrames;
+        m_timecodeBase = timecodeOf(m_coveredBefore);
+        m_baseFrames = m_coveredBefore;
     }
     m_frameRateN = video.frameRateN;
     m_frameRateD = video.frameRateD;
+    m_timeline.begin(origin, video.frameRateN, video.frameRateD);
 
     std::string previewPath;
-    if (m_settings.preview) {
+    if (m_settings.preview && !video.compressed) {
         previewPath = previewPathFor(path);
         const MovWriter::VideoFormat small { std::max(16, video.width / 4 / 2 * 2),
-            std::max(16, video.height / 4 / 2 * 2), video.frameRateN, video.frameRateD, video.aspect };
+            std::max(16, video.height / 4 / 2 * 2), video.frameRateN, video.frameRateD, video.aspect, false, {} };
         m_previewWriter = std::make_unique<MovWriter>();
         if (!m_previewWriter->open(previewPath, small, audio)) {
             reportError("Preview: " + m_previewWriter->error());
@@ -256,9 +296,10 @@ bool RecordingSession::openFiles(const std::string& wanted, const char* reason)
     m_reports.line("<record_started filename=\"" + ReportWriter::escape(path) + "\" filename_pvw=\""
         + ReportWriter::escape(previewPath) + "\" frame_rate_n=\"" + std::to_string(video.frameRateN)
         + "\" frame_rate_d=\"" + std::to_string(video.frameRateD) + "\" width=\"" + std::to_string(video.width)
-        + "\" height=\"" + std::to_string(video.height) + "\""
+        + "\" height=\"" + std::to_string(video.height) + "\" first_frame_time=\"" + std::to_string(origin) + "\""
         + (reason ? std::string(" reason=\"") + reason + "\"" : std::string()) + "/>");
-    std::fprintf(stderr, "Recording %s (%s)\n", path.c_str(), describe(video, audio).c_str());
+    std::fprintf(stderr, "Recording %s (%s, SpeedHQ %s)\n", path.c_str(), describe(video, audio).c_str(),
+        video.compressed ? "as received" : "encoded here");
     m_lastReport = MediaQueue::Clock::now();
     return true;
 }
@@ -270,6 +311,8 @@ void RecordingSession::closeFiles()
     m_previewWriter.reset();
     if (m_writer && !m_writer->close())
         reportError(m_writer->error());
+    if (m_writer)
+        m_coveredBefore += m_timeline.slotsCovered();
     m_writer.reset();
 }
 
@@ -284,7 +327,7 @@ void RecordingSession::failRecording(const std::string& reason)
 void RecordingSession::reportStopped()
 {
     m_reports.line("<record_stopped no_frames=\"" + std::to_string(m_totalFrames) + "\" last_timecode=\""
-        + std::to_string(timecodeOf(m_totalFrames)) + "\"/>");
+        + std::to_string(timecodeOf(covered())) + "\"/>");
     m_everRecorded = false;
 }
 
@@ -311,13 +354,31 @@ void RecordingSession::reportProgress(bool force)
     char vu[32];
     std::snprintf(vu, sizeof vu, "%.1f", level);
     m_reports.line("<recording no_frames=\"" + std::to_string(m_totalFrames) + "\" timecode=\""
-        + std::to_string(timecodeOf(m_totalFrames)) + "\" vu_dB=\"" + vu + "\"/>");
+        + std::to_string(timecodeOf(covered())) + "\" vu_dB=\"" + vu + "\"/>");
 }
 
 void RecordingSession::reportError(const std::string& text)
 {
     std::fprintf(stderr, "Error: %s\n", text.c_str());
     m_reports.line("<record_error error=\"" + ReportWriter::escape(text) + "\"/>");
+}
+
+int64_t RecordingSession::covered() const
+{
+    return m_coveredBefore + (m_writer ? m_timeline.slotsCovered() : 0);
+}
+
+std::string RecordingSession::timecodeText(int64_t timecode, int rateN, int rateD)
+{
+    constexpr int64_t day = 86400 * PieceTimeline::ticksPerSecond;
+    const int64_t ofDay = ((timecode % day) + day) % day;
+    const int fps = std::max(1, int((rateN + rateD / 2) / std::max(1, rateD)));
+    const int64_t frames = ofDay * rateN / (PieceTimeline::ticksPerSecond * std::max(1, rateD));
+    const int64_t seconds = frames / fps;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d:%02d", int(seconds / 3600 % 24), int(seconds / 60 % 60),
+        int(seconds % 60), int(frames % fps));
+    return text;
 }
 
 int64_t RecordingSession::timecodeOf(int64_t frames) const

@@ -1,9 +1,12 @@
 #include "sourcereceiver.h"
 
 #include <Processing.NDI.Lib.h>
+#include <ndisim_compressed.h>
 
 #include <cstdio>
 #include <cstring>
+
+#include <dlfcn.h>
 
 namespace
 {
@@ -23,16 +26,47 @@ MovWriter::PixelLayout layoutOf(NDIlib_FourCC_video_type_e fourcc, bool* known)
     }
 }
 
+// Whether the runtime we run on hands out frames as they travel.
+bool runtimeSendsCompressed()
+{
+    const auto version
+        = reinterpret_cast<NDIsim_compressed_version_fn>(::dlsym(RTLD_DEFAULT, NDIsim_compressed_version_name));
+    return version && version() == NDIsim_compressed_packet_version;
+}
+
+// The SpeedHQ packet of a compressed frame; null when the frame is not one we can write.
+const uint8_t* packetOf(const NDIlib_video_frame_v2_t& video, uint32_t* size)
+{
+    if (uint32_t(video.FourCC) != NDIsim_FourCC_SHQ2 || !video.p_data
+        || video.data_size_in_bytes < int(sizeof(NDIsim_compressed_packet_t)))
+        return nullptr;
+    NDIsim_compressed_packet_t header;
+    std::memcpy(&header, video.p_data, sizeof header);
+    if (header.version != NDIsim_compressed_packet_version || header.fourcc != NDIsim_FourCC_SHQ2
+        || header.data_size == 0 || header.data_size > uint32_t(video.data_size_in_bytes) - sizeof header)
+        return nullptr;
+    *size = header.data_size;
+    return video.p_data + sizeof header;
+}
+
+// The source's send time where the runtime gives one, else its time code.
+int64_t timeOf(int64_t timestamp, int64_t timecode)
+{
+    return timestamp != NDIlib_recv_timestamp_undefined && timestamp != 0 ? timestamp : timecode;
+}
+
 // More than two seconds of 1080p60, so a writer that falls behind notices before we drop.
 constexpr size_t maxQueuedBytes = size_t(1) << 30;
 
 } // namespace
 
-SourceReceiver::SourceReceiver(std::string sourceName, std::string url, MediaQueue& queue, std::atomic<bool>& wantMedia)
+SourceReceiver::SourceReceiver(
+    std::string sourceName, std::string url, MediaQueue& queue, std::atomic<bool>& wantMedia, bool allowCompressed)
     : m_sourceName(std::move(sourceName))
     , m_url(std::move(url))
     , m_queue(queue)
     , m_wantMedia(wantMedia)
+    , m_allowCompressed(allowCompressed)
 {
 }
 
@@ -104,7 +138,9 @@ void SourceReceiver::run()
     NDIlib_recv_create_v3_t settings {};
     settings.source_to_connect_to.p_ndi_name = name.c_str();
     settings.source_to_connect_to.p_url_address = url.empty() ? nullptr : url.c_str();
-    settings.color_format = NDIlib_recv_color_format_UYVY_BGRA;
+    const bool compressed = m_allowCompressed && runtimeSendsCompressed();
+    settings.color_format = compressed ? NDIlib_recv_color_format_e(NDIsim_recv_color_format_compressed)
+                                       : NDIlib_recv_color_format_UYVY_BGRA;
     settings.bandwidth = NDIlib_recv_bandwidth_highest;
     settings.allow_video_fields = false;
     settings.p_ndi_recv_name = "Stavelin recording";
@@ -127,7 +163,9 @@ void SourceReceiver::run()
         if (type == NDIlib_frame_type_video) {
             bool known = false;
             const MovWriter::PixelLayout layout = layoutOf(video.FourCC, &known);
-            if (known && video.xres > 0 && video.yres > 0 && video.p_data) {
+            uint32_t packetSize = 0;
+            const uint8_t* packet = packetOf(video, &packetSize);
+            if ((known || packet) && video.xres > 0 && video.yres > 0 && video.p_data) {
                 lastVideo = Clock::now();
                 if (lost) {
                     lost = false;
@@ -136,17 +174,20 @@ void SourceReceiver::run()
                 VideoItem item;
                 item.width = video.xres;
                 item.height = video.yres;
-                item.stride = video.line_stride_in_bytes > 0
-                    ? video.line_stride_in_bytes
-                    : video.xres * (layout == MovWriter::PixelLayout::UYVY ? 2 : 4);
+                item.compressed = packet != nullptr;
+                item.stride = packet                 ? 0
+                    : video.line_stride_in_bytes > 0 ? video.line_stride_in_bytes
+                                                     : video.xres * (layout == MovWriter::PixelLayout::UYVY ? 2 : 4);
                 item.layout = layout;
                 item.frameRateN = video.frame_rate_N > 0 ? video.frame_rate_N : 30000;
                 item.frameRateD = video.frame_rate_D > 0 ? video.frame_rate_D : 1001;
                 item.aspect = video.picture_aspect_ratio;
                 item.timecode = video.timecode;
+                item.time = timeOf(video.timestamp, video.timecode);
                 // A writer that has stalled for seconds must not take all memory with it.
                 if (m_wantMedia && m_queue.bytes() < maxQueuedBytes)
-                    item.data.assign(video.p_data, video.p_data + size_t(item.stride) * size_t(item.height));
+                    item.data.assign(packet ? packet : video.p_data,
+                        packet ? packet + packetSize : video.p_data + size_t(item.stride) * size_t(item.height));
                 m_queue.push(std::move(item));
             }
             NDIlib_recv_free_video_v2(receiver, &video);
@@ -156,7 +197,7 @@ void SourceReceiver::run()
                 item.sampleRate = audio.sample_rate;
                 item.channels = audio.no_channels;
                 item.samples = audio.no_samples;
-                item.timecode = audio.timecode;
+                item.time = timeOf(audio.timestamp, audio.timecode);
                 if (m_wantMedia && m_queue.bytes() < maxQueuedBytes) {
                     const int stride = audio.channel_stride_in_bytes > 0
                         ? audio.channel_stride_in_bytes / int(sizeof(float))

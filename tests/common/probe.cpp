@@ -1,6 +1,7 @@
 #include "tests/common/probe.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -30,6 +31,22 @@ ProbeResult probe(const QString& file)
     if (!(r.ok = exitCode == 0 && r.errors.isEmpty() && r.videoFrames > 0 && r.duration > 0.0) && r.errors.isEmpty())
         r.errors = QStringLiteral("no decodable video (exit %1)").arg(exitCode);
     return r;
+}
+
+StreamTimes streamTimes(const QString& file)
+{
+    const QByteArray out = std::get<1>(run("ffprobe",
+        "-v error -show_entries stream=codec_type,codec_tag_string,duration:stream_tags=timecode -of json FILE", file));
+    StreamTimes times;
+    for (const QJsonValue& stream : QJsonDocument::fromJson(out).object()["streams"].toArray()) {
+        const QString type = stream["codec_type"].toString();
+        const double duration = stream["duration"].toString().toDouble();
+        if (type == "video" || type == "audio")
+            (type == "video" ? times.video : times.audio) = duration;
+        if (stream["codec_tag_string"].toString() == "tmcd")
+            times.timecode = stream["tags"]["timecode"].toString();
+    }
+    return times;
 }
 
 QStringList movFiles(const QString& folder)

@@ -16,6 +16,13 @@ struct ProbeResult {
     QString errors;
 };
 ProbeResult probe(const QString& file);
+// How long each stream lasts (s; 0 when absent) and the time code track's start ("hh:mm:ss:ff", empty
+// when there is none).
+struct StreamTimes {
+    double video = 0.0, audio = 0.0;
+    QString timecode;
+};
+StreamTimes streamTimes(const QString& file);
 QStringList movFiles(const QString& folder);
 // Exit code (-1 when it did not finish), stdout and stderr; FILE among the arguments is the file.
 std::tuple<int, QByteArray, QByteArray> run(const QString& program, const QString& arguments, const QString& file);

@@ -3,6 +3,7 @@
 #include "tests/common/probe.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
@@ -59,7 +60,7 @@ class TestE2E : public QObject
 
     // The app on sources of the given names (recording into a folder of the test's name), slots
     // 1.. bound to them.
-    void start(const QStringList& sources, const QVariantMap& settings = {})
+    void start(const QStringList& sources, const QVariantMap& settings = {}, int fps = 25)
     {
         const QString name = QTest::currentTestFunction();
         app = std::make_unique<AppRun>(name);
@@ -69,7 +70,7 @@ class TestE2E : public QObject
             app->setSetting(it.key(), it.value());
         QJsonArray network;
         for (const QString& source : sources)
-            network.append(NdiSim::small(source));
+            network.append(NdiSim::small(source, fps));
         app->setSources(network);
         // A low soft limit under a higher hard one, as many systems set: the app raises it.
         app->process.setChildProcessModifier([] {
@@ -252,6 +253,58 @@ private Q_SLOTS:
         const double total = probe(files[0]).duration + probe(files[1]).duration;
         QVERIFY2(std::abs(total - recorded) <= 1.5,
             qPrintable(QStringLiteral("%1 s in files for %2 s").arg(total).arg(recorded)));
+    }
+
+    // Sixteen slots recording at once through a split: every slot's pieces hold every frame its source
+    // sent (none lost inside a piece, where a lost frame keeps its time, nor at the split, where the
+    // time code runs on). The split interval is a whole minute.
+    void sixteenSlotsKeepEveryFrame()
+    {
+        QStringList names;
+        for (int n = 1; n <= 16; ++n)
+            names << QStringLiteral("SIXTEEN (Cam %1)").arg(n);
+        // 10 frames a second: two shared cores must not starve sixteen receivers into skipping.
+        constexpr int fps = 10;
+        start(names, { { "gridDimensions", 44 }, { "chopEnabled", true }, { "chopMinutes", 1 } }, fps);
+        QCOMPARE(client.command("<recording_start slot=\"0\"/>"), QByteArray("<succes uid=\"\" />"));
+        QTRY_COMPARE_WITH_TIMEOUT(movFiles(folder).size(), 32, 120000);
+        waitForSeconds(movFiles(folder).last(), 2.0);
+        QCOMPARE(client.command("<recording_stop slot=\"0\"/>"), QByteArray("<succes uid=\"\" />"));
+        for (int n = 1; n <= 16; ++n)
+            QTRY_COMPARE_WITH_TIMEOUT(client.recordingState(n), QByteArray("0"), 30000);
+        QVERIFY(app->terminate());
+        const QStringList records = QDir(folder).entryList({ QStringLiteral("*.recording.json") });
+        QCOMPARE(records.size(), 16);
+        const auto frameOfDay = [](const QString& timecode) {
+            const QStringList parts = timecode.split(':');
+            return parts.size() == 4
+                ? ((parts[0].toInt() * 60 + parts[1].toInt()) * 60 + parts[2].toInt()) * fps + parts[3].toInt()
+                : -1;
+        };
+        qint64 total = 0;
+        for (const QString& name : records) {
+            QFile file(QDir(folder).filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QJsonArray pieces = QJsonDocument::fromJson(file.readAll()).object().value("pieces").toArray();
+            QString figures
+                = name + QStringLiteral(" (%1 \"can't keep up\" in the log)").arg(app->log().count("keep up"));
+            int expectedStart = -1;
+            for (const QJsonValue& piece : pieces) {
+                const QString path = piece.toObject().value("path").toString();
+                const ProbeResult result = probe(path);
+                const StreamTimes times = streamTimes(path);
+                figures += QStringLiteral("; %1 frames in %2 s from %3")
+                               .arg(result.videoFrames)
+                               .arg(times.video)
+                               .arg(times.timecode);
+                QVERIFY2(result.ok && result.videoFrames == qRound64(times.video * fps), qPrintable(figures));
+                QVERIFY2(expectedStart < 0 || frameOfDay(times.timecode) == expectedStart, qPrintable(figures));
+                expectedStart = frameOfDay(times.timecode) + int(result.videoFrames);
+                total += result.videoFrames;
+            }
+            QVERIFY2(pieces.size() == 2, qPrintable(figures));
+        }
+        qInfo("16 slots, 32 pieces, %lld frames, none lost", total);
     }
 
     // A source that leaves the network for a while: the recording lives through it, and the

@@ -4,6 +4,7 @@
 #include "tests/common/simnetwork.h"
 
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -26,11 +27,13 @@ struct Run {
     QProcess process;
     QByteArray out;
 
-    explicit Run(const QStringList& arguments)
+    explicit Run(const QStringList& arguments, int writeEvery = 1)
     {
         QObject::connect(
             &process, &QProcess::readyReadStandardOutput, &process, [this] { out += process.readAllStandardOutput(); });
-        process.setProcessEnvironment(TestEnv::childEnvironment("recorder"));
+        QProcessEnvironment environment = TestEnv::childEnvironment("recorder");
+        environment.insert("STAVELIN_RECORDER_WRITE_EVERY", QString::number(writeEvery));
+        process.setProcessEnvironment(environment);
         process.start(program, arguments);
     }
     ~Run() { process.kill(), process.waitForFinished(5000); }
@@ -105,6 +108,60 @@ private Q_SLOTS:
         QVERIFY(run.waitForFinished(15000) && run.exitCode() == 0);
         ::close(reader);
         QVERIFY(E2E::probe(output).videoFrames >= 25);
+    }
+
+    // Pass-through and raw sources alike: a lost frame keeps its time (picture and sound in step, the
+    // time code track and the reported start times running on over a split), and pass-through
+    // writes what it received.
+    void piecesKeepTheSourcesTime_data()
+    {
+        QTest::addColumn<bool>("compressed");
+        QTest::addColumn<int>("every");
+        QTest::addRow("raw, every frame") << false << 1;
+        QTest::addRow("passed through, every other frame") << true << 2;
+    }
+    void piecesKeepTheSourcesTime()
+    {
+        QFETCH(bool, compressed);
+        QFETCH(int, every);
+        QJsonObject video = NdiSim::video(320, 180);
+        video.insert("compressed", compressed);
+        NdiSim::write({ NdiSim::source("Cam", video, NdiSim::tone(0.5)) });
+        const QString folder = TestEnv::makeFolder(QTest::currentDataTag());
+        Run run(args(folder + "/cam.mov"), every);
+        run.process.setReadChannel(QProcess::StandardOutput);
+        QVERIFY(run.frames(40 / every));
+        const qint64 first = run.report("record_started", "first_frame_time").toLongLong();
+        run.process.write("<record_chop/>\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(run.report("record_started", "first_frame_time").toLongLong() != first, 10000);
+        const qint64 second = run.report("record_started", "first_frame_time").toLongLong();
+        QVERIFY(run.frames(80 / every) && run.quit());
+        const QString log = run.process.readAllStandardError();
+        QVERIFY2(log.contains(compressed ? "SpeedHQ as received" : "encoded here"), qPrintable(log));
+
+        const QStringList pieces { folder + "/cam.mov", folder + "/cam (2).mov" };
+        QCOMPARE(E2E::movFiles(folder).size(), 2);
+        const auto timecodeAt = [](qint64 ticks) {
+            const qint64 frames = ticks % 864000000000LL / 400000, seconds = frames / 25;
+            return QString::asprintf(
+                "%02lld:%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60, frames % 25);
+        };
+        for (const auto& [piece, start] : { std::pair { pieces[0], first }, { pieces[1], second } }) {
+            const E2E::ProbeResult result = E2E::probe(piece);
+            const E2E::StreamTimes times = E2E::streamTimes(piece);
+            const QString figures = QStringLiteral("%1: %2 frames, video %3 s, audio %4 s, time code %5")
+                                        .arg(piece)
+                                        .arg(result.videoFrames)
+                                        .arg(times.video)
+                                        .arg(times.audio)
+                                        .arg(times.timecode);
+            QVERIFY2(result.ok && std::abs(result.videoFrames - times.video * 25 / every) <= 2, qPrintable(figures));
+            // Within a frame and the network's 20 ms audio block: where either ends is where it stopped.
+            QVERIFY2(std::abs(times.video - times.audio) <= 1.0 / 25 + 0.02, qPrintable(figures));
+            QCOMPARE(times.timecode, timecodeAt(start));
+        }
+        // The second piece begins where the first one's time ends.
+        QCOMPARE(second - first, qRound64(E2E::streamTimes(pieces[0]).video * 25) * 400000);
     }
 
     // Only here: the app gives up waiting first (a missing folder shows through the app).
