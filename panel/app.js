@@ -151,6 +151,7 @@
     const q = (selector) => item.querySelector(selector);
     const label = () => 'Slot ' + id;
 
+    q('.state').addEventListener('mouseenter', (event) => loadHistory(id, event.currentTarget));
     q('.act-record').addEventListener('click', () => command('recording_start', { slot: id }, label() + ' record'));
     q('.act-stop').addEventListener('click', () => command('recording_stop', { slot: id }, label() + ' stop'));
     q('.act-listen').addEventListener('click', () => command('listen', { slot: id }, label() + ' listen'));
@@ -206,14 +207,24 @@
     q('.act-disconnect').disabled = busy || !connected;
     q('.act-listen').disabled = !connected;
     const progress = slot.progress || {};
+    // What the recorder says the slot shows; the panel only draws it.
+    const view = slot.view;
+    if (view) {
+      item.dataset.word = view.word;
+      q('.state').textContent = view.label;
+    }
     const health = HEALTH[progress.state];
     item.dataset.health = progress.state || 'idle';
-    q('.elapsed').textContent = health ? health + (progress.state === 'failed' ? '' : ' ' + progress.elapsed) : '';
+    const badge = view && (view.busy || view.word === 'failed')
+      ? view.label + (view.busy && view.word !== 'waiting' ? ' ' + clock(view.wallMs / 1000) : '')
+      : '';
+    q('.elapsed').textContent = badge;
     q('.piece').textContent = health && progress.piece > 0
       ? 'piece ' + progress.piece + (progress.location ? ' on ' + progress.location : '') + ', ' + progress.totalFrames + ' frames'
+        + (view && view.droppedFrames > 0 ? ', ' + view.droppedFrames + ' lost' : '')
       : '';
-    q('.slot-warning').textContent = progress.warning || '';
-    q('.badge-rec').textContent = health ? (progress.state === 'failed' ? health : health + ' ' + progress.elapsed) : '';
+    q('.slot-warning').textContent = view ? view.warning : progress.warning || '';
+    q('.badge-rec').textContent = badge;
     q('.file-name').textContent = health && progress.file ? progress.file.split(/[\\/]/).pop() : '';
     if (!connected)
       q('.snapshot').hidden = true;
@@ -303,10 +314,39 @@
     return (record.pieces || []).reduce((sum, piece) => sum + (Number(piece.duration) || 0), 0);
   }
 
+  // Frames the source sent that the recording lacks; older records only know their gaps.
+  function lostFrames(record) {
+    return Number(record.droppedFrames !== undefined ? record.droppedFrames : record.gapFrames) || 0;
+  }
+
   function clock(total) {
     const s = Math.round(total);
     const pad = (n) => String(n).padStart(2, '0');
     return pad(Math.floor(s / 3600)) + ':' + pad(Math.floor(s / 60) % 60) + ':' + pad(s % 60);
+  }
+
+  // Every slot's state word and label at once; the stream then tells each change.
+  async function loadViews() {
+    try {
+      const response = await fetch(apiUrl('api', { command: 'state' }), { cache: 'no-store' });
+      for (const view of (await response.json()).state || []) {
+        const slot = state.slots.get(String(view.id));
+        if (slot && !slot.view) { slot.view = view; renderSlot(slot); }
+      }
+    } catch (error) {
+      // The stream's events fill them in.
+    }
+  }
+
+  // The slot's last events, for the card's tooltip.
+  async function loadHistory(id, target) {
+    try {
+      const response = await fetch(apiUrl('api', { command: 'history', slot: id }), { cache: 'no-store' });
+      const lines = ((await response.json()).history || []).map((e) => e.time.slice(11, 19) + ' ' + e.text);
+      target.title = lines.join('\n');
+    } catch (error) {
+      target.title = '';
+    }
   }
 
   async function loadRecordings() {
@@ -320,14 +360,14 @@
     const rows = (answer.recordings || []).map((record) => {
       const row = document.createElement('tr');
       const cells = [record.source, record.slot, (record.start || '').replace('T', ' ').slice(0, 19),
-        clock(seconds(record)), (record.pieces || []).length, record.gapFrames,
+        clock(seconds(record)), (record.pieces || []).length, lostFrames(record),
         record.stopReason ? record.stopReason : 'recording'];
       for (const text of cells) {
         const cell = document.createElement('td');
         cell.textContent = String(text);
         row.append(cell);
       }
-      row.dataset.gap = Number(record.gapFrames) > 0 ? '1' : '0';
+      row.dataset.gap = lostFrames(record) > 0 ? '1' : '0';
       row.title = record.record || '';
       return row;
     });
@@ -346,6 +386,7 @@
       state.slots = new Map(Object.values(data.slots || {}).map((s) => [String(s.id), s]));
       renderAll();
       loadRecordings();
+      loadViews();
       break;
     case 'sources':
       state.sources = Array.isArray(data.sources) ? data.sources : [];
@@ -363,6 +404,11 @@
     case 'progress': {
       const target = state.slots.get(String(data.id));
       if (target) { target.progress = data; renderSlot(target); }
+      break;
+    }
+    case 'state': {
+      const target = state.slots.get(String(data.id));
+      if (target) { target.view = data; renderSlot(target); }
       break;
     }
     case 'levels':

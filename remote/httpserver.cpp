@@ -42,8 +42,7 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
             return;
         QList<HttpJson::SlotLevels> levels;
         for (const Slot* slot : allSlots())
-            levels.append({ slot->leftLevel(), slot->rightLevel(),
-                double(slot->locationBSelected() ? slot->gigabytesBAvailable() : slot->gigabytesAvailable()) });
+            levels.append({ slot->leftLevel(), slot->rightLevel(), double(slot->freeGigabytes()) });
         m_worker->sendEvent(QJsonDocument(HttpJson::levelsEvent(levels)));
     });
     m_levels.start();

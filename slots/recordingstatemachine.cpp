@@ -419,8 +419,6 @@ QString RecordingStateMachine::stateLabel(const QString& stateWord, int dropping
         return QStringLiteral("REC");
     if (stateWord == QLatin1String("dropping"))
         return QStringLiteral("DROPPING %1 %").arg(droppingPercent);
-    if (stateWord == QLatin1String("empty"))
-        return QString();
     return stateWord.toUpper();
 }
 

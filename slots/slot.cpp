@@ -205,8 +205,8 @@ SlotSnapshot Slot::snapshot() const
     s.currentFolder = m_currentFolder;
     s.location = s.location.isEmpty() ? QString(side == B ? QStringLiteral("B") : QStringLiteral("A")) : s.location;
     s.drive = m_location[side].monitor->path();
-    s.freeBytes = qint64(double(m_location[side].gigabytes) * 1e9);
-    s.lowSpace = RecordingRules::lowSpace(m_location[side].gigabytes);
+    s.freeBytes = qint64(double(freeGigabytes()) * 1e9);
+    s.lowSpace = RecordingRules::lowSpace(freeGigabytes());
     for (const RecordingStateMachine::HistoryEntry& entry : m_machine->history())
         s.history.append({ entry.time, entry.text });
     return s;

@@ -112,6 +112,8 @@ public:
     QString historyText() const;
     QString warning() const { return m_machine->warning(); }
     QString folderA() const { return folder(A); }
+    // Free space where the slot records now.
+    float freeGigabytes() const { return m_location[recordsToB() ? B : A].gigabytes; }
     QString folderB() const { return folder(B); }
     const RecordingStateMachine* machine() const { return m_machine; }
     bool isConnected() const { return m_isConnected; }

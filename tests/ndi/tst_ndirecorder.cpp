@@ -116,24 +116,6 @@ private Q_SLOTS:
         QCOMPARE(log.events, events);
     }
 
-    // A program that cannot be started for want of file descriptors says why when it is armed,
-    // and again to whoever waits for the recording to start.
-    void startFailureGivesItsReason()
-    {
-        NDIRecorder recorder;
-        SignalLog log(&recorder);
-        rlimit saved {}, none {};
-        ::getrlimit(RLIMIT_NOFILE, &saved), none.rlim_max = saved.rlim_max;
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &none), 0);
-        recorder.start("R&D (Cam 2)");
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-        QTRY_COMPARE(log.events.size(), 2);
-        recorder.startRecording();
-        const QString reason = "error 0 The recording program could not be started ("
-            + QDir::toNativeSeparators(NDIRecorder::programPath()) + "): Too many open files";
-        QTRY_COMPARE(log.events, QStringList({ "crashed", reason, reason }));
-    }
-
     // Names too long for a file name record under a shortened one, beside which the continuity
     // record fits as well; the log says so.
     void longSourceNamesRecord_data()
@@ -160,30 +142,39 @@ private Q_SLOTS:
                 .arg(source, name)));
     }
 
-    // A program missing beside the executable, or one that does not start, is named in the error
-    // the slot shows and both servers report.
+    // A program that cannot be started says why when it is armed, and again to whoever waits for
+    // the recording to start: missing (or no program at all), or short of file descriptors.
     void programThatDoesNotStart_data()
     {
-        QTest::addColumn<bool>("present");
-        QTest::addRow("missing") << false;
-        QTest::addRow("not executable") << true;
+        QTest::addColumn<int>("kind"); // 0 missing, 1 not executable, 2 no descriptor free
+        QTest::addRow("missing") << 0;
+        QTest::addRow("not executable") << 1;
+        QTest::addRow("no file descriptors") << 2;
     }
 
     void programThatDoesNotStart()
     {
-        QFETCH(bool, present);
-        const QString folder = TestEnv::makeFolder(present ? "unstartable" : "empty");
-        const QString path = folder + "/" + NDIRecorder::programFileName();
-        if (present) {
+        QFETCH(int, kind);
+        const QString folder = kind == 2 ? TestEnv::binDir() : TestEnv::makeFolder(kind ? "unstartable" : "empty");
+        const QString path = QDir::toNativeSeparators(folder + "/" + NDIRecorder::programFileName());
+        if (kind == 1) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n") > 0);
         }
         NDIRecorder::setProgramFolder(folder);
         NDIRecorder recorder;
         SignalLog log(&recorder);
-        recorder.start("Nobody");
-        QTRY_COMPARE(log.events,
-            QStringList({ "crashed", "error 0 Recording program not found: " + QDir::toNativeSeparators(path) }));
+        rlimit saved {}, none {};
+        ::getrlimit(RLIMIT_NOFILE, &saved), none.rlim_max = saved.rlim_max;
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, kind == 2 ? &none : &saved), 0);
+        recorder.start("R&D (Cam 2)");
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QTRY_COMPARE(log.events.size(), 2);
+        recorder.startRecording();
+        const QString reason = kind == 2
+            ? "error 0 The recording program could not be started (" + path + "): Too many open files"
+            : "error 0 Recording program not found: " + path;
+        QTRY_COMPARE(log.events, QStringList({ "crashed", reason, reason }));
     }
 
     // A process told to quit no longer speaks for the controller, whatever it does meanwhile.

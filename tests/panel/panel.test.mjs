@@ -39,10 +39,9 @@ try {
   await page.waitForSelector('#link[data-state="live"]', { timeout: 10000 });
   check(await page.isHidden('#key-form'), 'the key form stays');
 
-  step = 'every slot says Ready';
-  await page.waitForFunction(() => document.querySelectorAll('#slots .slot').length > 0, null, { timeout: 10000 });
-  const states = await page.$$eval('#slots .slot .state', (items) => items.map((item) => item.textContent));
-  check(states.length > 0 && states.every((s) => s === 'Ready'), `states ${states}`);
+  step = 'every slot says EMPTY, as the window does';
+  await page.waitForFunction(() => document.querySelectorAll('#slots .slot').length > 0
+    && [...document.querySelectorAll('#slots .slot .state')].every((item) => item.textContent === 'EMPTY'), null, { timeout: 10000 });
 
   step = 'a bound slot shows its picture, the picture moves and the meters show sound';
   await page.waitForFunction((name) => [...document.querySelectorAll('#source-list option')].some((o) => o.value === name),
@@ -65,15 +64,15 @@ try {
   };
   await askAll('#confirm-no');
   await page.waitForTimeout(1000);
-  check(await page.textContent(`${slot(1)} .state`) === 'Ready', 'a cancelled Start all started slot 1');
+  check(await page.textContent(`${slot(1)} .state`) === 'READY', 'a cancelled Start all started slot 1');
   await askAll('#confirm-yes');
-  await page.waitForFunction((s) => document.querySelector(`${s} .state`).textContent === 'Recording', slot(1),
+  await page.waitForFunction((s) => document.querySelector(`${s} .state`).textContent === 'REC', slot(1),
     { timeout: 20000 });
   check(await page.textContent('#record-all') === 'Stop all', 'the button does not offer Stop all');
 
   step = 'Stop all asks first as well';
   await askAll('#confirm-yes');
-  await page.waitForFunction((s) => document.querySelector(`${s} .state`).textContent === 'Ready', slot(1),
+  await page.waitForFunction((s) => document.querySelector(`${s} .state`).textContent === 'READY', slot(1),
     { timeout: 10000 });
 
   step = 'a phone-sized window fits its width';

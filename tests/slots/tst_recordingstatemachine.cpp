@@ -21,12 +21,11 @@ Q_DECLARE_METATYPE(State)
 namespace
 {
 
-Event piece(int generation, int rate = 25, const QString& reason = {})
+Event piece(int generation, const QString& reason = {})
 {
     Event event(Event::PieceStarted, reason);
     event.generation = generation;
-    event.piece.path = QStringLiteral("/rec/piece%1.mov").arg(generation);
-    event.piece.frameRateN = rate;
+    event.piece.frameRateN = 25;
     return event;
 }
 Event progress(qint64 frames, int generation = 1)
@@ -69,7 +68,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("signalLost");
         QTest::addColumn<QString>("word");
         QTest::addColumn<QString>("label");
-        QTest::addRow("unbound") << State::Idle << false << false << QString("empty") << QString("");
+        QTest::addRow("unbound") << State::Idle << false << false << QString("empty") << QString("EMPTY");
         QTest::addRow("bound") << State::Idle << true << false << QString("ready") << QString("READY");
         QTest::addRow("bound, source gone")
             << State::Idle << true << true << QString("no signal") << QString("NO SIGNAL");
@@ -192,9 +191,7 @@ private Q_SLOTS:
         QFETCH(qint64, absentMs);
         QFETCH(qint64, droppingBy);
         auto m = machine();
-        m->handle({ Event::StartAsked });
-        m->handle(confirmed());
-        m->handle(piece(1));
+        m->handle({ Event::StartAsked }), m->handle(confirmed()), m->handle(piece(1));
         qint64 written = 0, firstDropping = -1, lastDropping = -1;
         for (qint64 t = 100; t <= 20000; t += 100) {
             m_now = 100000 + t;
@@ -229,24 +226,20 @@ private Q_SLOTS:
     void piecesShareTheBooks()
     {
         auto m = machine();
-        m->handle({ Event::StartAsked });
-        m->handle(confirmed());
-        m->handle(piece(1));
+        m->handle({ Event::StartAsked }), m->handle(confirmed()), m->handle(piece(1));
         m_now += 10000;
         m->handle(progress(250));
         m_now += 100; // the split's report comes 100 ms late: 2.5 frames
-        m->handle(piece(1, 25, QStringLiteral("split")));
+        m->handle(piece(1, QStringLiteral("split")));
         m_now += 9900;
         m->handle(progress(500));
-        m->handle({ Event::Stalled });
-        m->handle({ Event::ReplacedFrozen });
+        m->handle({ Event::Stalled }), m->handle({ Event::ReplacedFrozen });
         m_now += 8000; // 200 frames never written
         m->handle(piece(2));
         m_now += 2000;
         m->handle(progress(50, 2));
         m->handle(Event::stop(Machine::StopReason::User));
-        m->handle({ Event::ProcessDone, 1, 500 });
-        m->handle({ Event::ProcessDone, 2, 50 });
+        m->handle({ Event::ProcessDone, 1, 500 }), m->handle({ Event::ProcessDone, 2, 50 });
         const QJsonObject record = m_written.last();
         const QJsonArray pieces = record.value("pieces").toArray();
         QCOMPARE(pieces.size(), 3);
@@ -262,11 +255,8 @@ private Q_SLOTS:
         const Machine::Totals totals = m->totals();
         QCOMPARE((QList<qint64> { totals.framesWritten, totals.droppedFrames, totals.stalls, totals.recoveries }),
             (QList<qint64> { 550, 200, 1, 1 }));
-        m->handle({ Event::StartAsked }); // the next recording adds to the same books
-        m->handle(confirmed(3));
-        m->handle(piece(3));
-        m->handle(progress(25, 3));
-        QCOMPARE(m->totals().framesWritten, 575);
+        m->handle({ Event::StartAsked }), m->handle(confirmed(3)), m->handle(piece(3)), m->handle(progress(25, 3));
+        QCOMPARE(m->totals().framesWritten, 575); // the next recording adds to the same books
     }
 
     // The last twenty events, each warning raised and cleared among them, with signals to match.
@@ -274,18 +264,14 @@ private Q_SLOTS:
     {
         auto m = machine();
         QSignalSpy raised(m.get(), &Machine::warningRaised), cleared(m.get(), &Machine::warningCleared);
-        m->handle({ Event::StartAsked });
-        m->handle(confirmed());
-        for (int i = 0; i < 12; ++i) {
-            m->handle({ Event::Stalled });
-            m->handle({ Event::Resumed });
-        }
-        QCOMPARE(raised.size(), 12);
-        QCOMPARE(cleared.size(), 12);
+        m->handle({ Event::StartAsked }), m->handle(confirmed());
+        for (int i = 0; i < 12; ++i)
+            m->handle({ Event::Stalled }), m->handle({ Event::Resumed });
+        QCOMPARE((QList<qsizetype> { raised.size(), cleared.size(), qsizetype(m->history().size()) }),
+            (QList<qsizetype> { 12, 12, Machine::historySize }));
         QCOMPARE(cleared.first().first().toString(), stalled);
-        QCOMPARE(int(m->history().size()), Machine::historySize);
-        QCOMPARE(m->history().back().text, "Cleared: " + stalled);
-        QCOMPARE(m->history().front().text, stalled);
+        QCOMPARE((QStringList { m->history().front().text, m->history().back().text }),
+            (QStringList { stalled, "Cleared: " + stalled }));
     }
 };
 
