@@ -322,7 +322,8 @@ private Q_SLOTS:
         QVERIFY2(
             app->waitForLog(QStringLiteral("Source removed: AWAY (Cam 1)"), 30000), qPrintable(app->log().right(3000)));
         const double before = probe(file).duration;
-        QTest::qWait(3000); // away for a while
+        // Every surface says so (its word comes from the one state), and the recording goes on.
+        QTRY_VERIFY_WITH_TIMEOUT(client.command("<state slot='1'/>").contains("word=\"no signal\""), 10000);
         QCOMPARE(client.recordingState(1), QByteArray("1"));
         app->setSources(
             { NdiSim::small(QStringLiteral("AWAY (Cam 1)")), NdiSim::small(QStringLiteral("AWAY (Cam 2)")) });
@@ -331,6 +332,9 @@ private Q_SLOTS:
         QVERIFY(app->terminate(SIGINT)); // Ctrl+C ends the run as SIGTERM does
         QCOMPARE(movFiles(folder), QStringList { file });
         QVERIFY2(failures({ file }, before + 2.0).isEmpty(), qPrintable(failures({ file }, before + 2.0)));
+        QFile record(file.chopped(4) + ".recording.json"); // the frames of 2 s and more away are lost
+        QVERIFY(record.open(QIODevice::ReadOnly)
+            && QJsonDocument::fromJson(record.readAll())["droppedFrames"].toInt() >= 50);
     }
 
     // The real Prometheus with the shipped rules scrapes two recorders through their access key, holds
