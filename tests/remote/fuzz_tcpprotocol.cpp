@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (QByteArray line : out.chopped(2).split('\n')) {
         line = line.endsWith('\r') ? line.chopped(1) : line;
         // Block openers ("<status uid=...>") and closers ("<sources/>") are single lines on purpose.
-        for (const char* block : { "status", "sources", "recordings", "progress" }) {
-            if (line.startsWith(QByteArray("<") + block + " uid=") && line.endsWith("\">"))
+        for (const char* block : { "status", "sources", "recordings", "progress", "state", "history" }) {
+            if (line.startsWith(QByteArray("<") + block + " ") && line.endsWith("\">"))
                 line += QByteArray("</") + block + ">";
         }
         QXmlStreamReader reader(line);
