@@ -289,7 +289,7 @@ void RecordingStateMachine::end(StopReason reason)
 {
     m_stopMs = std::max<qint64>(1, m_clock());
     account();
-    m_phase = reason == StopReason::User ? Phase::Idle : Phase::Failed;
+    m_phase = reason == StopReason::User || reason == StopReason::AppExit ? Phase::Idle : Phase::Failed;
     m_stalled = false;
     for (Cause cause : { Cause::Unconfirmed, Cause::Delayed, Cause::Stalled, Cause::NoSignal })
         clear(cause);
@@ -363,6 +363,7 @@ QString RecordingStateMachine::stopReasonText(StopReason reason)
     switch (reason) {
     case StopReason::OutOfSpace: return QStringLiteral("out of space");
     case StopReason::RecorderError: return QStringLiteral("error");
+    case StopReason::AppExit: return QStringLiteral("exit");
     case StopReason::User: break;
     }
     return QStringLiteral("user");

@@ -21,8 +21,8 @@ class RecordingStateMachine : public QObject
 
 public:
     enum class State { Idle, Waiting, Recording, Dropping, Stalled, NoSignal, Failed };
-    // The numbers are the slot's stop reasons.
-    enum class StopReason { User = 0, OutOfSpace = 1, RecorderError = 2 };
+    // The numbers are the slot's stop reasons; the application's end has none of its own there.
+    enum class StopReason { User = 0, OutOfSpace = 1, RecorderError = 2, AppExit = 3 };
 
     struct Event {
         enum Kind {

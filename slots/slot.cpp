@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <tuple>
 
 namespace
 {
@@ -138,7 +139,7 @@ Slot::~Slot()
     // The record says the app ended the recording; the process finishes its file on its own.
     disconnect(m_recorder, nullptr, this, nullptr);
     if (busy())
-        m_machine->handle(Event::stop(RecordingStateMachine::StopReason::User));
+        m_machine->handle(Event::stop(RecordingStateMachine::StopReason::AppExit));
     delete m_recorder;
     m_recorder = nullptr;
     for (Location& location : m_location) {
@@ -424,6 +425,13 @@ qint64 Slot::chopIntervalMs() const
 
 void Slot::handle(RecordingStateMachine::Event event)
 {
+    // Progress comes ten times a second; what the surfaces draw changes far less often.
+    const auto shown = [this] {
+        const auto& history = m_machine->history();
+        return std::tuple(m_machine->state(), m_machine->droppingPercent(), m_machine->warning(), history.size(),
+            history.empty() ? QDateTime() : history.back().time);
+    };
+    const auto before = shown();
     const RecordingStateMachine::Action action = m_machine->handle(event);
     if (isRecording() != m_wasRecording) {
         m_wasRecording = isRecording();
@@ -435,7 +443,8 @@ void Slot::handle(RecordingStateMachine::Event event)
     }
     if (action == RecordingStateMachine::Action::EndRecording)
         finishRecording(RecorderError);
-    emit shownChanged();
+    if (shown() != before)
+        emit shownChanged();
 }
 
 QString Slot::startRecording()

@@ -203,6 +203,11 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(!alive(program.pid), 30000);
         QCOMPARE(movFiles(folder).size(), 2);
         QVERIFY2(failures(movFiles(folder), 2.0).isEmpty(), qPrintable(failures(movFiles(folder), 2.0)));
+        for (const QString& name : QDir(folder).entryList({ QStringLiteral("*.recording.json") })) {
+            QFile record(QDir(folder).filePath(name)); // the app's end ended the recordings
+            QVERIFY(
+                record.open(QIODevice::ReadOnly) && QJsonDocument::fromJson(record.readAll())["stopReason"] == "exit");
+        }
         QSettings stored(app->configFile(), QSettings::IniFormat);
         QCOMPARE(stored.value(QStringLiteral("slots/3/source")).toString(), QStringLiteral("TERM (B)"));
         QCOMPARE(stored.value(QStringLiteral("defaultLocation")).toString(), folder);
