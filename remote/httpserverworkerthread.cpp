@@ -177,20 +177,26 @@ void HttpServerWorkerThread::run()
 
 // ---- "/api" (request threads) -------------------------------------------------------------
 
-void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib::Response& response)
+bool HttpServerWorkerThread::refused(const httplib::Request& request, httplib::Response& response)
 {
     response.set_header(corsHeader, "*");
     if (m_stopping) {
         // No hand-off to a main thread that may be waiting for this very thread pool.
         response.status = 503;
-        return;
+        return true;
     }
     const QString access = admitted(request);
-    if (access != CommandResult::success) {
-        response.status = 401;
-        response.set_content(HttpJson::answerBody(HttpJson::resultObject(access)).toStdString(), "text/plain");
+    if (access == CommandResult::success)
+        return false;
+    response.status = 401;
+    response.set_content(HttpJson::answerBody(HttpJson::resultObject(access)).toStdString(), "text/plain");
+    return true;
+}
+
+void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib::Response& response)
+{
+    if (refused(request, response))
         return;
-    }
 
     QString result = CommandResult::invalidCommand;
     QJsonObject answer;
@@ -365,17 +371,8 @@ void HttpServerWorkerThread::handleSnapshot(const httplib::Request& request, htt
 
 void HttpServerWorkerThread::handleMetrics(const httplib::Request& request, httplib::Response& response)
 {
-    response.set_header(corsHeader, "*");
-    if (m_stopping) {
-        response.status = 503;
+    if (refused(request, response))
         return;
-    }
-    const QString access = admitted(request);
-    if (access != CommandResult::success) {
-        response.status = 401;
-        response.set_content(HttpJson::answerBody(HttpJson::resultObject(access)).toStdString(), "text/plain");
-        return;
-    }
     // Only copying the snapshots runs on the main thread; the text is made here.
     QList<SlotSnapshot> slotList;
     MetricsExposition::Process process;

@@ -67,6 +67,8 @@ protected:
     void run() override;
 
 private:
+    // Answers a request that may not be served now (stopping: 503; no access: 401), with CORS.
+    bool refused(const httplib::Request& request, httplib::Response& response);
     void handleApi(const httplib::Request& request, httplib::Response& response);
     void handleEvents(const httplib::Request& request, httplib::Response& response);
     void handleSnapshot(const httplib::Request& request, httplib::Response& response);
