@@ -142,14 +142,15 @@ QByteArray MetricsExposition::text(const QList<SlotSnapshot>& slotList, const Pr
             w.sample(slotLabel(s), number(f.value(s)));
     }
 
-    // One entry per drive a bound slot records to; the first slot's figures stand for the drive.
+    // One entry per drive a bound slot records to; the first slot's figures stand for the drive, and
+    // one that is recording for its time left.
     QMap<QString, SlotSnapshot> drives;
     w.family("slot_drive_info", "gauge", "Always 1: the drive the slot records to now.");
     for (const SlotSnapshot& s : slotList) {
         if (!bound(s) || s.drive.isEmpty())
             continue;
         w.sample(slotLabel(s) + ',' + label("drive", s.drive), "1");
-        if (!drives.contains(s.drive))
+        if (!drives.contains(s.drive) || (drives[s.drive].secondsLeft < 0 && s.secondsLeft >= 0))
             drives.insert(s.drive, s);
     }
     w.family("drive_free_bytes", "gauge", "Free space on a drive a slot records to.");

@@ -79,11 +79,15 @@ void RecordingSummary::update()
             Sample& sample = m_samples[slot];
             const qint64 bytes = telemetry->bytesWritten();
             const qint64 now = telemetry->elapsedMs();
-            if (bytes >= sample.bytes && now > sample.atMs && sample.atMs > 0)
-                sample.bytesPerSecond = double(bytes - sample.bytes) * 1000.0 / double(now - sample.atMs);
+            if (bytes >= sample.bytes && now > sample.atMs && sample.atMs > 0) {
+                // Smoothed: the program writes in bursts, and a time left that jumps reads as noise.
+                const double rate = double(bytes - sample.bytes) * 1000.0 / double(now - sample.atMs);
+                sample.bytesPerSecond = sample.bytesPerSecond > 0.0 ? 0.7 * sample.bytesPerSecond + 0.3 * rate : rate;
+            }
             sample.bytes = bytes;
             sample.atMs = now;
             recording.bytesPerSecond = sample.bytesPerSecond;
+            recording.slot = slot;
             recordings.append(recording);
             seen.insert(slot);
         }
@@ -91,6 +95,16 @@ void RecordingSummary::update()
     for (auto it = m_samples.begin(); it != m_samples.end();)
         it = seen.contains(it.key()) ? std::next(it) : m_samples.erase(it);
     const QVariantList drives = summarize(recordings);
+    QHash<QString, qint64> secondsLeft;
+    for (const QVariant& drive : drives)
+        secondsLeft.insert(drive.toMap().value(QStringLiteral("drive")).toString(),
+            drive.toMap().value(QStringLiteral("secondsLeft")).toLongLong());
+    for (const Recording& recording : recordings)
+        recording.slot->setSecondsLeft(secondsLeft.value(recording.drive, -1));
+    for (Slot* slot : m_slots ? m_slots->allSlots() : QList<Slot*>()) {
+        if (!seen.contains(slot))
+            slot->setSecondsLeft(-1);
+    }
     if (count == m_recordingCount && drives == m_drives)
         return;
     m_recordingCount = count;

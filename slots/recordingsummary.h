@@ -30,6 +30,7 @@ public:
         QString drive;
         qint64 freeBytes = 0;
         double bytesPerSecond = 0.0;
+        Slot* slot = nullptr;
     };
     static QVariantList summarize(const QList<Recording>& recordings);
     static QString durationText(qint64 seconds);

@@ -208,6 +208,7 @@ SlotSnapshot Slot::snapshot() const
     s.drive = m_location[side].monitor->path();
     s.freeBytes = qint64(double(freeGigabytes()) * 1e9);
     s.lowSpace = RecordingRules::lowSpace(freeGigabytes());
+    s.secondsLeft = double(m_secondsLeft);
     for (const RecordingStateMachine::HistoryEntry& entry : m_machine->history())
         s.history.append({ entry.time, entry.text });
     return s;

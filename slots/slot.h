@@ -115,6 +115,9 @@ public:
     // Free space where the slot records now.
     float freeGigabytes() const { return m_location[recordsToB() ? B : A].gigabytes; }
     QString folderB() const { return folder(B); }
+    // Seconds the drive being recorded to lasts at the rate it fills; -1 while unknown or idle.
+    qint64 secondsLeft() const { return m_secondsLeft; }
+    void setSecondsLeft(qint64 seconds) { m_secondsLeft = seconds; }
     const RecordingStateMachine* machine() const { return m_machine; }
     bool isConnected() const { return m_isConnected; }
     bool showLevels() const { return m_showLevels; }
@@ -306,4 +309,5 @@ private:
     RecordingTelemetry* m_telemetry = nullptr;
     bool m_wasRecording = false;
     bool m_wasWaiting = false;
+    qint64 m_secondsLeft = -1;
 };

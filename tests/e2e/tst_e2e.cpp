@@ -399,6 +399,11 @@ private Q_SLOTS:
 
         QTRY_VERIFY_WITH_TIMEOUT(
             movFiles(folders[1]).size() == 1 && probe(movFiles(folders[1])[0]).duration > 2, 30000);
+        // A recording's drive gets its time left once its rate is known, and the scrape says it.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            httpRequest(recorders[1]->httpPort, "GET /metrics\nAuthorization: Bearer k:ey", &head, &exposition) == 200
+                && exposition.contains("\nstavelin_drive_time_left_seconds{"),
+            15000);
         QCOMPARE(::kill(pid_t(writerOf(*recorders[1], movFiles(folders[1]).first())), SIGSTOP), 0);
         const auto stalled = [&api] {
             QStringList found;

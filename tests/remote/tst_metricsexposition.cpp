@@ -58,10 +58,11 @@ private Q_SLOTS:
                    "stavelin_slot_signal_lost{slot='2'} 1", "stavelin_slot_tally{slot='2'} 2" })
             << QStringList {};
 
-        QList<SlotSnapshot> shared { slot(1, "recording", "A"), slot(2, "ready", "B"), slot(3, "ready", "C"),
+        // The time left comes from the slot that records there, not the first on the drive.
+        QList<SlotSnapshot> shared { slot(1, "ready", "A"), slot(2, "recording", "B"), slot(3, "ready", "C"),
             slot(4, "empty") };
         shared[0].drive = shared[1].drive = QStringLiteral("/srv"), shared[2].drive = QStringLiteral("/mnt/b");
-        shared[0].freeBytes = shared[1].freeBytes = shared[3].freeBytes = 4000000000000, shared[0].secondsLeft = 5400.5;
+        shared[0].freeBytes = shared[1].freeBytes = shared[3].freeBytes = 4000000000000, shared[1].secondsLeft = 5400.5;
         shared[3].drive = QStringLiteral("/x");
         QTest::addRow("a shared drive once, unknown figures left out, an empty slot names none")
             << shared
