@@ -9,6 +9,7 @@
 #include "remote/httpserver.h"
 #include "remote/tcpapiserver.h"
 #include "render/mixer.h"
+#include "slots/continuityrecord.h"
 #include "slots/recordingsummary.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
@@ -113,6 +114,13 @@ int main(int argc, char* argv[])
     SettingsModel* settings = SettingsModel::instance();
     // Special slots first, so that they are slots 1 and 2.
     slotList->createSlots(settings->gridWidth(), settings->gridHeight(), settings->gridExtra());
+    QStringList recordingFolders;
+    for (const Slot* slot : slotList->allSlots())
+        recordingFolders += slot->recordingFolders();
+    recordingFolders.removeDuplicates();
+    if (const int stale = ContinuityRecord::finishStale(recordingFolders))
+        Logger::write(
+            QStringLiteral("%1 recording record(s) left open by the last run ended with \"app ended\"").arg(stale));
     auto slotsRecorder = std::make_unique<SlotListRecorder>(slotList.get());
     auto recordingSummary = std::make_unique<RecordingSummary>(slotList.get());
     // Starts the audio output thread, which meters every slot from now on.

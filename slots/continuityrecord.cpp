@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <cmath>
@@ -160,31 +161,100 @@ QJsonObject ContinuityRecord::toJson() const
     return record;
 }
 
-bool ContinuityRecord::write() const
+namespace
 {
-    const QString path = filePath();
-    if (path.isEmpty())
-        return false;
+
+bool save(const QString& path, const QJsonObject& record, QString* error)
+{
+    // Unbuffered: a buffered write that fails on a full drive is not noticed by the commit, which
+    // would then put an empty file in place of the last good copy.
+    const QByteArray text = QJsonDocument(record).toJson(QJsonDocument::Indented);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(toJson()).toJson(QJsonDocument::Indented)) < 0
-        || !file.commit()) {
-        Logger::write(QStringLiteral("Cannot write the recording record %1: %2").arg(path, file.errorString()));
-        return false;
-    }
-    return true;
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(text) == text.size() && file.commit())
+        return true;
+    *error = file.errorString();
+    return false;
 }
 
-QJsonArray ContinuityRecord::latest(const QStringList& folders, int max)
+// The records in the folders and those kept for a full drive, each folder once.
+QList<QFileInfo> recordFiles(const QStringList& folders)
 {
     QList<QFileInfo> files;
     QStringList seen;
-    for (const QString& folder : folders) {
+    for (const QString& folder : folders + QStringList { ContinuityRecord::keptFolder() }) {
         const QString absolute = QDir(folder).absolutePath();
         if (folder.isEmpty() || seen.contains(absolute))
             continue;
         seen.append(absolute);
         files += QDir(absolute).entryInfoList({ QLatin1Char('*') + recordSuffix }, QDir::Files);
     }
+    return files;
+}
+
+// Empty when it is not a record.
+QJsonObject read(const QFileInfo& info)
+{
+    QFile file(info.filePath());
+    if (info.size() > 1 << 20 || !file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+} // namespace
+
+bool ContinuityRecord::write() const
+{
+    const QString path = filePath();
+    if (path.isEmpty())
+        return false;
+    const QJsonObject record = toJson();
+    QString error;
+    if (save(path, record, &error)) {
+        // Back beside its pieces: the kept copy would only be a stale double.
+        if (!m_keptAt.isEmpty() && QFile::remove(m_keptAt))
+            Logger::write(QStringLiteral("The recording record %1 is written beside its pieces again").arg(path));
+        m_keptAt.clear();
+        return true;
+    }
+    const QString kept = QDir(keptFolder()).filePath(QFileInfo(path).fileName());
+    QString keptError;
+    if (QDir().mkpath(keptFolder()) && save(kept, record, &keptError)) {
+        if (m_keptAt.isEmpty())
+            Logger::write(QStringLiteral("Cannot write the recording record %1 (%2); it is kept in %3 meanwhile")
+                              .arg(path, error, kept));
+        m_keptAt = kept;
+        return true;
+    }
+    Logger::write(QStringLiteral("Cannot write the recording record %1: %2").arg(path, error));
+    return false;
+}
+
+QString ContinuityRecord::keptFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/records");
+}
+
+int ContinuityRecord::finishStale(const QStringList& folders)
+{
+    int finished = 0;
+    for (const QFileInfo& info : recordFiles(folders)) {
+        QJsonObject record = read(info);
+        if (record.isEmpty() || !record.value(QStringLiteral("stopReason")).isNull())
+            continue;
+        record.insert(QStringLiteral("stopReason"), QStringLiteral("app ended"));
+        record.insert(QStringLiteral("stop"), info.lastModified().toString(Qt::ISODateWithMs));
+        QString error;
+        if (save(info.filePath(), record, &error))
+            ++finished;
+        else
+            Logger::write(QStringLiteral("Cannot finish the recording record %1: %2").arg(info.filePath(), error));
+    }
+    return finished;
+}
+
+QJsonArray ContinuityRecord::latest(const QStringList& folders, int max)
+{
+    QList<QFileInfo> files = recordFiles(folders);
     // The name starts with the source and ends with the start time; the time of the last write
     // orders records across sources.
     std::sort(files.begin(), files.end(),
@@ -193,13 +263,9 @@ QJsonArray ContinuityRecord::latest(const QStringList& folders, int max)
     for (const QFileInfo& info : files) {
         if (records.size() >= max)
             break;
-        QFile file(info.filePath());
-        if (info.size() > 1 << 20 || !file.open(QIODevice::ReadOnly))
+        QJsonObject record = read(info);
+        if (record.isEmpty())
             continue;
-        const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-        if (!document.isObject())
-            continue;
-        QJsonObject record = document.object();
         record.insert(QStringLiteral("record"), info.filePath());
         records.append(record);
     }

@@ -61,12 +61,20 @@ public:
     qint64 totalFrames() const;
     QString filePath() const;
     QJsonObject toJson() const;
-    // Rewrites the file in one step; false (and a log line) when it cannot be written.
+    // Replaces the file in one step, so that a failed write leaves the last good copy. Where it
+    // cannot be written (a full drive) it is kept in keptFolder(); false (and a log line) when
+    // neither can be written.
     bool write() const;
+    // Where the last write had to put the record instead of beside its pieces; empty if beside them.
+    QString keptAt() const { return m_keptAt; }
 
     static QString recordPathFor(const QString& firstPiece);
+    static QString keptFolder();
     // The newest records (by start) found in the folders, at most max.
     static QJsonArray latest(const QStringList& folders, int max);
+    // Records in the folders that a previous run left open end with "app ended" at their last
+    // write; returns how many.
+    static int finishStale(const QStringList& folders);
 
 private:
     QString m_source;
@@ -76,6 +84,7 @@ private:
     QDateTime m_stop;
     qint64 m_coveredUntil = 0;
     qint64 m_writtenAt = 0;
+    mutable QString m_keptAt;
 
     double sentFrames(int piece) const;
 };

@@ -10,6 +10,12 @@
 namespace E2E
 {
 
+QJsonObject jsonFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+}
+
 std::tuple<int, QByteArray, QByteArray> run(const QString& program, const QString& arguments, const QString& file)
 {
     QProcess p;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QStringList>
 
 #include <tuple>
@@ -24,6 +25,8 @@ struct StreamTimes {
 };
 StreamTimes streamTimes(const QString& file);
 QStringList movFiles(const QString& folder);
+// A JSON file's object (a continuity record); empty when it cannot be read as one.
+QJsonObject jsonFile(const QString& path);
 // Exit code (-1 when it did not finish), stdout and stderr; FILE among the arguments is the file.
 std::tuple<int, QByteArray, QByteArray> run(const QString& program, const QString& arguments, const QString& file);
 // The overall audio peak in dBFS (float files may go above 0); NaN without audio.

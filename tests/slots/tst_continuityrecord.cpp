@@ -1,0 +1,76 @@
+#include "slots/continuityrecord.h"
+
+#include "tests/common/probe.h"
+#include "tests/common/simnetwork.h"
+#include "tests/common/testenv.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QStorageInfo>
+#include <QTest>
+
+#include <sys/mount.h>
+
+// The record on real files: a full drive neither destroys it nor stops it being kept, and a record
+// that a killed run left open is ended at the next start.
+class TestContinuityRecord : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void keptWhileItsDriveIsFull()
+    {
+        const QString drive = TestEnv::makeFolder(QStringLiteral("small-drive"));
+        if (::mount("tmpfs", qPrintable(drive), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("mounting a small drive needs root");
+        const auto unmount = qScopeGuard([&drive] { ::umount2(qPrintable(drive), MNT_DETACH); });
+        ContinuityRecord record(QStringLiteral("HOST (Cam)"), 1);
+        ContinuityRecord::Piece piece;
+        piece.path = drive + QStringLiteral("/cam.mov");
+        piece.frameRateN = 25;
+        record.addPiece(piece);
+        record.setProcessFrames(0, 100);
+        QVERIFY(record.write() && record.keptAt().isEmpty());
+
+        QFile filler(drive + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(1 << 20, 'x')), filler.close(); // as much as fits
+        QCOMPARE(QStorageInfo(drive).bytesAvailable(), 0);
+        record.setProcessFrames(0, 200);
+        QVERIFY(record.write());
+        const QString kept = QDir(ContinuityRecord::keptFolder()).filePath(QStringLiteral("cam.recording.json"));
+        QCOMPARE(record.keptAt(), kept);
+        // The copy beside the piece is the last good one; the new one is kept and listed.
+        QCOMPARE(E2E::jsonFile(record.filePath())["frames"].toInt(), 100);
+        QCOMPARE(E2E::jsonFile(kept)["frames"].toInt(), 200);
+        QCOMPARE(ContinuityRecord::latest({}, 5).at(0)["record"].toString(), kept);
+
+        QVERIFY(filler.remove());
+        record.setProcessFrames(0, 300);
+        QVERIFY(record.write() && record.keptAt().isEmpty() && !QFile::exists(kept));
+        QCOMPARE(E2E::jsonFile(record.filePath())["frames"].toInt(), 300);
+    }
+
+    void staleRecordsEndAtTheNextStart()
+    {
+        const QString folder = TestEnv::makeFolder(QStringLiteral("stale"));
+        const QByteArray open = R"({"frames": 208, "stopReason": null})";
+        const QByteArray ended = R"({"frames": 50, "stopReason": "user", "stop": "2026-01-01T00:00:00"})";
+        const QByteArray garbage = "{\"frames\": 2";
+        for (const auto& [name, text] : { std::pair { "open", open }, { "ended", ended }, { "garbage", garbage } })
+            NdiSim::writeText(text, folder + '/' + name + ".recording.json");
+        const QDateTime lastWrite = QFileInfo(folder + "/open.recording.json").lastModified();
+
+        QCOMPARE(ContinuityRecord::finishStale({ folder, folder + "/" }), 1);
+        const QJsonObject finished = E2E::jsonFile(folder + "/open.recording.json");
+        QCOMPARE((QStringList { finished["stopReason"].toString(), finished["stop"].toString(),
+                     QString::number(finished["frames"].toInt()) }),
+            (QStringList { "app ended", lastWrite.toString(Qt::ISODateWithMs), "208" }));
+        QCOMPARE(E2E::jsonFile(folder + "/ended.recording.json"), QJsonDocument::fromJson(ended).object());
+        QFile untouched(folder + "/garbage.recording.json");
+        QVERIFY(untouched.open(QIODevice::ReadOnly) && untouched.readAll() == garbage);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestContinuityRecord)
+#include "tst_continuityrecord.moc"
