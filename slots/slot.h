@@ -6,28 +6,26 @@
 #include "slots/recordingrules.h"
 #include "slots/recordingstatemachine.h"
 #include "slots/recordingtelemetry.h"
+#include "slots/slotlocations.h"
+#include "slots/slotpicture.h"
+#include "slots/slotreceiver.h"
+#include "slots/slotrecording.h"
 #include "slots/slotsnapshot.h"
 #include "slots/splitschedule.h"
 
-#include <QDateTime>
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QTimer>
 #include <QtQml/qqmlregistration.h>
-
-#include <array>
 
 #include <functional>
 #include <memory>
 
-class DriveMonitor;
-class NDIReceiver;
 class SourcesModel;
 
-// One cell of the recorder: binds at most one NDI source, owns its receiver, its recording
-// controller and two drive monitors, holds and persists its configuration and carries out the
-// recording rules. Main thread only, apart from activeReceiver().
+// One cell of the recorder, as QML, the servers and the settings see it: binds at most one NDI
+// source, holds and persists its configuration, and forwards to the parts that receive
+// (SlotReceiver), record (SlotRecording), know the locations (SlotLocations) and watch the picture
+// (SlotPicture). Main thread only, apart from activeReceiver().
 class Slot : public QObject
 {
     Q_OBJECT
@@ -107,65 +105,63 @@ public:
     bool busy() const { return m_machine->isBusy(); }
     QString stateWord() const;
     QString stateLabel() const;
-    bool lowSpaceA() const;
-    bool lowSpaceB() const;
+    bool lowSpaceA() const { return m_locations->lowSpace(SlotLocations::A); }
+    bool lowSpaceB() const { return m_locations->lowSpace(SlotLocations::B); }
     QString historyText() const;
     QString warning() const { return m_machine->warning(); }
-    QString folderA() const { return folder(A); }
+    QString folderA() const { return m_locations->folder(SlotLocations::A); }
     // Free space where the slot records now.
-    float freeGigabytes() const { return m_location[recordsToB() ? B : A].gigabytes; }
-    QString folderB() const { return folder(B); }
+    float freeGigabytes() const { return m_locations->freeGigabytes(); }
+    QString folderB() const { return m_locations->folder(SlotLocations::B); }
     // Seconds the drive being recorded to lasts at the rate it fills; -1 while unknown or idle.
     qint64 secondsLeft() const { return m_secondsLeft; }
     void setSecondsLeft(qint64 seconds) { m_secondsLeft = seconds; }
     const RecordingStateMachine* machine() const { return m_machine; }
+    const SlotLocations* locations() const { return m_locations; }
     bool isConnected() const { return m_isConnected; }
     bool showLevels() const { return m_showLevels; }
-    bool customLocationEnabled() const { return m_customLocationEnabled; }
+    bool customLocationEnabled() const { return m_locations->customEnabled(); }
     bool viewingOnly() const { return m_viewingOnly; }
     bool recordPreview() const { return m_recordPreview; }
     bool isListening() const { return m_isListening; }
     bool isFullRes() const { return m_isFullRes; }
-    float gigabytesAvailable() const { return m_location[A].gigabytes; }
-    float gigabytesBAvailable() const { return m_location[B].gigabytes; }
+    float gigabytesAvailable() const { return m_locations->gigabytes(SlotLocations::A); }
+    float gigabytesBAvailable() const { return m_locations->gigabytes(SlotLocations::B); }
     float audioGain() const { return m_audioGain; }
-    bool locationBSelected() const { return m_locationBSelected; }
+    bool locationBSelected() const { return m_locations->bSelected(); }
     bool selected() const { return m_selected; }
-    QString customLocation() const { return m_location[A].custom; }
-    QString customLocationB() const { return m_location[B].custom; }
+    QString customLocation() const { return m_locations->custom(SlotLocations::A); }
+    QString customLocationB() const { return m_locations->custom(SlotLocations::B); }
     QString enteredSource() const { return m_enteredSource; }
     QString displayName() const { return m_displayName; }
 
     // Any thread: the receiver while the slot is bound, else null. Holding the pointer keeps the
     // receiver alive; it is disposed of when the last holder lets go.
-    std::shared_ptr<Receiver> activeReceiver() const;
+    std::shared_ptr<Receiver> activeReceiver() const { return m_receiver.active(); }
 
     // What every surface shows of this slot.
-    SlotSnapshot snapshot() const;
+    SlotSnapshot snapshot() const { return SlotSnapshot::of(*this); }
 
-    NDIRecorder* recorder() const { return m_recorder; }
+    NDIRecorder* recorder() const { return m_recording->recorder(); }
     RecordingTelemetry* telemetry() const { return m_telemetry; }
-    QString videoFormat() const { return m_videoFormat; }
-    bool signalLost() const { return m_signalLost; }
-    // The format text for a picture size and rate ("1920x1080 29.97p").
-    static QString formatText(int width, int height, double frameRate);
-    // How long a bound source may send nothing new before the slot shows it has no signal.
-    static constexpr qint64 signalLostMs = 2000;
+    QString videoFormat() const { return m_picture->videoFormat(); }
+    bool signalLost() const { return m_picture->signalLost(); }
+    static QString formatText(int width, int height, double frameRate)
+    {
+        return SlotPicture::formatText(width, height, frameRate);
+    }
     // The record of the running recording, or of the last one; null before the first.
     const ContinuityRecord* continuityRecord() const { return m_machine->record(); }
     // Where this slot's recordings may lie: both locations, custom or global.
-    QStringList recordingFolders() const;
-    QString currentFolder() const { return m_currentFolder; }
+    QStringList recordingFolders() const { return m_locations->recordingFolders(); }
+    QString currentFolder() const { return m_locations->currentFolder(); }
     // The folders whose drives are measured for A and B.
-    QStringList watchedFolders() const;
-    quint16 splitCounter() const { return m_split->splits(); }
-    const QTimer& splitTimer() const { return m_split->timer(); }
+    QStringList watchedFolders() const { return m_locations->watchedFolders(); }
+    quint16 splitCounter() const { return m_recording->schedule().splits(); }
+    const QTimer& splitTimer() const { return m_recording->schedule().timer(); }
     // Milliseconds after the recording's start at which the next split is due (0: none planned).
-    qint64 nextSplitDue() const { return m_split->nextDue(); }
-
-    // The monotonic clock (milliseconds) that times splits; replaceable so that schedules can be
-    // checked without waiting for them.
-    void setMonotonicClock(std::function<qint64()> clock);
+    qint64 nextSplitDue() const { return m_recording->schedule().nextDue(); }
+    void setMonotonicClock(std::function<qint64()> clock) { m_recording->setMonotonicClock(std::move(clock)); }
 
 public Q_SLOTS:
     void acceptClicked();
@@ -176,12 +172,12 @@ public Q_SLOTS:
     void setDefaultLocation(QString location);
     void setDefaultLocationB(QString location);
     void vuUpdated(int leftLevel, int rightLevel);
-    void recordingStarted();
-    void driveMonitorUpdated(float gigabytesAvailable, float fillRate);
-    void driveMonitorBUpdated(float gigabytesAvailable, float fillRate);
+    void recordingStarted() { m_recording->confirmStart(); }
+    void driveMonitorUpdated(float gigabytes, float fillRate) { m_locations->spaceUpdated(A, gigabytes, fillRate); }
+    void driveMonitorBUpdated(float gigabytes, float fillRate) { m_locations->spaceUpdated(B, gigabytes, fillRate); }
     QString connectSource(QString source);
     QString disconnectSource();
-    void chopTimerTimeout();
+    void chopTimerTimeout() { m_recording->split(); }
 
     void setName(QString name);
     void setConnectedSource(QString connectedSource);
@@ -236,39 +232,19 @@ Q_SIGNALS:
     void recordingWarningCleared(QString message);
 
 private:
+    static constexpr SlotLocations::Side A = SlotLocations::A;
+    static constexpr SlotLocations::Side B = SlotLocations::B;
+
+    SlotSettingsStore::Values settingsValues() const;
     void loadSettings();
-    void saveSettings();
-    // The two recording locations, one code for both.
-    enum Side { A = 0, B = 1 };
-    struct Location {
-        QString custom;
-        DriveMonitor* monitor = nullptr;
-        float gigabytes = 0.0f;
-        // A changed global folder reaches the drive monitor once nothing is written to the old one.
-        QString pendingMonitor;
-    };
-    QString folder(Side side) const;
-    void spaceUpdated(Side side, float gigabytesAvailable, float fillRate);
-    void defaultLocationChanged(Side side, const QString& location);
-    void replaceReceiver();
-    void followReports();
-    void watchPicture();
+    void defaultLocationChanged(SlotLocations::Side side, const QString& location);
     void setIsConnected(bool isConnected);
-    void publishActiveReceiver();
     void updateLocation();
     void bindTo(const QString& source);
     void armRecorder(const QString& source);
-    bool recordsToB() const { return m_abRecording && m_locationBSelected; }
-    // Every event of the recording goes through here; the slot carries out what the machine asks.
-    void handle(RecordingStateMachine::Event event);
-    void finishRecording(StopReason reason);
-    void pieceStarted(int generation, const QString& path, int frameRateN, int frameRateD, QSize size,
-        const QString& reason, qint64 firstFrameTime);
-    void applyPendingMonitorPaths(const QString& writtenFolder);
-    qint64 chopIntervalMs() const;
     template <typename T, typename Signal> void assign(T& member, const T& value, Signal changed);
 
-    int m_index0 = 0;
+    const int m_index0;
     QString m_name;
     QString m_connectedSource;
     int m_selectedInd = -1;
@@ -277,37 +253,23 @@ private:
     int m_tallyState = 0;
     bool m_isConnected = false;
     bool m_showLevels = true;
-    bool m_customLocationEnabled = false;
     bool m_viewingOnly = false;
     bool m_recordPreview = false;
     bool m_isListening = false;
     bool m_isFullRes = false;
     float m_audioGain = 0.0f;
-    bool m_locationBSelected = false;
     bool m_selected = false;
     QString m_enteredSource;
     QString m_displayName;
 
-    // Main thread only. The receiver's shared ownership lets the render and audio threads keep
-    // using it after a replacement; the last holder's release disposes of it.
-    std::shared_ptr<NDIReceiver> m_receiver;
-    std::unique_ptr<QObject> m_reports; // context of the current binding's level and tally reports
-    // Written on the main thread, read by the render and audio threads: only through
-    // std::atomic_store / std::atomic_load (activeReceiver()).
-    std::shared_ptr<Receiver> m_activeReceiver;
-    NDIRecorder* m_recorder = nullptr;
-    std::array<Location, 2> m_location;
-    bool m_abRecording = false;
-    SplitSchedule* m_split = nullptr;
-    QTimer m_pictureWatch; // while bound: format and signal, from what the render thread saw
-    QString m_videoFormat;
-    bool m_signalLost = false;
-    QString m_currentFolder;
-    std::function<qint64()> m_clock;
+    // Set up before any other thread sees the slot, so that they may call activeReceiver().
+    SlotReceiver m_receiver;
 
     RecordingStateMachine* m_machine = nullptr;
     RecordingTelemetry* m_telemetry = nullptr;
-    bool m_wasRecording = false;
-    bool m_wasWaiting = false;
+    SlotLocations* m_locations = nullptr;
+    // Deleted by the destructor while the machine lives: it ends a running recording there.
+    SlotRecording* m_recording = nullptr;
+    SlotPicture* m_picture = nullptr;
     qint64 m_secondsLeft = -1;
 };

@@ -4,9 +4,13 @@
 #include <QList>
 #include <QString>
 
+class Slot;
+
 // Everything a surface shows about one slot, computed once on the main thread by the slot itself
 // and then formatted anywhere (window, TCP, HTTP, panel, metrics) without touching the slot again.
 struct SlotSnapshot {
+    static SlotSnapshot of(const Slot& slot);
+
     uint id = 0;
     bool isRecording = false;
     bool isWaiting = false;

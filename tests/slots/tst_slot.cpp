@@ -68,6 +68,10 @@ private Q_SLOTS:
             QCOMPARE(texts([&](const QString& name) { return slot.property(qPrintable(name)); }), expected);
             QVERIFY(slot.connectedSource() == "B" && slot.activeReceiver() && !slot.recorder()->currentProcess());
         }
+        QSettings().setValue(key(nextNumber(), "locationBSelected"), true); // B means nothing without A/B
+        SettingsModel::instance()->setAbRecording(false);
+        QVERIFY(!Slot().locationBSelected());
+        SettingsModel::instance()->setAbRecording(true);
         QSettings().clear();
         QSettings().setValue(key(nextNumber(), "source"), "B");
         Slot armed; // for a start without delay

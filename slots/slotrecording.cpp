@@ -1,0 +1,204 @@
+#include "slots/slotrecording.h"
+
+#include "app/logger.h"
+#include "app/settingsmodel.h"
+#include "ndi/ndirecorder.h"
+#include "slots/commandresults.h"
+#include "slots/recordingrules.h"
+#include "slots/slotlocations.h"
+#include "slots/splitschedule.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <chrono>
+#include <tuple>
+
+namespace
+{
+
+qint64 steadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+SlotRecording::SlotRecording(int slotNumber, RecordingStateMachine& machine, SlotLocations& locations, QObject* parent)
+    : QObject(parent)
+    , m_slotNumber(slotNumber)
+    , m_machine(machine)
+    , m_locations(locations)
+{
+    m_recorder = new NDIRecorder;
+    connect(m_recorder, &NDIRecorder::recordingStarted, this, &SlotRecording::confirmStart);
+    connect(m_recorder, &NDIRecorder::recordingError, this, [this](NDIRecorder::RecordingError error, QString text) {
+        handle({ error == NDIRecorder::Delayed ? Event::Delayed : Event::ProgramError, text });
+    });
+    const auto ended = [this](const QString& how) {
+        handle({ Event::ProgramEnded,
+            QStringLiteral("The recording program %1 %2 the recording started")
+                .arg(how, m_machine.isRecording() ? QStringLiteral("during") : QStringLiteral("before")) });
+    };
+    connect(m_recorder, &NDIRecorder::processFinished, this, [ended] { ended(QStringLiteral("ended")); });
+    connect(m_recorder, &NDIRecorder::processCrashed, this, [ended] { ended(QStringLiteral("stopped")); });
+    connect(m_recorder, &NDIRecorder::pieceStarted, this, &SlotRecording::pieceStarted);
+    connect(m_recorder, &NDIRecorder::progressed, this, [this](int generation, qint64 frames, qint64 timecode) {
+        handle({ Event::Progress, generation, frames, timecode });
+    });
+    connect(m_recorder, &NDIRecorder::processDone, this, [this](int generation, qint64 frames) {
+        handle({ Event::ProcessDone, generation, frames });
+    });
+    connect(m_recorder, &NDIRecorder::programStopped, this, [this](int, const QString& reason) {
+        handle({ Event::ProgramStopped, reason });
+    });
+    connect(m_recorder, &NDIRecorder::startUnconfirmed, this, [this] { handle({ Event::StartUnconfirmed }); });
+    connect(m_recorder, &NDIRecorder::stalled, this, [this] { handle({ Event::Stalled }); });
+    connect(m_recorder, &NDIRecorder::resumed, this, [this] { handle({ Event::Resumed }); });
+    connect(m_recorder, &NDIRecorder::replacedFrozen, this, [this](int) { handle({ Event::ReplacedFrozen }); });
+
+    m_split = new SplitSchedule(this);
+    connect(m_split, &SplitSchedule::due, this, &SlotRecording::split);
+    connect(&m_locations, &SlotLocations::outOfSpace, this, [this] { finish(StopReason::OutOfSpace); });
+    setMonotonicClock(nullptr);
+}
+
+SlotRecording::~SlotRecording()
+{
+    disconnect(m_recorder, nullptr, this, nullptr);
+    if (m_machine.isBusy())
+        m_machine.handle(Event::stop(StopReason::AppExit));
+    delete m_recorder;
+}
+
+void SlotRecording::setMonotonicClock(std::function<qint64()> clock)
+{
+    if (!clock)
+        clock = &steadyMs;
+    m_machine.setClock(clock);
+    m_split->setClock(clock);
+}
+
+void SlotRecording::handle(Event event)
+{
+    // Progress comes ten times a second; what the surfaces draw changes far less often.
+    const auto shown = [this] {
+        const auto& history = m_machine.history();
+        return std::tuple(m_machine.state(), m_machine.droppingPercent(), m_machine.warning(), history.size(),
+            history.empty() ? QDateTime() : history.back().time);
+    };
+    const auto before = shown();
+    const RecordingStateMachine::Action action = m_machine.handle(event);
+    if (m_machine.isRecording() != m_wasRecording) {
+        m_wasRecording = m_machine.isRecording();
+        emit recordingChanged(m_wasRecording);
+    }
+    if (m_machine.isWaiting() != m_wasWaiting) {
+        m_wasWaiting = m_machine.isWaiting();
+        emit waitingChanged(m_wasWaiting);
+    }
+    if (action == RecordingStateMachine::Action::EndRecording)
+        finish(StopReason::RecorderError);
+    if (shown() != before)
+        emit shownChanged();
+}
+
+QString SlotRecording::refusal(bool bound, bool viewingOnly)
+{
+    // An empty folder is the working directory, as for the recording program.
+    const QString folder = m_locations.currentFolder();
+    const QString refusal
+        = RecordingRules::startRefusal(bound, m_machine.isRecording(), viewingOnly, QDir(folder).exists());
+    if (refusal == CommandResult::folderMissing)
+        handle({ Event::ProgramError,
+            QStringLiteral("Recording folder does not exist: ") + QDir::toNativeSeparators(folder) });
+    return refusal;
+}
+
+bool SlotRecording::processAlive() const
+{
+    const QProcess* process = m_recorder->currentProcess();
+    return process && process->state() != QProcess::NotRunning;
+}
+
+void SlotRecording::start(float recordLevel)
+{
+    handle({ Event::StartAsked });
+    m_recorder->setRecordLevel(recordLevel);
+    m_recorder->startRecording();
+}
+
+void SlotRecording::finish(StopReason reason)
+{
+    if (!m_machine.isBusy())
+        return;
+    const QString warning = reason == StopReason::OutOfSpace
+        ? QStringLiteral("Recording stopped: out of space in ") + QDir::toNativeSeparators(m_locations.currentFolder())
+        : QString();
+    m_recorder->restart();
+    m_split->stop();
+    handle(Event::stop(reason, warning));
+    m_locations.applyPendingMonitorPaths(QString());
+    emit stopped(reason);
+    if (reason == StopReason::OutOfSpace)
+        Logger::write(QStringLiteral("Slot %1 stopped recording. Reason: Out of space").arg(m_slotNumber));
+    else if (reason == StopReason::RecorderError)
+        Logger::write(QStringLiteral("Slot %1 stopped recording. Reason: Error").arg(m_slotNumber));
+}
+
+void SlotRecording::confirmStart()
+{
+    const bool first = !m_machine.isRecording();
+    handle({ Event::StartConfirmed, m_recorder->generation(), 0 });
+    // A repeated confirmation must not restart the split schedule of a running recording.
+    if (first)
+        m_split->start(chopIntervalMs());
+}
+
+void SlotRecording::pieceStarted(int generation, const QString& path, int frameRateN, int frameRateD, QSize size,
+    const QString& reason, qint64 firstFrameTime)
+{
+    Event event(Event::PieceStarted, reason);
+    event.generation = generation;
+    event.piece.path = path;
+    event.piece.frameRateN = frameRateN;
+    event.piece.frameRateD = frameRateD;
+    event.piece.size = size;
+    event.piece.firstFrameTime = firstFrameTime;
+    const QString folderB = QDir(m_locations.folder(SlotLocations::B)).absolutePath();
+    event.piece.location = QFileInfo(path).absolutePath() == folderB
+            && folderB != QDir(m_locations.folder(SlotLocations::A)).absolutePath()
+        ? QStringLiteral("B")
+        : QStringLiteral("A");
+    handle(event);
+    if (m_machine.isRecording())
+        m_locations.applyPendingMonitorPaths(QFileInfo(path).absolutePath());
+}
+
+void SlotRecording::split()
+{
+    if (!m_machine.isRecording())
+        return;
+    handle({ Event::Split });
+    m_recorder->chop(m_locations.currentFolder());
+    m_split->advance(chopIntervalMs());
+    Logger::write(QStringLiteral("Slot %1 is splitting recording").arg(m_slotNumber));
+}
+
+void SlotRecording::switchLocation(bool armed)
+{
+    handle({ Event::LocationSwitch });
+    // A running recording continues in the other folder; an armed process is replaced. An unbound
+    // or viewing-only slot has no process, and must not get one for no source.
+    if (m_machine.isBusy() || armed)
+        m_recorder->chop(m_locations.currentFolder());
+    else
+        m_recorder->setFolder(m_locations.currentFolder());
+}
+
+qint64 SlotRecording::chopIntervalMs()
+{
+    SettingsModel* settings = SettingsModel::instance();
+    return settings->chopEnabled() ? qint64(settings->chopMinutes()) * 60000 : 0;
+}
