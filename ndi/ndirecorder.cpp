@@ -386,12 +386,17 @@ void NDIRecorder::replaceFrozenProcess()
                       .arg(m_limits.recover / 1000));
     m_processes.removeAll(frozen);
     tellToQuit(frozen, m_limits.quitGrace);
+    recover();
+    Q_EMIT replacedFrozen(frozenGeneration);
+}
+
+void NDIRecorder::recover()
+{
     m_recordingStarted = false;
     start(m_sourceName);
     if (m_recordLevelSet)
         write(levelCommand(m_recordLevel));
     startRecording();
-    Q_EMIT replacedFrozen(frozenGeneration);
 }
 
 void NDIRecorder::errorOccurred()

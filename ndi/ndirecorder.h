@@ -83,6 +83,9 @@ public Q_SLOTS:
     void setFolder(QString folder);
     void setRecordPreview(bool enabled);
     void chop(QString folder);
+    // A new process goes on with the recording in the current folder; the old one, if it still
+    // runs, is told to quit.
+    void recover();
 
 Q_SIGNALS:
     void recordingStarted();

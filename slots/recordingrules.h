@@ -14,6 +14,11 @@ public:
     static SpaceAction spaceAction(
         bool forB, bool abRecording, bool locationBSelected, float gigabytesA, float gigabytesB, float fillRate);
 
+    // Where a recording goes on after its program could not write: the other location when A/B
+    // recording is on and the other drive holds more than a check's worth (fill rate 1 GB), else
+    // the same one.
+    static bool moveOnToOther(bool abRecording, float otherGigabytes) { return abRecording && otherGigabytes > 0.7f; }
+
     // The next split after one that was due at lastDue (ms after the start): one interval later,
     // or, when that is already past, the first whole multiple of the interval after now.
     static qint64 nextSplitDueAfter(qint64 lastDue, qint64 interval, qint64 now);

@@ -96,12 +96,12 @@ RecordingStateMachine::Action RecordingStateMachine::handle(const Event& event)
     case Event::ProgramStopped:
         if (!isBusy())
             return Action::None;
-        action = fail(QStringLiteral("Recording stopped: ") + event.text);
+        action = recover(QStringLiteral("Recording stopped: ") + event.text, Action::MoveOn);
         break;
     case Event::ProgramEnded:
         if (!isBusy())
             return Action::None;
-        action = fail(event.text);
+        action = recover(event.text, Action::Recover);
         break;
     case Event::StartUnconfirmed: {
         if (m_phase != Phase::Waiting)
@@ -190,6 +190,7 @@ void RecordingStateMachine::begin()
     m_droppingPercent = 0;
     m_samples.clear();
     m_delayedCount = 0;
+    m_failures.clear();
     m_running = Totals();
     note(QStringLiteral("Start asked"));
 }
@@ -208,6 +209,8 @@ void RecordingStateMachine::confirm()
 void RecordingStateMachine::addPiece(const Event& event)
 {
     if (event.generation != m_progressGeneration) {
+        // A new process writes: what the old one could not do is over.
+        clear(Cause::Program);
         // A replacement process counts its frames and time from zero.
         m_recordedMsBefore += m_progressMs;
         m_framesBefore += m_progressFrames;
@@ -285,6 +288,24 @@ RecordingStateMachine::Action RecordingStateMachine::fail(const QString& warning
     return Action::EndRecording;
 }
 
+RecordingStateMachine::Action RecordingStateMachine::recover(const QString& what, Action how)
+{
+    // A program that never started recording would fail the same way again.
+    if (m_phase != Phase::Recording)
+        return fail(what);
+    const qint64 now = m_clock();
+    m_failures.push_back(now);
+    while (now - m_failures.front() > failureWindowMs)
+        m_failures.pop_front();
+    if (int(m_failures.size()) >= failuresToGiveUp)
+        return fail(QStringLiteral("%1 (%2 failures within a minute)").arg(what).arg(m_failures.size()));
+    m_nextPieceReason = QStringLiteral("recovery");
+    ++m_running.recoveries;
+    note(what + QStringLiteral("; the recording goes on in a new piece"));
+    Logger::write(QStringLiteral("Slot %1: %2; the recording goes on in a new piece").arg(m_slot).arg(what));
+    return how;
+}
+
 void RecordingStateMachine::end(StopReason reason)
 {
     m_stopMs = std::max<qint64>(1, m_clock());
@@ -354,8 +375,13 @@ void RecordingStateMachine::note(const QString& text)
 
 void RecordingStateMachine::writeRecord()
 {
-    if (m_record)
-        m_record->markWritten(m_clock(), m_writeRecord(*m_record));
+    if (!m_record)
+        return;
+    const QString keptBefore = m_record->keptAt();
+    m_record->markWritten(m_clock(), m_writeRecord(*m_record));
+    if (!m_record->keptAt().isEmpty() && m_record->keptAt() != keptBefore)
+        note(QStringLiteral("The recording's record is kept in %1 until its drive has room")
+                 .arg(QDir::toNativeSeparators(m_record->keptAt())));
 }
 
 QString RecordingStateMachine::stopReasonText(StopReason reason)

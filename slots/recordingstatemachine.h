@@ -73,8 +73,10 @@ public:
         ContinuityRecord::Piece piece;
         StopReason reason = StopReason::User;
     };
-    // What the slot must carry out after an event.
-    enum class Action { None, EndRecording };
+    // What the slot must carry out after an event. Recover: a new process goes on with the
+    // recording; MoveOn: the same, in the other location when it has room (the program could not
+    // write where it was).
+    enum class Action { None, EndRecording, Recover, MoveOn };
 
     struct HistoryEntry {
         QDateTime time;
@@ -89,6 +91,9 @@ public:
     // "Recording can't keep up" ends when the program stops saying so for this long.
     static constexpr qint64 delayedHoldMs = 5000;
     static constexpr int historySize = 20;
+    // A recording whose program fails this often within the window is given up.
+    static constexpr int failuresToGiveUp = 3;
+    static constexpr qint64 failureWindowMs = 60000;
 
     explicit RecordingStateMachine(int slot, QObject* parent = nullptr);
 
@@ -156,6 +161,7 @@ private:
     void addPiece(const Event& event);
     void progress(int generation, qint64 frames, qint64 timecode);
     Action fail(const QString& warning);
+    Action recover(const QString& what, Action how);
     void end(StopReason reason);
     void account();
     void raise(Cause cause, const QString& text);
@@ -202,6 +208,7 @@ private:
     std::deque<Sample> m_samples;
     int m_delayedCount = 0;
     qint64 m_lastDelayedAt = 0;
+    std::deque<qint64> m_failures; // when the program of this recording failed, within the window
 
     Totals m_finished; // of the recordings before the last one
     Totals m_running; // stalls and recoveries of the last one

@@ -4,6 +4,7 @@
 #include "app/settingsmodel.h"
 #include "ndi/ndirecorder.h"
 #include "slots/commandresults.h"
+#include "slots/movframecount.h"
 #include "slots/recordingrules.h"
 #include "slots/slotlocations.h"
 #include "slots/splitschedule.h"
@@ -37,6 +38,7 @@ SlotRecording::SlotRecording(int slotNumber, RecordingStateMachine& machine, Slo
         handle({ error == NDIRecorder::Delayed ? Event::Delayed : Event::ProgramError, text });
     });
     const auto ended = [this](const QString& how) {
+        countWrittenFrames();
         handle({ Event::ProgramEnded,
             QStringLiteral("The recording program %1 %2 the recording started")
                 .arg(how, m_machine.isRecording() ? QStringLiteral("during") : QStringLiteral("before")) });
@@ -98,8 +100,12 @@ void SlotRecording::handle(Event event)
         m_wasWaiting = m_machine.isWaiting();
         emit waitingChanged(m_wasWaiting);
     }
-    if (action == RecordingStateMachine::Action::EndRecording)
-        finish(StopReason::RecorderError);
+    switch (action) {
+    case RecordingStateMachine::Action::EndRecording: finish(StopReason::RecorderError); break;
+    case RecordingStateMachine::Action::Recover: recover(false); break;
+    case RecordingStateMachine::Action::MoveOn: recover(true); break;
+    case RecordingStateMachine::Action::None: break;
+    }
     if (shown() != before)
         emit shownChanged();
 }
@@ -176,10 +182,59 @@ void SlotRecording::pieceStarted(int generation, const QString& path, int frameR
         m_locations.applyPendingMonitorPaths(QFileInfo(path).absolutePath());
 }
 
+void SlotRecording::countWrittenFrames()
+{
+    const ContinuityRecord* record = m_machine.record();
+    const int generation = m_recorder->generation();
+    if (!m_machine.isRecording() || !record || record->pieces().isEmpty()
+        || record->pieces().last().generation != generation)
+        return;
+    const ContinuityRecord::Piece& piece = record->pieces().last();
+    const qint64 inFile = MovFrameCount::videoFrames(piece.path);
+    if (inFile >= 0 && inFile < piece.frames)
+        handle({ Event::ProcessDone, generation, piece.processFramesAtStart + inFile });
+}
+
+void SlotRecording::recover(bool moveOn)
+{
+    m_recovering = true;
+    const SlotLocations::Side other
+        = m_locations.recordingSide() == SlotLocations::A ? SlotLocations::B : SlotLocations::A;
+    if (moveOn && RecordingRules::moveOnToOther(m_locations.abRecording(), m_locations.gigabytes(other)))
+        emit switchWanted(other == SlotLocations::B);
+    ensureFolder();
+    m_recovering = false;
+    m_recorder->setFolder(m_locations.currentFolder());
+    m_recorder->recover();
+}
+
+void SlotRecording::ensureFolder()
+{
+    const QString folder = m_locations.currentFolder();
+    if (folder.isEmpty() || QDir(folder).exists())
+        return;
+    const QString shown = QDir::toNativeSeparators(folder);
+    if (QFileInfo(QFileInfo(folder).absolutePath()).isDir() && QDir().mkdir(folder)) {
+        Logger::write(
+            QStringLiteral("Slot %1: the recording folder %2 was gone; made it again").arg(m_slotNumber).arg(shown));
+        return;
+    }
+    const SlotLocations::Side other
+        = m_locations.recordingSide() == SlotLocations::A ? SlotLocations::B : SlotLocations::A;
+    Logger::write(QStringLiteral("Slot %1: the recording folder %2 is gone and cannot be made again")
+                      .arg(m_slotNumber)
+                      .arg(shown));
+    if (m_locations.abRecording() && QDir(m_locations.folder(other)).exists())
+        emit switchWanted(other == SlotLocations::B);
+}
+
 void SlotRecording::split()
 {
     if (!m_machine.isRecording())
         return;
+    m_recovering = true; // a folder switch here is carried out by the split itself
+    ensureFolder();
+    m_recovering = false;
     handle({ Event::Split });
     m_recorder->chop(m_locations.currentFolder());
     m_split->advance(chopIntervalMs());
@@ -189,6 +244,9 @@ void SlotRecording::split()
 void SlotRecording::switchLocation(bool armed)
 {
     handle({ Event::LocationSwitch });
+    // The replacement process or the split about to be sent starts in the new folder.
+    if (m_recovering)
+        return;
     // A running recording continues in the other folder; an armed process is replaced. An unbound
     // or viewing-only slot has no process, and must not get one for no source.
     if (m_machine.isBusy() || armed)

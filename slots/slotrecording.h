@@ -49,6 +49,8 @@ public:
     void switchLocation(bool armed);
 
 Q_SIGNALS:
+    // The recording must go on in the other location.
+    void switchWanted(bool toB);
     void recordingChanged(bool recording);
     void waitingChanged(bool waiting);
     // Something the surfaces draw of the recording changed.
@@ -59,6 +61,14 @@ private:
     void pieceStarted(int generation, const QString& path, int frameRateN, int frameRateD, QSize size,
         const QString& reason, qint64 firstFrameTime);
     static qint64 chopIntervalMs();
+    // A program that ended by itself may not have put its last reported frames in the file: the
+    // record holds what the file holds.
+    void countWrittenFrames();
+    // A new process goes on with the recording, in the other location when moveOn and it has room.
+    void recover(bool moveOn);
+    // The current folder is there to write to: made again when it vanished and its parent is
+    // there, else the other location is taken when A/B recording is on.
+    void ensureFolder();
 
     const int m_slotNumber;
     RecordingStateMachine& m_machine;
@@ -67,4 +77,5 @@ private:
     SplitSchedule* m_split = nullptr;
     bool m_wasRecording = false;
     bool m_wasWaiting = false;
+    bool m_recovering = false; // a replacement process is about to start in the current folder
 };

@@ -1,4 +1,5 @@
 #include "slots/continuityrecord.h"
+#include "slots/movframecount.h"
 
 #include "tests/common/probe.h"
 #include "tests/common/simnetwork.h"
@@ -12,8 +13,8 @@
 
 #include <sys/mount.h>
 
-// The record on real files: a full drive neither destroys it nor stops it being kept, and a record
-// that a killed run left open is ended at the next start.
+// The record on real files: a full drive neither destroys it nor stops it being kept, a record that
+// a killed run left open is ended at the next start, and the frames a file holds are read from it.
 class TestContinuityRecord : public QObject
 {
     Q_OBJECT
@@ -69,6 +70,28 @@ private Q_SLOTS:
         QCOMPARE(E2E::jsonFile(folder + "/ended.recording.json"), QJsonDocument::fromJson(ended).object());
         QFile untouched(folder + "/garbage.recording.json");
         QVERIFY(untouched.open(QIODevice::ReadOnly) && untouched.readAll() == garbage);
+    }
+
+    // From the index and the fragments whose data is whole: 3 s at 25 frames a second, fragments of 1 s.
+    void framesInTheFile()
+    {
+        const QString folder = TestEnv::makeFolder(QStringLiteral("frames"));
+        const auto make = [&folder](const char* name, const QString& options) {
+            const QString path = folder + '/' + name;
+            E2E::run(QStringLiteral("ffmpeg"),
+                "-v error -y -f lavfi -i testsrc=size=64x64:rate=25 -t 3 -c:v mpeg4 " + options + " FILE", path);
+            return path;
+        };
+        const QString fragmented
+            = make("fragmented.mov", "-movflags empty_moov+default_base_moof -frag_duration 1000000");
+        QFile whole(fragmented), cut(folder + "/cut.mov"); // ends inside the last fragment's first frame
+        QVERIFY(whole.open(QIODevice::ReadOnly) && QFile::copy(fragmented, cut.fileName())
+            && cut.resize(whole.readAll().lastIndexOf("mdat") + 24));
+        NdiSim::writeText("not a movie at all", folder + "/garbage.mov");
+        const std::pair<QString, qint64> rows[] = { { fragmented, 75 }, { cut.fileName(), 50 },
+            { make("plain.mov", "-f mov"), 75 }, { folder + "/garbage.mov", -1 }, { folder + "/missing.mov", -1 } };
+        for (const auto& [path, frames] : rows)
+            QCOMPARE(std::pair(path, MovFrameCount::videoFrames(path)), std::pair(path, frames));
     }
 };
 

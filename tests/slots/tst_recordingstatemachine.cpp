@@ -16,6 +16,7 @@ struct Step {
 };
 Q_DECLARE_METATYPE(QList<Step>)
 Q_DECLARE_METATYPE(Event)
+Q_DECLARE_METATYPE(QList<RecordingStateMachine::Action>)
 
 namespace
 {
@@ -107,9 +108,9 @@ private Q_SLOTS:
                 "Recording has not started yet: no picture and sound from the source" },
             { 6000, confirmed(), State::Recording, {} } };
         QTest::addRow("a failure stays shown until the next start") << QList<Step> { waiting, started, first,
-            { 500, { Event::ProgramStopped, "disk full" }, State::Recording, "Recording stopped: disk full" },
-            { 500, Event::stop(Machine::StopReason::RecorderError), State::Failed, "Recording stopped: disk full" },
-            { 9000, { Event::Tick }, State::Failed, "Recording stopped: disk full" },
+            { 500, { Event::ProgramError, "disk full" }, State::Recording, "disk full" },
+            { 500, Event::stop(Machine::StopReason::RecorderError), State::Failed, "disk full" },
+            { 9000, { Event::Tick }, State::Failed, "disk full" },
             { 9000, { Event::StartAsked }, State::Waiting, {} } };
         QTest::addRow("no signal before the start shows once recording") << QList<Step> { waiting,
             { 100, { Event::SourceGone }, State::Waiting, {} }, { 200, confirmed(), State::NoSignal, noSignal } };
@@ -124,28 +125,59 @@ private Q_SLOTS:
         }
     }
 
-    // What the program does decides whether the slot must end the recording, and why it says so.
-    void endings_data()
+    // What the program does decides whether the recording goes on in a new piece or ends, and why
+    // it says so: a program that fails three times within a minute is given up.
+    void failures_data()
     {
         QTest::addColumn<bool>("confirm");
         QTest::addColumn<Event>("event");
-        QTest::addColumn<QString>("warning");
-        QTest::addRow("program stopped writing")
-            << true << Event(Event::ProgramStopped, "No space") << "Recording stopped: No space";
-        QTest::addRow("ended while waiting") << false << Event(Event::ProgramEnded, "Gone") << "Gone";
+        QTest::addColumn<QList<qint64>>("times"); // seconds after the start, the event each time
+        QTest::addColumn<QList<Machine::Action>>("actions");
+        QTest::addColumn<QString>("warning"); // after the last
+        using A = Machine::Action;
+        const Event gone(Event::ProgramEnded, "Gone");
+        QTest::addRow("a crash goes on") << true << gone << QList<qint64> { 5 } << QList<A> { A::Recover } << "";
+        QTest::addRow("a write failure moves on")
+            << true << Event(Event::ProgramStopped, "No space") << QList<qint64> { 5 } << QList<A> { A::MoveOn } << "";
+        QTest::addRow("the third failure within a minute ends it")
+            << true << gone << QList<qint64> { 5, 30, 64 } << QList<A> { A::Recover, A::Recover, A::EndRecording }
+            << "Gone (3 failures within a minute)";
+        QTest::addRow("failures further apart go on")
+            << true << gone << QList<qint64> { 5, 40, 66 } << QList<A> { A::Recover, A::Recover, A::Recover } << "";
+        QTest::addRow("ended while waiting")
+            << false << gone << QList<qint64> { 1 } << QList<A> { A::EndRecording } << "Gone";
         QTest::addRow("unconfirmed after the program's reason")
-            << false << Event(Event::StartUnconfirmed) << "Recording did not start: Folder does not exist";
+            << false << Event(Event::StartUnconfirmed) << QList<qint64> { 5 } << QList<A> { A::EndRecording }
+            << "Recording did not start: Folder does not exist";
     }
-    void endings()
+    void failures()
     {
         QFETCH(bool, confirm);
         QFETCH(Event, event);
+        QFETCH(QList<qint64>, times);
+        QFETCH(QList<Machine::Action>, actions);
         auto m = machine();
         m->handle({ Event::StartAsked }), m->handle({ Event::ProgramError, "Folder does not exist" });
         if (confirm)
-            m->handle(confirmed());
-        QCOMPARE(m->handle(event), Machine::Action::EndRecording);
+            m->handle(confirmed()), m->handle(piece(1));
+        QList<Machine::Action> taken;
+        for (const qint64 at : times) {
+            m_now = 100000 + at * 1000;
+            taken << m->handle(event);
+            if (taken.last() != Machine::Action::EndRecording) // the new process writes
+                m->handle(piece(int(taken.size()) + 1));
+        }
+        QCOMPARE(taken, actions);
         QTEST(m->warning(), "warning");
+        if (actions.last() != Machine::Action::EndRecording) {
+            QStringList reasons;
+            for (const ContinuityRecord::Piece& p : m->record()->pieces())
+                reasons << p.reason;
+            QCOMPARE(reasons, QStringList { "start" } + QStringList(times.size(), "recovery"));
+            QCOMPARE(
+                (std::pair(m->state(), m->totals().recoveries)), (std::pair(State::Recording, qint64(times.size()))));
+            return;
+        }
         QCOMPARE(m->handle(Event::stop(Machine::StopReason::RecorderError)), Machine::Action::None);
         QCOMPARE(m->state(), State::Failed);
         QCOMPARE(m->handle(event), Machine::Action::None); // nothing left to end

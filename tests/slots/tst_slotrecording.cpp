@@ -52,8 +52,7 @@ class TestSlotRecording : public QObject
     static int movies(const QString& folder) { return int(E2E::movFiles(folder).size()); }
     static QJsonObject recordOf(const Slot& s) // the slot's continuity record as written
     {
-        QFile file(s.continuityRecord()->filePath());
-        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+        return E2E::jsonFile(s.continuityRecord()->filePath());
     }
     static QString trace(const QProcess* process) // what the program was told
     {
@@ -166,6 +165,10 @@ private Q_SLOTS:
             QCOMPARE(RecordingRules::spaceAction(false, r.ab, r.onB, r.a, r.b, r.fill), r.forA);
             QCOMPARE(RecordingRules::spaceAction(true, r.ab, r.onB, r.a, r.b, r.fill), r.forB);
         }
+        // After a failed write: on to the other location when it has more than a check's worth.
+        for (const auto& [ab, other, moves] :
+            { std::tuple { true, 0.8f, true }, { true, 0.7f, false }, { false, 500.0f, false } })
+            QCOMPARE(RecordingRules::moveOnToOther(ab, other), moves);
     }
 
     // Carried out: B takes over under the same process, then a short B stops; figures within float
@@ -231,32 +234,49 @@ private Q_SLOTS:
         chop(false, 30);
     }
 
-    // The program killed, quitting by itself, or unable to write at a split: the slot says why, ends
-    // the recording as an error, and the next press arms a fresh process instead of waiting for a dead one.
-    void recordingProgramEnds()
+    // The program killed, stopping by itself (as when it cannot write), the folder gone before a
+    // split: the recording goes on in a new piece, on B when the program stopped writing.
+    void recordingGoesOn()
     {
-        const std::pair<std::function<void(Slot&)>, QString> rows[] = {
-            { [](Slot& s) { s.recorder()->currentProcess()->kill(); },
-                "The recording program stopped during the recording" },
-            { [](Slot& s) { s.recorder()->currentProcess()->write("<quit/>\r\n"); },
-                "Recording stopped: the recording program stopped writing" },
+        const std::tuple<std::function<void(Slot&)>, QString, bool> rows[] = {
+            { [](Slot& s) { s.recorder()->currentProcess()->kill(); }, "recovery", false },
+            { [](Slot& s) { s.recorder()->currentProcess()->write("<quit/>\r\n"); }, "location", true },
             { [](Slot& s) { QDir().rename(s.customLocation(), s.customLocation() + "-gone"), s.chopTimerTimeout(); },
-                "Recording stopped: Folder does not exist: " },
+                "split", false },
         };
-        for (const auto& [end, warning] : rows) {
+        for (const auto& [fault, reason, onB] : rows) {
             auto s = slot(true);
-            Events events(s.get());
-            end(*s);
-            QVERIFY(waitFor(s.get(), false));
-            const QStringList seen = events.take();
-            QVERIFY2(seen.size() >= 3 && seen.at(seen.size() - 3).startsWith("warning " + warning),
-                qPrintable(seen.join('|')));
-            QCOMPARE(seen.mid(seen.size() - 2), (QStringList { "recording 0", "stopped 2" }));
-            QCOMPARE(s->telemetry()->stateValue(), State::Failed);
-            QDir().mkpath(s->customLocation());
-            s->recordClicked();
-            QVERIFY(waitFor(s.get()));
+            const auto pieces = [&s] { return s->continuityRecord() ? s->continuityRecord()->pieces().size() : 0; };
+            QTRY_COMPARE_WITH_TIMEOUT(pieces(), 1, 10000);
+            QElapsedTimer clock;
+            clock.start();
+            fault(*s);
+            QTRY_COMPARE_WITH_TIMEOUT(pieces(), 2, 20000);
+            qInfo("%s: the next piece %lld ms after the fault", qPrintable(reason), clock.elapsed());
+            const ContinuityRecord::Piece piece = s->continuityRecord()->pieces().last();
+            QCOMPARE(std::pair(piece.reason, QFileInfo(piece.path).absolutePath()),
+                std::pair(reason, QDir(onB ? s->customLocationB() : s->customLocation()).absolutePath()));
+            QVERIFY(s->isRecording() && s->warning().isEmpty());
         }
+    }
+
+    // The third failure within a minute ends the recording as an error; the next press arms a fresh
+    // process instead of waiting for a dead one.
+    void repeatedFailuresEndIt()
+    {
+        auto s = slot(true);
+        Events events(s.get());
+        for (int failure = 1; failure <= 3; ++failure) {
+            QTRY_VERIFY_WITH_TIMEOUT(s->continuityRecord() && s->continuityRecord()->pieces().size() == failure, 20000);
+            s->recorder()->currentProcess()->kill();
+        }
+        QVERIFY(waitFor(s.get(), false));
+        const QStringList seen = events.take();
+        QCOMPARE(seen.mid(seen.size() - 2), (QStringList { "recording 0", "stopped 2" }));
+        QVERIFY2(s->stateWord() == "failed" && s->warning().endsWith("(3 failures within a minute)"),
+            qPrintable(s->warning()));
+        s->recordClicked();
+        QVERIFY(waitFor(s.get()));
     }
 
     // A source that sends nothing: the slot says so while it waits.
