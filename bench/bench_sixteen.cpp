@@ -2,7 +2,8 @@
 // on sources whose frames the recording programs write as received and once on raw sources they
 // must encode: frames written against frames sent for every slot, "can't keep up" reports, CPU
 // and resident memory of the application (against the same run before recording) and of every
-// recording program, and the spread of the first frames' source times after one record-all.
+// recording program, and the spread of the first frames' source times after one record-all; what
+// the slots and the panel say while recording, and the records' lost frames against the files'.
 //
 // BENCH_SIXTEEN_SECONDS (600) sets how long each recording runs, BENCH_SIXTEEN_SPLIT_MINUTES (2)
 // the split interval. Needs an X display; it writes about 3 MB/s per slot and removes it after.
@@ -13,9 +14,14 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <unistd.h>
 
@@ -46,6 +52,43 @@ double rssMegabytes(qint64 pid)
             return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
     }
     return 0.0;
+}
+
+// The state word of every slot, in slot order, as the TCP state block and the HTTP state answer
+// (which the panel draws) give them.
+QStringList tcpWords(ControlClient& client)
+{
+    static const QRegularExpression word(QStringLiteral(" word=\"([^\"]*)\""));
+    client.send("<state/>\r\n");
+    QStringList words;
+    for (QByteArray line = client.nextLine(5000); !line.isEmpty() && line != "<state/>"; line = client.nextLine(5000)) {
+        const QRegularExpressionMatch match = word.match(QString::fromUtf8(line));
+        if (match.hasMatch())
+            words << match.captured(1);
+    }
+    return words;
+}
+
+QStringList httpWords(quint16 port)
+{
+    QByteArray body;
+    httpGet(port, "/api?command=state", &body);
+    QStringList words;
+    for (const QJsonValue& slot : QJsonDocument::fromJson(body)[QStringLiteral("state")].toArray())
+        words << slot[QStringLiteral("word")].toString();
+    return words;
+}
+
+// "recording:16" or "dropping:12,recording:4".
+QString tally(const QStringList& words)
+{
+    QMap<QString, int> counts;
+    for (const QString& word : words)
+        ++counts[word];
+    QStringList parts;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        parts << QStringLiteral("%1:%2").arg(it.key()).arg(it.value());
+    return parts.join(QLatin1Char(','));
 }
 
 int frameOfDay(const QString& timecode)
@@ -106,7 +149,7 @@ class BenchSixteen : public QObject
             sources.append(NdiSim::source(QStringLiteral("BENCH (Cam %1)").arg(n), video, NdiSim::tone(0.5)));
         }
         app.setSources(sources);
-        QVERIFY(app.start());
+        QVERIFY(app.start(true));
         ControlClient client;
         QVERIFY(client.connectTo(app.tcpPort));
         for (int n = 1; n <= slotCount; ++n)
@@ -132,12 +175,21 @@ class BenchSixteen : public QObject
         QList<double> rss(pids.size(), 0.0);
         QElapsedTimer clock;
         clock.start();
+        // What the window (the slots' words, which TCP gives) and the panel (HTTP) say, every 2 s.
+        qint64 droppingSeenAt = -1;
+        QStringList words, panelWords;
         while (clock.elapsed() < qint64(seconds) * 1000) {
-            QTest::qWait(5000);
+            QTest::qWait(2000);
             for (int i = 0; i < pids.size(); ++i)
                 rss[i] = std::max(rss[i], rssMegabytes(pids[i]));
+            words = tcpWords(client), panelWords = httpWords(app.httpPort);
+            if (droppingSeenAt < 0 && words.contains(QStringLiteral("dropping")))
+                droppingSeenAt = clock.elapsed();
         }
         const QList<double> cpu = busy.percent();
+        int agreeing = 0;
+        for (int i = 0; i < words.size(); ++i)
+            agreeing += words[i] == panelWords.value(i);
         QCOMPARE(client.command("<recording_stop slot=\"0\"/>"), QByteArray("<succes uid=\"\" />"));
         for (int n = 1; n <= slotCount; ++n)
             QTRY_COMPARE_WITH_TIMEOUT(client.recordingState(n), QByteArray("0"), 60000);
@@ -146,14 +198,13 @@ class BenchSixteen : public QObject
 
         // Frames sent: the files' time (a lost frame keeps its time in them); written: packets in them.
         double worst = 1e9;
+        qint64 recordedDrops = 0, probedDrops = 0, worstDifference = 0;
         QList<int> firstFrames;
         const QStringList records = QDir(folder).entryList({ QStringLiteral("*.recording.json") });
         for (const QString& name : records) {
-            QFile file(QDir(folder).filePath(name));
-            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QJsonObject record = jsonFile(QDir(folder).filePath(name));
             double covered = 0.0, written = 0.0;
-            const QJsonArray pieces
-                = QJsonDocument::fromJson(file.readAll()).object()[QStringLiteral("pieces")].toArray();
+            const QJsonArray pieces = record[QStringLiteral("pieces")].toArray();
             for (int i = 0; i < pieces.size(); ++i) {
                 const QString path = pieces.at(i)[QStringLiteral("path")].toString();
                 const StreamTimes times = streamTimes(path);
@@ -168,6 +219,10 @@ class BenchSixteen : public QObject
                     firstFrames.append(frameOfDay(times.timecode));
             }
             worst = std::min(worst, written / std::max(1.0, covered));
+            const qint64 recorded = record[QStringLiteral("droppedFrames")].toInteger();
+            const qint64 probed = std::max<qint64>(0, std::llround(covered - written));
+            recordedDrops += recorded, probedDrops += probed;
+            worstDifference = std::max(worstDifference, std::abs(recorded - probed));
         }
         QDir(folder).removeRecursively();
         const auto [low, high] = std::minmax_element(firstFrames.cbegin(), firstFrames.cend());
@@ -187,6 +242,12 @@ class BenchSixteen : public QObject
         std::printf("RESULT sixteen_%s_program_cpu=%.1f %%\n", mode, programCpu);
         std::printf("RESULT sixteen_%s_program_rss=%.0f MB\n", mode, programRss);
         std::printf("RESULT sixteen_%s_spread=%d frames\n", mode, firstFrames.isEmpty() ? -1 : *high - *low);
+        std::printf("RESULT sixteen_%s_words=%s slots\n", mode, qPrintable(tally(words)));
+        std::printf("RESULT sixteen_%s_panel_agrees=%d of %lld\n", mode, agreeing, qlonglong(words.size()));
+        std::printf("RESULT sixteen_%s_dropping_seen=%lld ms\n", mode, droppingSeenAt);
+        std::printf("RESULT sixteen_%s_dropped=%lld frames\n", mode, recordedDrops);
+        std::printf("RESULT sixteen_%s_dropped_probed=%lld frames\n", mode, probedDrops);
+        std::printf("RESULT sixteen_%s_dropped_difference=%lld frames\n", mode, worstDifference);
         std::fflush(stdout);
         QCOMPARE(records.size(), slotCount);
     }

@@ -185,6 +185,10 @@ for m in pass raw; do
     row "16 x 1080p30 rec." "$what: app resident memory" "$(value sixteen_${m}_app_rss) MB" \
         "largest recording program $(value sixteen_${m}_program_rss) MB"
     row "16 x 1080p30 rec." "$what: record-all first-frame spread" "$(value sixteen_${m}_spread) frames" "goal at most 1 frame"
+    row "16 x 1080p30 rec." "$what: slots say, at the end" "$(value sixteen_${m}_words)" \
+        "panel the same for $(value sixteen_${m}_panel_agrees); dropping first seen $(value sixteen_${m}_dropping_seen) ms after the start"
+    row "16 x 1080p30 rec." "$what: frames lost, records" "$(value sixteen_${m}_dropped) frames" \
+        "files: $(value sixteen_${m}_dropped_probed) frames; worst slot differs by $(value sixteen_${m}_dropped_difference) frames"
 done
 row "slots" "building 16 slots, CPU" "$(value slots_build16) ms" "$(value slots_level_report) us per level report"
 echo
