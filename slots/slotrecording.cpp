@@ -53,6 +53,7 @@ SlotRecording::SlotRecording(int slotNumber, RecordingStateMachine& machine, Slo
         handle({ Event::ProcessDone, generation, frames });
     });
     connect(m_recorder, &NDIRecorder::programStopped, this, [this](int, const QString& reason) {
+        countWrittenFrames();
         handle({ Event::ProgramStopped, reason });
     });
     connect(m_recorder, &NDIRecorder::startUnconfirmed, this, [this] { handle({ Event::StartUnconfirmed }); });

@@ -61,8 +61,8 @@ private:
     void pieceStarted(int generation, const QString& path, int frameRateN, int frameRateD, QSize size,
         const QString& reason, qint64 firstFrameTime);
     static qint64 chopIntervalMs();
-    // A program that ended by itself may not have put its last reported frames in the file: the
-    // record holds what the file holds.
+    // A program that ended or stopped writing by itself may not have put its last reported frames
+    // in the file: the record holds what the file holds.
     void countWrittenFrames();
     // A new process goes on with the recording, in the other location when moveOn and it has room.
     void recover(bool moveOn);

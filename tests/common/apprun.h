@@ -43,7 +43,8 @@ public:
     {
         return QTest::qWaitFor([&] { return log().contains(text); }, timeoutMs);
     }
-    QString logsFolder() const { return m_env.value("XDG_DATA_HOME") + QStringLiteral("/Stavelin/Recorder/logs"); }
+    QString dataFolder() const { return m_env.value("XDG_DATA_HOME") + QStringLiteral("/Stavelin/Recorder"); }
+    QString logsFolder() const { return dataFolder() + QStringLiteral("/logs"); }
     QString configFile() const { return m_env.value("XDG_CONFIG_HOME") + QStringLiteral("/Stavelin/Recorder.conf"); }
     // The recording programs among the app's children (arguments from /proc).
     QList<ChildProcess> recorders() const;

@@ -233,8 +233,9 @@ private Q_SLOTS:
         QCOMPARE(stored.value(QStringLiteral("defaultLocation")).toString(), folder);
     }
 
-    // A and B on small drives of their own: a full A moves the recording to B without a gap, a full
-    // B as well ends it with "Out of space".
+    // A and B on small drives of their own: an A filled up at once (the program cannot write, or the
+    // space check sees it first) moves the recording to B with no more lost than the program lost, a
+    // short B as well ends it with "Out of space".
     void fullDriveMovesThenStops()
     {
         const QStringList drives { TestEnv::makeFolder(QStringLiteral("drive-a")),
@@ -247,9 +248,9 @@ private Q_SLOTS:
             for (const QString& point : drives)
                 run(QStringLiteral("umount"), QStringLiteral("-l FILE"), point);
         });
-        // Leaves about 350 MB free, in one go.
-        const auto fill = [](const QString& point) {
-            const QString size = QString::number(QStorageInfo(point).bytesAvailable() - 350000000);
+        // Leaves that much free, in one go.
+        const auto fill = [](const QString& point, qint64 left) {
+            const QString size = QString::number(QStorageInfo(point).bytesAvailable() - left);
             return std::get<0>(run(QStringLiteral("fallocate"), "-l " + size + " FILE", point + "/filler")) == 0;
         };
         start({ QStringLiteral("SPACE (Cam 1)") },
@@ -263,21 +264,39 @@ private Q_SLOTS:
         const qint64 startedAt = clock.elapsed();
         QTRY_COMPARE_WITH_TIMEOUT(movFiles(drives[0]).size(), 1, 20000);
         QTest::qWait(3000); // material on A before it fills
-        QVERIFY(fill(drives[0]));
+        QVERIFY(fill(drives[0], 65536));
         QTRY_COMPARE_WITH_TIMEOUT(movFiles(drives[1]).size(), 1, 20000);
         QTest::qWait(3000); // and on B
         QVERIFY(!app->log().contains(QStringLiteral("Out of space")));
-        QVERIFY(fill(drives[1]));
+        QVERIFY(fill(drives[1], 350000000));
         QByteArray event;
         while ((event = client.nextLine(20000)).startsWith("<succes")) { }
         QCOMPARE(event, QByteArray("<recording slot=\"1\" state=\"0\" />"));
         const double recorded = double(clock.elapsed() - startedAt) / 1000.0;
         QVERIFY(app->terminate());
         const QStringList files = movFiles(drives[0]) + movFiles(drives[1]);
-        QVERIFY2(files.size() == 2 && failures(files, 2.0).isEmpty(), qPrintable(failures(files, 2.0)));
-        const double total = probe(files[0]).duration + probe(files[1]).duration;
-        QVERIFY2(std::abs(total - recorded) <= 1.5,
-            qPrintable(QStringLiteral("%1 s in files for %2 s").arg(total).arg(recorded)));
+        // A's piece ends where its drive did, its last fragment maybe cut; B's is whole.
+        QVERIFY2(files.size() == 2 && failures({ files[1] }, 2.0).isEmpty(), qPrintable(failures(files, 2.0)));
+        const ProbeResult onA = probe(files[0]);
+        const double total = onA.duration + probe(files[1]).duration;
+        // Kept in the app's data folder while A is full; the copy on A is the last one written there.
+        const QString name = QFileInfo(files[0]).completeBaseName() + ".recording.json";
+        QCOMPARE(jsonFile(drives[0] + '/' + name)["pieces"].toArray().size(), 1);
+        const QJsonObject record = jsonFile(app->dataFolder() + "/records/" + name);
+        const QJsonArray pieces = record["pieces"].toArray();
+        const QString figures = QStringLiteral("%1 s in files for %2 s; record: %3 frames lost, %4 at the move; "
+                                               "files: %5 + %6 frames")
+                                    .arg(total)
+                                    .arg(recorded)
+                                    .arg(record["droppedFrames"].toInt())
+                                    .arg(pieces[0]["droppedFrames"].toInt())
+                                    .arg(onA.videoFrames)
+                                    .arg(probe(files[1]).videoFrames);
+        qInfo("%s", qPrintable(figures));
+        QCOMPARE(pieces[1]["reason"].toString(), QStringLiteral("location"));
+        QVERIFY2(std::abs(total - recorded) <= 1.5 && onA.duration > 2.0
+                && std::abs(pieces[0]["frames"].toInt() - onA.videoFrames) <= 1,
+            qPrintable(figures));
     }
 
     // Sixteen slots recording at once through a split: every slot's pieces hold every frame its source
