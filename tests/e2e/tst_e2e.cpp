@@ -284,14 +284,9 @@ private Q_SLOTS:
         QCOMPARE(jsonFile(drives[0] + '/' + name)["pieces"].toArray().size(), 1);
         const QJsonObject record = jsonFile(app->dataFolder() + "/records/" + name);
         const QJsonArray pieces = record["pieces"].toArray();
-        const QString figures = QStringLiteral("%1 s in files for %2 s; record: %3 frames lost, %4 at the move; "
-                                               "files: %5 + %6 frames")
-                                    .arg(total)
-                                    .arg(recorded)
-                                    .arg(record["droppedFrames"].toInt())
-                                    .arg(pieces[0]["droppedFrames"].toInt())
-                                    .arg(onA.videoFrames)
-                                    .arg(probe(files[1]).videoFrames);
+        const QString figures
+            = QString::asprintf("%.2f s in files for %.2f s; record: %d frames lost; files: %lld + %lld", total,
+                recorded, record["droppedFrames"].toInt(), onA.videoFrames, probe(files[1]).videoFrames);
         qInfo("%s", qPrintable(figures));
         QCOMPARE(pieces[1]["reason"].toString(), QStringLiteral("location"));
         QVERIFY2(std::abs(total - recorded) <= 1.5 && onA.duration > 2.0

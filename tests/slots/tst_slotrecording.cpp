@@ -260,25 +260,6 @@ private Q_SLOTS:
         }
     }
 
-    // The third failure within a minute ends the recording as an error; the next press arms a fresh
-    // process instead of waiting for a dead one.
-    void repeatedFailuresEndIt()
-    {
-        auto s = slot(true);
-        Events events(s.get());
-        for (int failure = 1; failure <= 3; ++failure) {
-            QTRY_VERIFY_WITH_TIMEOUT(s->continuityRecord() && s->continuityRecord()->pieces().size() == failure, 20000);
-            s->recorder()->currentProcess()->kill();
-        }
-        QVERIFY(waitFor(s.get(), false));
-        const QStringList seen = events.take();
-        QCOMPARE(seen.mid(seen.size() - 2), (QStringList { "recording 0", "stopped 2" }));
-        QVERIFY2(s->stateWord() == "failed" && s->warning().endsWith("(3 failures within a minute)"),
-            qPrintable(s->warning()));
-        s->recordClicked();
-        QVERIFY(waitFor(s.get()));
-    }
-
     // A source that sends nothing: the slot says so while it waits.
     void silentSourceSaysSo()
     {
