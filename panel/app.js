@@ -5,7 +5,6 @@
 // as GET /api requests; their answers only report success or a refusal, the state comes back
 // through the stream.
 (() => {
-  const STATES = { ready: 'Ready', waiting: 'Waiting', recording: 'Recording' };
   // The recording's health, from the progress reports; "idle" shows nothing.
   const HEALTH = { recording: 'REC', stalled: 'STALLED', failed: 'FAILED', waiting: 'WAITING' };
   const TALLY = { 1: 'Preview', 2: 'Program' };
@@ -197,7 +196,6 @@
     item.dataset.connected = connected ? '1' : '0';
     q('.slot-title').textContent = slotTitle(slot);
     q('.source-name').textContent = connected ? slot.source : 'not connected';
-    q('.state').textContent = STATES[slot.recording] || slot.recording;
     const tally = q('.tally');
     tally.hidden = !TALLY[slot.tally];
     tally.textContent = TALLY[slot.tally] || '';
