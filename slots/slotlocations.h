@@ -30,6 +30,7 @@ public:
     bool bSelected() const { return m_bSelected; }
     bool abRecording() const { return m_abRecording; }
     Side recordingSide() const { return m_abRecording && m_bSelected ? B : A; }
+    Side otherSide() const { return recordingSide() == A ? B : A; }
     // Fixed when the slot is bound and when B is chosen or the global folder moves; not on every edit
     // of the slot's own folders.
     QString currentFolder() const { return m_currentFolder; }

@@ -199,8 +199,7 @@ void SlotRecording::countWrittenFrames()
 void SlotRecording::recover(bool moveOn)
 {
     m_recovering = true;
-    const SlotLocations::Side other
-        = m_locations.recordingSide() == SlotLocations::A ? SlotLocations::B : SlotLocations::A;
+    const SlotLocations::Side other = m_locations.otherSide();
     if (moveOn && RecordingRules::moveOnToOther(m_locations.abRecording(), m_locations.gigabytes(other)))
         emit switchWanted(other == SlotLocations::B);
     ensureFolder();
@@ -220,8 +219,7 @@ void SlotRecording::ensureFolder()
             QStringLiteral("Slot %1: the recording folder %2 was gone; made it again").arg(m_slotNumber).arg(shown));
         return;
     }
-    const SlotLocations::Side other
-        = m_locations.recordingSide() == SlotLocations::A ? SlotLocations::B : SlotLocations::A;
+    const SlotLocations::Side other = m_locations.otherSide();
     Logger::write(QStringLiteral("Slot %1: the recording folder %2 is gone and cannot be made again")
                       .arg(m_slotNumber)
                       .arg(shown));
