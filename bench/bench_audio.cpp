@@ -1,7 +1,7 @@
 // Cost of one pull of the sound device with 16 connected slots: the listened slot's block plus the
 // levels of the 15 others, as the audio thread runs it. The pulls are driven here instead of by a
 // sound card (the player finds no output device), so the figure is the work alone.
-#include "ndi/slotlistaudiohelper.h"
+#include "audio/slotlistaudiohelper.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 

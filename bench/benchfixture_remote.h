@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/settingsmodel.h"
-#include "ndi/slotlistaudiohelper.h"
+#include "audio/slotlistaudiohelper.h"
 #include "ndi/sourcesmodel.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"

@@ -1,6 +1,6 @@
 #include "remote/apiserver.h"
 
-#include "ndi/slotlistaudiohelper.h"
+#include "audio/slotlistaudiohelper.h"
 #include "ndi/sourcesmodel.h"
 #include "slots/commandresults.h"
 #include "slots/continuityrecord.h"

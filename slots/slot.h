@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ndi/ndirecorder.h"
 #include "ndi/receiver.h"
+#include "recording/ndirecorder.h"
 #include "slots/continuityrecord.h"
 #include "slots/recordingrules.h"
 #include "slots/recordingstatemachine.h"

@@ -1,9 +1,9 @@
 #include "slots/slotlocations.h"
 
 #include "app/settingsmodel.h"
-#include "ndi/drivemonitor.h"
 #include "slots/recordingrules.h"
 #include "slots/recordingstatemachine.h"
+#include "storage/drivemonitor.h"
 
 #include <QDir>
 #include <QStandardPaths>

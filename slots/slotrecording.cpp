@@ -2,7 +2,7 @@
 
 #include "app/logger.h"
 #include "app/settingsmodel.h"
-#include "ndi/ndirecorder.h"
+#include "recording/ndirecorder.h"
 #include "slots/commandresults.h"
 #include "slots/movframecount.h"
 #include "slots/recordingrules.h"

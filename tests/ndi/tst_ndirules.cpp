@@ -1,10 +1,10 @@
 // The ndi layer's pure rules: reports and metadata read, commands written, file names, the level
 // scale and the drive fill rate, with drive sampling on a test clock and free-space query.
-#include "ndi/drivemonitor.h"
-#include "ndi/drivemonitorprovider.h"
 #include "ndi/ndireceiver.h"
-#include "ndi/ndirecorder.h"
 #include "ndi/xmlelementreader.h"
+#include "recording/ndirecorder.h"
+#include "storage/drivemonitor.h"
+#include "storage/drivemonitorprovider.h"
 #include "tests/common/testenv.h"
 
 #include <QDir>

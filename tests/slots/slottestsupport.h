@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/settingsmodel.h"
-#include "ndi/ndirecorder.h"
 #include "ndi/sourcesmodel.h"
+#include "recording/ndirecorder.h"
 #include "slots/slot.h"
 #include "tests/common/simnetwork.h"
 

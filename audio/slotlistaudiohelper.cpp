@@ -1,4 +1,4 @@
-#include "ndi/slotlistaudiohelper.h"
+#include "audio/slotlistaudiohelper.h"
 
 #include "ndi/receiver.h"
 #include "slots/slot.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ndi/audioplayer.h"
-#include "ndi/ndidevice.h"
+#include "audio/audioplayer.h"
+#include "audio/ndidevice.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,6 +1,6 @@
-#include "ndi/drivemonitorprovider.h"
+#include "storage/drivemonitorprovider.h"
 
-#include "ndi/drivemonitor.h"
+#include "storage/drivemonitor.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

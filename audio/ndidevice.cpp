@@ -1,4 +1,4 @@
-#include "ndi/ndidevice.h"
+#include "audio/ndidevice.h"
 
 #include "ndi/receiver.h"
 

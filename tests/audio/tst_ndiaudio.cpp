@@ -1,6 +1,6 @@
 // The audio path of a slot list against a sound server of the test's own, whose null sink the test
 // takes away: reads of the sound device, listening, and reads going on without an output.
-#include "ndi/slotlistaudiohelper.h"
+#include "audio/slotlistaudiohelper.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 #include "tests/common/simnetwork.h"

@@ -1,4 +1,4 @@
-#include "ndi/processlifetime.h"
+#include "recording/processlifetime.h"
 
 #include <QProcess>
 

@@ -1,8 +1,8 @@
-#include "ndi/audioplayer.h"
+#include "audio/audioplayer.h"
 
 #include "app/logger.h"
+#include "audio/ndidevice.h"
 #include "ndi/defaultsamplerate.h"
-#include "ndi/ndidevice.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>

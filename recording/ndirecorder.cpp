@@ -1,9 +1,9 @@
-#include "ndi/ndirecorder.h"
+#include "recording/ndirecorder.h"
 
 #include "app/logger.h"
 #include "ndi/ndifind.h"
-#include "ndi/processlifetime.h"
 #include "ndi/xmlelementreader.h"
+#include "recording/processlifetime.h"
 
 #include <QCoreApplication>
 #include <QDir>

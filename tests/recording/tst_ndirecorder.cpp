@@ -1,7 +1,7 @@
 // Process control of the recording program: reports through a scripted shell program, the rest
 // with the real program, whose NDI_RECORD_TRACE holds every byte it was sent.
 #include "ndi/ndifind.h"
-#include "ndi/ndirecorder.h"
+#include "recording/ndirecorder.h"
 #include "slots/continuityrecord.h"
 #include "tests/common/simnetwork.h"
 
