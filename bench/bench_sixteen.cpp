@@ -61,7 +61,9 @@ QStringList tcpWords(ControlClient& client)
     static const QRegularExpression word(QStringLiteral(" word=\"([^\"]*)\""));
     client.send("<state/>\r\n");
     QStringList words;
-    for (QByteArray line = client.nextLine(5000); !line.isEmpty() && line != "<state/>"; line = client.nextLine(5000)) {
+    // A slow answer must be read to its end, or its rest is taken for the next command's answer.
+    for (QByteArray line = client.nextLine(60000); !line.isEmpty() && line != "<state/>";
+         line = client.nextLine(60000)) {
         const QRegularExpressionMatch match = word.match(QString::fromUtf8(line));
         if (match.hasMatch())
             words << match.captured(1);
