@@ -304,15 +304,18 @@ void NDIRecorder::tellToQuit(QProcess* process, int graceMs)
             const XmlElementInfo element = readXmlElement(process->readLine());
             if (element.name == QLatin1String("recording")) {
                 process->setProperty("frames", attributeInt(element, "no_frames"));
+                process->setProperty("timecode", attributeInt(element, "timecode"));
             } else if (element.name == QLatin1String("record_stopped")) {
                 process->setProperty("doneReported", true);
-                Q_EMIT processDone(generation, attributeInt(element, "no_frames"));
+                Q_EMIT processDone(
+                    generation, attributeInt(element, "no_frames"), attributeInt(element, "last_timecode"));
             }
         }
     });
     connect(process, &QProcess::finished, this, [this, process, generation] {
         if (!process->property("doneReported").toBool() && process->property("frames").isValid())
-            Q_EMIT processDone(generation, process->property("frames").toLongLong());
+            Q_EMIT processDone(
+                generation, process->property("frames").toLongLong(), process->property("timecode").toLongLong());
     });
     connect(process, &QProcess::finished, process, &QObject::deleteLater);
     connect(process, &QProcess::errorOccurred, process, [process](QProcess::ProcessError error) {
@@ -470,7 +473,8 @@ void NDIRecorder::handleReport(const QByteArray& line)
             Logger::write(QStringLiteral("Recording stopped by the recording program: ") + reason);
             m_recordingStarted = false;
             m_watch.stop();
-            Q_EMIT processDone(m_generation, attributeInt(element, "no_frames"));
+            Q_EMIT processDone(
+                m_generation, attributeInt(element, "no_frames"), attributeInt(element, "last_timecode"));
             Q_EMIT programStopped(m_generation, reason);
         }
     } else if (element.name == QLatin1String("record_error")) {

@@ -102,7 +102,7 @@ Q_SIGNALS:
     // they cover in 100 ns units.
     void progressed(int generation, qint64 frames, qint64 timecode);
     // The last frame count of a process, reported as it finishes (also after it was told to quit).
-    void processDone(int generation, qint64 frames);
+    void processDone(int generation, qint64 frames, qint64 timecode);
     // The program stopped writing by itself (a write failure) and is still running.
     void programStopped(int generation, QString reason);
     void startUnconfirmed();

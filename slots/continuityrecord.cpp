@@ -42,16 +42,27 @@ void ContinuityRecord::addPiece(Piece piece)
     m_pieces.append(std::move(piece));
 }
 
-bool ContinuityRecord::setProcessFrames(int generation, qint64 frames)
+bool ContinuityRecord::setProcessFrames(int generation, qint64 frames, qint64 timecode)
 {
     for (auto it = m_pieces.rbegin(); it != m_pieces.rend(); ++it) {
         if (it->generation != generation)
             continue;
         const qint64 added = std::max<qint64>(0, frames - it->processFramesAtStart);
-        if (added == it->frames)
-            return false;
+        const qint64 previous = it->frames;
+        bool changed = added != previous;
         it->frames = added;
-        return true;
+        if (timecode > 0 && it->firstTimecode < 0) {
+            it->firstTimecode = it->lastTimecode = timecode;
+            it->firstTimecodeFrames = added;
+        } else if (timecode > it->lastTimecode && it->firstTimecode >= 0) {
+            // A step far longer than the frames written since is the source's clock jumping, not loss.
+            const qint64 written = qint64((added - previous) / std::max(1.0, it->frameRate()) * 1e7);
+            if (timecode - it->lastTimecode > written + qint64(fileTimeLeadSeconds) * 10000000)
+                it->firstTimecode += timecode - it->lastTimecode - written;
+            it->lastTimecode = timecode;
+            changed = true;
+        }
+        return changed;
     }
     return false;
 }
@@ -66,7 +77,13 @@ double ContinuityRecord::sentFrames(int piece) const
 {
     const Piece& p = m_pieces.at(piece);
     const qint64 end = piece + 1 < m_pieces.size() ? m_pieces.at(piece + 1).startMs : m_coveredUntil;
-    return std::max<qint64>(0, end - p.startMs) * p.frameRate() / 1000.0;
+    const double byClock = std::max<qint64>(0, end - p.startMs) * p.frameRate() / 1000.0;
+    const double byFile = p.firstTimecode < 0
+        ? 0.0
+        : double(p.firstTimecodeFrames) + double(p.lastTimecode - p.firstTimecode) * p.frameRate() / 1e7;
+    // A source's time that jumps must not invent losses: the file's time reaches a few seconds past
+    // the clock's (the reports' lag), no further.
+    return std::clamp(byFile, byClock, byClock + p.frameRate() * fileTimeLeadSeconds);
 }
 
 double ContinuityRecord::sentFrames() const

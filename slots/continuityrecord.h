@@ -29,25 +29,33 @@ public:
         qint64 gapFrames = 0;
         // The source's time of the piece's first frame, 100 ns units; -1 when the program does not say.
         qint64 firstFrameTime = -1;
+        // The file's time as the program reports it (100 ns): at its first report with the frames
+        // then, and at its newest. -1 while none has said.
+        qint64 firstTimecode = -1;
+        qint64 firstTimecodeFrames = 0;
+        qint64 lastTimecode = -1;
 
         double seconds() const;
         double frameRate() const { return frameRateN > 0 ? double(frameRateN) / frameRateD : 0.0; }
     };
 
     ContinuityRecord(QString source, int slot);
+    static constexpr int fileTimeLeadSeconds = 3;
 
     // A piece written by a process that already wrote the previous one follows it without a gap;
     // one by another process follows after the time between the end of the previous piece and
     // its start.
     void addPiece(Piece piece);
-    // The process's own frame count: the newest piece of that process gets what it added.
-    bool setProcessFrames(int generation, qint64 frames);
+    // The process's own frame count, and the file time it has reached (100 ns, 0 when it does not
+    // say): the newest piece of that process gets what it added.
+    bool setProcessFrames(int generation, qint64 frames, qint64 timecode = 0);
     void finish(const QString& stopReason);
 
     // The monotonic time the record accounts for: now while recording, the stop after it.
     void setCoveredUntil(qint64 ms) { m_coveredUntil = ms; }
     // Frames the source sent from the first piece's start until then: each piece lasts until the
-    // next one starts, at its own rate.
+    // next one starts, at its own rate; or, where more, as long as its file's time, which holds the
+    // frames written before the start was heard of and after the stop was asked.
     double sentFrames() const;
     // What the source sent while the piece was current that no piece holds.
     qint64 droppedFrames(int piece) const;

@@ -59,11 +59,11 @@ RecordingStateMachine::Action RecordingStateMachine::handle(const Event& event)
     case Event::ProcessDone:
         for (const auto& record : std::as_const(m_finishing)) {
             if (record != m_record && record->hasGeneration(event.generation)
-                && record->setProcessFrames(event.generation, event.frames))
+                && record->setProcessFrames(event.generation, event.frames, event.timecode))
                 m_writeRecord(*record);
         }
         if (!m_record || !m_record->hasGeneration(event.generation)
-            || !m_record->setProcessFrames(event.generation, event.frames))
+            || !m_record->setProcessFrames(event.generation, event.frames, event.timecode))
             return Action::None;
         account();
         writeRecord();
@@ -251,7 +251,7 @@ void RecordingStateMachine::progress(int generation, qint64 frames, qint64 timec
     m_progressFrames = frames;
     m_progressMs = timecode / 10000;
     if (m_record)
-        m_record->setProcessFrames(generation, frames);
+        m_record->setProcessFrames(generation, frames, timecode);
     account();
 }
 

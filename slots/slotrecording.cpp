@@ -49,8 +49,8 @@ SlotRecording::SlotRecording(int slotNumber, RecordingStateMachine& machine, Slo
     connect(m_recorder, &NDIRecorder::progressed, this, [this](int generation, qint64 frames, qint64 timecode) {
         handle({ Event::Progress, generation, frames, timecode });
     });
-    connect(m_recorder, &NDIRecorder::processDone, this, [this](int generation, qint64 frames) {
-        handle({ Event::ProcessDone, generation, frames });
+    connect(m_recorder, &NDIRecorder::processDone, this, [this](int generation, qint64 frames, qint64 timecode) {
+        handle({ Event::ProcessDone, generation, frames, timecode });
     });
     connect(m_recorder, &NDIRecorder::programStopped, this, [this](int, const QString& reason) {
         countWrittenFrames();

@@ -264,6 +264,28 @@ private Q_SLOTS:
         QCOMPARE(m->totals().framesWritten, 575); // the next recording adds to the same books
     }
 
+    // The program's file time counts the frames it wrote before its start was heard of and after the
+    // stop was asked (15 lost of 95 here, none by the clock alone); a jump in it invents nothing.
+    void fileTimeCountsWhatTheClockMissed_data()
+    {
+        QTest::addColumn<qint64>("jump"); // added to the file time of the later reports, 100 ns
+        QTest::addColumn<qint64>("dropped");
+        QTest::addRow("reports heard late") << qint64(0) << qint64(15);
+        QTest::addRow("source time jumps an hour") << qint64(36000000000) << qint64(0);
+    }
+    void fileTimeCountsWhatTheClockMissed()
+    {
+        QFETCH(qint64, jump);
+        auto m = machine();
+        const qint64 origin = 1000000000;
+        m->handle({ Event::StartAsked }), m->handle(confirmed()), m->handle(piece(1));
+        m_now += 1000, m->handle({ Event::Progress, 1, 40, origin });
+        m_now += 2000, m->handle({ Event::Progress, 1, 75, origin + jump + 20000000 });
+        m->handle(Event::stop(Machine::StopReason::User));
+        m->handle({ Event::ProcessDone, 1, 80, origin + jump + 22000000 });
+        QTEST(m->droppedFrames(), "dropped");
+    }
+
     // The last twenty events, each warning raised and cleared among them, with signals to match.
     void history()
     {
