@@ -8,7 +8,8 @@ import "lib.js" as Lib
 Item {
     id: form
     implicitWidth: 400
-    implicitHeight: page.implicitHeight + 10 + 6 + 64 + 10
+    // Grows with the reasons shown under refused fields: margins, the page, the bottom area.
+    implicitHeight: 10 + 6 + page.implicitHeight + 64 + 10
 
     // The dialog around the form closes itself on these.
     signal applied()
@@ -253,6 +254,7 @@ Item {
                 Layout.fillWidth: true
             }
 
+            // What the choice changes: the level recordings are made at.
             RowLayout {
                 Layout.fillWidth: true
                 Label { text: "Audio standard:" }
@@ -266,14 +268,11 @@ Item {
                     text: "EBU"
                     autoExclusive: true
                 }
-            }
-            Label {
-                objectName: "audioStandardHint"
-                text: "Sets the recording level and the meters' reference: SMPTE "
-                      + settingsModel.standardGainFor(false) + " dB, EBU " + settingsModel.standardGainFor(true) + " dB"
-                wrapMode: Text.Wrap
-                opacity: 0.75
-                Layout.fillWidth: true
+                Label {
+                    text: "recording level " + settingsModel.standardGainFor(ebuButton.checked) + " dB"
+                    opacity: 0.75
+                    Layout.fillWidth: true
+                }
             }
 
             CustomSeparator {
