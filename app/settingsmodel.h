@@ -62,7 +62,8 @@ public:
     ushort chopMinutes() const { return m_chopMinutes; }
     bool serverLocalOnly() const { return m_serverLocalOnly; }
     // The level the meters' scale is set to: EBU -14, SMPTE -20 (dB).
-    float standardGain() const { return m_ebuLevels ? -14.0f : -20.0f; }
+    float standardGain() const { return standardGainFor(m_ebuLevels); }
+    Q_INVOKABLE static float standardGainFor(bool ebuLevels) { return ebuLevels ? -14.0f : -20.0f; }
     QString serverAccessKey() const { return m_serverAccessKey; }
 
 public Q_SLOTS:
@@ -109,7 +110,8 @@ private:
     QString m_location;
     QString m_locationB;
     bool m_tallyEnabled = true;
-    bool m_abRecording = true;
+    // Off until chosen: a second location is no use before its folder exists.
+    bool m_abRecording = false;
     int m_gridDimensions = 33;
     int m_gridWidth = 3;
     int m_gridHeight = 3;

@@ -30,6 +30,7 @@
   const empty = el('empty');
   const recordingsTable = el('recordings');
   const recordingsEmpty = el('recordings-empty');
+  const recordingsSection = el('recordings-section');
   const keyForm = el('key-form');
   const keyInput = el('key-input');
   const keyError = el('key-error');
@@ -62,6 +63,9 @@
       source = null;
     }
     setLink('locked', wrong ? 'Wrong access key' : 'Access key needed');
+    // Nothing is known about slots or recordings until the recorder lets the panel in.
+    recordingsSection.hidden = true;
+    empty.hidden = true;
     keyError.textContent = wrong ? 'That key was refused. Try again.' : '';
     keyForm.hidden = false;
     keyInput.focus();
@@ -155,6 +159,10 @@
     q('.act-stop').addEventListener('click', () => command('recording_stop', { slot: id }, label() + ' stop'));
     q('.act-listen').addEventListener('click', () => command('listen', { slot: id }, label() + ' listen'));
     q('.act-disconnect').addEventListener('click', () => command('disconnect', { slot: id }, label() + ' disconnect'));
+    q('.act-more').addEventListener('click', (event) => {
+      const open = item.classList.toggle('more-open');
+      event.currentTarget.setAttribute('aria-expanded', open ? 'true' : 'false');
+    });
     q('.act-connect').addEventListener('submit', async (event) => {
       event.preventDefault();
       const input = event.target.elements.source;
@@ -351,6 +359,8 @@
     let answer;
     try {
       const response = await fetch(apiUrl('api', { command: 'recordings' }), { cache: 'no-store' });
+      if (!response.ok)
+        return;
       answer = await response.json();
     } catch (error) {
       return;
@@ -372,6 +382,7 @@
     recordingsTable.tBodies[0].replaceChildren(...rows);
     recordingsTable.hidden = rows.length === 0;
     recordingsEmpty.hidden = rows.length > 0;
+    recordingsSection.hidden = false;
   }
 
   // ---- events ------------------------------------------------------------------------------
@@ -519,7 +530,7 @@
   listenOff.addEventListener('click', () => command('listen_off', {}, 'Listen off'));
 
   // Exposed for the browser test and for debugging from the console.
-  window.recorderPanel = { state, reconnect: () => reconnect('Reconnect requested') };
+  window.recorderPanel = { state, showMessage, reconnect: () => reconnect('Reconnect requested') };
 
   open();
 })();

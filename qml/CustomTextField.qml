@@ -10,6 +10,8 @@ TextField {
 
     // True while the text is shown as not acceptable; the multi-value field narrows it.
     property bool showsInvalid: !acceptableInput
+    // Why the text cannot be applied, in words; empty when it can (the dialogs fill it in).
+    property string problem: ""
 
     readonly property alias contextMenu: contextMenu
 

@@ -8,7 +8,8 @@ import "lib.js" as Lib
 Item {
     id: form
     implicitWidth: 400
-    implicitHeight: 520
+    // Grows with the reasons shown under refused fields: margins, the page, the bottom area.
+    implicitHeight: 10 + 6 + page.implicitHeight + 64 + 10
 
     // The dialog around the form closes itself on these.
     signal applied()
@@ -41,6 +42,8 @@ Item {
     readonly property alias chopBox: chopBox
     readonly property alias chopMinutesField: chopMinutesField
     readonly property alias applyButton: applyButton
+    // In the order Apply checks them: the first refused one takes the focus.
+    readonly property var checkedFields: [folderAField, folderBField, tcpPortField, httpPortField, chopMinutesField]
 
     function reset() {
         folderAField.text = ""
@@ -65,10 +68,17 @@ Item {
         chopMinutesField.text = String(settingsModel.chopMinutes)
     }
 
+    // Folder B counts only while A/B recording is chosen: a second location is never turned on
+    // while its folder is missing, and an unused one blocks nothing.
+    function refusedField() {
+        for (var i = 0; i < checkedFields.length; ++i)
+            if (checkedFields[i].problem !== "")
+                return checkedFields[i]
+        return null
+    }
+
     function validate() {
-        return folderAField.acceptableInput && folderBField.acceptableInput
-            && tcpPortField.acceptableInput && httpPortField.acceptableInput
-            && chopMinutesField.acceptableInput
+        return refusedField() === null
     }
 
     function accept() {
@@ -90,9 +100,13 @@ Item {
         settingsModel.setChopEnabled(chopBox.checked)
     }
 
+    // A refusal stays open on the field that says why.
     function apply() {
-        if (!validate())
+        var refused = refusedField()
+        if (refused) {
+            refused.forceActiveFocus()
             return false
+        }
         accept()
         applied()
         return true
@@ -107,7 +121,18 @@ Item {
         id: folderPicker
     }
 
-    component FolderRow: RowLayout {
+    // What keeps a field's text from being applied, under the field.
+    component Problem: Label {
+        property CustomTextField field
+        objectName: field ? field.objectName + "Problem" : ""
+        text: field ? field.problem : ""
+        visible: text !== ""
+        color: "red"
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+    }
+
+    component FolderRow: ColumnLayout {
         id: row
         property string label
         property alias field: rowField
@@ -115,28 +140,39 @@ Item {
         property bool fieldEnabled: true
         signal changeClicked()
         Layout.fillWidth: true
-        spacing: 6
-        Label {
-            text: row.label
-            Layout.preferredWidth: 8
-        }
-        CustomTextField {
-            id: rowField
+        spacing: 2
+        RowLayout {
             Layout.fillWidth: true
-            implicitHeight: row.fieldHeight
-            enabled: row.fieldEnabled
-            validator: DirectoryValidator {}
+            spacing: 6
+            Label {
+                text: row.label
+                Layout.preferredWidth: 8
+            }
+            CustomTextField {
+                id: rowField
+                objectName: "folder" + row.label
+                Layout.fillWidth: true
+                implicitHeight: row.fieldHeight
+                enabled: row.fieldEnabled
+                validator: DirectoryValidator {}
+                problem: enabled ? validator.problem(text) : ""
+                showsInvalid: problem !== ""
+            }
+            Button {
+                text: "Change"
+                Layout.preferredWidth: 72
+                onClicked: row.changeClicked()
+            }
+            Button {
+                text: "Open"
+                Layout.preferredWidth: 56
+                enabled: rowField.acceptableInput
+                onClicked: settingsModel.revealFolder(rowField.text)
+            }
         }
-        Button {
-            text: "Change"
-            Layout.preferredWidth: 72
-            onClicked: row.changeClicked()
-        }
-        Button {
-            text: "Open"
-            Layout.preferredWidth: 56
-            enabled: rowField.acceptableInput
-            onClicked: settingsModel.revealFolder(rowField.text)
+        Problem {
+            field: rowField
+            Layout.leftMargin: 14
         }
     }
 
@@ -145,21 +181,12 @@ Item {
         anchors.fill: parent
         anchors.margins: 10
 
-        TabBar {
-            id: tabBar
-            width: parent.width
-            height: 20
-            TabButton {
-                text: "Settings"
-                height: 20
-            }
-        }
-
+        // The dialog's title names the page: no tab bar repeats it.
         ColumnLayout {
             id: page
             width: 380
-            anchors.top: tabBar.bottom
-            anchors.topMargin: 4 + 6
+            anchors.top: parent.top
+            anchors.topMargin: 6
             spacing: 6
 
             Label { text: "Default recording locations" }
@@ -227,6 +254,7 @@ Item {
                 Layout.fillWidth: true
             }
 
+            // What the choice changes: the level recordings are made at.
             RowLayout {
                 Layout.fillWidth: true
                 Label { text: "Audio standard:" }
@@ -239,6 +267,11 @@ Item {
                     id: ebuButton
                     text: "EBU"
                     autoExclusive: true
+                }
+                Label {
+                    text: "recording level " + settingsModel.standardGainFor(ebuButton.checked) + " dB"
+                    opacity: 0.75
+                    Layout.fillWidth: true
                 }
             }
 
@@ -257,11 +290,14 @@ Item {
                 }
                 CustomTextField {
                     id: tcpPortField
+                    objectName: "tcpServerPort"
                     Layout.preferredWidth: 60
                     implicitHeight: 26
-                    validator: IntValidator { bottom: 81; top: 65535 }
+                    validator: RangeValidator { setting: "tcpServerPort" }
+                    problem: validator.problem(text)
                 }
             }
+            Problem { field: tcpPortField }
 
             RowLayout {
                 CheckBox {
@@ -273,11 +309,14 @@ Item {
                 }
                 CustomTextField {
                     id: httpPortField
+                    objectName: "httpServerPort"
                     Layout.preferredWidth: 60
                     implicitHeight: 26
-                    validator: IntValidator { bottom: 80; top: 65535 }
+                    validator: RangeValidator { setting: "httpServerPort" }
+                    problem: validator.problem(text)
                 }
             }
+            Problem { field: httpPortField }
 
             RowLayout {
                 Label { text: "Listen on" }
@@ -292,10 +331,11 @@ Item {
             }
 
             RowLayout {
+                Layout.fillWidth: true
                 Label { text: "Access key" }
                 CustomTextField {
                     id: accessKeyField
-                    Layout.preferredWidth: 170
+                    Layout.fillWidth: true
                     implicitHeight: 26
                     placeholderText: "none: anyone may connect"
                     ToolTip.visible: hovered
@@ -319,12 +359,21 @@ Item {
                 }
                 CustomTextField {
                     id: chopMinutesField
-                    Layout.preferredWidth: 45
+                    objectName: "chopMinutes"
+                    // Five digits and the field's padding.
+                    Layout.preferredWidth: chopDigits.advanceWidth + leftPadding + rightPadding + 4
                     implicitHeight: 26
-                    validator: IntValidator { bottom: 1; top: 65535 }
+                    validator: RangeValidator { setting: "chopMinutes" }
+                    problem: validator.problem(text)
+                    TextMetrics {
+                        id: chopDigits
+                        font: chopMinutesField.font
+                        text: "65535"
+                    }
                 }
                 Label { text: "minutes" }
             }
+            Problem { field: chopMinutesField }
         }
 
         Item {
@@ -378,7 +427,6 @@ Item {
                 height: 26
                 y: 40
                 anchors.right: parent.right
-                enabled: form.validate()
                 onClicked: form.apply()
             }
         }

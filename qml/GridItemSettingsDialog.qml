@@ -158,43 +158,78 @@ Dialog {
         reset()
     }
 
-    function apply() {
-        _accept()
-        accept()
+    // The first folder in use that cannot be recorded to, or null.
+    function refusedField() {
+        for (var field of [folderAField, folderBField])
+            if (field.problem !== "")
+                return field
+        return null
     }
 
-    component FolderRow: RowLayout {
+    // A refused folder keeps the dialog open on the field that says why.
+    function apply() {
+        var refused = refusedField()
+        if (refused) {
+            refused.forceActiveFocus()
+            return false
+        }
+        _accept()
+        accept()
+        return true
+    }
+
+    component FolderRow: ColumnLayout {
         id: row
         property string label
         property alias field: rowField
+        property alias changeButton: changeButton
+        property alias problemLabel: problemLabel
         property bool fieldEnabled: true
         property bool changeEnabled: true
         property bool openEnabled: true
         signal changeClicked()
         Layout.fillWidth: true
-        spacing: 6
-        Label {
-            text: row.label
-            Layout.preferredWidth: 8
-        }
-        CustomTextFieldMultiple {
-            id: rowField
+        spacing: 2
+        RowLayout {
             Layout.fillWidth: true
-            implicitHeight: 25
-            enabled: row.fieldEnabled
-            validator: DirectoryValidator {}
+            spacing: 6
+            Label {
+                text: row.label
+                Layout.preferredWidth: 8
+            }
+            CustomTextFieldMultiple {
+                id: rowField
+                objectName: "folder" + row.label
+                Layout.fillWidth: true
+                implicitHeight: 25
+                enabled: row.fieldEnabled
+                validator: DirectoryValidator {}
+                // Only a folder the slot would record to is checked: an unused default is no error.
+                problem: enabled && text !== "[multiple]" ? validator.problem(text) : ""
+                showsInvalid: problem !== ""
+            }
+            Button {
+                id: changeButton
+                text: "Change"
+                Layout.preferredWidth: 72
+                enabled: row.changeEnabled
+                onClicked: row.changeClicked()
+            }
+            Button {
+                text: "Open"
+                Layout.preferredWidth: 56
+                enabled: row.openEnabled && rowField.acceptableInput
+                onClicked: settingsModel.revealFolder(rowField.text)
+            }
         }
-        Button {
-            text: "Change"
-            Layout.preferredWidth: 72
-            enabled: row.changeEnabled
-            onClicked: row.changeClicked()
-        }
-        Button {
-            text: "Open"
-            Layout.preferredWidth: 56
-            enabled: row.openEnabled && rowField.acceptableInput
-            onClicked: settingsModel.revealFolder(rowField.text)
+        Label {
+            id: problemLabel
+            text: rowField.problem
+            visible: text !== ""
+            color: "red"
+            wrapMode: Text.Wrap
+            Layout.fillWidth: true
+            Layout.leftMargin: 14
         }
     }
 
@@ -241,6 +276,13 @@ Dialog {
                 headerPositioning: ListView.OverlayHeader
                 currentIndex: -1
                 ScrollBar.vertical: ScrollBar {}
+                // A double-click or Enter on a source binds it at once.
+                function applyChoice() {
+                    if (currentIndex >= 0)
+                        dialog.apply()
+                }
+                Keys.onReturnPressed: applyChoice()
+                Keys.onEnterPressed: applyChoice()
                 onCurrentIndexChanged: {
                     if (!dialog.multipleSelected && dialog.model)
                         Lib.setOn(dialog.model, "setSelectedInd", "selectedInd", currentIndex)
@@ -289,6 +331,10 @@ Dialog {
                         onClicked: {
                             sourceRow.ListView.view.currentIndex = sourceRow.index
                             sourceRow.ListView.view.forceActiveFocus()
+                        }
+                        onDoubleClicked: {
+                            sourceRow.ListView.view.currentIndex = sourceRow.index
+                            sourceRow.ListView.view.applyChoice()
                         }
                     }
                 }

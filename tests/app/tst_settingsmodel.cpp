@@ -41,7 +41,7 @@ private Q_SLOTS:
             { {}, "location", movies },
             { {}, "locationB", movies },
             { {}, "tallyEnabled", true },
-            { {}, "abRecording", true },
+            { {}, "abRecording", false },
             { {}, "gridHeight", 3 },
             { {}, "tcpServerEnabled", false },
             { {}, "chopEnabled", false },
@@ -122,8 +122,12 @@ private Q_SLOTS:
         const bool sealed = ::geteuid() ? QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner)
                                         : ::mount("tmpfs", qPrintable(readOnly), "tmpfs", MS_RDONLY, "size=1m") == 0;
         int position = 3;
-        for (QString input : { folder + "/file", sealed ? readOnly : QString() })
+        for (auto [input, problem] : { std::pair(folder + "/file", "Not a folder but a file: choose a folder"),
+                 sealed ? std::pair(readOnly, "Folder cannot be written to: choose another")
+                        : std::pair(QString(), "No folder: choose one") }) {
+            QCOMPARE(DirectoryValidator::problem(input), QLatin1String(problem));
             QCOMPARE(DirectoryValidator().validate(input, position), QValidator::Intermediate);
+        }
         if (::geteuid() == 0 && sealed)
             ::umount(qPrintable(readOnly));
     }

@@ -30,8 +30,13 @@ const picture = (page) => page.evaluate((selector) => {
 }, `${slot(1)} .snapshot`);
 
 try {
+  step = 'the locked panel says nothing about recordings';
+  const page = await open({ width: 1400, height: 900 }, []);
+  check(!(await page.evaluate(() => /recordings/i.test(document.body.innerText))), 'recordings are spoken of before the key');
+
   step = 'a wrong key is refused, the right one opens the panel';
-  const page = await open({ width: 1400, height: 900 }, ['not the key']);
+  await page.fill('#key-input', 'not the key');
+  await page.click('#key-form button');
   await page.waitForFunction(() => document.querySelector('#link-text').textContent === 'Wrong access key'
     && !document.querySelector('#key-form').hidden, null, { timeout: 10000 });
   await page.fill('#key-input', key);
@@ -75,11 +80,26 @@ try {
   await page.waitForFunction((s) => document.querySelector(`${s} .state`).textContent === 'READY', slot(1),
     { timeout: 10000 });
 
-  step = 'a phone-sized window fits its width';
+  step = 'a phone shows sixteen compact cards within three screens and its width; a message covers no picture';
   const phone = await open({ width: 390, height: 844 }, [key]);
   await phone.waitForFunction((s) => document.querySelector(s)?.naturalWidth > 0, `${slot(1)} .snapshot`, { timeout: 10000 });
-  const overflow = await phone.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
-  check(overflow <= 0, `the phone page is ${overflow} pixels too wide`);
+  await phone.waitForSelector('#recordings-section:not([hidden])', { timeout: 10000 });
+  const [count, overflow, screens] = await phone.evaluate(() => [document.querySelectorAll('#slots .slot').length,
+    document.documentElement.scrollWidth - innerWidth, document.documentElement.scrollHeight / innerHeight]);
+  check(count === 16 && overflow <= 0 && screens <= 3, `${count} slots, ${overflow} pixels too wide, ${screens.toFixed(2)} screens long`);
+  await phone.evaluate(() => window.recorderPanel.showMessage('A message'));
+  const covered = await phone.evaluate(() => {
+    const box = document.querySelector('#messages .message').getBoundingClientRect();
+    return [...document.querySelectorAll('.picture')].some((p) => { const r = p.getBoundingClientRect();
+      return r.top < box.bottom && box.top < r.bottom && r.left < box.right && box.left < r.right; });
+  });
+  check(!covered, 'a message covers a picture');
+  check(await phone.isHidden(`${slot(2)} .act-connect`), 'the connect form shows without More');
+  await phone.click(`${slot(2)} .act-more`);
+  check(await phone.isVisible(`${slot(2)} .act-connect`), 'More does not show the connect form');
+  if (process.env.SCREENSHOTS)
+    for (const [name, shot] of [['phone', phone], ['desktop', page]])
+      await shot.screenshot({ path: `${process.env.SCREENSHOTS}/panel-${name}.png`, fullPage: true });
   check(errors.length === 0, errors.join('\n'));
   console.log('panel test passed');
 } catch (error) {

@@ -26,6 +26,7 @@ private Q_SLOTS:
         const QString source = QStringLiteral("PANELHOST (Desk & \"Cam\")"), key = QStringLiteral("desk&key");
         app.setSources({ NdiSim::small(source, 10) });
         app.setSetting(QStringLiteral("serverAccessKey"), key);
+        app.setSetting(QStringLiteral("gridDimensions"), 44);
         for (const char* key : { "defaultLocation", "defaultLocationB" })
             app.setSetting(QLatin1String(key), TestEnv::makeFolder(QStringLiteral("videos")));
         QVERIFY(app.start(true));

@@ -8,6 +8,7 @@ Item {
     width: 420; height: 540
     Component { id: formComponent; GlobalSettings {} }
     Component { id: spyComponent; SignalSpy {} }
+    TextMetrics { id: metrics }
 
     TestCase {
         id: testCase
@@ -26,25 +27,35 @@ Item {
             compare([form.folderAField.text, form.tcpPortField.text, form.httpPortField.text, form.chopMinutesField.text, form.gridCombo.currentText],
                     [testFolder, "9099", "9098", "30", "3x3"])
             compare(form.smpteButton.checked, !settingsModel.ebuLevels)
-            verify(form.validate() && form.applyButton.enabled)
+            verify(form.validate())
             form.gridCombo.currentIndex = 1, settingsModel.setGridDimensions(99), form.reset()
             compare(form.gridCombo.currentText, "3x2") // an unknown grid code keeps the choice
         }
 
-        function test_validation_data() { // field, text, accepted
-            return [["tcp", "80", false], ["tcp", "81", true], ["http", "80", true], ["http", "79", false], ["http", "65535", true], ["tcp", "", false],
-                    ["minutes", "0", false], ["minutes", "1", true], ["minutes", "65535", true], ["folderA", "/no/such/folder", false],
-                    ["folderB", "/no/such/folder", false]].map(function(r) { return { tag: r.join(" "), r: r } })
+        // Apply refuses a field it cannot take, with the reason under it, on the focused field; the
+        // dialog stays. Folder B counts only with A/B recording on.
+        function test_refusals_data() { // field, text, A/B on, reason ("" applies)
+            var minutes = "Allowed: 1 to 65535 minutes", gone = "Folder does not exist: create it or choose another"
+            return [["tcpServerPort", "80", false, "Allowed: 81 to 65535"], ["tcpServerPort", "81", false, ""], ["httpServerPort", "80", false, ""], ["httpServerPort", "79", false, "Allowed: 80 to 65535"],
+                    ["tcpServerPort", "", false, "Allowed: 81 to 65535"], ["chopMinutes", "0", false, minutes], ["chopMinutes", "99999", false, minutes], ["chopMinutes", "65535", false, ""],
+                    ["folderA", "/no/such/folder", false, gone], ["folderB", "/no/such/folder", true, gone], ["folderB", "/no/such/folder", false, ""]]
+                .map(function(r) { return { tag: r.join(" "), r: r } })
         }
-        function test_validation(data) {
-            var field = { tcp: form.tcpPortField, http: form.httpPortField, minutes: form.chopMinutesField, folderA: form.folderAField, folderB: form.folderBField }[data.r[0]]
-            field.text = data.r[1]
-            compare([form.validate(), form.applyButton.enabled, String(field.color) !== "#ff0000"], [data.r[2], data.r[2], data.r[2]])
-            if (data.r[0] !== "folderB")
-                return
-            form.abRecordingBox.checked = false // a missing folder B blocks even without A/B
-            verify(!form.folderBField.enabled && !form.validate() && !form.apply())
-            compare(settingsModel.locationB, testFolder)
+        function test_refusals(data) {
+            var r = data.r, field = findChild(form, r[0]), reason = findChild(form, r[0] + "Problem"), refused = r[3] !== ""
+            var spy = createTemporaryObject(spyComponent, testCase, { target: form, signalName: "applied" })
+            form.abRecordingBox.checked = r[2], field.text = r[1]
+            verify(form.applyButton.enabled) // a click is always answered
+            compare([form.apply(), spy.count, reason.visible, reason.text, field.activeFocus, String(field.color) === "#ff0000"], [!refused, refused ? 0 : 1, refused, r[3], refused, refused])
+            settingsModel.setAbRecording(false)
+        }
+
+        // Five digits of minutes and the access key's hint fit their fields.
+        function test_textsFit() {
+            for (var pair of [[form.chopMinutesField, "65535"], [form.accessKeyField, form.accessKeyField.placeholderText]]) {
+                metrics.font = pair[0].font, metrics.text = pair[1]
+                verify(metrics.advanceWidth <= pair[0].width - pair[0].leftPadding - pair[0].rightPadding, pair[1])
+            }
         }
 
         function test_applyWrites() {

@@ -48,8 +48,8 @@ Item {
             verify(dialog.folderAField.enabled && !isRed(dialog.folderAField)) // "[multiple]" is a placeholder, not an error
             dialog.folderAField.text = "/no/such/folder"
             verify(isRed(dialog.folderAField))
-            // Boxes left partial, folders not acceptable and gains never moved stay as they were.
-            dialog.recordPreviewBox.checkState = Qt.Checked, dialog.folderBField.text = "/no/such/b"
+            // Boxes left partial, folders left "[multiple]" and gains never moved stay as they were.
+            dialog.recordPreviewBox.checkState = Qt.Checked, dialog.folderAField.text = dialog.folderBField.text = "[multiple]"
             dialog.apply()
             compare(slots[1].calls, ["setViewingOnly false", "setRecordPreview true", "setCustomLocationEnabled true", "acceptClicked"])
             open(slots)
@@ -69,11 +69,11 @@ Item {
 
         function test_applyWritesInOrder() {
             var slot = makeSlot({ index0: 2, customLocation: "/a", customLocationB: "/b" })
-            open(slot)
-            dialog.showLevelsBox.checkState = Qt.Unchecked, dialog.customLocationBox.checkState = Qt.Checked, dialog.folderAField.text = "/not/there"
+            settingsModel.setAbRecording(false), open(slot) // an unused folder B is written as typed
+            dialog.showLevelsBox.checkState = Qt.Unchecked, dialog.customLocationBox.checkState = Qt.Checked, dialog.folderAField.text = testFolder
             dialog.gainSlider.value = 2.4, dialog.displayNameField.text = "Desk", dialog.customSourceField.text = "HOST (Desk)"
             dialog.apply()
-            compare(slot.calls, ["setShowLevels false", "setCustomLocation /not/there", "setCustomLocationB /b", "setCustomLocationEnabled true", "setViewingOnly false",
+            compare(slot.calls, ["setShowLevels false", "setCustomLocation " + testFolder, "setCustomLocationB /b", "setCustomLocationEnabled true", "setViewingOnly false",
                                  "setIsFullRes false", "setAudioGain 2.4", "setRecordPreview false", "setDisplayName Desk", "enteredSource HOST (Desk)", "acceptClicked"])
             tryCompare(dialog, "visible", false)
         }
@@ -104,6 +104,39 @@ Item {
             compare([slots[0].calls, slots[1].calls], [["disconnectClicked", "setSelectedInd -1"], ["disconnectClicked", "setSelectedInd -1"]])
         }
 
+        // A folder the slot would record to and cannot is refused in words, on the focused field.
+        function test_refusals_data() { // own folders, A/B on, folder A, folder B ("ok": one that exists), refused field, its reason
+            var gone = "Folder does not exist: create it or choose another"
+            return [[true, true, "/no/such/a", "ok", "A", gone], [true, true, "ok", "/no/such/b", "B", gone], [true, true, "", "ok", "A", "No folder: choose one"],
+                    [true, false, "ok", "/no/such/b", "", ""], [false, true, "/no/such/a", "/no/such/b", "", ""]]
+                .map(function(r) { return { tag: r.slice(0, 4).join(" "), r: r } })
+        }
+        function test_refusals(data) {
+            var r = data.r.map(function(v) { return v === "ok" ? testFolder : v })
+            var slot = makeSlot({ customLocationEnabled: r[0], customLocation: r[2], customLocationB: r[3] })
+            settingsModel.setAbRecording(r[1]), open(slot)
+            var refused = r[4] !== ""
+            compare(dialog.apply(), !refused)
+            var row = r[4] === "B" ? dialog.folderBRow : dialog.folderARow
+            compare([row.problemLabel.visible, row.problemLabel.text, row.field.activeFocus, dialog.visible], [refused, r[5], refused, refused])
+            compare(slot.calls.indexOf("acceptClicked") >= 0, !refused)
+        }
+
+        // A source is bound by a double-click on it or by Enter, without the Apply button.
+        function test_sourceAppliesAtOnce_data() { return [{ tag: "double-click" }, { tag: "Enter" }] }
+        function test_sourceAppliesAtOnce(data) {
+            var slot = makeSlot({})
+            open(slot)
+            waitForRendering(dialog.sourceList)
+            if (data.tag === "Enter")
+                dialog.sourceList.forceActiveFocus(), dialog.sourceList.currentIndex = 1, keyClick(Qt.Key_Return)
+            else
+                mouseDoubleClickSequence(dialog.sourceList.itemAtIndex(1))
+            verify(slot.calls.indexOf("acceptClicked") > slot.calls.indexOf("setSelectedInd 1"), slot.calls)
+            verify(slot.calls.indexOf("setSelectedInd 1") >= 0, slot.calls)
+            tryCompare(dialog, "visible", false)
+        }
+
         function test_folderEnabling_data() { // own folders, A/B on, recording: folder A, folder B, B's Change button
             return [[false, true, false, false, false, false], [true, true, false, true, true, true], [true, false, false, true, false, true],
                     [true, true, true, false, false, false]].map(function(r) { return { tag: r.slice(0, 3).join(" "), r: r } })
@@ -111,8 +144,7 @@ Item {
         function test_folderEnabling(data) {
             var r = data.r
             settingsModel.setAbRecording(r[1]), open(makeSlot({ customLocationEnabled: r[0], isRecording: r[2] }))
-            compare([dialog.folderAField.enabled, dialog.folderBField.enabled, dialog.folderBRow.children[2].enabled], r.slice(3))
-            compare(dialog.folderBRow.children[2].text, "Change")
+            compare([dialog.folderAField.enabled, dialog.folderBField.enabled, dialog.folderBRow.changeButton.enabled], r.slice(3))
             verify(r[3] || String(dialog.folderAField.color) === "#808080") // disabled and acceptable: grey
             compare([dialog.viewingOnlyBox, dialog.recordPreviewBox, dialog.customLocationBox, dialog.sourceList, dialog.customSourceField].map(function(c) { return c.enabled }),
                     [!r[2], !r[2], !r[2], !r[2], !r[2]])

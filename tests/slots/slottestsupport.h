@@ -23,6 +23,7 @@ inline bool setUp(SourcesModel& sources)
     QSettings().clear();
     SettingsModel::instance()->setLocation(TestEnv::makeFolder(QStringLiteral("a")));
     SettingsModel::instance()->setLocationB(TestEnv::makeFolder(QStringLiteral("b")));
+    SettingsModel::instance()->setAbRecording(true);
     for (const char* name : { "A", "B" })
         sources.sourceAdded(QString::fromLatin1(name));
     Slot::setSourcesModel(&sources);
