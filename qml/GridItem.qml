@@ -302,15 +302,19 @@ Rectangle {
             readonly property real room: gridItem.width - gridItem.textLeft - gridItem.textRight
                                          - (gridItem.abShown ? 50 : 0)
             Plate {
+                id: formatPlate
                 objectName: "formatLabel"
                 visible: text !== "" && gridItem.stateWord !== "no signal"
-                maxWidth: factsRow.room - (gainChip.visible ? gainChip.width + 4 : 0)
+                maxWidth: factsRow.room
                 text: gridItem.qtObject && gridItem.qtObject.formatLabel ? gridItem.qtObject.formatLabel : ""
             }
             Plate {
                 id: gainChip
                 objectName: "gainChip"
-                maxWidth: factsRow.room
+                // The format comes first; in a cell too small for both the gain stays in the dialog.
+                maxWidth: factsRow.room - (formatPlate.visible ? formatPlate.width + 4 : 0)
+                visible: text !== "" && maxWidth >= implicitWidthWanted
+                readonly property real implicitWidthWanted: gridItem.smallSize * 5
                 text: gridItem.qtObject && gridItem.qtObject.gainText ? gridItem.qtObject.gainText : ""
                 textColor: "#ffd070"
             }
