@@ -1,96 +1,131 @@
 import QtQuick
-import Qt5Compat.GraphicalEffects
+import StavelinRecorder
 
-// Two thin level bars with a dB scale. The parent anchors this item to its left, top and bottom.
+// Two level bars on a dark backing, with a dBFS scale, the held peaks and a clip light. The
+// parent anchors this item to its left, top and bottom. What the marks and lights say is decided
+// by the LevelMeter; this only draws it.
 Item {
     id: meters
     property int leftLevel: 0
     property int rightLevel: 0
-    property int barWidth: 2
+    property real sizeScale: 1.0
+    readonly property int labelSize: Math.max(9, Math.round(11 * sizeScale))
+    readonly property int barWidth: Math.max(3, Math.round(4 * sizeScale))
+    readonly property int labelWidth: Math.round(labelSize * 1.9)
+    // The bars' height: below the clip light, above the unit.
+    readonly property real barsTop: clipLight.height + 4
+    readonly property real barsHeight: Math.max(0, height - barsTop - unitText.height - 2)
 
-    anchors.topMargin: 12
-    anchors.leftMargin: 5
-    width: 20 + barWidth
+    anchors.topMargin: 10
+    anchors.leftMargin: 4
+    width: labelWidth + 2 * barWidth + 8
 
-    // Label and the fraction of the scale's height that its band takes, from the top.
-    readonly property var scaleBands: [
-        { label: "0", fraction: 0.075 },
-        { label: "-6", fraction: 0.165 },
-        { label: "-20", fraction: 0.152 },
-        { label: "-32", fraction: 0.148 },
-        { label: "-44", fraction: 0.296 },
-        { label: "-68", fraction: 0.1 }
-    ]
+    LevelMeter {
+        id: meter
+        leftLevel: meters.leftLevel
+        rightLevel: meters.rightLevel
+    }
 
-    Column {
-        id: scaleColumn
+    Rectangle {
         anchors.fill: parent
-        anchors.topMargin: -4
-        anchors.bottomMargin: 4
-        opacity: 0.85
-        // One shadow for the whole scale rather than one per label: a grid of 16 meters
-        // would otherwise keep close to a hundred offscreen layers.
-        layer.enabled: meters.visible
-        layer.effect: DropShadow {
-            verticalOffset: 1
-            radius: 1
-            samples: 3
-            color: "#80000000"
-        }
-        Repeater {
-            model: meters.scaleBands
-            Item {
-                id: band
-                required property var modelData
-                width: parent ? parent.width : 0
-                height: parent ? band.modelData.fraction * parent.height : 0
-                Text {
-                    width: 14
-                    horizontalAlignment: Text.AlignRight
-                    text: band.modelData.label
-                    color: "white"
-                    font.pixelSize: 9
-                    font.hintingPreference: Font.PreferFullHinting
-                }
+        radius: 3
+        color: "#a0000000"
+    }
+
+    Rectangle {
+        id: clipLight
+        objectName: "clipLight"
+        readonly property bool lit: meter.clipped
+        x: meters.labelWidth + 2
+        y: 2
+        width: 2 * meters.barWidth + 2
+        height: Math.max(4, meters.barWidth)
+        color: lit ? "#ff2020" : "#402020"
+    }
+
+    Repeater {
+        model: meter.marks(meters.barsHeight, meters.labelSize + 1)
+        Item {
+            id: mark
+            required property var modelData
+            y: meters.barsTop + mark.modelData.fraction * meters.barsHeight
+            Rectangle {
+                x: meters.labelWidth - 1
+                width: 2 * meters.barWidth + 6
+                height: 1
+                color: "#60ffffff"
+            }
+            Text {
+                objectName: "meterLabel"
+                x: 1
+                y: -height / 2
+                width: meters.labelWidth - 3
+                horizontalAlignment: Text.AlignRight
+                text: mark.modelData.label
+                color: "#e0e0e0"
+                font.pixelSize: meters.labelSize
+                font.hintingPreference: Font.PreferFullHinting
             }
         }
     }
 
-    // Each bar shows the bottom part of a gradient as tall as the whole meter, so a height always
-    // has the same colour.
+    Text {
+        id: unitText
+        objectName: "meterUnit"
+        anchors.bottom: parent.bottom
+        anchors.horizontalCenter: parent.horizontalCenter
+        text: "dBFS"
+        color: "#c0c0c0"
+        font.pixelSize: Math.max(8, meters.labelSize - 2)
+    }
+
+    // Each bar shows the bottom part of a gradient as tall as the whole scale, so a height always
+    // has the same colour: red above full scale.
     component Bar: Item {
         id: bar
         property int level: 0
-        // The whole meter's height, which the gradient spans.
-        property real fullHeight: 0
-        height: Math.max(Math.min(level, 100) / 100 * fullHeight, 0)
-        anchors.bottom: parent.bottom
-        clip: true
-        Rectangle {
+        property int peak: 0
+        y: meters.barsTop
+        width: meters.barWidth
+        height: meters.barsHeight
+        Item {
             anchors.bottom: parent.bottom
             width: parent.width
-            height: bar.fullHeight
-            gradient: Gradient {
-                GradientStop { position: 0.0; color: "red" }
-                GradientStop { position: 0.16; color: "gold" }
-                GradientStop { position: 0.66; color: "limegreen" }
-                GradientStop { position: 1.0; color: "limegreen" }
+            height: Math.max(Math.min(bar.level, 100) / 100 * bar.height, 0)
+            clip: true
+            Rectangle {
+                anchors.bottom: parent.bottom
+                width: parent.width
+                height: bar.height
+                gradient: Gradient {
+                    GradientStop { position: 0.0; color: "red" }
+                    GradientStop { position: meter.fullScaleFraction - 0.001; color: "red" }
+                    GradientStop { position: meter.fullScaleFraction; color: "gold" }
+                    GradientStop { position: meter.fullScaleFraction + 0.15; color: "limegreen" }
+                    GradientStop { position: 1.0; color: "limegreen" }
+                }
             }
+        }
+        // The held peak.
+        Rectangle {
+            visible: bar.peak > 0
+            width: parent.width
+            height: 2
+            y: bar.height - Math.min(bar.peak, 100) / 100 * bar.height
+            color: "#ffffff"
         }
     }
 
     Bar {
         objectName: "leftBar"
-        x: 17
-        width: meters.barWidth
-        fullHeight: meters.height
-        level: meters.leftLevel
+        x: meters.labelWidth + 2
+        level: meter.leftLevel
+        peak: meter.leftPeak
     }
     Bar {
         objectName: "rightBar"
-        x: 18 + meters.barWidth
-        width: meters.barWidth
-        fullHeight: meters.height
-        level: meters.rightLevel
+        x: meters.labelWidth + 4 + meters.barWidth
+        level: meter.rightLevel
+        peak: meter.rightPeak
     }
 }

@@ -16,7 +16,19 @@ Rectangle {
     // The window that hides the cursor and opens the slot dialogs.
     property var appWindow: null
     readonly property bool cursorHidden: !!appWindow && appWindow.mouseHidden
-    readonly property bool isSelected: !!model.selected && !cursorHidden
+    // The cell the arrow keys reached: its selection shows even with the cursor hidden.
+    property bool keyFocus: false
+    readonly property bool isSelected: !!model.selected && (!cursorHidden || keyFocus)
+    // Texts grow with the cell: sizes are for a 480 px wide cell (4x4 on 1920x1080).
+    readonly property real textScale: Math.max(0.67, Math.min(2.0, width / 480, height / 240))
+    readonly property int nameSize: Math.round(18 * textScale)
+    readonly property int badgeSize: Math.round(22 * textScale)
+    readonly property int smallSize: Math.max(10, Math.round(14 * textScale))
+    // Room the meter takes at the left and the buttons at the right; texts stay between.
+    readonly property int textLeft: (audioMeters.visible ? audioMeters.width + audioMeters.anchors.leftMargin : 0) + 8
+    readonly property int textRight: 44
+    // A short cell keeps the badge to one line.
+    readonly property bool compact: height < 160
     readonly property bool displayWarning: warning !== "" && warning !== dismissedWarning
     property int textRendering: Qt.platform.os === "osx" ? Text.NativeRendering : Text.QtRendering
     readonly property bool pointerOver: hover.hovered && !cursorHidden
@@ -43,10 +55,10 @@ Rectangle {
     signal mouseMoved()
 
     color: "transparent"
-    border.width: 2
+    border.width: isSelected ? 6 : 2
     border.color: {
         if (isSelected)
-            return "#8129fe"
+            return "#ffd400"
         if (!settingsModel.tallyEnabled)
             return "transparent"
         switch (model.tallyState) {
@@ -112,29 +124,28 @@ Rectangle {
         }
     }
 
-    component SpaceBadge: Rectangle {
-        property real gigabytes: 0
-        property color textColor: "red"
-        width: 28
-        height: 15
-        color: "#cc3b3b3b"
+    // A text on a dark plate, legible over any picture.
+    component Plate: Rectangle {
+        id: plate
+        property alias text: plateText.text
+        property alias textColor: plateText.color
+        property alias font: plateText.font
+        property real maxWidth: 10000
+        visible: text !== ""
+        width: Math.min(plateText.implicitWidth + 10, maxWidth)
+        height: plateText.implicitHeight + 4
         radius: 4
+        color: "#c0101010"
         Text {
-            anchors.centerIn: parent
-            width: 28
-            height: 13
-            horizontalAlignment: Text.AlignHCenter
+            id: plateText
+            anchors.fill: parent
+            anchors.leftMargin: 5
+            anchors.rightMargin: 5
             verticalAlignment: Text.AlignVCenter
-            font.pixelSize: 10
-            color: parent.textColor
-            text: Lib.gigabytesText(parent.gigabytes)
-            layer.enabled: parent.visible
-            layer.effect: DropShadow {
-                verticalOffset: 1
-                radius: 1
-                samples: 3
-                color: "#80000000"
-            }
+            elide: Text.ElideRight
+            color: "#ffffff"
+            font.pixelSize: gridItem.smallSize
+            renderType: gridItem.textRendering
         }
     }
 
@@ -146,12 +157,18 @@ Rectangle {
         width: 28
         height: 28
         opacity: current ? 1.0 : 0.5
+        background: Rectangle {
+            radius: 4
+            color: "#c0101010"
+            border.width: locationButton.current ? 1 : 0
+            border.color: "#ffffff"
+        }
         contentItem: Text {
             text: locationButton.letter
             color: "white"
             font.family: "Arial"
             font.bold: true
-            font.pixelSize: 11
+            font.pixelSize: Math.max(11, gridItem.smallSize)
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
             layer.enabled: locationButton.visible
@@ -163,15 +180,16 @@ Rectangle {
             }
         }
         ToolTip.delay: 200
-        ToolTip.visible: hovered
+        ToolTip.timeout: 5000
+        ToolTip.visible: hovered && !gridItem.cursorHidden
         ToolTip.text: tip
     }
 
     Rectangle {
         anchors.fill: parent
-        anchors.margins: 2
+        anchors.margins: gridItem.isSelected ? 6 : 2
         color: "transparent"
-        border.width: 1
+        border.width: gridItem.isSelected ? 2 : 1
         border.color: gridItem.isSelected ? "#000000" : "transparent"
     }
 
@@ -185,6 +203,24 @@ Rectangle {
         onClicked: (mouse) => {
             if (mouse.button === Qt.LeftButton)
                 gridItem.toggleSelected()
+            else
+                cellMenu.popup()
+        }
+
+        Menu {
+            id: cellMenu
+            objectName: "cellMenu"
+            MenuItem {
+                text: "Settings…"
+                onTriggered: gridItem.openSettings()
+            }
+            MenuItem {
+                objectName: "openFolderItem"
+                text: "Open recording folder"
+                enabled: !!gridItem.qtObject && !!gridItem.qtObject.currentFolderUrl
+                         && String(gridItem.qtObject.currentFolderUrl) !== ""
+                onTriggered: Qt.openUrlExternally(gridItem.qtObject.currentFolderUrl)
+            }
         }
         onDoubleClicked: (mouse) => {
             if (mouse.button !== Qt.LeftButton)
@@ -208,6 +244,7 @@ Rectangle {
                 anchors.centerIn: parent
                 spacing: 4
                 Text {
+                    objectName: "noSignalText"
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: "NO SIGNAL"
                     color: "#f0a000"
@@ -221,7 +258,7 @@ Rectangle {
                     elide: Text.ElideRight
                     text: gridItem.model.connectedSource
                     color: "#a0a0a0"
-                    font.pixelSize: 11
+                    font.pixelSize: gridItem.smallSize
                     renderType: gridItem.textRendering
                 }
             }
@@ -237,7 +274,7 @@ Rectangle {
             visible: gridItem.stateWord === "empty"
             text: "Double-click to choose a source"
             color: "#8c96aa"
-            font.pixelSize: 13
+            font.pixelSize: gridItem.smallSize
             renderType: gridItem.textRendering
         }
 
@@ -253,19 +290,34 @@ Rectangle {
             color: gridItem.stateColor
         }
 
-        Text {
-            objectName: "formatLabel"
+        // Facts of the picture and the sound, in a row above the name.
+        Row {
+            id: factsRow
             anchors.left: parent.left
-            anchors.leftMargin: 39
-            anchors.bottom: parent.bottom
-            anchors.bottomMargin: 34
-            visible: text !== "" && gridItem.stateWord !== "no signal"
-            text: gridItem.qtObject && gridItem.qtObject.videoFormat ? gridItem.qtObject.videoFormat : ""
-            color: "#e8e8e8"
-            style: Text.Outline
-            styleColor: "#a0000000"
-            font.pixelSize: 10
-            renderType: gridItem.textRendering
+            anchors.leftMargin: gridItem.textLeft
+            anchors.bottom: namePlate.top
+            anchors.bottomMargin: 2
+            spacing: 4
+            // Clear of the A/B buttons beside the name.
+            readonly property real room: gridItem.width - gridItem.textLeft - gridItem.textRight
+                                         - (gridItem.abShown ? 50 : 0)
+            Plate {
+                id: formatPlate
+                objectName: "formatLabel"
+                visible: text !== "" && gridItem.stateWord !== "no signal"
+                maxWidth: factsRow.room
+                text: gridItem.qtObject && gridItem.qtObject.formatLabel ? gridItem.qtObject.formatLabel : ""
+            }
+            Plate {
+                id: gainChip
+                objectName: "gainChip"
+                // The format comes first; in a cell too small for both the gain stays in the dialog.
+                maxWidth: factsRow.room - (formatPlate.visible ? formatPlate.width + 4 : 0)
+                visible: text !== "" && maxWidth >= implicitWidthWanted
+                readonly property real implicitWidthWanted: gridItem.smallSize * 5
+                text: gridItem.qtObject && gridItem.qtObject.gainText ? gridItem.qtObject.gainText : ""
+                textColor: "#ffd070"
+            }
         }
 
         OverlayButton {
@@ -276,6 +328,10 @@ Rectangle {
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 83
             icon.source: Qt.resolvedUrl("icons/icons8-settings-64.png")
+            ToolTip.delay: 300
+            ToolTip.timeout: 5000
+            ToolTip.visible: hovered && !gridItem.cursorHidden
+            ToolTip.text: "Slot settings (right click: more)"
             opacity: gridItem.pointerOver || gridItem.isSelected ? 1.0 : 0.0
             onClicked: gridItem.openSettings()
         }
@@ -284,16 +340,15 @@ Rectangle {
             id: warningBar
             objectName: "warningBar"
             visible: gridItem.displayWarning
-            height: 22
-            color: "#ee1900"
+            height: warningLabel.implicitHeight + 6
+            color: "#d01900"
             radius: 4
-            opacity: 0.5
             anchors.left: parent.left
             anchors.right: parent.right
             anchors.top: parent.top
-            anchors.leftMargin: 34
-            anchors.rightMargin: 34
-            anchors.topMargin: 8
+            anchors.leftMargin: gridItem.textLeft
+            anchors.rightMargin: gridItem.textRight
+            anchors.topMargin: 6
         }
         OverlayButton {
             objectName: "warningCloseButton"
@@ -312,15 +367,13 @@ Rectangle {
             renderType: gridItem.textRendering
             visible: gridItem.displayWarning
             text: gridItem.warning
-            height: 17
-            font.pixelSize: 12
+            font.pixelSize: gridItem.smallSize
             font.bold: true
-            anchors.left: parent.left
-            anchors.right: parent.right
-            anchors.top: parent.top
-            anchors.leftMargin: 57
-            anchors.rightMargin: 42
-            anchors.topMargin: 12
+            anchors.left: warningBar.left
+            anchors.right: warningBar.right
+            anchors.verticalCenter: warningBar.verticalCenter
+            anchors.leftMargin: 28
+            anchors.rightMargin: 6
             elide: Text.ElideRight
         }
 
@@ -342,11 +395,11 @@ Rectangle {
             }
             visible: gridItem.marked
             anchors.left: parent.left
-            anchors.leftMargin: 34
-            anchors.top: parent.top
-            anchors.topMargin: gridItem.displayWarning ? 36 : 8
+            anchors.leftMargin: gridItem.textLeft
+            anchors.top: gridItem.displayWarning ? warningBar.bottom : parent.top
+            anchors.topMargin: gridItem.displayWarning ? 2 : 8
             width: Math.max(recText.implicitWidth, recordedText.visible ? recordedText.implicitWidth : 0) + 16
-            height: recordedText.visible ? 42 : 26
+            height: recText.implicitHeight + (recordedText.visible ? recordedText.implicitHeight : 0) + 6
             radius: 4
             color: state === "recording" ? "#e01010"
                  : state === "dropping" || state === "stalled" || state === "no signal" ? "#f0a000"
@@ -359,8 +412,8 @@ Rectangle {
                 id: recText
                 objectName: "recText"
                 anchors.horizontalCenter: parent.horizontalCenter
-                y: 4
-                font.pixelSize: 16
+                y: 3
+                font.pixelSize: gridItem.badgeSize
                 font.bold: true
                 renderType: gridItem.textRendering
                 color: recBadge.textColor
@@ -373,58 +426,55 @@ Rectangle {
                 objectName: "recordedText"
                 anchors.horizontalCenter: parent.horizontalCenter
                 anchors.top: recText.bottom
-                visible: text !== ""
-                font.pixelSize: 12
+                visible: text !== "" && !gridItem.compact
+                font.pixelSize: gridItem.smallSize
                 renderType: gridItem.textRendering
                 color: recBadge.textColor
                 text: recBadge.recorded
             }
             HoverHandler { id: recHover }
             ToolTip.delay: 200
-            ToolTip.visible: recHover.hovered && !!gridItem.telemetry
+            ToolTip.timeout: 8000
+            ToolTip.visible: recHover.hovered && !!gridItem.telemetry && !gridItem.cursorHidden
             ToolTip.text: gridItem.telemetry ? Lib.recordingTooltip(gridItem.telemetry, gridItem.qtObject.historyText) : ""
         }
 
-        Rectangle {
-            objectName: "namePlate"
-            width: Math.min(nameLabel.implicitWidth, nameLabel.width) + 10
-            height: 22
-            color: "#3b3b3b"
-            radius: 4
-            opacity: 0.5
+        Plate {
+            objectName: "driveText"
             anchors.left: parent.left
-            anchors.leftMargin: 34
-            anchors.bottom: parent.bottom
-            anchors.bottomMargin: 9
+            anchors.leftMargin: gridItem.textLeft
+            anchors.top: recBadge.visible ? recBadge.bottom : parent.top
+            anchors.topMargin: 2
+            maxWidth: gridItem.width - gridItem.textLeft - gridItem.textRight
+            visible: text !== "" && gridItem.busy
+            text: gridItem.qtObject && gridItem.qtObject.driveText ? gridItem.qtObject.driveText : ""
         }
 
         Rectangle {
-            objectName: "abPlate"
-            width: 55
-            height: 22
-            color: "#3b3b3b"
+            id: namePlate
+            objectName: "namePlate"
+            width: Math.min(nameLabel.implicitWidth, nameLabel.width) + 10
+            height: nameLabel.implicitHeight + 4
+            color: "#c0101010"
             radius: 4
-            opacity: 0.5
-            anchors.right: parent.right
-            anchors.rightMargin: 37
+            anchors.left: parent.left
+            anchors.leftMargin: gridItem.textLeft
             anchors.bottom: parent.bottom
-            anchors.bottomMargin: 9
-            visible: gridItem.abShown
+            anchors.bottomMargin: 4
         }
 
         Shadowed {
             id: nameLabel
             objectName: "nameLabel"
             renderType: gridItem.textRendering
-            height: 17
-            font.pixelSize: 12
+            font.pixelSize: gridItem.nameSize
+            font.bold: true
             font.hintingPreference: Font.PreferFullHinting
-            anchors.left: parent.left
-            anchors.leftMargin: 39
+            anchors.left: namePlate.left
+            anchors.leftMargin: 5
             anchors.right: parent.right
-            anchors.rightMargin: 98
-            anchors.bottom: parent.bottom
-            anchors.bottomMargin: 10
+            anchors.rightMargin: gridItem.textRight + (gridItem.abShown ? 64 : 0)
+            anchors.verticalCenter: namePlate.verticalCenter
             elide: Text.ElideRight
             color: gridItem.isSelected ? "#bf91ff" : "#ffffff"
             text: Lib.nameLabel(gridItem.model.index0, gridItem.model.displayName, gridItem.model.connectedSource)
@@ -444,41 +494,43 @@ Rectangle {
             opacity: gridItem.model.connectedSource === "none" ? 0.3 : 1.0
             onClicked: gridItem.clickRecord()
             ToolTip.delay: 200
-            ToolTip.visible: hovered
+            ToolTip.timeout: 5000
+            ToolTip.visible: hovered && !gridItem.cursorHidden
             ToolTip.text: (gridItem.model.isRecording || gridItem.model.isWaiting ? "Stop recording" : "Record")
                           + " (R on the selected cell)"
                           + (settingsModel.abRecording ? "" : "\n" + gridItem.locationAText())
         }
 
-        SpaceBadge {
-            objectName: "badgeA"
+        // Drives running short, named, in the free space above the buttons.
+        Row {
             anchors.right: parent.right
-            anchors.rightMargin: settingsModel.abRecording ? 64 : 44
-            anchors.bottom: parent.bottom
-            anchors.bottomMargin: settingsModel.abRecording ? 36 : 11
-            visible: gridItem.recordable && !!gridItem.qtObject && gridItem.qtObject.lowSpaceA
-            gigabytes: gridItem.model.gigabytesAvailable
-            textColor: "red"
-        }
-
-        SpaceBadge {
-            objectName: "badgeB"
-            anchors.right: parent.right
-            anchors.rightMargin: 37
-            anchors.bottom: parent.bottom
-            anchors.bottomMargin: 36
-            visible: gridItem.abShown && !!gridItem.qtObject && gridItem.qtObject.lowSpaceB
-            gigabytes: gridItem.model.gigabytesBAvailable
-            textColor: "#ff0000"
+            anchors.rightMargin: gridItem.textRight
+            anchors.bottom: factsRow.top
+            anchors.bottomMargin: 2
+            spacing: 4
+            Plate {
+                objectName: "badgeA"
+                visible: gridItem.recordable && !!gridItem.qtObject && gridItem.qtObject.lowSpaceA
+                text: (settingsModel.abRecording ? "A: " : "Low space: ") + Lib.gigabytesText(gridItem.model.gigabytesAvailable) + " GB"
+                textColor: "#ff6060"
+            }
+            Plate {
+                objectName: "badgeB"
+                visible: gridItem.abShown && !!gridItem.qtObject && gridItem.qtObject.lowSpaceB
+                text: "B: " + Lib.gigabytesText(gridItem.model.gigabytesBAvailable) + " GB"
+                textColor: "#ff6060"
+            }
         }
 
         AudioMeters {
+            id: audioMeters
             objectName: "audioMeters"
             anchors.left: parent.left
             anchors.top: parent.top
             anchors.bottom: parent.bottom
             anchors.bottomMargin: 10
-            visible: !!gridItem.model.showLevels
+            sizeScale: gridItem.textScale
+            visible: !!gridItem.model.showLevels && !!gridItem.model.isConnected
             leftLevel: gridItem.model.leftLevel
             rightLevel: gridItem.model.rightLevel
         }

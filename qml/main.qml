@@ -22,10 +22,13 @@ ApplicationWindow {
     // Context objects published by the start-up; a build without some of them still opens.
     readonly property var slotList: typeof slotsModel !== "undefined" ? slotsModel : null
     readonly property var recordAll: typeof slotsRecorder !== "undefined" ? slotsRecorder : null
-    readonly property int gridColumns: Math.max(1, settingsModel.gridWidth)
-    readonly property int gridRows: Math.max(1, settingsModel.gridHeight)
-    readonly property int gridExtra: settingsModel.gridExtra
-    readonly property int extraHeight: GridMath.extraHeight(height, gridExtra, gridRows)
+    // From the settings; a test may lay out another grid.
+    property int gridColumns: Math.max(1, settingsModel.gridWidth)
+    property int gridRows: Math.max(1, settingsModel.gridHeight)
+    property int gridExtra: settingsModel.gridExtra
+    // The toolbar's own band at the top: no cell lies under it.
+    readonly property int bandHeight: 44
+    readonly property int extraHeight: GridMath.extraHeight(height - bandHeight, gridExtra, gridRows)
 
     title: "Stavelin Recorder v" + Qt.application.version + " GPU: " + (mixer ? mixer.gpuName : "")
     width: 1100
@@ -237,8 +240,15 @@ ApplicationWindow {
         source: "MixerItem.qml"
     }
 
+    Binding {
+        target: applicationWindow.mixer
+        when: !!applicationWindow.mixer
+        property: "topInset"
+        value: applicationWindow.bandHeight
+    }
+
     Clock {
-        objectName: "clock"
+        objectName: "clockCell"
         visible: applicationWindow.gridExtra === 2 && applicationWindow.gridRows === 3
         anchors.right: parent.right
         anchors.bottom: parent.bottom
@@ -250,7 +260,7 @@ ApplicationWindow {
         objectName: "extraCell1"
         visible: applicationWindow.gridExtra >= 1
         x: 0
-        y: 0
+        y: applicationWindow.bandHeight
         width: GridMath.extraCellWidth(applicationWindow.width)
         height: applicationWindow.extraHeight
         model: applicationWindow.slotList ? applicationWindow.slotList.extra1 : null
@@ -263,7 +273,7 @@ ApplicationWindow {
         objectName: "extraCell2"
         visible: applicationWindow.gridExtra >= 2
         x: GridMath.extraCell2X(applicationWindow.width)
-        y: 0
+        y: applicationWindow.bandHeight
         width: GridMath.extraCellWidth(applicationWindow.width)
         height: applicationWindow.extraHeight
         model: applicationWindow.slotList ? applicationWindow.slotList.extra2 : null
@@ -281,7 +291,7 @@ ApplicationWindow {
         anchors.right: parent.right
         anchors.bottom: parent.bottom
         anchors.top: parent.top
-        anchors.topMargin: applicationWindow.extraHeight
+        anchors.topMargin: applicationWindow.bandHeight + applicationWindow.extraHeight
 
         Repeater {
             id: cells
@@ -293,6 +303,7 @@ ApplicationWindow {
                 required property int index
                 readonly property var slot: qtObject
                 appWindow: Window.window
+                keyFocus: !!appWindow && appWindow.keyCell === index
                 width: parent && appWindow ? GridMath.cellWidth(index, parent.width, appWindow.gridColumns) : 0
                 height: parent && appWindow ? GridMath.cellHeight(index, parent.height, appWindow.gridColumns, appWindow.gridRows) : 0
                 onMouseMoved: appWindow.mouseMoved()
@@ -300,19 +311,19 @@ ApplicationWindow {
         }
     }
 
-    Item {
+    // The toolbar's band: the summary at the left, the clock and the buttons at the right.
+    Rectangle {
         id: toolbar
         objectName: "toolbar"
-        width: 290
-        height: 60
+        anchors.left: parent.left
         anchors.right: parent.right
         anchors.top: parent.top
-        visible: !applicationWindow.mouseHidden
+        height: applicationWindow.bandHeight
+        color: "#181818"
 
         MouseArea {
             anchors.fill: parent
             hoverEnabled: true
-            propagateComposedEvents: true
             property point lastPosition: Qt.point(-1, -1)
             onPositionChanged: (mouse) => {
                 if (mouse.x === lastPosition.x && mouse.y === lastPosition.y)
@@ -320,15 +331,65 @@ ApplicationWindow {
                 lastPosition = Qt.point(mouse.x, mouse.y)
                 applicationWindow.mouseMoved()
             }
+        }
+
+        // How many slots record and how long the drives last, always in view.
+        Rectangle {
+            id: summaryPlate
+            objectName: "summaryPlate"
+            readonly property int recording: applicationWindow.summary ? applicationWindow.summary.recordingCount : 0
+            anchors.left: parent.left
+            anchors.leftMargin: 8
+            anchors.verticalCenter: parent.verticalCenter
+            width: Math.min(summaryText.implicitWidth + 16, toolRow.x - 16)
+            height: 30
+            radius: 4
+            color: recording > 0 ? "#d0200808" : "#303030"
+            border.width: recording > 0 ? 1 : 0
+            border.color: "#e01010"
+            Text {
+                id: summaryText
+                objectName: "summaryText"
+                anchors.fill: parent
+                anchors.leftMargin: 8
+                anchors.rightMargin: 8
+                verticalAlignment: Text.AlignVCenter
+                elide: Text.ElideRight
+                color: "#ffffff"
+                font.pixelSize: 15
+                font.bold: summaryPlate.recording > 0
+                text: {
+                    if (summaryPlate.recording === 0)
+                        return "Not recording"
+                    var parts = ["● " + summaryPlate.recording + " recording"]
+                    var drives = applicationWindow.summary.drives
+                    for (var i = 0; i < drives.length; ++i)
+                        parts.push(drives[i].text)
+                    return parts.join("   ")
+                }
+            }
+        }
+
+        Row {
+            id: toolRow
+            anchors.right: parent.right
+            anchors.rightMargin: 4
+            anchors.verticalCenter: parent.verticalCenter
+            spacing: 6
+
+            Clock {
+                objectName: "clock"
+                anchors.verticalCenter: parent.verticalCenter
+                width: implicitWidth
+                height: 36
+                pixelSize: 22
+            }
 
             Image {
                 objectName: "ndiLogo"
                 width: 44
                 height: 24
-                anchors.right: parent.right
-                anchors.rightMargin: 200
-                anchors.top: parent.top
-                anchors.topMargin: 8
+                anchors.verticalCenter: parent.verticalCenter
                 source: "icons/ndi-small.png"
                 fillMode: Image.PreserveAspectFit
                 mipmap: true
@@ -341,13 +402,11 @@ ApplicationWindow {
 
             OverlayButton {
                 objectName: "globalSettingsButton"
+                anchors.verticalCenter: parent.verticalCenter
                 ToolTip.delay: 300
+                ToolTip.timeout: 5000
                 ToolTip.visible: hovered
                 ToolTip.text: "Settings (Ctrl+,)"
-                anchors.right: parent.right
-                anchors.rightMargin: 150
-                anchors.top: parent.top
-                anchors.topMargin: 2
                 icon.source: Qt.resolvedUrl("icons/icons8-settings-64.png")
                 onClicked: applicationWindow.openGlobalSettings()
             }
@@ -356,11 +415,8 @@ ApplicationWindow {
                 id: recordAllButton
                 objectName: "recordAllButton"
                 readonly property bool recordingAll: !!applicationWindow.recordAll && applicationWindow.recordAll.isRecordingAll
-                width: 110
-                anchors.right: parent.right
-                anchors.rightMargin: 40
-                anchors.top: parent.top
-                anchors.topMargin: 2
+                width: 120
+                anchors.verticalCenter: parent.verticalCenter
                 display: AbstractButton.TextBesideIcon
                 text: recordingAll ? "STOP ALL" : "START ALL"
                 icon.source: Qt.resolvedUrl(recordingAll ? "icons/icons8-record-64-recording-ns.png"
@@ -369,13 +425,6 @@ ApplicationWindow {
                     Row {
                         anchors.centerIn: parent
                         spacing: 6
-                        layer.enabled: true
-                        layer.effect: DropShadow {
-                            radius: 3
-                            samples: 7
-                            spread: 0.5
-                            color: "#60000000"
-                        }
                         Image {
                             width: 24
                             height: 24
@@ -387,25 +436,45 @@ ApplicationWindow {
                             anchors.verticalCenter: parent.verticalCenter
                             text: recordAllButton.text
                             color: "#ffffff"
-                            font: recordAllButton.font
+                            font.pixelSize: 15
+                            font.bold: true
                         }
                     }
                 }
                 ToolTip.delay: 300
+                ToolTip.timeout: 5000
                 ToolTip.visible: hovered
                 ToolTip.text: recordingAll ? "Stop all recordings (Ctrl+Shift+S)" : "Start all recordings (Ctrl+Shift+R)"
                 onClicked: recordingAll ? applicationWindow.askStopAll() : applicationWindow.startAll()
             }
 
             OverlayButton {
+                objectName: "keysButton"
+                anchors.verticalCenter: parent.verticalCenter
+                display: AbstractButton.TextOnly
+                text: "?"
+                contentItem: Text {
+                    text: "?"
+                    color: "#ffffff"
+                    font.pixelSize: 20
+                    font.bold: true
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                }
+                ToolTip.delay: 300
+                ToolTip.timeout: 5000
+                ToolTip.visible: hovered
+                ToolTip.text: "Keys (F1)"
+                onClicked: keysOverlay.open()
+            }
+
+            OverlayButton {
                 objectName: "fullScreenButton"
-                anchors.right: parent.right
-                anchors.rightMargin: 2
-                anchors.top: parent.top
-                anchors.topMargin: 2
+                anchors.verticalCenter: parent.verticalCenter
                 icon.source: Qt.resolvedUrl(applicationWindow.visibility === Window.FullScreen
                                              ? "icons/icons8-compress-64.png" : "icons/icons8-enlarge-64.png")
                 ToolTip.delay: 300
+                ToolTip.timeout: 5000
                 ToolTip.visible: hovered
                 ToolTip.text: applicationWindow.visibility === Window.FullScreen ? "Leave full screen (F11 or Esc)"
                                                                                  : "Full screen (F11)"
@@ -414,36 +483,51 @@ ApplicationWindow {
         }
     }
 
-    // How many slots record and how long the drives last, always in view.
-    Rectangle {
-        id: summaryPlate
-        objectName: "summaryPlate"
-        readonly property int recording: applicationWindow.summary ? applicationWindow.summary.recordingCount : 0
-        anchors.right: parent.right
-        anchors.rightMargin: 6
-        anchors.top: parent.top
-        anchors.topMargin: 46
-        width: summaryText.implicitWidth + 16
-        height: 24
-        radius: 4
-        color: recording > 0 ? "#d0200808" : "#a0202020"
-        border.width: recording > 0 ? 1 : 0
-        border.color: "#e01010"
-        Text {
-            id: summaryText
-            objectName: "summaryText"
-            anchors.centerIn: parent
-            color: "#ffffff"
-            font.pixelSize: 13
-            font.bold: summaryPlate.recording > 0
-            text: {
-                if (summaryPlate.recording === 0)
-                    return "Not recording"
-                var parts = ["● " + summaryPlate.recording + " recording"]
-                var drives = applicationWindow.summary.drives
-                for (var i = 0; i < drives.length; ++i)
-                    parts.push(drives[i].text)
-                return parts.join("   ")
+    Popup {
+        id: keysOverlay
+        objectName: "keysOverlay"
+        modal: true
+        focus: true
+        x: GridMath.centred(applicationWindow.width, width)
+        y: GridMath.centred(applicationWindow.height, height)
+        padding: 20
+        background: Rectangle {
+            color: "#f0202020"
+            radius: 8
+            border.color: "#606060"
+        }
+        Column {
+            spacing: 10
+            Text {
+                text: "Keys"
+                color: "#ffffff"
+                font.pixelSize: 22
+                font.bold: true
+            }
+            Grid {
+                columns: 2
+                columnSpacing: 24
+                rowSpacing: 6
+                Repeater {
+                    model: [
+                        "Arrow keys", "Select a cell",
+                        "R", "Record or stop the selected cell",
+                        "Ctrl+Shift+R", "Start all recordings",
+                        "Ctrl+Shift+S", "Stop all recordings (asks first)",
+                        "Ctrl+,", "Settings",
+                        "F11", "Full screen; Esc leaves it",
+                        "F1 or ?", "This list; Esc closes it",
+                        "Right click on a cell", "Open its recording folder"
+                    ]
+                    Text {
+                        required property string modelData
+                        required property int index
+                        text: modelData
+                        color: index % 2 === 0 ? "#ffd400" : "#ffffff"
+                        font.pixelSize: 16
+                        font.bold: index % 2 === 0
+                    }
+                }
             }
         }
     }
@@ -462,7 +546,7 @@ ApplicationWindow {
     }
     Shortcut {
         sequence: "Esc"
-        enabled: applicationWindow.visibility === Window.FullScreen && !globalSettingsDialog.visible
+        enabled: applicationWindow.visibility === Window.FullScreen && !globalSettingsDialog.visible && !keysOverlay.visible
                  && !stopAllConfirmation.visible && !(applicationWindow.settingsDialog && applicationWindow.settingsDialog.visible)
         onActivated: applicationWindow.visibility = Window.Windowed
     }
@@ -475,6 +559,7 @@ ApplicationWindow {
     Shortcut { sequence: "Up"; onActivated: applicationWindow.moveKeyCell(0, -1) }
     Shortcut { sequence: "Down"; onActivated: applicationWindow.moveKeyCell(0, 1) }
     Shortcut { sequence: "R"; onActivated: applicationWindow.recordKeyCell() }
+    Shortcut { sequences: ["F1", "?"]; onActivated: keysOverlay.visible ? keysOverlay.close() : keysOverlay.open() }
 
     Dialog {
         id: stopAllConfirmation

@@ -8,6 +8,7 @@
 #include <QRunnable>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -161,7 +162,9 @@ void Mixer::sync()
             this, [this, interval] { setFrameInterval(interval); }, Qt::QueuedConnection);
     }
     const qreal ratio = win->effectiveDevicePixelRatio();
-    m_renderer->setViewportSize(QSize(int(std::lround(win->width() * ratio)), int(std::lround(win->height() * ratio))));
+    // The viewport starts at the bottom, so leaving out the inset keeps the top band free of pictures.
+    const int shownHeight = std::max(0, win->height() - m_topInset);
+    m_renderer->setViewportSize(QSize(int(std::lround(win->width() * ratio)), int(std::lround(shownHeight * ratio))));
     m_renderer->setWindow(win);
     if (!m_renderer->hasDrawingList()) {
         std::vector<MixerRenderer::ReceiverSource> list = drawingList();
@@ -193,6 +196,15 @@ void Mixer::releaseResources()
     if (QQuickWindow* win = window())
         win->scheduleRenderJob(new CleanupJob(m_renderer), QQuickWindow::BeforeSynchronizingStage);
     m_renderer = nullptr;
+}
+
+void Mixer::setTopInset(int topInset)
+{
+    if (topInset == m_topInset)
+        return;
+    m_topInset = topInset;
+    emit topInsetChanged();
+    update();
 }
 
 void Mixer::setSlotList(SlotListModel* slotList)

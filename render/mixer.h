@@ -25,6 +25,8 @@ class Mixer : public QQuickItem
     Q_PROPERTY(SlotListModel* slotList READ slotList WRITE setSlotList)
     Q_PROPERTY(bool cannotInitialize READ cannotInitialize WRITE setCannotInitialize NOTIFY cannotInitializeChanged)
     Q_PROPERTY(QString gpuName READ gpuName WRITE setGpuName NOTIFY gpuNameChanged)
+    // Pixels at the top of the window that hold the toolbar: the cells are drawn below them.
+    Q_PROPERTY(int topInset READ topInset WRITE setTopInset NOTIFY topInsetChanged)
 
 public:
     Mixer();
@@ -34,6 +36,7 @@ public:
     SlotListModel* slotList() const { return m_slotList; }
     bool cannotInitialize() const { return m_cannotInitialize; }
     QString gpuName() const { return m_gpuName; }
+    int topInset() const { return m_topInset; }
 
     // The grid comes from the settings when the item is made; a different one may be given
     // before the first frame (tests and benchmarks).
@@ -60,11 +63,13 @@ public Q_SLOTS:
     void setT(double t);
     void setCannotInitialize(bool cannotInitialize);
     void setGpuName(QString gpuName);
+    void setTopInset(int topInset);
 
 Q_SIGNALS:
     void tChanged();
     void cannotInitializeChanged(bool cannotInitialize);
     void gpuNameChanged(QString gpuName);
+    void topInsetChanged();
 
 private Q_SLOTS:
     void handleWindowChanged(QQuickWindow* win);
@@ -87,6 +92,7 @@ private:
     int m_columns = 3;
     int m_rows = 3;
     int m_extras = 0;
+    int m_topInset = 0;
     std::vector<MixerRenderer::ReceiverSource> m_receiverSources;
     bool m_hasReceiverSources = false;
     const std::shared_ptr<MixerRenderer::Counters> m_counters = std::make_shared<MixerRenderer::Counters>();

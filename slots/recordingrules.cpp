@@ -1,6 +1,7 @@
 #include "slots/recordingrules.h"
 
 #include "slots/commandresults.h"
+#include "slots/recordingsummary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -52,4 +53,29 @@ QString RecordingRules::startRefusal(bool connected, bool recording, bool viewin
     if (!folderExists)
         return CommandResult::folderMissing;
     return {};
+}
+
+QString RecordingRules::formatLabel(const QString& recorded, const QString& received, bool fullRes)
+{
+    if (!recorded.isEmpty())
+        return recorded;
+    if (received.isEmpty() || fullRes)
+        return received;
+    return received + QStringLiteral(" preview");
+}
+
+QString RecordingRules::gainText(float gain)
+{
+    // Shown as rounded, so a gain that rounds to 0.0 dB is no gain.
+    if (std::abs(gain) < 0.05f)
+        return {};
+    return QStringLiteral("Gain %1%2 dB").arg(gain > 0 ? QStringLiteral("+") : QString()).arg(gain, 0, 'f', 1);
+}
+
+QString RecordingRules::driveText(float gigabytes, qint64 secondsLeft)
+{
+    const QString space = QString::number(gigabytes, 'f', gigabytes < 10 ? 1 : 0) + QStringLiteral(" GB free, ");
+    return space
+        + (secondsLeft >= 0 ? RecordingSummary::durationText(secondsLeft) + QStringLiteral(" left")
+                            : RecordingSummary::estimatingText());
 }

@@ -30,6 +30,13 @@ public:
     static constexpr float lowSpaceGigabytes = 10.0f;
     static bool lowSpace(float gigabytes) { return gigabytes < lowSpaceGigabytes; }
 
+    // The format a cell shows: what the recording program reports, else the received picture's,
+    // which is the source's own only from a full-resolution receiver.
+    static QString formatLabel(const QString& recorded, const QString& received, bool fullRes);
+    static QString gainText(float gain);
+    // Free space and time left of the drive recorded to; -1 seconds while the rate is not known.
+    static QString driveText(float gigabytes, qint64 secondsLeft);
+
     // Why a slot cannot start recording now; empty when it can.
     static QString startRefusal(bool connected, bool recording, bool viewingOnly, bool folderExists);
 };

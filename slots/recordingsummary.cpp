@@ -36,21 +36,26 @@ QVariantList RecordingSummary::summarize(const QList<Recording>& recordings)
     struct Drive {
         qint64 freeBytes = 0;
         double bytesPerSecond = 0.0;
+        bool settled = true;
     };
     std::map<QString, Drive> drives;
     for (const Recording& recording : recordings) {
         Drive& drive = drives[recording.drive];
         drive.freeBytes = recording.freeBytes;
         drive.bytesPerSecond += recording.bytesPerSecond;
+        drive.settled = drive.settled && recording.settled;
     }
     QVariantList list;
     for (const auto& [name, drive] : drives) {
-        const qint64 seconds = drive.bytesPerSecond > 0.0 ? qint64(double(drive.freeBytes) / drive.bytesPerSecond) : -1;
+        const qint64 seconds
+            = drive.settled && drive.bytesPerSecond > 0.0 ? qint64(double(drive.freeBytes) / drive.bytesPerSecond) : -1;
         const double gigabytes = double(drive.freeBytes) / 1e9;
         QString text = QStringLiteral("Drive ") + name + QStringLiteral(": ")
             + QString::number(gigabytes, 'f', gigabytes < 10 ? 1 : 0) + QStringLiteral(" GB");
         if (seconds >= 0)
             text += QStringLiteral(", ") + durationText(seconds) + QStringLiteral(" left");
+        else if (!drive.settled)
+            text += QStringLiteral(", ") + estimatingText();
         list.append(QVariantMap { { QStringLiteral("drive"), name }, { QStringLiteral("freeGigabytes"), gigabytes },
             { QStringLiteral("secondsLeft"), seconds }, { QStringLiteral("text"), text } });
     }
@@ -75,18 +80,10 @@ void RecordingSummary::update()
             Recording recording;
             recording.drive = storage.isValid() ? storage.rootPath() : folder;
             recording.freeBytes = storage.isValid() ? storage.bytesAvailable() : 0;
-            // The rate the piece grows at; a new piece (smaller than before) keeps the last rate.
-            Sample& sample = m_samples[slot];
-            const qint64 bytes = telemetry->bytesWritten();
-            const qint64 now = telemetry->elapsedMs();
-            if (bytes >= sample.bytes && now > sample.atMs && sample.atMs > 0) {
-                // Smoothed: the program writes in bursts, and a time left that jumps reads as noise.
-                const double rate = double(bytes - sample.bytes) * 1000.0 / double(now - sample.atMs);
-                sample.bytesPerSecond = sample.bytesPerSecond > 0.0 ? 0.7 * sample.bytesPerSecond + 0.3 * rate : rate;
-            }
-            sample.bytes = bytes;
-            sample.atMs = now;
-            recording.bytesPerSecond = sample.bytesPerSecond;
+            RateWindow& rate = m_samples[slot];
+            rate.add(telemetry->elapsedMs(), telemetry->bytesWritten());
+            recording.bytesPerSecond = rate.bytesPerSecond();
+            recording.settled = rate.settled();
             recording.slot = slot;
             recordings.append(recording);
             seen.insert(slot);

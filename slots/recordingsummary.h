@@ -1,5 +1,7 @@
 #pragma once
 
+#include "slots/ratewindow.h"
+
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -16,7 +18,7 @@ class RecordingSummary : public QObject
     Q_OBJECT
     Q_PROPERTY(int recordingCount READ recordingCount NOTIFY changed)
     // One map per drive: "drive" (its mount point), "freeGigabytes", "secondsLeft" (-1 unknown),
-    // "text" ("Drive /srv: 412 GB, 5 h 20 min left").
+    // "text" ("Drive /srv: 412 GB, 5 h 20 min left"; "estimating time left" while a rate settles).
     Q_PROPERTY(QVariantList drives READ drives NOTIFY changed)
 
 public:
@@ -31,9 +33,12 @@ public:
         qint64 freeBytes = 0;
         double bytesPerSecond = 0.0;
         Slot* slot = nullptr;
+        // The rate has been measured long enough to tell the time left.
+        bool settled = true;
     };
     static QVariantList summarize(const QList<Recording>& recordings);
     static QString durationText(qint64 seconds);
+    static QString estimatingText() { return QStringLiteral("estimating time left"); }
 
 public Q_SLOTS:
     void update();
@@ -46,11 +51,6 @@ private:
     QTimer m_timer;
     int m_recordingCount = 0;
     QVariantList m_drives;
-    // Per slot: the piece's size at the last look, when, and the rate it grew at.
-    struct Sample {
-        qint64 bytes = 0;
-        qint64 atMs = 0;
-        double bytesPerSecond = 0.0;
-    };
-    QHash<const Slot*, Sample> m_samples;
+    // Per slot: the sizes its pieces had at the last looks.
+    QHash<const Slot*, RateWindow> m_samples;
 };

@@ -60,6 +60,7 @@ Slot::Slot(QObject* parent)
         else
             emit gigabytesBAvailableChanged(gigabytes);
         emit shownChanged();
+        emit driveTextChanged();
     });
     // The source's coming and going are events of the recording, before the slot shows them.
     connect(m_picture, &SlotPicture::looked, this, [this](bool lost) {
@@ -389,6 +390,38 @@ void Slot::setViewingOnly(bool viewingOnly)
         m_recording->finish(RecordingStateMachine::StopReason::User);
         recorder()->stop();
     }
+}
+
+void Slot::setSecondsLeft(qint64 seconds)
+{
+    if (seconds == m_secondsLeft)
+        return;
+    m_secondsLeft = seconds;
+    emit driveTextChanged();
+}
+
+QString Slot::driveText() const
+{
+    if (!isRecording())
+        return {};
+    return RecordingRules::driveText(m_locations->freeGigabytes(), m_secondsLeft);
+}
+
+QString Slot::formatLabel() const
+{
+    QString recorded;
+    const ContinuityRecord* record = m_machine->record();
+    if (isRecording() && record && !record->pieces().isEmpty()) {
+        const ContinuityRecord::Piece& piece = record->pieces().last();
+        if (piece.size.isValid() && piece.frameRateD > 0)
+            recorded = formatText(piece.size.width(), piece.size.height(), double(piece.frameRateN) / piece.frameRateD);
+    }
+    return RecordingRules::formatLabel(recorded, videoFormat(), m_isFullRes);
+}
+
+QString Slot::gainText() const
+{
+    return RecordingRules::gainText(m_audioGain);
 }
 
 void Slot::setAudioGain(float audioGain)

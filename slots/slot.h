@@ -15,6 +15,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QUrl>
 #include <QtQml/qqmlregistration.h>
 
 #include <functional>
@@ -60,6 +61,13 @@ class Slot : public QObject
     Q_PROPERTY(RecordingTelemetry* telemetry READ telemetry CONSTANT)
     // "1920x1080 25p" from the pictures received; empty while none came.
     Q_PROPERTY(QString videoFormat READ videoFormat NOTIFY pictureStateChanged)
+    // The format the cell shows: the source's, or the preview's marked as such.
+    Q_PROPERTY(QString formatLabel READ formatLabel NOTIFY shownChanged)
+    // "Gain +3.0 dB"; empty at 0 dB.
+    Q_PROPERTY(QString gainText READ gainText NOTIFY audioGainChanged)
+    // While recording: free space and time left on the drive written to ("412 GB free, 5 h 20 min left").
+    Q_PROPERTY(QString driveText READ driveText NOTIFY driveTextChanged)
+    Q_PROPERTY(QUrl currentFolderUrl READ currentFolderUrl NOTIFY shownChanged)
     // Bound, but no new picture for a while (the source left, or sends nothing).
     Q_PROPERTY(bool signalLost READ signalLost NOTIFY pictureStateChanged)
     // What every surface shows, decided here once: the state word ("empty", "ready", "no signal",
@@ -115,7 +123,8 @@ public:
     QString folderB() const { return m_locations->folder(SlotLocations::B); }
     // Seconds the drive being recorded to lasts at the rate it fills; -1 while unknown or idle.
     qint64 secondsLeft() const { return m_secondsLeft; }
-    void setSecondsLeft(qint64 seconds) { m_secondsLeft = seconds; }
+    void setSecondsLeft(qint64 seconds);
+    QString driveText() const;
     const RecordingStateMachine* machine() const { return m_machine; }
     const SlotLocations* locations() const { return m_locations; }
     bool isConnected() const { return m_isConnected; }
@@ -145,6 +154,8 @@ public:
     NDIRecorder* recorder() const { return m_recording->recorder(); }
     RecordingTelemetry* telemetry() const { return m_telemetry; }
     QString videoFormat() const { return m_picture->videoFormat(); }
+    QString formatLabel() const;
+    QString gainText() const;
     bool signalLost() const { return m_picture->signalLost(); }
     static QString formatText(int width, int height, double frameRate)
     {
@@ -155,6 +166,7 @@ public:
     // Where this slot's recordings may lie: both locations, custom or global.
     QStringList recordingFolders() const { return m_locations->recordingFolders(); }
     QString currentFolder() const { return m_locations->currentFolder(); }
+    QUrl currentFolderUrl() const { return QUrl::fromLocalFile(currentFolder()); }
     // The folders whose drives are measured for A and B.
     QStringList watchedFolders() const { return m_locations->watchedFolders(); }
     quint16 splitCounter() const { return m_recording->schedule().splits(); }
@@ -227,6 +239,7 @@ Q_SIGNALS:
     void isFullResChanged(bool isFullRes);
 
     void shownChanged();
+    void driveTextChanged();
     void recordingStopped(Slot::StopReason reason);
     void recordingWarning(QString message);
     void recordingWarningCleared(QString message);

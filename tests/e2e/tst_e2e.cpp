@@ -434,7 +434,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(
             httpRequest(recorders[1]->httpPort, "GET /metrics\nAuthorization: Bearer k:ey", &head, &exposition) == 200
                 && exposition.contains("\nstavelin_drive_time_left_seconds{"),
-            15000);
+            40000); // the rate is trusted after 20 s of looks
         QCOMPARE(::kill(pid_t(writerOf(*recorders[1], movFiles(folders[1]).first())), SIGSTOP), 0);
         const auto stalled = [&api] {
             QStringList found;

@@ -20,7 +20,8 @@ QtObject {
     property bool busy: false; property string warning: ""; property string historyText: ""
     property bool lowSpaceA: false; property bool lowSpaceB: false
     property string folderA: "/rec/a"; property string folderB: "/rec/b"
-    property string videoFormat: ""
+    property string videoFormat: ""; property string formatLabel: videoFormat
+    property string gainText: ""; property string driveText: ""; property url currentFolderUrl: "file:///rec/a"
     property var calls: []
 
     function log(entry) { calls = calls.concat([entry]) }

@@ -60,7 +60,7 @@ Item {
 
         function test_border_data() { // tally on, tally state, selected, cursor hidden, border
             return [[true, 0, false, false, "transparent"], [true, 1, false, false, "limegreen"], [true, 2, false, false, "red"],
-                    [false, 2, false, false, "transparent"], [true, 2, true, false, "#8129fe"], [false, 2, true, false, "#8129fe"],
+                    [false, 2, false, false, "transparent"], [true, 2, true, false, "#ffd400"], [false, 2, true, false, "#ffd400"],
                     [false, 2, true, true, "transparent"], [true, 2, true, true, "red"]].map(function(r) { return { tag: r.join(" "), r: r } })
         }
         function test_border(data) {
@@ -84,9 +84,9 @@ Item {
             settingsModel.abRecording = r[2]; slot.gigabytesAvailable = r[0]; slot.gigabytesBAvailable = r[1]; slot.viewingOnly = r[3]; slot.isConnected = r[4]
             slot.lowSpaceA = r[0] < 10; slot.lowSpaceB = r[1] < 10
             compare([part("badgeA").visible, part("badgeB").visible], [r[5], r[6]])
-            compare([part("abPlate").visible, part("locationAButton").visible], [r[2] && !r[3] && r[4], r[2] && !r[3] && r[4]])
-            if (r[5])
-                compare([part("badgeA").anchors.rightMargin, part("badgeA").children[0].text], [r[2] ? 64 : 44, r[0].toFixed(1)])
+            compare(part("locationAButton").visible, r[2] && !r[3] && r[4])
+            if (r[5]) // the badge says what its figure is
+                compare(part("badgeA").text, (r[2] ? "A: " : "Low space: ") + r[0].toFixed(1) + " GB")
         }
 
         function test_recordButton() {
@@ -117,8 +117,8 @@ Item {
         function test_cellStates(data) {
             var r = data.r
             make({ isConnected: r[0] !== "empty", connectedSource: r[0] !== "empty" ? "CAM" : "none", stateWord: r[0], stateLabel: r[1], busy: r[2], videoFormat: r[10] }, r[3])
-            compare([part("recBadge").visible, part("unboundHint").visible, part("noSignalCard").visible, part("stateStrip").visible, part("formatLabel").visible],
-                    [r[4] !== "", r[7], r[8], r[9] !== "", r[10] !== "" && r[0] !== "no signal"])
+            compare([part("recBadge").visible, part("unboundHint").visible, part("noSignalCard").visible, part("stateStrip").visible, part("formatLabel").visible, part("audioMeters").visible],
+                    [r[4] !== "", r[7], r[8], r[9] !== "", r[10] !== "" && r[0] !== "no signal", r[0] !== "empty"])
             if (r[4] !== "")
                 compare([part("recText").text, part("recordedText").text], [r[4], r[5]]), sameColour(part("recBadge").color, r[6])
             if (r[9] !== "")
@@ -182,18 +182,18 @@ Item {
             mouseMove(root, 399, 239)
         }
 
-        // The meters' pixels: bar height follows the level, green at the bottom, red at the top.
+        // The meters' pixels: bar height follows the level, green at the bottom, red above full scale.
         function test_meters() {
-            var meters = part("audioMeters"), h = Math.floor(meters.height)
+            var meters = part("audioMeters"), bar = part("leftBar"), x = bar.x + 1, top = bar.y + 3, bottom = bar.y + bar.height - 1
+            var clear = part("rightBar").x + meters.barWidth + 1 // beside the bars: the backing
             for (var level = 0; level <= 100; level += 50) {
                 slot.leftLevel = level, waitForRendering(item)
                 var image = grabImage(meters)
-                // Column 16 lies between the scale and the bars: whatever is there is background.
-                var drawn = function(x, y) { return String(image.pixel(x, y)) !== String(image.pixel(16, y)) }
-                compare([drawn(20, h - 1), drawn(17, h - 1), drawn(17, 1), drawn(17, Math.floor(h * 0.4)), drawn(17, Math.floor(h * 0.6))],
+                var drawn = function(x, y) { return String(image.pixel(x, y)) !== String(image.pixel(clear, y)) }
+                compare([drawn(part("rightBar").x + 1, bottom), drawn(x, bottom), drawn(x, top), drawn(x, bar.y + bar.height * 0.4), drawn(x, bar.y + bar.height * 0.6)],
                         [false, level > 0, level === 100, level === 100, level > 0], "level " + level)
-                verify(level === 0 || image.pixel(17, h - 1).g > 0.6 && image.pixel(17, h - 1).r < 0.4, "green at the bottom")
-                verify(level < 100 || image.pixel(17, 1).r > 0.9 && image.pixel(17, 1).g < 0.3, "red at the top")
+                verify(level === 0 || image.pixel(x, bottom).g > 0.6 && image.pixel(x, bottom).r < 0.4, "green at the bottom")
+                verify(level < 100 || image.pixel(x, top).r > 0.9 && image.pixel(x, top).g < 0.3, "red at the top")
             }
             slot.showLevels = false, verify(!meters.visible)
         }

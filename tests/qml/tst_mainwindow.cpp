@@ -3,6 +3,7 @@
 #include "render/mixer.h"
 #include "tests/common/testenv.h"
 
+#include <QFont>
 #include <QMetaProperty>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
@@ -12,6 +13,8 @@
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QTest>
+
+#include <functional>
 
 // Stands in for the slot list: the rows are slots written in QML, the roles their properties.
 class FakeSlotList : public QAbstractListModel
@@ -69,17 +72,22 @@ class TestMainWindow : public QObject
         object->setParent(m_objects.get());
         return object;
     }
-    QQuickWindow* open(QObject* sources = nullptr)
+    QQuickWindow* open(QObject* sources = nullptr, int count = 9, int extras = 0, const QByteArray& slotValues = {})
     {
         close();
         m_engine = std::make_unique<QQmlApplicationEngine>();
         m_objects = std::make_unique<QObject>();
         (m_slots = new FakeSlotList)->setParent(m_objects.get());
-        for (int i = 1; i <= 9; ++i)
-            m_slots->rows << make(
-                QStringLiteral("FakeSlot { index0: %1; connectedSource: 'CAMERA-%1'; isConnected: true }")
-                    .arg(i)
-                    .toUtf8());
+        const auto slot = [&](int i) {
+            return make(QStringLiteral("FakeSlot { index0: %1; connectedSource: 'CAMERA-%1'; isConnected: true; ")
+                            .arg(i)
+                            .toUtf8()
+                + slotValues + " }");
+        };
+        for (int i = 1; i <= count; ++i)
+            m_slots->rows << slot(i);
+        m_slots->extra1 = extras > 0 ? slot(count + 1) : nullptr,
+        m_slots->extra2 = extras > 1 ? slot(count + 2) : nullptr;
         m_recordAll = make("QtObject { property bool isRecordingAll; property bool anyBusy; property int "
                            "toggles; property int stops\n"
                            "function toggleRecordingAll() { ++toggles }\nfunction stopEverything() { ++stops } }");
@@ -167,7 +175,7 @@ private Q_SLOTS:
         }
     }
 
-    // Cursor and toolbar hide when idle, but not under an open slot dialog; dialogs open centred.
+    // The cursor hides when idle, the toolbar stays; not under an open slot dialog; dialogs open centred.
     void idleAndDialogs()
     {
         QQuickWindow* win = open();
@@ -176,7 +184,7 @@ private Q_SLOTS:
                    *cursorArea = find(win->contentItem(), QStringLiteral("cursorArea"));
         const auto idle = [&](bool hidden) {
             QTRY_COMPARE_WITH_TIMEOUT(win->property("mouseHidden").toBool(), hidden, 8000);
-            QCOMPARE(toolbar->isVisible(), !hidden);
+            QVERIFY(toolbar->isVisible());
             QCOMPARE(cursorArea->cursor().shape(), hidden ? Qt::BlankCursor : Qt::ArrowCursor);
         };
         const QString title = QStringLiteral("Stavelin Recorder v" RECORDER_VERSION " GPU: ");
@@ -204,6 +212,79 @@ private Q_SLOTS:
         QCOMPARE(dialog->property("x").toInt(), (1100 - dialog->property("width").toInt()) / 2);
         QTRY_VERIFY_WITH_TIMEOUT(!child(win, "idleTimer")->property("running").toBool(), 8000);
         QVERIFY(!win->property("mouseHidden").toBool());
+    }
+
+    // Every layout at two window sizes: no cell reaches into the toolbar's band, and no two texts of a
+    // cell, recording with everything to say, overlap or leave it. At 4x4 on 1920x1080 the name and
+    // the state badge read from across the room.
+    void layoutKeepsTextsApart_data()
+    {
+        QTest::addColumn<int>("grid");
+        QTest::addColumn<QSize>("size");
+        for (int grid : { 22, 32, 33, 43, 44, 242, 253 })
+            for (QSize size : { QSize(1280, 720), QSize(1920, 1080) })
+                QTest::addRow("%d at %dx%d", grid, size.width(), size.height()) << grid << size;
+    }
+    void layoutKeepsTextsApart()
+    {
+        QFETCH(int, grid);
+        QFETCH(QSize, size);
+        const SettingsModel::GridShape shape = SettingsModel::gridShapeFor(grid);
+        SettingsModel::instance()->setAbRecording(true);
+        const int gridSlots = shape.width * shape.height - (grid == 253 ? 1 : 0); // 2+14 leaves a cell to the clock
+        QQuickWindow* win = open(nullptr, gridSlots, shape.extra,
+            "displayName: 'Main stage wide camera with a long name'; stateWord: 'recording'; stateLabel: 'REC'; "
+            "busy: true; isRecording: true; showLevels: true; warning: \"Recording can't keep up\"; "
+            "formatLabel: '1920x1080 59.94p'; gainText: 'Gain +3.0 dB'; driveText: '412 GB free, 5 h 20 min left'; "
+            "lowSpaceA: true; lowSpaceB: true; gigabytesAvailable: 8.5; gigabytesBAvailable: 2.5; telemetry: QtObject "
+            "{ property string wallText: '01:02:03'; property string elapsedText: '01:01:00'; property real wallMs: "
+            "3723000; property real elapsedMs: 3660000; property real droppedFrames: 80 }");
+        QVERIFY(win);
+        for (auto [name, value] :
+            { std::pair { "gridColumns", shape.width }, { "gridRows", shape.height }, { "gridExtra", shape.extra } })
+            win->setProperty(name, value);
+        win->resize(size);
+        QTRY_COMPARE(win->contentItem()->size(), QSizeF(size));
+        const QImage shot = win->grabWindow(); // a frame: the positioners have laid out the new size
+        const QRectF band
+            = find(win->contentItem(), QStringLiteral("toolbar"))->mapRectToScene(QRectF(0, 0, size.width(), 44));
+        QList<QQuickItem*> cells;
+        const std::function<void(QQuickItem*)> collect = [&](QQuickItem* item) {
+            const QString name = item->objectName();
+            if (item->isVisible()
+                && (name == QStringLiteral("gridItem") || name.startsWith(QStringLiteral("extraCell"))))
+                cells << item;
+            for (QQuickItem* child : item->childItems())
+                collect(child);
+        };
+        collect(win->contentItem());
+        QCOMPARE(cells.size(), gridSlots + shape.extra);
+        const QStringList texts { "warningBar", "recBadge", "driveText", "formatLabel", "gainChip", "badgeA", "badgeB",
+            "namePlate" };
+        for (QQuickItem* cell : cells) {
+            const QRectF box = cell->mapRectToScene(cell->boundingRect());
+            QVERIFY2(!box.intersects(band) && box.top() >= band.bottom(), qPrintable(cell->objectName()));
+            QList<std::pair<QString, QRectF>> shown;
+            for (const QString& name : texts) {
+                QQuickItem* text = find(cell, name);
+                QVERIFY2(text, qPrintable(name));
+                if (!text->isVisible() && name == QStringLiteral("gainChip") && size.width() == 1280)
+                    continue; // gives way to the format in the smallest cells
+                QVERIFY2(text->isVisible(), qPrintable(name));
+                const QRectF r = text->mapRectToScene(text->boundingRect());
+                QVERIFY2(box.contains(r), qPrintable(name));
+                for (const auto& [other, o] : shown)
+                    QVERIFY2(!r.intersects(o), qPrintable(name + " overlaps " + other));
+                shown.append({ name, r });
+            }
+        }
+        if (grid == 44 && size.width() == 1920) {
+            QQuickItem* cell = cells.last();
+            QVERIFY(find(cell, QStringLiteral("nameLabel"))->property("font").value<QFont>().pixelSize() >= 18);
+            QVERIFY(find(cell, QStringLiteral("recText"))->property("font").value<QFont>().pixelSize() >= 22);
+        }
+        if (const QString shots = qEnvironmentVariable("RECORDER_SHOTS"); !shots.isEmpty()) // to look at
+            shot.save(QStringLiteral("%1/%2.png").arg(shots, QLatin1String(QTest::currentDataTag())));
     }
 
     // A runtime that cannot start is said in the window, with the words C++ gave.

@@ -25,6 +25,8 @@ private Q_SLOTS:
             { { { "/b", 5 * gb / 2, 1e6 }, { "/a", 300 * gb, 1e6 } },
                 { "Drive /a: 300 GB, 3 days left", "Drive /b: 2.5 GB, 41 min left" }, { 300000, 2500 } },
             { { { "/srv", 7 * gb, 0.0 } }, { "Drive /srv: 7.0 GB" }, { -1 } }, // rate not known yet
+            { { { "/srv", 7 * gb, 1e6, nullptr, false }, { "/srv", 7 * gb, 1e6 } },
+                { "Drive /srv: 7.0 GB, estimating time left" }, { -1 } },
         };
         for (const auto& [recordings, texts, seconds] : rows) {
             QStringList actualTexts;
@@ -35,6 +37,31 @@ private Q_SLOTS:
             }
             QCOMPARE(actualTexts, texts);
             QCOMPARE(actualSeconds, seconds);
+        }
+    }
+
+    // The rate over the last minute of looks, trusted after twenty seconds; a new piece continues it.
+    void rateSettles()
+    {
+        const struct {
+            const char* tag;
+            QList<std::pair<qint64, qint64>> looks; // ms, piece size
+            double rate;
+            bool settled;
+        } rows[] = {
+            { "one look", { { 0, 0 } }, 0.0, false },
+            { "bursts, early", { { 0, 0 }, { 2000, 4000 }, { 4000, 4000 } }, 1000.0, false },
+            { "twenty seconds", { { 0, 0 }, { 20000, 20000 } }, 1000.0, true },
+            { "a minute back only", { { 0, 0 }, { 10000, 90000 }, { 70000, 150000 }, { 80000, 160000 } }, 1000.0,
+                true },
+            { "new piece", { { 0, 0 }, { 20000, 20000 }, { 30000, 10000 } }, 1000.0, true },
+        };
+        for (const auto& row : rows) {
+            RateWindow window;
+            for (const auto& [at, bytes] : row.looks)
+                window.add(at, bytes);
+            QCOMPARE(window.bytesPerSecond(), row.rate);
+            QVERIFY2(window.settled() == row.settled, row.tag);
         }
     }
 };

@@ -106,6 +106,16 @@ private Q_SLOTS:
             { std::tuple { 1920, 25.0, "1920x1080 25p" }, { 1920, 30000.0 / 1001, "1920x1080 29.97p" },
                 { 1920, 60000.0 / 1001, "1920x1080 59.94p" }, { 1920, 0.0, "1920x1080" }, { 0, 25.0, "" } })
             QCOMPARE(Slot::formatText(width, width ? 1080 : 0, rate), QString::fromLatin1(text));
+        // The cell's label: the recorded format first; a preview's own size is marked as such.
+        for (const auto& [recorded, received, fullRes, label] :
+            { std::tuple { "1920x1080 25p", "640x360 25p", false, "1920x1080 25p" },
+                { "", "640x360 25p", false, "640x360 25p preview" }, { "", "1920x1080 25p", true, "1920x1080 25p" },
+                { "", "", false, "" } })
+            QCOMPARE(RecordingRules::formatLabel(QLatin1String(recorded), QLatin1String(received), fullRes),
+                QLatin1String(label));
+        for (const auto& [gain, text] :
+            { std::pair { 0.0f, "" }, { -0.04f, "" }, { 3.0f, "Gain +3.0 dB" }, { -6.5f, "Gain -6.5 dB" } })
+            QCOMPARE(RecordingRules::gainText(gain), QLatin1String(text));
     }
 
     // Reports the capture and audio threads queued just before the receiver stopped never arrive.
