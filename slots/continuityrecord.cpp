@@ -73,7 +73,7 @@ void ContinuityRecord::finish(const QString& stopReason)
     m_stop = QDateTime::currentDateTime();
 }
 
-double ContinuityRecord::sentFrames(int piece) const
+std::pair<double, double> ContinuityRecord::sentFramesBoth(int piece) const
 {
     const Piece& p = m_pieces.at(piece);
     const qint64 end = piece + 1 < m_pieces.size() ? m_pieces.at(piece + 1).startMs : m_coveredUntil;
@@ -81,17 +81,28 @@ double ContinuityRecord::sentFrames(int piece) const
     const double byFile = p.firstTimecode < 0
         ? 0.0
         : double(p.firstTimecodeFrames) + double(p.lastTimecode - p.firstTimecode) * p.frameRate() / 1e7;
-    // A source's time that jumps must not invent losses: the file's time reaches a few seconds past
-    // the clock's (the reports' lag), no further.
-    return std::clamp(byFile, byClock, byClock + p.frameRate() * fileTimeLeadSeconds);
+    // A source's time that runs fast must not invent losses: the file's time reaches a few seconds
+    // past the clock's (the reports' lag), no further.
+    return { byClock, p.firstTimecode < 0 ? byClock : std::min(byFile, byClock + p.frameRate() * fileTimeLeadSeconds) };
+}
+
+double ContinuityRecord::sentFrames(int piece) const
+{
+    const auto [byClock, byFile] = sentFramesBoth(piece);
+    return std::max(byClock, byFile);
 }
 
 double ContinuityRecord::sentFrames() const
 {
-    double sent = 0.0;
-    for (int i = 0; i < m_pieces.size(); ++i)
-        sent += sentFrames(i);
-    return sent;
+    // Summed apart: a split heard late gives one piece's frames to the clock of the piece before,
+    // and the file's time of the piece after would count them again.
+    double byClock = 0.0, byFile = 0.0;
+    for (int i = 0; i < m_pieces.size(); ++i) {
+        const auto [clock, file] = sentFramesBoth(i);
+        byClock += clock;
+        byFile += file;
+    }
+    return std::max(byClock, byFile);
 }
 
 qint64 ContinuityRecord::droppedFrames(int piece) const

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 // One recording from its start to its stop, across splits, moves between locations, format
 // changes and replaced processes: each piece with its frames and the frames lost before it. Kept
 // as a small JSON file next to the first piece, rewritten whenever it changes.
@@ -95,4 +97,6 @@ private:
     mutable QString m_keptAt;
 
     double sentFrames(int piece) const;
+    // By the clock, and by the file's time where the program says it.
+    std::pair<double, double> sentFramesBoth(int piece) const;
 };

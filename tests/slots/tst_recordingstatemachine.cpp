@@ -286,6 +286,22 @@ private Q_SLOTS:
         QTEST(m->droppedFrames(), "dropped");
     }
 
+    // A split heard a second late: the clock gives its frames to the piece before, the file's time to
+    // the piece after; they are not counted twice.
+    void lateSplitIsNoLoss()
+    {
+        auto m = machine();
+        m->handle({ Event::StartAsked }), m->handle(confirmed()), m->handle(piece(1));
+        m_now += 1000, m->handle({ Event::Progress, 1, 25, 10000000 });
+        m_now += 1000, m->handle({ Event::Progress, 1, 50, 20000000 }); // the program splits here
+        m_now += 1000, m->handle(piece(1, QStringLiteral("split")));
+        m_now += 100, m->handle({ Event::Progress, 1, 78, 500000000 });
+        m_now += 900, m->handle({ Event::Progress, 1, 100, 509000000 });
+        m->handle(Event::stop(Machine::StopReason::User));
+        m->handle({ Event::ProcessDone, 1, 100, 509000000 });
+        QCOMPARE(m->droppedFrames(), 0);
+    }
+
     // The last twenty events, each warning raised and cleared among them, with signals to match.
     void history()
     {
