@@ -45,6 +45,7 @@ Item {
 
     Repeater {
         model: meter.marks(meters.barsHeight, meters.labelSize + 1)
+        // qmllint disable unqualified
         Item {
             id: mark
             required property var modelData
@@ -82,6 +83,7 @@ Item {
     // Each bar shows the bottom part of a gradient as tall as the whole scale, so a height always
     // has the same colour: red above full scale.
     component Bar: Item {
+        // qmllint disable unqualified
         id: bar
         property int level: 0
         property int peak: 0

@@ -154,8 +154,8 @@ Item {
                 Layout.fillWidth: true
                 implicitHeight: row.fieldHeight
                 enabled: row.fieldEnabled
-                validator: DirectoryValidator {}
-                problem: enabled ? validator.problem(text) : ""
+                validator: DirectoryValidator { id: check2 }
+                problem: enabled ? check2.problem(text) : ""
                 showsInvalid: problem !== ""
             }
             Button {
@@ -293,8 +293,8 @@ Item {
                     objectName: "tcpServerPort"
                     Layout.preferredWidth: 60
                     implicitHeight: 26
-                    validator: RangeValidator { setting: "tcpServerPort" }
-                    problem: validator.problem(text)
+                    validator: RangeValidator { id: check3; setting: "tcpServerPort" }
+                    problem: check3.problem(text)
                 }
             }
             Problem { field: tcpPortField }
@@ -312,8 +312,8 @@ Item {
                     objectName: "httpServerPort"
                     Layout.preferredWidth: 60
                     implicitHeight: 26
-                    validator: RangeValidator { setting: "httpServerPort" }
-                    problem: validator.problem(text)
+                    validator: RangeValidator { id: check4; setting: "httpServerPort" }
+                    problem: check4.problem(text)
                 }
             }
             Problem { field: httpPortField }
@@ -363,8 +363,8 @@ Item {
                     // Five digits and the field's padding.
                     Layout.preferredWidth: chopDigits.advanceWidth + leftPadding + rightPadding + 4
                     implicitHeight: 26
-                    validator: RangeValidator { setting: "chopMinutes" }
-                    problem: validator.problem(text)
+                    validator: RangeValidator { id: check5; setting: "chopMinutes" }
+                    problem: check5.problem(text)
                     TextMetrics {
                         id: chopDigits
                         font: chopMinutesField.font

@@ -114,6 +114,8 @@ Rectangle {
     }
 
     component Shadowed: Text {
+
+        // qmllint disable unqualified
         color: "#ffffff"
         layer.enabled: visible
         layer.effect: DropShadow {
@@ -126,6 +128,7 @@ Rectangle {
 
     // A text on a dark plate, legible over any picture.
     component Plate: Rectangle {
+        // qmllint disable unqualified
         id: plate
         property alias text: plateText.text
         property alias textColor: plateText.color
@@ -150,6 +153,8 @@ Rectangle {
     }
 
     component LocationButton: OverlayButton {
+
+        // qmllint disable unqualified
         id: locationButton
         property string letter
         property bool current

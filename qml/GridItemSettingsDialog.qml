@@ -203,9 +203,9 @@ Dialog {
                 Layout.fillWidth: true
                 implicitHeight: 25
                 enabled: row.fieldEnabled
-                validator: DirectoryValidator {}
+                validator: DirectoryValidator { id: check1 }
                 // Only a folder the slot would record to is checked: an unused default is no error.
-                problem: enabled && text !== "[multiple]" ? validator.problem(text) : ""
+                problem: enabled && text !== "[multiple]" ? check1.problem(text) : ""
                 showsInvalid: problem !== ""
             }
             Button {
@@ -332,9 +332,10 @@ Dialog {
                             sourceRow.ListView.view.currentIndex = sourceRow.index
                             sourceRow.ListView.view.forceActiveFocus()
                         }
+                        // qmllint disable unqualified
                         onDoubleClicked: {
                             sourceRow.ListView.view.currentIndex = sourceRow.index
-                            sourceRow.ListView.view.applyChoice()
+                            sourceList.applyChoice()
                         }
                     }
                 }
