@@ -1,15 +1,12 @@
 #pragma once
 
+#include "audio/pulledreceivers.h"
+
 #include <QIODevice>
 
-#include <memory>
-#include <vector>
-
-class Receiver;
-
 // The sound device's source: a read-only stream that pulls each block of audio from the listened
-// receiver, or plays silence while there is none. Every read also reports how many frames it
-// delivered (dataRead), which clocks the level metering of all other slots.
+// receiver, or plays silence while there is none. Every read also measures the levels of all
+// other slots' receivers from as many frames, and reports how many it delivered (dataRead).
 class NDIDevice : public QIODevice
 {
     Q_OBJECT
@@ -21,10 +18,9 @@ public:
 
     explicit NDIDevice(QObject* parent = nullptr);
 
-    // Main thread. The device shares ownership, so a receiver dropped meanwhile by its slot or by
-    // stopListening stays alive until the read that uses it has finished.
-    void setReceiver(std::shared_ptr<Receiver> receiver);
-    std::shared_ptr<Receiver> receiver() const;
+    // Main thread: which receivers the reads pull; they stay alive until the read that uses them
+    // has finished.
+    PulledReceivers& receivers() { return m_receivers; }
 
     qint64 bytesAvailable() const override;
 
@@ -37,7 +33,5 @@ protected:
     qint64 writeData(const char* data, qint64 len) override;
 
 private:
-    const std::vector<float> m_silence; // read-only after construction
-    // Written by the main thread, read by the audio thread: std::atomic_store/atomic_load only.
-    std::shared_ptr<Receiver> m_receiver;
+    PulledReceivers m_receivers; // see there for which thread may do what
 };

@@ -8,17 +8,18 @@ SlotListAudioHelper::SlotListAudioHelper(SlotListModel* slotList, QObject* paren
     : QObject(parent)
     , m_slotList(slotList)
 {
-    takeSlotSnapshot();
+    publishReceivers();
     if (m_slotList) {
-        connect(m_slotList, &QAbstractItemModel::rowsInserted, this, &SlotListAudioHelper::takeSlotSnapshot);
-        connect(m_slotList, &QAbstractItemModel::rowsRemoved, this, &SlotListAudioHelper::takeSlotSnapshot);
-        connect(m_slotList, &QAbstractItemModel::modelReset, this, &SlotListAudioHelper::takeSlotSnapshot);
-        connect(m_slotList, &SlotListModel::extra1Changed, this, &SlotListAudioHelper::takeSlotSnapshot);
-        connect(m_slotList, &SlotListModel::extra2Changed, this, &SlotListAudioHelper::takeSlotSnapshot);
+        connect(m_slotList, &QAbstractItemModel::rowsInserted, this, &SlotListAudioHelper::publishReceivers);
+        connect(m_slotList, &QAbstractItemModel::rowsRemoved, this, &SlotListAudioHelper::publishReceivers);
+        connect(m_slotList, &QAbstractItemModel::modelReset, this, &SlotListAudioHelper::publishReceivers);
+        connect(m_slotList, &SlotListModel::extra1Changed, this, &SlotListAudioHelper::publishReceivers);
+        connect(m_slotList, &SlotListModel::extra2Changed, this, &SlotListAudioHelper::publishReceivers);
     }
-    // Direct: the levels are measured on the audio thread, inside the read that clocks them.
-    // Made before the thread starts, so that no read runs while the connection is being made.
-    connect(&m_device, &NDIDevice::dataRead, this, &SlotListAudioHelper::updateLevels, Qt::DirectConnection);
+    // About one pull's worth: the meters move as often as before, with no signal from the pull.
+    m_levels.setInterval(40);
+    connect(&m_levels, &QTimer::timeout, this, &SlotListAudioHelper::forwardLevels);
+    m_levels.start();
     m_player.start(&m_device);
 }
 
@@ -28,14 +29,31 @@ SlotListAudioHelper::~SlotListAudioHelper()
     m_player.wait();
 }
 
-void SlotListAudioHelper::takeSlotSnapshot()
+void SlotListAudioHelper::publishReceivers()
 {
-    auto snapshot = std::make_shared<std::vector<Slot*>>();
+    std::vector<std::shared_ptr<Receiver>> receivers;
     if (m_slotList) {
-        const auto all = m_slotList->allSlots();
-        snapshot->assign(all.begin(), all.end());
+        for (const Slot* slot : m_slotList->allSlots())
+            receivers.push_back(slot->activeReceiver());
     }
-    std::atomic_store(&m_slots, std::shared_ptr<const std::vector<Slot*>>(std::move(snapshot)));
+    m_device.receivers().publish(receivers);
+    m_device.receivers().collect();
+}
+
+void SlotListAudioHelper::forwardLevels()
+{
+    // A slot binds, unbinds and replaces its receiver without telling: look each time.
+    publishReceivers();
+    PulledReceivers& pulled = m_device.receivers();
+    if (pulled.pulls() == m_forwardedPulls || !m_slotList)
+        return;
+    m_forwardedPulls = pulled.pulls();
+    const QList<Slot*> all = m_slotList->allSlots();
+    for (int i = 0; i < int(all.size()); ++i) {
+        AudioLevels levels;
+        if (pulled.levels(i, levels))
+            all.at(i)->vuUpdated(levels.left, levels.right);
+    }
 }
 
 void SlotListAudioHelper::startListening(Slot* slot)
@@ -45,7 +63,8 @@ void SlotListAudioHelper::startListening(Slot* slot)
     if (m_currentSlot)
         disconnect(m_currentSlot, nullptr, this, nullptr);
     m_currentSlot = slot;
-    m_device.setReceiver(slot ? slot->activeReceiver() : nullptr);
+    publishReceivers();
+    m_device.receivers().setListened(slot ? slot->activeReceiver() : nullptr);
     if (slot) {
         // A slot that binds, unbinds or replaces its receiver keeps being heard through the
         // receiver it has now.
@@ -58,7 +77,8 @@ void SlotListAudioHelper::startListening(Slot* slot)
 
 void SlotListAudioHelper::followCurrentSlot()
 {
-    m_device.setReceiver(m_currentSlot ? m_currentSlot->activeReceiver() : nullptr);
+    publishReceivers();
+    m_device.receivers().setListened(m_currentSlot ? m_currentSlot->activeReceiver() : nullptr);
 }
 
 void SlotListAudioHelper::stopListening()
@@ -68,19 +88,5 @@ void SlotListAudioHelper::stopListening()
     if (m_currentSlot)
         disconnect(m_currentSlot, nullptr, this, nullptr);
     m_currentSlot = nullptr;
-    m_device.setReceiver(nullptr);
-}
-
-void SlotListAudioHelper::updateLevels(qint64 len)
-{
-    if (len < 1)
-        return;
-    const std::shared_ptr<const std::vector<Slot*>> snapshot = std::atomic_load(&m_slots);
-    // The listened receiver was measured by the read itself; reading it again would skip audio.
-    const std::shared_ptr<Receiver> listened = m_device.receiver();
-    for (Slot* slot : *snapshot) {
-        const std::shared_ptr<Receiver> receiver = slot->activeReceiver();
-        if (receiver && receiver != listened)
-            receiver->readAudio(len, true);
-    }
+    m_device.receivers().setListened(nullptr);
 }

@@ -5,16 +5,15 @@
 
 #include <QObject>
 #include <QPointer>
-
-#include <memory>
-#include <vector>
+#include <QTimer>
 
 class Slot;
 class SlotListModel;
 
 // Decides which slot is heard and owns the audio path: the player thread pulls from the device,
 // which plays the listened slot's receiver (or silence), and each pull measures the levels of
-// every other connected slot, so the meters move whether or not anyone listens.
+// every other connected slot, so the meters move whether or not anyone listens. A timer on the
+// main thread hands the measured levels to the slots and keeps the pulled receivers current.
 class SlotListAudioHelper : public QObject
 {
     Q_OBJECT
@@ -30,18 +29,17 @@ public:
 public Q_SLOTS:
     void startListening(Slot* slot);
     void stopListening();
-    // Audio thread, from inside the device's read.
-    void updateLevels(qint64 len);
 
 private:
-    void takeSlotSnapshot();
+    // Main thread: the slots' receivers as they are now, to the pull.
+    void publishReceivers();
+    void forwardLevels();
     void followCurrentSlot();
 
     SlotListModel* m_slotList;
     QPointer<Slot> m_currentSlot; // main thread only
     AudioPlayer m_player;
     NDIDevice m_device;
-    // The full slot list as the audio thread walks it: rebuilt on the main thread when the list
-    // changes and swapped in with std::atomic_store; the audio thread takes it with atomic_load.
-    std::shared_ptr<const std::vector<Slot*>> m_slots;
+    QTimer m_levels;
+    quint64 m_forwardedPulls = 0; // main thread only
 };

@@ -2,6 +2,7 @@
 
 #include "ndi/defaultsamplerate.h"
 #include "ndi/ndifind.h"
+#include "ndi/receiverdisposal.h"
 #include "ndi/xmlelementreader.h"
 
 #include <QDebug>
@@ -10,47 +11,10 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
 #include <thread>
 
 namespace
 {
-
-// Receivers still being taken down. At exit the process waits for them (a few seconds at most),
-// before the runtime's own statics, made earlier, go.
-class Disposals
-{
-public:
-    void begin()
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_count;
-    }
-    void end()
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        --m_count;
-        m_done.notify_all();
-    }
-    ~Disposals()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_done.wait_for(lock, std::chrono::seconds(5), [this] { return m_count == 0; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_done;
-    int m_count = 0;
-};
-
-Disposals& disposals()
-{
-    static Disposals instance;
-    return instance;
-}
 
 // Beyond this a pull is a caller's mistake, not a sound-device period; it gets no buffer.
 constexpr qint64 maxAudioSamples = 1 << 24;
@@ -83,10 +47,12 @@ NDIReceiver::NDIReceiver(bool lowBandwidth, bool useFrameSync)
 
 NDIReceiver::~NDIReceiver() = default;
 
-std::shared_ptr<NDIReceiver> NDIReceiver::create(bool lowBandwidth, bool useFrameSync)
+std::shared_ptr<NDIReceiver> NDIReceiver::create(bool lowBandwidth, bool useFrameSync, ReceiverDisposal* disposal)
 {
-    return std::shared_ptr<NDIReceiver>(
-        new NDIReceiver(lowBandwidth, useFrameSync), [](NDIReceiver* receiver) { receiver->release(); });
+    if (!disposal)
+        disposal = ReceiverDisposal::instance();
+    return std::shared_ptr<NDIReceiver>(new NDIReceiver(lowBandwidth, useFrameSync),
+        [disposal](NDIReceiver* receiver) { disposal->dispose(receiver); });
 }
 
 void NDIReceiver::stopCapture()
@@ -124,32 +90,14 @@ void NDIReceiver::disconnectFromSource()
     m_boundMs = -1;
     m_newPictureMs = -1;
     NDIlib_recv_connect(m_receiver, nullptr);
-    Q_EMIT vuUpdated(-999, -999);
 }
 
-void NDIReceiver::release()
-{
-    // A thread of its own rather than a pool's: a busy pool would hold the source open meanwhile,
-    // and the hand-over is one ThreadSanitizer can follow.
-    disposals().begin();
-    const auto takeDown = [this] {
-        dispose();
-        disposals().end();
-    };
-    try {
-        std::thread(takeDown).detach();
-    } catch (const std::system_error&) {
-        takeDown(); // no thread to be had: late rather than never
-    }
-}
-
-void NDIReceiver::dispose()
+void NDIReceiver::takeDown()
 {
     stopCapture();
     m_boundMs = -1;
     m_newPictureMs = -1;
     NDIlib_recv_connect(m_receiver, nullptr);
-    Q_EMIT vuUpdated(-999, -999);
     // Frames still held go back before their synchroniser goes.
     while (!m_heldFrames.empty()) {
         NDIlib_framesync_free_video(m_frameSync, &m_heldFrames.front().frame);
@@ -160,7 +108,6 @@ void NDIReceiver::dispose()
     m_frameSync = nullptr;
     NDIlib_recv_destroy(m_receiver);
     m_receiver = nullptr;
-    delete this;
 }
 
 void NDIReceiver::captureLoop()
@@ -253,8 +200,9 @@ int NDIReceiver::level(float peak)
     return static_cast<int>(value);
 }
 
-const float* NDIReceiver::readAudio(qint64 samples, bool levelsOnly)
+const float* NDIReceiver::readAudio(qint64 samples, bool levelsOnly, AudioLevels& levels)
 {
+    levels = { silenceLevel, silenceLevel };
     if (samples < 0)
         samples = 0;
     if (samples > maxAudioSamples || !m_frameSync)
@@ -275,7 +223,7 @@ const float* NDIReceiver::readAudio(qint64 samples, bool levelsOnly)
             }
             peaks[c] = peak;
         }
-        Q_EMIT vuUpdated(level(peaks[0]), level(peaks[1]));
+        levels = { level(peaks[0]), level(peaks[1]) };
     }
     if (levelsOnly) {
         NDIlib_framesync_free_audio(m_frameSync, &frame);

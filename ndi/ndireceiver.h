@@ -18,25 +18,26 @@
 
 // Receives one NDI source at a time for a slot. Video and audio are pulled through the runtime's
 // frame synchroniser; a capture thread reads metadata and reports tally.
+class ReceiverDisposal;
+
 class NDIReceiver : public Receiver
 {
     Q_OBJECT
 public:
     NDIReceiver(bool lowBandwidth, bool useFrameSync);
 
-    // Shared by the slot and, while they pull, the render and audio threads: the last holder to let
-    // go hands the receiver to release(), from any thread, without blocking.
-    static std::shared_ptr<NDIReceiver> create(bool lowBandwidth, bool useFrameSync);
+    // Main thread. Shared by the slot and, while they pull, the render and audio threads: the last
+    // holder to let go hands the receiver to the disposal (the application's unless given), from
+    // any thread, without blocking.
+    static std::shared_ptr<NDIReceiver> create(
+        bool lowBandwidth, bool useFrameSync, ReceiverDisposal* disposal = nullptr);
 
     // Main thread. Both join the capture thread (up to about 100 ms).
     void connectToSource(const QString& name);
     void disconnectFromSource();
-    // Hands the receiver to a thread of its own that stops, disconnects, reports -999 and deletes it.
-    // Nobody may use it afterwards.
-    void release();
 
     VideoFrameInfo videoFrame() override;
-    const float* readAudio(qint64 samples, bool levelsOnly) override;
+    const float* readAudio(qint64 samples, bool levelsOnly, AudioLevels& levels) override;
     bool snapshot(PictureSnapshot& out) const override;
     PictureFormat pictureFormat() const override;
 
@@ -49,21 +50,23 @@ Q_SIGNALS:
     void connected(QString source);
 
 private:
-    ~NDIReceiver() override; // through release() only
+    friend class ReceiverDisposal;
+    ~NDIReceiver() override; // by the disposal only, after takeDown()
     void stopCapture();
     void captureLoop();
-    void dispose();
+    // The disposal's worker: stops, disconnects and destroys the runtime's objects.
+    void takeDown();
 
     struct HeldFrame {
         VideoFrameInfo info;
         NDIlib_video_frame_v2_t frame;
     };
 
-    std::thread m_capture; // started and joined on the main thread (the disposal task at the end)
+    std::thread m_capture; // started and joined on the main thread (the disposal's worker at the end)
     std::atomic<bool> m_stop { false }; // set by the main thread, read by the capture thread
     const bool m_lowBandwidth;
     const bool m_useFrameSync;
-    // Made at construction, destroyed by the disposal task; the runtime makes concurrent use by the
+    // Made at construction, destroyed by the disposal's worker; the runtime makes concurrent use by the
     // capture, render and audio threads safe.
     NDIlib_recv_instance_t m_receiver = nullptr;
     NDIlib_framesync_instance_t m_frameSync = nullptr;

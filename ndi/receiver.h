@@ -30,6 +30,12 @@ struct PictureSnapshot {
     std::vector<uchar> data; // tightly packed rows
 };
 
+// The levels of one pull, per channel, on the scale described at Receiver.
+struct AudioLevels {
+    int left = 0;
+    int right = 0;
+};
+
 // What the receiver's pictures are like, as last seen by the render thread (any thread).
 struct PictureFormat {
     int width = 0;
@@ -41,7 +47,7 @@ struct PictureFormat {
 
 // A source of pictures, sound and tally that consumers pull from.
 // Tally values: 0 neither, 1 on preview, 2 on program. Levels: 74 - trunc(-25 log10(peak)) per
-// channel; -999 on both channels means no source.
+// channel.
 class Receiver : public QObject
 {
     Q_OBJECT
@@ -51,8 +57,8 @@ public:
     // Render thread only.
     virtual VideoFrameInfo videoFrame() = 0;
     // Audio output thread only: samples per channel, interleaved float stereo, valid until the
-    // next call; null when levelsOnly.
-    virtual const float* readAudio(qint64 samples, bool levelsOnly) = 0;
+    // next call; null when levelsOnly. The pull's levels go to levels.
+    virtual const float* readAudio(qint64 samples, bool levelsOnly, AudioLevels& levels) = 0;
     // Any thread: the newest small picture into out (reusing its storage); false if none.
     virtual bool snapshot(PictureSnapshot& out) const
     {
@@ -62,6 +68,5 @@ public:
     virtual PictureFormat pictureFormat() const { return {}; }
 
 Q_SIGNALS:
-    void vuUpdated(int leftLevel, int rightLevel);
     void tallyUpdated(int tallyState);
 };

@@ -27,7 +27,6 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
     connect(m_worker, &HttpServerWorkerThread::listenFailed, this, [](ushort port) {
         Logger::write(QStringLiteral("Unable to start HTTP panel on port ") + QString::number(port));
     });
-    connect(m_worker, &QThread::finished, this, &HttpServer::onWorkerFinished);
     m_stopRetry.setInterval(20);
     connect(&m_stopRetry, &QTimer::timeout, this, [this] {
         if (m_worker->isRunning())
@@ -110,23 +109,12 @@ MetricsExposition::Process HttpServer::processFacts() const
 
 void HttpServer::stopAndWait()
 {
+    // Request threads waiting for the main thread give up at the stop, so none holds the join.
     m_worker->requestStop();
-    while (!m_worker->wait(QDeadlineTimer(10))) {
+    while (!m_worker->wait(QDeadlineTimer(10)))
         m_worker->stopListener();
-        // Request threads that got past the stopping flag wait on these two objects.
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-        QCoreApplication::sendPostedEvents(m_worker, QEvent::MetaCall);
-    }
     ThreadHandover::receive(m_worker);
     m_stopRetry.stop();
-}
-
-void HttpServer::onWorkerFinished()
-{
-    // Streams that ended while stopping left their queues behind; with the thread gone (and not
-    // started again meanwhile) no stream is left to read them.
-    if (!m_worker->isRunning())
-        m_worker->discardQueues();
 }
 
 void HttpServer::listen(ushort port)
@@ -137,7 +125,6 @@ void HttpServer::listen(ushort port)
         stopAndWait();
     else
         ThreadHandover::receive(m_worker); // it ended on its own, e.g. the port was taken
-    m_worker->discardQueues();
     m_worker->clearStopping();
     m_worker->setPort(port);
     m_worker->setLocalOnly(m_settings->serverLocalOnly());

@@ -52,10 +52,8 @@ public Q_SLOTS:
 private:
     // Also when a disable is still winding down: waits for it and starts afresh.
     void listen(ushort port);
-    // Stops the worker and waits for it while still serving the hand-offs its request threads
-    // wait on, so neither side can wait for the other for ever.
+    // Stops the worker and waits for it; its request threads wait for the main thread no longer.
     void stopAndWait();
-    void onWorkerFinished();
 
     HttpServerWorkerThread* const m_worker;
     SettingsModel* const m_settings;

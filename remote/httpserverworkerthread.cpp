@@ -20,7 +20,6 @@
 namespace
 {
 
-constexpr int maxStreams = 5;
 constexpr auto pollInterval = std::chrono::milliseconds(100);
 // A thread for every connection in hand: slow clients hold theirs only for the request time-out,
 // and each open stream one for its life.
@@ -45,6 +44,8 @@ HttpServerWorkerThread::HttpServerWorkerThread(HttpServer* server)
         return qint64(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
     })
     , m_panelPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("panel")).toUtf8())
+    , m_calls(server)
+    , m_streams([this] { return initialMessages(); })
 {
     m_http.new_task_queue = [] { return new RequestThreads(requestThreads); };
     // Idle keep-alive connections and slow clients must not hold a thread for long, nor a stream
@@ -98,18 +99,21 @@ bool HttpServerWorkerThread::setPanelPath(const QString& path)
 
 void HttpServerWorkerThread::requestStop()
 {
-    m_stopping = true;
-    wakeStreams();
+    {
+        std::lock_guard<std::mutex> lock(m_wakeMutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_calls.stop();
+    m_streams.stop();
     stopListener();
 }
 
-void HttpServerWorkerThread::wakeStreams()
+void HttpServerWorkerThread::clearStopping()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_wakeMutex);
-        ++m_eventSerial;
-    }
-    m_wake.notify_all();
+    m_stopping = false;
+    m_calls.start();
+    m_streams.start();
 }
 
 void HttpServerWorkerThread::stopListener()
@@ -202,7 +206,8 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
     QJsonObject answer;
     const QString command = queryValue(request, "command");
     const uint slot = TcpProtocol::slotId(queryValue(request, "slot"));
-    const auto onMain = [this](auto work) { ThreadHandover::runBlocking(m_server, std::move(work)); };
+    bool ran = true;
+    const auto onMain = [this, &ran](const std::function<void()>& work) { ran = ran && m_calls.run(work); };
 
     if (command == QLatin1String("recording_start")) {
         onMain([&] { result = m_server->recordingStart(slot); });
@@ -249,7 +254,12 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
         QStringList folders;
         onMain([&] { folders = m_server->recordingFolders(); });
         // Reading the files is no work for the main thread.
-        answer = HttpJson::recordingsObject(ApiServer::recordingsIn(folders));
+        if (ran)
+            answer = HttpJson::recordingsObject(ApiServer::recordingsIn(folders));
+    }
+    if (!ran) {
+        response.status = 503; // stopped before the main thread took the command
+        return;
     }
     if (answer.isEmpty())
         answer = HttpJson::resultObject(result);
@@ -267,35 +277,28 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request& request, httpl
         response.set_content(HttpJson::answerBody(HttpJson::resultObject(access)).toStdString(), "text/plain");
         return;
     }
-    const int count = ++m_streamCount;
-    if (count > maxStreams || m_stopping) {
-        --m_streamCount;
+    const quint64 id = m_streams.open();
+    if (id == 0) {
         response.status = 503;
         return;
     }
 
-    // One request thread serves one stream for its whole life, so the thread names the stream.
-    const QString id = QString::number(quintptr(QThread::currentThreadId()), 16);
-    ThreadHandover::runBlocking(this, [&] { onSseConnected(id); });
-
     response.set_chunked_content_provider(
         "text/event-stream",
         [this, id](size_t, httplib::DataSink& sink) {
-            if (m_stopping) {
+            QStringList messages;
+            // Until the next event (sent at once) or the next ping.
+            const EventStreams::Taken taken = m_streams.take(id, pollInterval, messages);
+            if (taken == EventStreams::Taken::Ended) {
                 sink.done();
                 return true;
             }
-            quint64 serial = 0;
-            {
-                std::lock_guard<std::mutex> lock(m_wakeMutex);
-                serial = m_eventSerial;
-            }
-            QStringList messages;
-            ThreadHandover::runBlocking(this, [&] { messages = getMessages(id); });
             // A client that went away, or takes nothing of what it was sent, ends its stream:
             // polling it for ever would hold the thread and one of the five places.
             if (!m_http.streamClientTakes() || !sink.is_writable())
                 return false;
+            if (taken == EventStreams::Taken::NotReady)
+                return true;
             if (messages.isEmpty())
                 messages << HttpJson::pingMessage();
             for (const QString& message : qAsConst(messages)) {
@@ -303,16 +306,9 @@ void HttpServerWorkerThread::handleEvents(const httplib::Request& request, httpl
                 if (!sink.write(bytes.constData(), size_t(bytes.size())))
                     return true; // the library ends the stream after a failed write
             }
-            // Until the next event (sent at once) or the next ping.
-            std::unique_lock<std::mutex> lock(m_wakeMutex);
-            m_wake.wait_for(lock, pollInterval, [&] { return m_eventSerial != serial; });
             return true;
         },
-        [this, id](bool) {
-            --m_streamCount;
-            if (!m_stopping)
-                ThreadHandover::runBlocking(this, [&] { onSseDisconnected(id); });
-        });
+        [this, id](bool) { m_streams.close(id); });
 }
 
 // ---- "/api/snapshot" (request threads) -----------------------------------------------------
@@ -345,7 +341,10 @@ void HttpServerWorkerThread::handleSnapshot(const httplib::Request& request, htt
     // Only the lookup runs on the main thread; copying and encoding the picture run here.
     bool valid = false;
     std::shared_ptr<Receiver> receiver;
-    ThreadHandover::runBlocking(m_server, [&] { valid = m_server->pictureReceiver(slot, receiver); });
+    if (!m_calls.run([&] { valid = m_server->pictureReceiver(slot, receiver); })) {
+        response.status = 503;
+        return;
+    }
     if (!valid)
         return refuse(400, CommandResult::slotIdInvalid);
     thread_local PictureSnapshot picture;
@@ -376,11 +375,14 @@ void HttpServerWorkerThread::handleMetrics(const httplib::Request& request, http
     // Only copying the snapshots runs on the main thread; the text is made here.
     QList<SlotSnapshot> slotList;
     MetricsExposition::Process process;
-    ThreadHandover::runBlocking(m_server, [&] {
-        slotList = m_server->slotSnapshots();
-        process = m_server->processFacts();
-    });
-    process.eventStreams = m_streamCount;
+    if (!m_calls.run([&] {
+            slotList = m_server->slotSnapshots();
+            process = m_server->processFacts();
+        })) {
+        response.status = 503;
+        return;
+    }
+    process.eventStreams = m_streams.count();
     response.set_content(MetricsExposition::text(slotList, process).toStdString(), MetricsExposition::contentType);
 }
 
@@ -396,46 +398,5 @@ QStringList HttpServerWorkerThread::initialMessages() const
 
 void HttpServerWorkerThread::sendEvent(QJsonDocument doc)
 {
-    if (m_queues.isEmpty())
-        return;
-    const QString message = HttpJson::eventMessage(doc);
-    QStringList fresh;
-    for (auto it = m_queues.begin(); it != m_queues.end(); ++it) {
-        if (it->size() >= maxQueuedMessages) {
-            // The stream has fallen far behind (or ended while stopping): start it over from the
-            // complete state instead of keeping every change.
-            if (fresh.isEmpty())
-                fresh = initialMessages();
-            *it = fresh;
-        } else {
-            it->append(message);
-        }
-    }
-    wakeStreams();
-}
-
-int HttpServerWorkerThread::queuedMessageCount() const
-{
-    int count = 0;
-    for (const QStringList& queue : m_queues)
-        count += int(queue.size());
-    return count;
-}
-
-void HttpServerWorkerThread::onSseConnected(QString threadId)
-{
-    m_queues.insert(threadId, initialMessages());
-}
-
-void HttpServerWorkerThread::onSseDisconnected(QString threadId)
-{
-    m_queues.remove(threadId);
-}
-
-QStringList HttpServerWorkerThread::getMessages(QString threadId)
-{
-    const auto it = m_queues.find(threadId);
-    if (it == m_queues.end())
-        return {};
-    return std::exchange(*it, QStringList());
+    m_streams.send(HttpJson::eventMessage(doc));
 }

@@ -8,7 +8,9 @@
 #include <QThread>
 
 #include "remote/accesskeyattempts.h"
+#include "remote/eventstreams.h"
 #include "remote/guardedhttpserver.h"
+#include "remote/mainthreadcalls.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -17,9 +19,9 @@
 
 class HttpServer;
 
-// Runs the HTTP library's blocking accept loop. The object itself lives on the main thread: its
-// slots and the message queues are main-thread only; request threads reach them through blocking
-// queued invocations and otherwise touch only the two atomics.
+// Runs the HTTP library's blocking accept loop. The object itself lives on the main thread; request
+// threads have the main thread's work done through MainThreadCalls (abandoned on a stop) and wait
+// on their own event queues.
 class HttpServerWorkerThread : public QThread
 {
     Q_OBJECT
@@ -32,19 +34,16 @@ public:
     // the listener runs is lost, so callers repeat it until the thread has finished.
     void requestStop();
     void stopListener();
-    void clearStopping() { m_stopping = false; }
+    void clearStopping();
     bool isStopping() const { return m_stopping; }
-    int streamCount() const { return m_streamCount; }
-    // Main thread, only while the thread is not running: no stream can own a queue then.
-    void discardQueues() { m_queues.clear(); }
-    int queueCount() const { return int(m_queues.size()); }
-    int queuedMessageCount() const;
+    int streamCount() const { return m_streams.count(); }
+    int queueCount() const { return m_streams.queueCount(); }
+    int queuedMessageCount() const { return m_streams.queuedMessageCount(); }
 
     // Serves static files from another folder (main thread, while stopped).
     bool setPanelPath(const QString& path);
 
-    // A queue that its stream does not drain fast enough is replaced by a fresh start.
-    static constexpr int maxQueuedMessages = 512;
+    static constexpr int maxQueuedMessages = EventStreams::maxQueuedMessages;
 
     // Main thread, while stopped: this machine only, or every interface.
     void setLocalOnly(bool localOnly) { m_localOnly = localOnly; }
@@ -54,9 +53,6 @@ public:
 public Q_SLOTS:
     void setPort(ushort port);
     void sendEvent(QJsonDocument doc);
-    void onSseConnected(QString threadId);
-    void onSseDisconnected(QString threadId);
-    QStringList getMessages(QString threadId);
 
 Q_SIGNALS:
     // From the worker thread, once the port is bound or could not be.
@@ -76,8 +72,6 @@ private:
     // Success, or why the request may not be served.
     QString admitted(const httplib::Request& request);
     QStringList initialMessages() const;
-    // Any thread: streams waiting for their next message look again.
-    void wakeStreams();
     bool mountPanel();
 
     HttpServer* const m_server;
@@ -89,14 +83,12 @@ private:
     QString m_accessKey;
     AccessKeyAttempts m_keyAttempts;
     std::atomic<bool> m_stopping { false };
-    std::atomic<int> m_streamCount { 0 };
-    // Streams wait on m_wake for m_eventSerial to change (guarded by m_wakeMutex).
+    // A delayed key check waits on m_wake for a stop (m_stopping, under m_wakeMutex).
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;
-    quint64 m_eventSerial = 0;
     QByteArray m_panelPath;
-    // Main thread only.
-    QMap<QString, QStringList> m_queues;
+    MainThreadCalls m_calls;
+    EventStreams m_streams;
     // The last picture sent for each slot: every viewer within snapshotMs gets the same bytes, so
     // many panels cost one encoding.
     struct CachedSnapshot {

@@ -76,7 +76,6 @@ Slot::Slot(QObject* parent)
     setAbRecording(settings->abRecording());
 
     connect(&m_receiver, &SlotReceiver::connected, this, &Slot::setConnectedSource);
-    connect(&m_receiver, &SlotReceiver::levels, this, &Slot::vuUpdated);
     connect(&m_receiver, &SlotReceiver::tally, this, &Slot::setTallyState);
 
     loadSettings();

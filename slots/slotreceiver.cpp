@@ -42,12 +42,9 @@ void SlotReceiver::disconnectFromSource()
 
 void SlotReceiver::dropQueuedReports()
 {
-    // Levels and tally come from other threads, queued. A report queued for an earlier binding
-    // (sent just before its receiver stopped) dies with that binding's context, unseen.
+    // Tally comes from the capture thread, queued. A report queued for an earlier binding (sent
+    // just before its receiver stopped) dies with that binding's context, unseen.
     m_reports = std::make_unique<QObject>();
-    connect(
-        m_receiver.get(), &Receiver::vuUpdated, m_reports.get(),
-        [this](int left, int right) { emit levels(left, right); }, Qt::QueuedConnection);
     connect(
         m_receiver.get(), &Receiver::tallyUpdated, m_reports.get(), [this](int value) { emit tally(value); },
         Qt::QueuedConnection);

@@ -10,7 +10,7 @@ class Receiver;
 
 // The receiver of one slot's source, and the one the render and audio threads may use: shared
 // ownership lets them keep a receiver after it was replaced, and the last holder's release disposes
-// of it. Levels and tally reach the slot through here, on the main thread. Main thread only, apart
+// of it. Tally reaches the slot through here, on the main thread. Main thread only, apart
 // from active().
 class SlotReceiver : public QObject
 {
@@ -33,7 +33,6 @@ public:
 
 Q_SIGNALS:
     void connected(QString source);
-    void levels(int left, int right);
     void tally(int tally);
 
 private:

@@ -1,6 +1,7 @@
 // The audio path of a slot list against a sound server of the test's own, whose null sink the test
 // takes away: reads of the sound device, listening, and reads going on without an output.
 #include "audio/slotlistaudiohelper.h"
+#include "slots/recordingrules.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 #include "tests/common/simnetwork.h"
@@ -82,6 +83,23 @@ private Q_SLOTS:
         m_helper->stopListening(); // nobody listened to: no signal
         QCOMPARE(loud, (QList<QList<QVariant>> { { true }, { false } }));
         QCOMPARE(soft, (QList<QList<QVariant>> { { true }, { false } }));
+    }
+
+    // The pulls leave every slot's levels (peak 0.5: 67, peak 0.25: 59) for the main thread's
+    // timer, whether the slot is listened to or not.
+    void levelsReachEverySlot()
+    {
+        const auto meter = [](const Slot* slot, int raw) {
+            return RecordingRules::meterLevel(raw, Slot::standardGain(), slot->audioGain());
+        };
+        for (Slot* listened : { static_cast<Slot*>(nullptr), m_soft }) {
+            m_helper->startListening(listened);
+            m_loud->vuUpdated(-1000, -1000);
+            m_soft->vuUpdated(-1000, -1000);
+            QTRY_COMPARE(QList<int>({ m_loud->leftLevel(), m_soft->leftLevel(), m_soft->rightLevel() }),
+                QList<int>({ meter(m_loud, 67), meter(m_soft, 59), meter(m_soft, 59) }));
+        }
+        m_helper->stopListening();
     }
 
     // Every meter is clocked by the reads: they go on at the sink's pace while the output is gone,

@@ -78,7 +78,7 @@ public:
     // The rate reported with the frames (0: unknown). Any thread.
     void setFrameRate(double rate) { m_frameRate = rate; }
     // The picture's tests pull no sound.
-    const float* readAudio(qint64, bool) override { return nullptr; }
+    const float* readAudio(qint64, bool, AudioLevels&) override { return nullptr; }
 
     int videoFrameCalls() const { return m_videoFrameCalls.load(); }
 
