@@ -8,6 +8,7 @@
 #include "remote/httpjson.h"
 #include "remote/httpserverworkerthread.h"
 #include "remote/serverswitch.h"
+#include "remote/slotevents.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 #include "slots/slotlistrecorder.h"
@@ -17,7 +18,8 @@
 
 HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
     SourcesModel* sources, SettingsModel* settings)
-    : ApiServer(slotsModel, audioHelper, recorder, sources)
+    : m_commands(slotsModel, audioHelper, recorder, sources)
+    , m_events(SlotEvents::of(slotsModel, recorder, sources))
     , m_worker(new HttpServerWorkerThread(this))
     , m_settings(settings)
     , m_startedMs(QDateTime::currentMSecsSinceEpoch())
@@ -40,7 +42,7 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
         if (m_worker->streamCount() == 0)
             return;
         QList<HttpJson::SlotLevels> levels;
-        for (const Slot* slot : allSlots())
+        for (const Slot* slot : m_commands.allSlots())
             levels.append({ slot->leftLevel(), slot->rightLevel(), double(slot->freeGigabytes()) });
         m_worker->sendEvent(QJsonDocument(HttpJson::levelsEvent(levels)));
     });
@@ -49,18 +51,29 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
     connect(settings, &SettingsModel::serverAccessKeyChanged, m_worker, &HttpServerWorkerThread::setAccessKey);
     m_worker->setAccessKey(settings->serverAccessKey());
 
-    connect(sources, &SourcesModel::sourceAddedSig, this, &HttpServer::onSourceAdded);
-    connect(recorder, &SlotListRecorder::isRecordingAllChanged, this, &HttpServer::onRecordingAllChanged);
-    for (Slot* slot : allSlots()) {
-        connect(slot, &Slot::tallyStateChanged, this, &HttpServer::onTallyChanged);
-        connect(slot, &Slot::isRecordingChanged, this, &HttpServer::onRecordingChanged);
-        connect(slot, &Slot::isWaitingChanged, this, &HttpServer::onRecordingChanged);
-        connect(slot, &Slot::connectedSourceChanged, this, &HttpServer::onConnectedSourceChanged);
-        connect(slot, &Slot::displayNameChanged, this, &HttpServer::onDisplayNameChanged);
-        connect(slot->telemetry(), &RecordingTelemetry::changed, this, &HttpServer::onProgressChanged);
-        connect(slot, &Slot::recordingWarning, this, &HttpServer::onRecordingWarning);
-        connect(slot, &Slot::recordingWarningCleared, this, &HttpServer::onRecordingWarningCleared);
-    }
+    SlotEvents* events = m_events.get();
+    connect(events, &SlotEvents::sourceAdded, this,
+        [this] { sendEvent(HttpJson::withEvent(sourcesObject(), QStringLiteral("sources"))); });
+    connect(events, &SlotEvents::recordingAllChanged, this,
+        [this](bool state) { sendEvent(HttpJson::recordingAllEvent(state)); });
+    const auto recording = [this](int, const SlotSnapshot& slot) { sendEvent(HttpJson::recordingEvent(slot)); };
+    connect(events, &SlotEvents::recordingChanged, this, recording);
+    connect(events, &SlotEvents::waitingChanged, this, recording);
+    connect(events, &SlotEvents::tallyChanged, this,
+        [this](int number, const SlotSnapshot& slot) { sendEvent(HttpJson::tallyEvent(number, slot.tallyState)); });
+    connect(events, &SlotEvents::connectedSourceChanged, this, [this](int number, const SlotSnapshot& slot) {
+        sendEvent(HttpJson::connectedEvent(number, slot.connectedSource));
+    });
+    connect(events, &SlotEvents::displayNameChanged, this,
+        [this](int number, const SlotSnapshot& slot) { sendEvent(HttpJson::renameEvent(number, slot.displayName)); });
+    connect(events, &SlotEvents::progressChanged, this, [this](int, const SlotSnapshot& slot) {
+        sendEvent(HttpJson::progressEvent(slot));
+        sendEvent(HttpJson::withEvent(HttpJson::stateObject(slot), QStringLiteral("state")));
+    });
+    connect(events, &SlotEvents::warning, this,
+        [this](int number, const QString& message) { sendEvent(HttpJson::warningEvent(number, message)); });
+    connect(events, &SlotEvents::warningCleared, this,
+        [this](int number, const QString& message) { sendEvent(HttpJson::warningClearedEvent(number, message)); });
 
     auto* onOff = new ServerSwitch(settings->httpServerEnabled(), settings->httpServerPort(),
         { [this](ushort port) { listen(port); },
@@ -89,12 +102,12 @@ bool HttpServer::isRunning() const
 
 QJsonObject HttpServer::statusObject() const
 {
-    return HttpJson::statusObject(isRecordingAll(), slotSnapshots());
+    return HttpJson::statusObject(m_commands.isRecordingAll(), m_commands.slotSnapshots());
 }
 
 QJsonObject HttpServer::sourcesObject() const
 {
-    return HttpJson::sourcesObject(sourceNames());
+    return HttpJson::sourcesObject(m_commands.sourceNames());
 }
 
 MetricsExposition::Process HttpServer::processFacts() const
@@ -131,79 +144,16 @@ void HttpServer::listen(ushort port)
     m_worker->start(QThread::InheritPriority);
 }
 
-void HttpServer::onRecordingChanged(bool)
-{
-    auto* slot = qobject_cast<Slot*>(sender());
-    if (!slot)
-        return;
-    m_worker->sendEvent(QJsonDocument(HttpJson::recordingEvent(snapshotOf(slot))));
-}
-
-void HttpServer::onTallyChanged(int tally)
-{
-    auto* slot = qobject_cast<Slot*>(sender());
-    if (!slot)
-        return;
-    m_worker->sendEvent(QJsonDocument(HttpJson::tallyEvent(slot->index0(), tally)));
-}
-
-void HttpServer::onConnectedSourceChanged(QString source)
-{
-    auto* slot = qobject_cast<Slot*>(sender());
-    if (!slot)
-        return;
-    m_worker->sendEvent(QJsonDocument(HttpJson::connectedEvent(slot->index0(), source)));
-}
-
-void HttpServer::onSourceAdded()
-{
-    m_worker->sendEvent(QJsonDocument(HttpJson::withEvent(sourcesObject(), QStringLiteral("sources"))));
-}
-
-void HttpServer::onDisplayNameChanged(QString name)
-{
-    auto* slot = qobject_cast<Slot*>(sender());
-    if (!slot)
-        return;
-    m_worker->sendEvent(QJsonDocument(HttpJson::renameEvent(slot->index0(), name)));
-}
-
-void HttpServer::onRecordingAllChanged(bool state)
-{
-    m_worker->sendEvent(QJsonDocument(HttpJson::recordingAllEvent(state)));
-}
-
-void HttpServer::onProgressChanged()
-{
-    auto* slot = qobject_cast<Slot*>(sender() ? sender()->parent() : nullptr);
-    if (!slot)
-        return;
-    const SlotSnapshot snapshot = snapshotOf(slot);
-    m_worker->sendEvent(QJsonDocument(HttpJson::progressEvent(snapshot)));
-    m_worker->sendEvent(QJsonDocument(HttpJson::withEvent(HttpJson::stateObject(snapshot), QStringLiteral("state"))));
-}
-
 bool HttpServer::pictureReceiver(uint slot, std::shared_ptr<Receiver>& receiver) const
 {
-    const Slot* target = slotFor(slot);
+    const Slot* target = m_commands.slotFor(slot);
     if (!target)
         return false;
     receiver = target->activeReceiver();
     return true;
 }
 
-void HttpServer::onRecordingWarning(QString message)
+void HttpServer::sendEvent(const QJsonObject& event)
 {
-    auto* slot = qobject_cast<Slot*>(sender());
-    if (!slot)
-        return;
-    m_worker->sendEvent(QJsonDocument(HttpJson::warningEvent(slot->index0(), message)));
-}
-
-void HttpServer::onRecordingWarningCleared(QString message)
-{
-    auto* slot = qobject_cast<Slot*>(sender());
-    if (!slot)
-        return;
-    m_worker->sendEvent(QJsonDocument(HttpJson::warningClearedEvent(slot->index0(), message)));
+    m_worker->sendEvent(QJsonDocument(event));
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "remote/apiserver.h"
 #include "remote/metricsexposition.h"
+#include "remote/slotcommands.h"
 
 #include <QJsonObject>
 #include <QTimer>
@@ -12,11 +12,12 @@
 class HttpServerWorkerThread;
 class Receiver;
 class SettingsModel;
+class SlotEvents;
 
 // The web panel's server: static files, GET "/api" commands answered in JSON and the
 // "/api/events" stream. The HTTP library runs on the worker thread and its request threads;
 // every command and every read of the recorder runs here, on the main thread.
-class HttpServer : public ApiServer
+class HttpServer : public QObject
 {
     Q_OBJECT
 
@@ -26,6 +27,7 @@ public:
     ~HttpServer() override;
 
     // Main thread.
+    SlotCommands& commands() { return m_commands; }
     QJsonObject statusObject() const;
     QJsonObject sourcesObject() const;
     bool isRunning() const;
@@ -38,23 +40,15 @@ public:
     // How many clients the TCP port has (main thread; none when not set).
     void setTcpClientCount(std::function<int()> count) { m_tcpClientCount = std::move(count); }
 
-public Q_SLOTS:
-    void onRecordingChanged(bool state);
-    void onTallyChanged(int tally);
-    void onConnectedSourceChanged(QString source);
-    void onSourceAdded();
-    void onDisplayNameChanged(QString name);
-    void onRecordingAllChanged(bool state);
-    void onProgressChanged();
-    void onRecordingWarning(QString message);
-    void onRecordingWarningCleared(QString message);
-
 private:
+    void sendEvent(const QJsonObject& event);
     // Also when a disable is still winding down: waits for it and starts afresh.
     void listen(ushort port);
     // Stops the worker and waits for it; its request threads wait for the main thread no longer.
     void stopAndWait();
 
+    SlotCommands m_commands;
+    std::shared_ptr<SlotEvents> m_events;
     HttpServerWorkerThread* const m_worker;
     SettingsModel* const m_settings;
     // Taken as the recorder's start: the server is made during start-up.

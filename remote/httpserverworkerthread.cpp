@@ -2,14 +2,13 @@
 
 #include "app/logger.h"
 #include "app/threadhandover.h"
-#include "ndi/snapshotbuffer.h"
+#include "ndi/receiver.h"
+#include "remote/commandtable.h"
 #include "remote/httpjson.h"
 #include "remote/httpserver.h"
 #include "remote/requestthreads.h"
-#include "remote/tcpprotocol.h"
 #include "slots/commandresults.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
@@ -39,10 +38,6 @@ QString queryValue(const httplib::Request& request, const char* key)
 HttpServerWorkerThread::HttpServerWorkerThread(HttpServer* server)
     : QThread(server)
     , m_server(server)
-    , m_keyAttempts([] {
-        using namespace std::chrono;
-        return qint64(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-    })
     , m_panelPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("panel")).toUtf8())
     , m_calls(server)
     , m_streams([this] { return initialMessages(); })
@@ -99,11 +94,8 @@ bool HttpServerWorkerThread::setPanelPath(const QString& path)
 
 void HttpServerWorkerThread::requestStop()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_wakeMutex);
-        m_stopping = true;
-    }
-    m_wake.notify_all();
+    m_stopping = true;
+    m_access.stop();
     m_calls.stop();
     m_streams.stop();
     stopListener();
@@ -112,6 +104,7 @@ void HttpServerWorkerThread::requestStop()
 void HttpServerWorkerThread::clearStopping()
 {
     m_stopping = false;
+    m_access.start();
     m_calls.start();
     m_streams.start();
 }
@@ -124,37 +117,7 @@ void HttpServerWorkerThread::stopListener()
 
 void HttpServerWorkerThread::setAccessKey(const QString& key)
 {
-    const std::lock_guard<std::mutex> lock(m_keyMutex);
-    m_accessKey = key;
-}
-
-QString HttpServerWorkerThread::admitted(const httplib::Request& request)
-{
-    QString given = queryValue(request, "key");
-    if (given.isEmpty() && request.has_header("Authorization")) {
-        given = QString::fromStdString(request.get_header_value("Authorization")).trimmed();
-        if (given.startsWith(QLatin1String("Bearer "), Qt::CaseInsensitive))
-            given = given.mid(7).trimmed();
-    }
-    QString result;
-    AccessKeyAttempts::Verdict verdict;
-    {
-        const std::lock_guard<std::mutex> lock(m_keyMutex);
-        result = ApiServer::checkAccessKey(m_accessKey, given);
-        // Only keys given count: the panel asks without one first.
-        if (!given.isEmpty())
-            verdict = m_keyAttempts.attempt(
-                QString::fromStdString(request.remote_addr), result == CommandResult::accessKeyWrong);
-    }
-    if (verdict.log)
-        Logger::write(AccessKeyAttempts::logLine(
-            QStringLiteral("HTTP panel"), QString::fromStdString(request.remote_addr), verdict));
-    if (verdict.delayMs > 0) {
-        // This request's own thread waits; a stop ends the wait.
-        std::unique_lock<std::mutex> lock(m_wakeMutex);
-        m_wake.wait_for(lock, std::chrono::milliseconds(verdict.delayMs), [this] { return m_stopping.load(); });
-    }
-    return result;
+    m_access.setKey(key);
 }
 
 void HttpServerWorkerThread::setPort(ushort port)
@@ -189,7 +152,7 @@ bool HttpServerWorkerThread::refused(const httplib::Request& request, httplib::R
         response.status = 503;
         return true;
     }
-    const QString access = admitted(request);
+    const QString access = m_access.admit(request);
     if (access == CommandResult::success)
         return false;
     response.status = 401;
@@ -202,65 +165,54 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
     if (refused(request, response))
         return;
 
+    using Answer = CommandTable::Answer;
     QString result = CommandResult::invalidCommand;
     QJsonObject answer;
-    const QString command = queryValue(request, "command");
-    const uint slot = TcpProtocol::slotId(queryValue(request, "slot"));
-    bool ran = true;
-    const auto onMain = [this, &ran](const std::function<void()>& work) { ran = ran && m_calls.run(work); };
+    const CommandTable::Command* command = CommandTable::find(queryValue(request, "command"), CommandTable::Http);
+    CommandTable::Arguments arguments;
+    arguments.hasSlot = request.has_param("slot");
+    arguments.slot = CommandTable::slotId(queryValue(request, "slot"));
+    if (command && (command->arguments & CommandTable::SourceArgument))
+        arguments.source = queryValue(request, "source");
+    if (command && (command->arguments & CommandTable::NameArgument))
+        arguments.name = queryValue(request, "name");
 
-    if (command == QLatin1String("recording_start")) {
-        onMain([&] { result = m_server->recordingStart(slot); });
-    } else if (command == QLatin1String("recording_stop")) {
-        onMain([&] { result = m_server->recordingStop(slot); });
-    } else if (command == QLatin1String("connect")) {
-        const QString source = queryValue(request, "source");
-        onMain([&] { result = m_server->connectSource(slot, source); });
-    } else if (command == QLatin1String("rename")) {
-        const QString name = queryValue(request, "name");
-        onMain([&] { result = m_server->renameSlot(slot, name); });
-    } else if (command == QLatin1String("disconnect")) {
-        onMain([&] { result = m_server->disconnectSource(slot); });
-    } else if (command == QLatin1String("listen")) {
-        onMain([&] { result = m_server->listenOn(slot); });
-    } else if (command == QLatin1String("listen_off")) {
-        onMain([&] { result = m_server->listenOff(); });
-    } else if (command == QLatin1String("sources")) {
-        onMain([&] { answer = m_server->sourcesObject(); });
-    } else if (command == QLatin1String("status")) {
-        onMain([&] { answer = m_server->statusObject(); });
-    } else if (command == QLatin1String("progress") || command == QLatin1String("state")) {
-        const bool one = request.has_param("slot");
-        onMain([&] {
-            QList<SlotSnapshot> list = m_server->slotSnapshots();
-            if (one) {
-                if (slot == 0 || slot > uint(list.size())) {
-                    result = CommandResult::slotIdInvalid;
-                    return;
-                }
-                list = { list.at(int(slot - 1)) };
-            }
-            answer = command == QLatin1String("state") ? HttpJson::stateAnswer(list) : HttpJson::progressAnswer(list);
-        });
-    } else if (command == QLatin1String("history")) {
-        onMain([&] {
-            const QList<SlotSnapshot> list = m_server->slotSnapshots();
-            if (slot == 0 || slot > uint(list.size()))
+    QStringList folders;
+    const bool ran = !command || m_calls.run([&] {
+        SlotCommands& commands = m_server->commands();
+        if (command->answer == Answer::Result) {
+            result = command->run(commands, arguments);
+        } else if (command->answer == Answer::Sources) {
+            answer = m_server->sourcesObject();
+        } else if (command->answer == Answer::Status) {
+            answer = m_server->statusObject();
+        } else if (command->answer == Answer::Recordings) {
+            folders = commands.recordingFolders();
+        } else {
+            QList<SlotSnapshot> list = commands.slotSnapshots();
+            const int index = CommandTable::slotIndex(arguments.slot, list.size());
+            // Progress and state cover every slot when "slot" is left out; history names one.
+            if ((arguments.hasSlot || command->answer == Answer::History) && index < 0) {
                 result = CommandResult::slotIdInvalid;
-            else
-                answer = QJsonObject { { QStringLiteral("history"), HttpJson::historyArray(list.at(int(slot - 1))) } };
-        });
-    } else if (command == QLatin1String("recordings")) {
-        QStringList folders;
-        onMain([&] { folders = m_server->recordingFolders(); });
-        // Reading the files is no work for the main thread.
-        if (ran)
-            answer = HttpJson::recordingsObject(ApiServer::recordingsIn(folders));
-    }
+                return;
+            }
+            if (command->answer == Answer::History)
+                answer = QJsonObject { { QStringLiteral("history"), HttpJson::historyArray(list.at(index)) } };
+            else if (arguments.hasSlot)
+                list = { list.at(index) };
+            if (command->answer == Answer::State)
+                answer = HttpJson::stateAnswer(list);
+            else if (command->answer == Answer::Progress)
+                answer = HttpJson::progressAnswer(list);
+        }
+    });
     if (!ran) {
         response.status = 503; // stopped before the main thread took the command
         return;
     }
+    // Reading the files is no work for the main thread.
+    if (command && command->answer == Answer::Recordings)
+        answer = HttpJson::recordingsObject(SlotCommands::recordingsIn(folders));
     if (answer.isEmpty())
         answer = HttpJson::resultObject(result);
     response.set_content(HttpJson::answerBody(answer).toStdString(), "text/plain");
@@ -271,7 +223,7 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
 void HttpServerWorkerThread::handleEvents(const httplib::Request& request, httplib::Response& response)
 {
     response.set_header(corsHeader, "*");
-    const QString access = admitted(request);
+    const QString access = m_access.admit(request);
     if (access != CommandResult::success) {
         response.status = 401;
         response.set_content(HttpJson::answerBody(HttpJson::resultObject(access)).toStdString(), "text/plain");
@@ -324,19 +276,16 @@ void HttpServerWorkerThread::handleSnapshot(const httplib::Request& request, htt
         response.status = status;
         response.set_content(HttpJson::answerBody(HttpJson::resultObject(reason)).toStdString(), "text/plain");
     };
-    const QString access = admitted(request);
+    const QString access = m_access.admit(request);
     if (access != CommandResult::success)
         return refuse(401, access);
-    const uint slot = TcpProtocol::slotId(queryValue(request, "slot"));
+    const uint slot = CommandTable::slotId(queryValue(request, "slot"));
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    {
-        std::lock_guard<std::mutex> lock(m_snapshotMutex);
-        const auto it = m_snapshots.find(slot);
-        if (it != m_snapshots.end() && now - it->second.atMs < snapshotMs) {
-            response.set_content(it->second.jpeg.toStdString(), "image/jpeg");
-            response.set_header("Cache-Control", "no-store");
-            return;
-        }
+    const QByteArray cached = m_jpegs.fresh(slot, now);
+    if (!cached.isEmpty()) {
+        response.set_content(cached.toStdString(), "image/jpeg");
+        response.set_header("Cache-Control", "no-store");
+        return;
     }
     // Only the lookup runs on the main thread; copying and encoding the picture run here.
     bool valid = false;
@@ -351,18 +300,7 @@ void HttpServerWorkerThread::handleSnapshot(const httplib::Request& request, htt
     if (!receiver || !receiver->snapshot(picture))
         return refuse(404, CommandResult::noPicture);
 
-    std::lock_guard<std::mutex> lock(m_snapshotMutex);
-    CachedSnapshot& cached = m_snapshots[slot];
-    if (cached.jpeg.isEmpty() || cached.serial != picture.serial || picture.serial == 0) {
-        QByteArray jpeg;
-        QBuffer buffer(&jpeg);
-        buffer.open(QIODevice::WriteOnly);
-        SnapshotBuffer::image(picture).save(&buffer, "JPG", 75);
-        cached.jpeg = jpeg;
-        cached.serial = picture.serial;
-    }
-    cached.atMs = now;
-    response.set_content(cached.jpeg.toStdString(), "image/jpeg");
+    response.set_content(m_jpegs.store(slot, picture, now).toStdString(), "image/jpeg");
     response.set_header("Cache-Control", "no-store");
 }
 
@@ -376,7 +314,7 @@ void HttpServerWorkerThread::handleMetrics(const httplib::Request& request, http
     QList<SlotSnapshot> slotList;
     MetricsExposition::Process process;
     if (!m_calls.run([&] {
-            slotList = m_server->slotSnapshots();
+            slotList = m_server->commands().slotSnapshots();
             process = m_server->processFacts();
         })) {
         response.status = 503;

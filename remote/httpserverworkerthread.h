@@ -7,9 +7,10 @@
 #include <QStringList>
 #include <QThread>
 
-#include "remote/accesskeyattempts.h"
+#include "remote/accessgate.h"
 #include "remote/eventstreams.h"
 #include "remote/guardedhttpserver.h"
+#include "remote/jpegcache.h"
 #include "remote/mainthreadcalls.h"
 
 #include <atomic>
@@ -19,9 +20,10 @@
 
 class HttpServer;
 
-// Runs the HTTP library's blocking accept loop. The object itself lives on the main thread; request
-// threads have the main thread's work done through MainThreadCalls (abandoned on a stop) and wait
-// on their own event queues.
+// Runs the HTTP library's blocking accept loop and routes each request: the access check, the event
+// streams' queues and the picture cache are parts of their own. The object itself lives on the
+// main thread; request threads have the main thread's work done through MainThreadCalls (abandoned
+// on a stop) and wait on their own event queues.
 class HttpServerWorkerThread : public QThread
 {
     Q_OBJECT
@@ -69,8 +71,6 @@ private:
     void handleEvents(const httplib::Request& request, httplib::Response& response);
     void handleSnapshot(const httplib::Request& request, httplib::Response& response);
     void handleMetrics(const httplib::Request& request, httplib::Response& response);
-    // Success, or why the request may not be served.
-    QString admitted(const httplib::Request& request);
     QStringList initialMessages() const;
     bool mountPanel();
 
@@ -79,24 +79,10 @@ private:
     // Written on the main thread while the thread is stopped, read by run().
     ushort m_port = 0;
     bool m_localOnly = false;
-    std::mutex m_keyMutex; // guards m_accessKey and m_keyAttempts
-    QString m_accessKey;
-    AccessKeyAttempts m_keyAttempts;
     std::atomic<bool> m_stopping { false };
-    // A delayed key check waits on m_wake for a stop (m_stopping, under m_wakeMutex).
-    std::mutex m_wakeMutex;
-    std::condition_variable m_wake;
+    AccessGate m_access;
     QByteArray m_panelPath;
     MainThreadCalls m_calls;
     EventStreams m_streams;
-    // The last picture sent for each slot: every viewer within snapshotMs gets the same bytes, so
-    // many panels cost one encoding.
-    struct CachedSnapshot {
-        QByteArray jpeg;
-        qint64 serial = 0;
-        qint64 atMs = -1;
-    };
-    std::mutex m_snapshotMutex;
-    std::map<uint, CachedSnapshot> m_snapshots;
-    static constexpr qint64 snapshotMs = 250;
+    JpegCache m_jpegs;
 };

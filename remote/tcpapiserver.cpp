@@ -3,6 +3,7 @@
 #include "app/logger.h"
 #include "app/settingsmodel.h"
 #include "remote/serverswitch.h"
+#include "remote/slotevents.h"
 #include "remote/tcpprotocol.h"
 #include "slots/commandresults.h"
 #include "slots/slot.h"
@@ -32,46 +33,31 @@ public:
     {
     }
 
-    QString recordingStart(uint slot) override { return m_server->recordingStart(slot); }
-    QString recordingStop(uint slot) override { return m_server->recordingStop(slot); }
-    QString connectSource(uint slot, const QString& source) override { return m_server->connectSource(slot, source); }
-    QString disconnectSource(uint slot) override { return m_server->disconnectSource(slot); }
-    QString listenOn(uint slot) override { return m_server->listenOn(slot); }
-    QString listenOff() override { return m_server->listenOff(); }
-    QStringList sourceNames() override { return m_server->sourceNames(); }
-    QList<SlotSnapshot> slotSnapshots() override { return m_server->slotSnapshots(); }
-    void setTallySubscribed(bool on) override
+    QString recordingStart(uint slot) override { return commands().recordingStart(slot); }
+    QString recordingStop(uint slot) override { return commands().recordingStop(slot); }
+    QString connectSource(uint slot, const QString& source) override { return commands().connectSource(slot, source); }
+    QString renameSlot(uint slot, const QString& name) override { return commands().renameSlot(slot, name); }
+    QString disconnectSource(uint slot) override { return commands().disconnectSource(slot); }
+    QString listenOn(uint slot) override { return commands().listenOn(slot); }
+    QString listenOff() override { return commands().listenOff(); }
+    QStringList sourceNames() override { return commands().sourceNames(); }
+    QList<SlotSnapshot> slotSnapshots() override { return commands().slotSnapshots(); }
+    void setSubscribed(CommandTable::Subscription what, bool on) override
     {
+        using Subscription = CommandTable::Subscription;
+        QSet<QTcpSocket*>& subscribers = what == Subscription::Tally ? m_server->m_tallySubscribers
+            : what == Subscription::Recording                        ? m_server->m_recordingSubscribers
+            : what == Subscription::Progress                         ? m_server->m_progressSubscribers
+                                                                     : m_server->m_stateSubscribers;
         if (on)
-            m_server->m_tallySubscribers.insert(m_socket);
+            subscribers.insert(m_socket);
         else
-            m_server->m_tallySubscribers.remove(m_socket);
+            subscribers.remove(m_socket);
     }
-    void setRecordingSubscribed(bool on) override
-    {
-        if (on)
-            m_server->m_recordingSubscribers.insert(m_socket);
-        else
-            m_server->m_recordingSubscribers.remove(m_socket);
-    }
-    void setProgressSubscribed(bool on) override
-    {
-        if (on)
-            m_server->m_progressSubscribers.insert(m_socket);
-        else
-            m_server->m_progressSubscribers.remove(m_socket);
-    }
-    void setStateSubscribed(bool on) override
-    {
-        if (on)
-            m_server->m_stateSubscribers.insert(m_socket);
-        else
-            m_server->m_stateSubscribers.remove(m_socket);
-    }
-    QJsonArray recordings() override { return ApiServer::recordingsIn(m_server->recordingFolders()); }
+    QJsonArray recordings() override { return SlotCommands::recordingsIn(commands().recordingFolders()); }
     QString authenticate(const QString& key) override
     {
-        const QString result = ApiServer::checkAccessKey(m_server->m_settings->serverAccessKey(), key);
+        const QString result = SlotCommands::checkAccessKey(m_server->m_settings->serverAccessKey(), key);
         const QString address = m_socket->peerAddress().toString();
         const AccessKeyAttempts::Verdict verdict
             = m_server->m_keyAttempts.attempt(address, result == CommandResult::accessKeyWrong);
@@ -92,13 +78,16 @@ public:
     void write(const QByteArray& bytes) override { m_server->send(m_socket, bytes); }
 
 private:
+    SlotCommands& commands() { return m_server->m_commands; }
+
     TcpApiServer* const m_server;
     QTcpSocket* const m_socket;
 };
 
 TcpApiServer::TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
     SourcesModel* sources, SettingsModel* settings)
-    : ApiServer(slotsModel, audioHelper, recorder, sources)
+    : m_commands(slotsModel, audioHelper, recorder, sources)
+    , m_events(SlotEvents::of(slotsModel, recorder, sources))
     , m_keyAttempts([] {
         using namespace std::chrono;
         return qint64(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
@@ -106,14 +95,25 @@ TcpApiServer::TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audio
     , m_settings(settings)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &TcpApiServer::onNewConnection);
-    connect(recorder, &SlotListRecorder::isRecordingAllChanged, this, &TcpApiServer::onRecordingAllChanged);
-    for (Slot* slot : allSlots()) {
-        connect(slot, &Slot::tallyStateChanged, this, &TcpApiServer::onTallyChanged);
-        connect(slot, &Slot::isRecordingChanged, this, &TcpApiServer::onRecordingChanged);
-        connect(slot->telemetry(), &RecordingTelemetry::changed, this, &TcpApiServer::onProgressChanged);
-        connect(slot, &Slot::recordingWarning, this, &TcpApiServer::onRecordingWarning);
-        connect(slot, &Slot::recordingWarningCleared, this, &TcpApiServer::onRecordingWarningCleared);
-    }
+    SlotEvents* events = m_events.get();
+    connect(events, &SlotEvents::recordingAllChanged, this,
+        [this](bool state) { writeTo(m_recordingSubscribers, TcpProtocol::recordingAllEvent(state)); });
+    connect(events, &SlotEvents::recordingChanged, this, [this](int number, const SlotSnapshot& slot) {
+        writeTo(m_recordingSubscribers, TcpProtocol::recordingEvent(number, slot.isRecording));
+    });
+    connect(events, &SlotEvents::tallyChanged, this, [this](int number, const SlotSnapshot& slot) {
+        writeTo(m_tallySubscribers, TcpProtocol::tallyEvent(number, slot.tallyState));
+    });
+    connect(events, &SlotEvents::progressChanged, this, [this](int, const SlotSnapshot& slot) {
+        writeTo(m_progressSubscribers, TcpProtocol::progressLine(slot, QString(), false));
+        writeTo(m_stateSubscribers, TcpProtocol::stateLine(slot, QString(), false));
+    });
+    connect(events, &SlotEvents::warning, this, [this](int number, const QString& message) {
+        writeTo(m_progressSubscribers + m_stateSubscribers, TcpProtocol::warningEvent(number, message));
+    });
+    connect(events, &SlotEvents::warningCleared, this, [this](int number, const QString& message) {
+        writeTo(m_stateSubscribers, TcpProtocol::warningClearedEvent(number, message));
+    });
     // A new key: every client shows it anew.
     connect(settings, &SettingsModel::serverAccessKeyChanged, this, [this] { m_admitted.clear(); });
 
@@ -291,53 +291,6 @@ void TcpApiServer::send(QTcpSocket* socket, const QByteArray& bytes)
                           .arg(socket->peerAddress().toString()));
         socket->abort();
     }
-}
-
-void TcpApiServer::onRecordingAllChanged(bool state)
-{
-    writeTo(m_recordingSubscribers, TcpProtocol::recordingAllEvent(state));
-}
-
-void TcpApiServer::onRecordingChanged(bool state)
-{
-    auto* slot = qobject_cast<Slot*>(sender());
-    if (!slot)
-        return;
-    writeTo(m_recordingSubscribers, TcpProtocol::recordingEvent(slot->index0(), state));
-}
-
-void TcpApiServer::onTallyChanged(int tally)
-{
-    auto* slot = qobject_cast<Slot*>(sender());
-    if (!slot)
-        return;
-    writeTo(m_tallySubscribers, TcpProtocol::tallyEvent(slot->index0(), tally));
-}
-
-void TcpApiServer::onProgressChanged()
-{
-    auto* slot = qobject_cast<Slot*>(sender() ? sender()->parent() : nullptr);
-    if (!slot || (m_progressSubscribers.isEmpty() && m_stateSubscribers.isEmpty()))
-        return;
-    const SlotSnapshot snapshot = snapshotOf(slot);
-    writeTo(m_progressSubscribers, TcpProtocol::progressLine(snapshot, QString(), false));
-    writeTo(m_stateSubscribers, TcpProtocol::stateLine(snapshot, QString(), false));
-}
-
-void TcpApiServer::onRecordingWarning(QString message)
-{
-    auto* slot = qobject_cast<Slot*>(sender());
-    if (!slot)
-        return;
-    writeTo(m_progressSubscribers + m_stateSubscribers, TcpProtocol::warningEvent(slot->index0(), message));
-}
-
-void TcpApiServer::onRecordingWarningCleared(QString message)
-{
-    auto* slot = qobject_cast<Slot*>(sender());
-    if (!slot)
-        return;
-    writeTo(m_stateSubscribers, TcpProtocol::warningClearedEvent(slot->index0(), message));
 }
 
 void TcpApiServer::listen(ushort port)

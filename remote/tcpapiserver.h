@@ -1,18 +1,21 @@
 #pragma once
 
 #include "remote/accesskeyattempts.h"
-#include "remote/apiserver.h"
+#include "remote/slotcommands.h"
 
 #include <QHash>
 #include <QSet>
 #include <QTcpServer>
 
+#include <memory>
+
 class QTcpSocket;
 class SettingsModel;
+class SlotEvents;
 
 // The TCP control port: one XML element per line in, one reply line out, and on request a line
 // for every tally and recording change. Lives and runs entirely on the main thread.
-class TcpApiServer : public ApiServer
+class TcpApiServer : public QObject
 {
     Q_OBJECT
 
@@ -25,6 +28,7 @@ public:
     // The port actually bound (differs from the setting only when that is 0).
     quint16 serverPort() const { return m_server.serverPort(); }
     int clientCount() const { return int(m_clients.size()); }
+    SlotCommands& commands() { return m_commands; }
 
     // Replies and events a client has not taken yet, beyond which it is dropped.
     static constexpr qint64 maxUnsentBytes = 4 * 1024 * 1024;
@@ -35,12 +39,6 @@ public Q_SLOTS:
     void onNewConnection();
     void onReadyRead();
     void onDisconnected();
-    void onRecordingAllChanged(bool state);
-    void onRecordingChanged(bool state);
-    void onTallyChanged(int tally);
-    void onProgressChanged();
-    void onRecordingWarning(QString message);
-    void onRecordingWarningCleared(QString message);
 
 private:
     class ClientBackend;
@@ -56,6 +54,8 @@ private:
     // Writes, or drops a client that has left too much unread (it would grow our memory).
     void send(QTcpSocket* socket, const QByteArray& bytes);
 
+    SlotCommands m_commands;
+    std::shared_ptr<SlotEvents> m_events;
     QTcpServer m_server;
     QSet<QTcpSocket*> m_clients;
     QSet<QTcpSocket*> m_tallySubscribers;

@@ -22,13 +22,6 @@ QString attr(const QString& value)
 
 } // namespace
 
-uint TcpProtocol::slotId(const QString& text)
-{
-    bool ok = false;
-    const uint id = text.toUInt(&ok);
-    return ok ? id : 0;
-}
-
 QString TcpProtocol::escaped(const QString& value)
 {
     QString out;
@@ -218,6 +211,7 @@ QByteArray TcpProtocol::recordingsBlock(const QString& uid, const QJsonArray& re
 
 void TcpProtocol::handleLine(const QByteArray& line, Backend& backend)
 {
+    using Answer = CommandTable::Answer;
     QXmlStreamReader reader(line);
     while (!reader.atEnd()) {
         if (reader.readNext() != QXmlStreamReader::StartElement)
@@ -225,8 +219,6 @@ void TcpProtocol::handleLine(const QByteArray& line, Backend& backend)
         const QStringView name = reader.name();
         const QXmlStreamAttributes attributes = reader.attributes();
         const QString uid = attributes.value(QLatin1String("uid")).toString();
-        const uint slot = slotId(attributes.value(QLatin1String("slot")).toString());
-        QString result = CommandResult::commandUnsupported;
 
         if (name == QLatin1String("auth")) {
             backend.write(resultLine(backend.authenticate(attributes.value(QLatin1String("key")).toString()), uid));
@@ -236,76 +228,45 @@ void TcpProtocol::handleLine(const QByteArray& line, Backend& backend)
             backend.write(resultLine(CommandResult::accessKeyRequired, uid));
             continue;
         }
-        if (name == QLatin1String("recording_start")) {
-            result = backend.recordingStart(slot);
-        } else if (name == QLatin1String("recording_stop")) {
-            result = backend.recordingStop(slot);
-        } else if (name == QLatin1String("connect")) {
-            result = backend.connectSource(slot, attributes.value(QLatin1String("source")).toString());
-        } else if (name == QLatin1String("disconnect")) {
-            result = backend.disconnectSource(slot);
-        } else if (name == QLatin1String("listen")) {
-            result = backend.listenOn(slot);
-        } else if (name == QLatin1String("listen_off")) {
-            result = backend.listenOff();
-        } else if (name == QLatin1String("sources")) {
-            backend.write(sourcesBlock(uid, backend.sourceNames()));
+        const CommandTable::Command* command = CommandTable::find(name, CommandTable::Tcp);
+        if (!command) {
+            backend.write(resultLine(CommandResult::commandUnsupported, uid));
             continue;
-        } else if (name == QLatin1String("status")) {
-            const QList<SlotSnapshot> slotList = backend.slotSnapshots();
-            if (slot == 0)
-                backend.write(statusBlock(uid, slotList));
-            else if (slot - 1 < uint(slotList.size()))
-                backend.write(slotLine(slot, slotList.at(int(slot - 1)), uid, false));
-            else
-                backend.write(resultLine(CommandResult::slotIdInvalid, uid));
-            continue;
-        } else if (name == QLatin1String("progress")) {
-            const QList<SlotSnapshot> slotList = backend.slotSnapshots();
-            if (!attributes.hasAttribute(QLatin1String("slot")))
-                backend.write(progressBlock(uid, slotList));
-            else if (slot - 1 < uint(slotList.size()))
-                backend.write(progressLine(slotList.at(int(slot - 1)), uid, false));
-            else
-                backend.write(resultLine(CommandResult::slotIdInvalid, uid));
-            continue;
-        } else if (name == QLatin1String("state") || name == QLatin1String("history")) {
-            const QList<SlotSnapshot> slotList = backend.slotSnapshots();
-            const bool history = name == QLatin1String("history");
-            if (!history && !attributes.hasAttribute(QLatin1String("slot")))
-                backend.write(stateBlock(uid, slotList));
-            else if (slot - 1 >= uint(slotList.size()))
-                backend.write(resultLine(CommandResult::slotIdInvalid, uid));
-            else if (history)
-                backend.write(historyBlock(uid, slotList.at(int(slot - 1))));
-            else
-                backend.write(stateLine(slotList.at(int(slot - 1)), uid, false));
-            continue;
-        } else if (name == QLatin1String("state_subscribe") || name == QLatin1String("state_unsubscribe")) {
-            backend.setStateSubscribed(name == QLatin1String("state_subscribe"));
-            result = CommandResult::success;
-        } else if (name == QLatin1String("recordings")) {
-            backend.write(recordingsBlock(uid, backend.recordings()));
-            continue;
-        } else if (name == QLatin1String("progress_subscribe")) {
-            backend.setProgressSubscribed(true);
-            result = CommandResult::success;
-        } else if (name == QLatin1String("progress_unsubscribe")) {
-            backend.setProgressSubscribed(false);
-            result = CommandResult::success;
-        } else if (name == QLatin1String("tally_subscribe")) {
-            backend.setTallySubscribed(true);
-            result = CommandResult::success;
-        } else if (name == QLatin1String("tally_unsubscribe")) {
-            backend.setTallySubscribed(false);
-            result = CommandResult::success;
-        } else if (name == QLatin1String("recording_subscribe")) {
-            backend.setRecordingSubscribed(true);
-            result = CommandResult::success;
-        } else if (name == QLatin1String("recording_unsubscribe")) {
-            backend.setRecordingSubscribed(false);
-            result = CommandResult::success;
         }
-        backend.write(resultLine(result, uid));
+        CommandTable::Arguments arguments;
+        arguments.hasSlot = attributes.hasAttribute(QLatin1String("slot"));
+        arguments.slot = CommandTable::slotId(attributes.value(QLatin1String("slot")));
+        if (command->arguments & CommandTable::SourceArgument)
+            arguments.source = attributes.value(QLatin1String("source")).toString();
+        if (command->arguments & CommandTable::NameArgument)
+            arguments.name = attributes.value(QLatin1String("name")).toString();
+
+        if (command->answer == Answer::Result) {
+            backend.write(resultLine(command->run(backend, arguments), uid));
+        } else if (command->answer == Answer::Sources) {
+            backend.write(sourcesBlock(uid, backend.sourceNames()));
+        } else if (command->answer == Answer::Recordings) {
+            backend.write(recordingsBlock(uid, backend.recordings()));
+        } else {
+            const QList<SlotSnapshot> slotList = backend.slotSnapshots();
+            // Status asks for all slots with slot 0 (or none); the others by leaving "slot" out.
+            const bool all = command->answer == Answer::Status ? arguments.slot == 0
+                : command->answer == Answer::History           ? false
+                                                               : !arguments.hasSlot;
+            const int index = CommandTable::slotIndex(arguments.slot, slotList.size());
+            if (all) {
+                backend.write(command->answer == Answer::Status ? statusBlock(uid, slotList)
+                        : command->answer == Answer::Progress   ? progressBlock(uid, slotList)
+                                                                : stateBlock(uid, slotList));
+            } else if (index < 0) {
+                backend.write(resultLine(CommandResult::slotIdInvalid, uid));
+            } else {
+                const SlotSnapshot& slot = slotList.at(index);
+                backend.write(command->answer == Answer::Status ? slotLine(arguments.slot, slot, uid, false)
+                        : command->answer == Answer::Progress   ? progressLine(slot, uid, false)
+                        : command->answer == Answer::History    ? historyBlock(uid, slot)
+                                                                : stateLine(slot, uid, false));
+            }
+        }
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "remote/commandtable.h"
 #include "slots/slotsnapshot.h"
 
 #include <QByteArray>
@@ -9,8 +10,8 @@
 #include <QStringList>
 
 // The line protocol of the TCP control port, apart from any socket: one line in, the commands it
-// holds executed in order against a Backend, every reply handed to the Backend as complete bytes.
-// Values written into lines are XML-escaped, so every line the server sends is well-formed XML.
+// holds looked up in the command table and executed in order against a Backend, every reply handed to the Backend as
+// complete bytes. Values written into lines are XML-escaped, so every line the server sends is well-formed XML.
 class TcpProtocol
 {
 public:
@@ -18,23 +19,12 @@ public:
     static constexpr qsizetype maxLineLength = 64 * 1024;
 
     // What one client's line may act on. The TCP server implements it once per client.
-    class Backend
+    class Backend : public CommandTable::Target
     {
     public:
-        virtual ~Backend() = default;
-        virtual QString recordingStart(uint slot) = 0;
-        virtual QString recordingStop(uint slot) = 0;
-        virtual QString connectSource(uint slot, const QString& source) = 0;
-        virtual QString disconnectSource(uint slot) = 0;
-        virtual QString listenOn(uint slot) = 0;
-        virtual QString listenOff() = 0;
         virtual QStringList sourceNames() = 0;
         // The full slot list in order: entry n - 1 is slot n.
         virtual QList<SlotSnapshot> slotSnapshots() = 0;
-        virtual void setTallySubscribed(bool subscribed) = 0;
-        virtual void setRecordingSubscribed(bool subscribed) = 0;
-        virtual void setProgressSubscribed(bool subscribed) = 0;
-        virtual void setStateSubscribed(bool subscribed) = 0;
         virtual QJsonArray recordings() = 0;
         // <auth key='...'/>: success, or why the key is not accepted.
         virtual QString authenticate(const QString& key) = 0;
@@ -48,8 +38,8 @@ public:
     // outer before the nested, up to the end of the line's document or its first XML error.
     static void handleLine(const QByteArray& line, Backend& backend);
 
-    // "slot" as QString::toUInt reads it; anything it refuses is 0 (all slots or invalid).
-    static uint slotId(const QString& text);
+    // The command table's reading of "slot".
+    static uint slotId(const QString& text) { return CommandTable::slotId(text); }
 
     static QByteArray helloLine();
     static QByteArray resultLine(const QString& result, const QString& uid);

@@ -25,15 +25,20 @@ public:
     {
         return note(QStringLiteral("connect %1 [%2]").arg(s).arg(v));
     }
+    QString renameSlot(uint s, const QString& v) override
+    {
+        return note(QStringLiteral("rename %1 [%2]").arg(s).arg(v));
+    }
     QString disconnectSource(uint s) override { return note(QStringLiteral("disconnect %1").arg(s)); }
     QString listenOn(uint s) override { return note(QStringLiteral("listen %1").arg(s)); }
     QString listenOff() override { return note(QStringLiteral("listen off")); }
     QStringList sourceNames() override { return sources; }
     QList<SlotSnapshot> slotSnapshots() override { return slotList; }
-    void setTallySubscribed(bool on) override { note(QStringLiteral("tally %1").arg(on)); }
-    void setRecordingSubscribed(bool on) override { note(QStringLiteral("recording %1").arg(on)); }
-    void setProgressSubscribed(bool on) override { note(QStringLiteral("progress %1").arg(on)); }
-    void setStateSubscribed(bool on) override { note(QStringLiteral("state %1").arg(on)); }
+    void setSubscribed(CommandTable::Subscription what, bool on) override
+    {
+        const char* names[] = { "tally", "recording", "progress", "state" };
+        note(QStringLiteral("%1 %2").arg(QLatin1String(names[int(what)])).arg(on));
+    }
     QJsonArray recordings() override { return records; }
     QString authenticate(const QString& key) override
     {

@@ -255,13 +255,13 @@ private Q_SLOTS:
         recorder->setIsRecordingAll(row.allBefore);
         if (row.op == ListenOff)
             audio->startListening(slot(3));
-        const QString result = row.op == Start ? tcp->recordingStart(row.slot)
-            : row.op == Stop                   ? tcp->recordingStop(row.slot)
-            : row.op == Connect                ? tcp->connectSource(row.slot, row.arg)
-            : row.op == Disconnect             ? tcp->disconnectSource(row.slot)
-            : row.op == Rename                 ? tcp->renameSlot(row.slot, row.arg)
-            : row.op == Listen                 ? tcp->listenOn(row.slot)
-                                               : tcp->listenOff();
+        const QString result = row.op == Start ? tcp->commands().recordingStart(row.slot)
+            : row.op == Stop                   ? tcp->commands().recordingStop(row.slot)
+            : row.op == Connect                ? tcp->commands().connectSource(row.slot, row.arg)
+            : row.op == Disconnect             ? tcp->commands().disconnectSource(row.slot)
+            : row.op == Rename                 ? tcp->commands().renameSlot(row.slot, row.arg)
+            : row.op == Listen                 ? tcp->commands().listenOn(row.slot)
+                                               : tcp->commands().listenOff();
         QCOMPARE(result, row.result);
         QCOMPARE(recorder->isRecordingAll(), row.allAfter);
         QCOMPARE(recorder->anyBusy(), !row.busyAfter.isEmpty()); // a slot waiting to start counts too

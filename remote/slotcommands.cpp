@@ -1,4 +1,4 @@
-#include "remote/apiserver.h"
+#include "remote/slotcommands.h"
 
 #include "audio/slotlistaudiohelper.h"
 #include "ndi/sourcesmodel.h"
@@ -10,50 +10,41 @@
 
 #include <QDebug>
 
-ApiServer::ApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder,
-    SourcesModel* sources, QObject* parent)
-    : QObject(parent)
-    , m_slots(slotsModel)
+SlotCommands::SlotCommands(
+    SlotListModel* slotsModel, SlotListAudioHelper* audioHelper, SlotListRecorder* recorder, SourcesModel* sources)
+    : m_slots(slotsModel)
     , m_audioHelper(audioHelper)
     , m_recorder(recorder)
     , m_sources(sources)
 {
 }
 
-QList<Slot*> ApiServer::allSlots() const
+QList<Slot*> SlotCommands::allSlots() const
 {
     return m_slots->allSlots();
 }
 
-Slot* ApiServer::slotFor(uint slot) const
+Slot* SlotCommands::slotFor(uint slot) const
 {
     const QList<Slot*> list = allSlots();
-    // Unsigned on purpose: id 0 wraps to the largest index and is refused with the rest.
-    const quint32 index = quint32(slot) - 1u;
-    if (index >= quint32(list.size()))
-        return nullptr;
-    return list.at(int(index));
+    const int index = CommandTable::slotIndex(slot, list.size());
+    return index < 0 ? nullptr : list.at(index);
 }
 
-SlotSnapshot ApiServer::snapshotOf(const Slot* slot)
-{
-    return slot->snapshot();
-}
-
-QList<SlotSnapshot> ApiServer::slotSnapshots() const
+QList<SlotSnapshot> SlotCommands::slotSnapshots() const
 {
     QList<SlotSnapshot> out;
     const QList<Slot*> list = allSlots();
     out.reserve(list.size());
     for (int i = 0; i < list.size(); ++i) {
-        SlotSnapshot s = snapshotOf(list.at(i));
+        SlotSnapshot s = list.at(i)->snapshot();
         s.id = uint(i + 1);
         out << s;
     }
     return out;
 }
 
-QStringList ApiServer::sourceNames() const
+QStringList SlotCommands::sourceNames() const
 {
     QStringList names;
     const int count = m_sources->rowCount();
@@ -62,12 +53,12 @@ QStringList ApiServer::sourceNames() const
     return names;
 }
 
-bool ApiServer::isRecordingAll() const
+bool SlotCommands::isRecordingAll() const
 {
     return m_recorder->isRecordingAll();
 }
 
-QStringList ApiServer::recordingFolders() const
+QStringList SlotCommands::recordingFolders() const
 {
     QStringList folders;
     for (const Slot* slot : allSlots()) {
@@ -79,12 +70,12 @@ QStringList ApiServer::recordingFolders() const
     return folders;
 }
 
-QJsonArray ApiServer::recordingsIn(const QStringList& folders)
+QJsonArray SlotCommands::recordingsIn(const QStringList& folders)
 {
     return ContinuityRecord::latest(folders, 50);
 }
 
-QString ApiServer::recordingStart(uint slot)
+QString SlotCommands::recordingStart(uint slot)
 {
     if (slot != 0) {
         Slot* target = slotFor(slot);
@@ -93,7 +84,7 @@ QString ApiServer::recordingStart(uint slot)
     return m_recorder->startAll() ? CommandResult::success : CommandResult::alreadyRecording;
 }
 
-QString ApiServer::recordingStop(uint slot)
+QString SlotCommands::recordingStop(uint slot)
 {
     if (slot != 0) {
         Slot* target = slotFor(slot);
@@ -102,7 +93,7 @@ QString ApiServer::recordingStop(uint slot)
     return m_recorder->stopAll() ? CommandResult::success : CommandResult::notRecording;
 }
 
-QString ApiServer::checkAccessKey(const QString& expected, const QString& given)
+QString SlotCommands::checkAccessKey(const QString& expected, const QString& given)
 {
     if (expected.isEmpty())
         return CommandResult::success;
@@ -117,7 +108,7 @@ QString ApiServer::checkAccessKey(const QString& expected, const QString& given)
     return differ == 0 ? CommandResult::success : CommandResult::accessKeyWrong;
 }
 
-QString ApiServer::connectSource(uint slot, QString source)
+QString SlotCommands::connectSource(uint slot, const QString& source)
 {
     qDebug() << "Api: connect";
     Slot* target = slotFor(slot);
@@ -129,7 +120,7 @@ QString ApiServer::connectSource(uint slot, QString source)
     return target->connectSource(source);
 }
 
-QString ApiServer::renameSlot(uint slot, QString name)
+QString SlotCommands::renameSlot(uint slot, const QString& name)
 {
     Slot* target = slotFor(slot);
     if (!target)
@@ -138,14 +129,14 @@ QString ApiServer::renameSlot(uint slot, QString name)
     return CommandResult::success;
 }
 
-QString ApiServer::disconnectSource(uint slot)
+QString SlotCommands::disconnectSource(uint slot)
 {
     qDebug() << "Api: disconnect";
     Slot* target = slotFor(slot);
     return target ? target->disconnectSource() : CommandResult::slotIdInvalid;
 }
 
-QString ApiServer::listenOn(uint slot)
+QString SlotCommands::listenOn(uint slot)
 {
     Slot* target = slotFor(slot);
     if (!target)
@@ -154,7 +145,7 @@ QString ApiServer::listenOn(uint slot)
     return CommandResult::success;
 }
 
-QString ApiServer::listenOff()
+QString SlotCommands::listenOff()
 {
     m_audioHelper->stopListening();
     return CommandResult::success;
