@@ -144,6 +144,16 @@ RecordingStateMachine::Action RecordingStateMachine::handle(const Event& event)
         if (!event.text.isEmpty())
             raise(Cause::Failure, event.text);
         break;
+    // A drive that does not answer is shown whatever the recording does, until it answers.
+    case Event::DriveSilent:
+        raise(Cause::Drive, QStringLiteral("Drive not answering: ") + QDir::toNativeSeparators(event.text));
+        break;
+    case Event::DriveAnswers:
+        if (std::none_of(
+                m_warnings.cbegin(), m_warnings.cend(), [](const Warning& w) { return w.cause == Cause::Drive; }))
+            return Action::None;
+        clear(Cause::Drive);
+        break;
     case Event::Tick: {
         const auto shown = [this] { return std::tuple(state(), m_dropped, m_droppingPercent, warning()); };
         const auto before = shown();
@@ -362,8 +372,11 @@ void RecordingStateMachine::clear(Cause cause)
 
 void RecordingStateMachine::clearAll()
 {
-    while (!m_warnings.isEmpty())
-        clear(m_warnings.last().cause);
+    // A silent drive's warning outlives the recording: it ends when the drive answers.
+    for (int i = int(m_warnings.size()) - 1; i >= 0; --i) {
+        if (m_warnings.at(i).cause != Cause::Drive)
+            clear(m_warnings.at(i).cause);
+    }
 }
 
 void RecordingStateMachine::note(const QString& text)

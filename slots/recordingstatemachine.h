@@ -44,6 +44,8 @@ public:
             Split,
             LocationSwitch,
             StopAsked, // reason
+            DriveSilent, // text: the folder or drive that does not answer
+            DriveAnswers,
             Tick,
         };
         Event(Kind kind = Tick, QString text = {})
@@ -150,7 +152,7 @@ Q_SIGNALS:
 private:
     enum class Phase { Idle, Waiting, Recording, Failed };
     // Each warning ends with its cause.
-    enum class Cause { Unconfirmed, Delayed, Stalled, NoSignal, Program, Failure };
+    enum class Cause { Unconfirmed, Delayed, Stalled, NoSignal, Program, Failure, Drive };
     struct Warning {
         Cause cause;
         QString text;

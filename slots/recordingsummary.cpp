@@ -3,10 +3,9 @@
 #include "slots/recordingtelemetry.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
+#include "slots/slotlocations.h"
 
-#include <QFileInfo>
 #include <QSet>
-#include <QStorageInfo>
 #include <QVariantMap>
 
 #include <map>
@@ -74,12 +73,11 @@ void RecordingSummary::update()
             if (state != RecordingTelemetry::State::Recording && state != RecordingTelemetry::State::Stalled)
                 continue;
             ++count;
-            // The drive of the piece being written.
-            const QString folder = QFileInfo(telemetry->filePath()).absolutePath();
-            const QStorageInfo storage(folder);
+            // The drive written to, as its drive monitor last measured it.
+            const SlotLocations* locations = slot->locations();
             Recording recording;
-            recording.drive = storage.isValid() ? storage.rootPath() : folder;
-            recording.freeBytes = storage.isValid() ? storage.bytesAvailable() : 0;
+            recording.drive = locations->drive().isEmpty() ? locations->currentFolder() : locations->drive();
+            recording.freeBytes = qint64(double(locations->freeGigabytes()) * 1e9);
             RateWindow& rate = m_samples[slot];
             rate.add(telemetry->elapsedMs(), telemetry->bytesWritten());
             recording.bytesPerSecond = rate.bytesPerSecond();

@@ -1,5 +1,7 @@
 #include "slots/recordingtelemetry.h"
 
+#include "storage/drivemonitorprovider.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -52,8 +54,13 @@ void RecordingTelemetry::announce()
 {
     m_announce.stop();
     m_lastAnnounce.start();
-    // The file's size is read only when it is announced: a stat twice a second at most.
-    if (!filePath().isEmpty() && stateValue() != State::Idle)
-        m_bytesWritten = QFileInfo(filePath()).size();
+    // The file's size is asked only when it is announced, a stat twice a second at most, and shown
+    // with the next announcement.
+    const QString path = filePath();
+    if (!path.isEmpty() && stateValue() != State::Idle) {
+        DriveMonitorProvider::instance()->worker()->ask(
+            QFileInfo(path).absolutePath(), QStringLiteral("size"), [path] { return QFileInfo(path).size(); }, this,
+            [this](const QVariant& size) { m_bytesWritten = size.toLongLong(); });
+    }
     Q_EMIT changed();
 }

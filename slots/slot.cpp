@@ -53,6 +53,9 @@ Slot::Slot(QObject* parent)
         return sources.find(m_connectedSource) != sources.end();
     });
     connect(m_locations, &SlotLocations::switchWanted, this, &Slot::setLocationBSelected);
+    connect(m_locations, &SlotLocations::silentDriveChanged, this, [this](const QString& path) {
+        m_recording->handle({ path.isEmpty() ? Event::DriveAnswers : Event::DriveSilent, path });
+    });
     connect(m_recording, &SlotRecording::switchWanted, this, &Slot::setLocationBSelected);
     connect(m_locations, &SlotLocations::spaceChanged, this, [this](SlotLocations::Side side, float gigabytes) {
         if (side == A)

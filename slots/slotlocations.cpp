@@ -4,6 +4,7 @@
 #include "slots/recordingrules.h"
 #include "slots/recordingstatemachine.h"
 #include "storage/drivemonitor.h"
+#include "storage/drivemonitorprovider.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -25,6 +26,23 @@ SlotLocations::SlotLocations(const RecordingStateMachine& machine, QObject* pare
         connect(m_location[side].monitor, &DriveMonitor::updated, this,
             [this, side](float gigabytes, float fillRate) { spaceUpdated(side, gigabytes, fillRate); });
     }
+    connect(DriveMonitorProvider::instance()->worker(), &StorageWorker::answeringChanged, this,
+        &SlotLocations::checkSilence);
+}
+
+void SlotLocations::checkSilence()
+{
+    const StorageWorker* worker = DriveMonitorProvider::instance()->worker();
+    QString silent;
+    // The folder is asked until its drive is known, and the pieces' sizes are asked by folder.
+    for (const Location& location : m_location) {
+        for (const QString& key : { location.monitor->folder(), location.monitor->path() }) {
+            if (silent.isEmpty() && !key.isEmpty() && !worker->isAnswering(key))
+                silent = key;
+        }
+    }
+    if (std::exchange(m_silentDrive, silent) != silent)
+        emit silentDriveChanged(silent);
 }
 
 QString SlotLocations::folder(Side side) const
@@ -38,6 +56,12 @@ QString SlotLocations::folder(Side side) const
 bool SlotLocations::lowSpace(Side side) const
 {
     return RecordingRules::lowSpace(m_location[side].gigabytes);
+}
+
+bool SlotLocations::folderMissing() const
+{
+    const DriveMonitor* monitor = m_location[recordingSide()].monitor;
+    return monitor->folder() == m_currentFolder && monitor->folderMissing();
 }
 
 QString SlotLocations::drive() const
@@ -99,7 +123,8 @@ QString SlotLocations::refreshCurrentFolder()
 void SlotLocations::measure()
 {
     for (Side side : { A, B })
-        spaceUpdated(side, m_location[side].monitor->setPath(folder(side)), 1.0f);
+        m_location[side].monitor->setPath(folder(side));
+    checkSilence();
 }
 
 bool SlotLocations::defaultChanged(Side side, const QString& folder)
@@ -112,6 +137,7 @@ bool SlotLocations::defaultChanged(Side side, const QString& folder)
         m_location[side].pendingMonitor = folder;
     else
         m_location[side].monitor->setPath(folder);
+    checkSilence();
     if (written)
         m_currentFolder = folder;
     return written;
@@ -144,4 +170,5 @@ void SlotLocations::applyPendingMonitorPaths(const QString& writtenFolder)
             location.pendingMonitor.clear();
         }
     }
+    checkSilence();
 }

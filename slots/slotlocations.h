@@ -37,6 +37,8 @@ public:
     float gigabytes(Side side) const { return m_location[side].gigabytes; }
     float freeGigabytes() const { return gigabytes(recordingSide()); }
     bool lowSpace(Side side) const;
+    // The current folder's drive said it is not there; a folder not asked yet counts as there.
+    bool folderMissing() const;
     // The root of the drive measured for the side recorded to.
     QString drive() const;
     QStringList watchedFolders() const;
@@ -61,8 +63,11 @@ public:
     // A monitor waiting for a new global folder takes it once nothing is recorded to its old one,
     // or once a piece lies in writtenFolder.
     void applyPendingMonitorPaths(const QString& writtenFolder);
+    // The folder or drive of a location that does not answer; empty while all do.
+    QString silentDrive() const { return m_silentDrive; }
 
 Q_SIGNALS:
+    void silentDriveChanged(const QString& path);
     void spaceChanged(SlotLocations::Side side, float gigabytes);
     void switchWanted(bool toB);
     void outOfSpace();
@@ -82,4 +87,7 @@ private:
     bool m_abRecording = false;
     bool m_bSelected = false;
     QString m_currentFolder;
+    QString m_silentDrive;
+
+    void checkSilence();
 };

@@ -8,6 +8,7 @@
 #include "slots/recordingrules.h"
 #include "slots/slotlocations.h"
 #include "slots/splitschedule.h"
+#include "storage/drivemonitorprovider.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -116,7 +117,7 @@ QString SlotRecording::refusal(bool bound, bool viewingOnly)
     // An empty folder is the working directory, as for the recording program.
     const QString folder = m_locations.currentFolder();
     const QString refusal
-        = RecordingRules::startRefusal(bound, m_machine.isRecording(), viewingOnly, QDir(folder).exists());
+        = RecordingRules::startRefusal(bound, m_machine.isRecording(), viewingOnly, !m_locations.folderMissing());
     if (refusal == CommandResult::folderMissing)
         handle({ Event::ProgramError,
             QStringLiteral("Recording folder does not exist: ") + QDir::toNativeSeparators(folder) });
@@ -202,41 +203,61 @@ void SlotRecording::recover(bool moveOn)
     const SlotLocations::Side other = m_locations.otherSide();
     if (moveOn && RecordingRules::moveOnToOther(m_locations.abRecording(), m_locations.gigabytes(other)))
         emit switchWanted(other == SlotLocations::B);
-    ensureFolder();
     m_recovering = false;
-    m_recorder->setFolder(m_locations.currentFolder());
-    m_recorder->recover();
+    ensureFolder([this] {
+        if (!m_machine.isBusy())
+            return;
+        m_recorder->setFolder(m_locations.currentFolder());
+        m_recorder->recover();
+    });
 }
 
-void SlotRecording::ensureFolder()
+void SlotRecording::ensureFolder(std::function<void()> then)
 {
     const QString folder = m_locations.currentFolder();
-    if (folder.isEmpty() || QDir(folder).exists())
-        return;
-    const QString shown = QDir::toNativeSeparators(folder);
-    if (QFileInfo(QFileInfo(folder).absolutePath()).isDir() && QDir().mkdir(folder)) {
-        Logger::write(
-            QStringLiteral("Slot %1: the recording folder %2 was gone; made it again").arg(m_slotNumber).arg(shown));
-        return;
-    }
+    if (folder.isEmpty())
+        return then();
     const SlotLocations::Side other = m_locations.otherSide();
-    Logger::write(QStringLiteral("Slot %1: the recording folder %2 is gone and cannot be made again")
-                      .arg(m_slotNumber)
-                      .arg(shown));
-    if (m_locations.abRecording() && QDir(m_locations.folder(other)).exists())
-        emit switchWanted(other == SlotLocations::B);
+    const QString otherFolder = m_locations.abRecording() ? m_locations.folder(other) : QString();
+    enum Found { There, Made, Gone, GoneOtherThere };
+    const auto question = [folder, otherFolder]() -> QVariant {
+        if (QDir(folder).exists())
+            return There;
+        if (QFileInfo(QFileInfo(folder).absolutePath()).isDir() && QDir().mkdir(folder))
+            return Made;
+        return !otherFolder.isEmpty() && QDir(otherFolder).exists() ? GoneOtherThere : Gone;
+    };
+    const auto answer = [this, folder, other, then](const QVariant& found) {
+        const QString shown = QDir::toNativeSeparators(folder);
+        if (found.toInt() == Made)
+            Logger::write(QStringLiteral("Slot %1: the recording folder %2 was gone; made it again")
+                              .arg(m_slotNumber)
+                              .arg(shown));
+        if (found.toInt() >= Gone)
+            Logger::write(QStringLiteral("Slot %1: the recording folder %2 is gone and cannot be made again")
+                              .arg(m_slotNumber)
+                              .arg(shown));
+        if (found.toInt() == GoneOtherThere) {
+            m_recovering = true; // what follows carries the switch out
+            emit switchWanted(other == SlotLocations::B);
+            m_recovering = false;
+        }
+        then();
+    };
+    if (!DriveMonitorProvider::instance()->worker()->ask(folder, QStringLiteral("folder"), question, this, answer))
+        then(); // the program finds a missing folder out for itself
 }
 
 void SlotRecording::split()
 {
     if (!m_machine.isRecording())
         return;
-    m_recovering = true; // a folder switch here is carried out by the split itself
-    ensureFolder();
-    m_recovering = false;
     handle({ Event::Split });
-    m_recorder->chop(m_locations.currentFolder());
     m_split->advance(chopIntervalMs());
+    ensureFolder([this] {
+        if (m_machine.isRecording())
+            m_recorder->chop(m_locations.currentFolder());
+    });
     Logger::write(QStringLiteral("Slot %1 is splitting recording").arg(m_slotNumber));
 }
 

@@ -67,8 +67,9 @@ private:
     // A new process goes on with the recording, in the other location when moveOn and it has room.
     void recover(bool moveOn);
     // The current folder is there to write to: made again when it vanished and its parent is
-    // there, else the other location is taken when A/B recording is on.
-    void ensureFolder();
+    // there, else the other location is taken when A/B recording is on. Asked off the main thread;
+    // then follows with the answer, or at once when a check of this folder is still out.
+    void ensureFolder(std::function<void()> then);
 
     const int m_slotNumber;
     RecordingStateMachine& m_machine;

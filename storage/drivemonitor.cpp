@@ -2,8 +2,6 @@
 
 #include "storage/drivemonitorprovider.h"
 
-#include <QStorageInfo>
-
 DriveMonitor::DriveMonitor(QObject* parent)
     : QObject(parent)
     , m_provider(DriveMonitorProvider::instance())
@@ -17,13 +15,13 @@ DriveMonitor::~DriveMonitor()
         m_provider->unregisterMonitor(this);
 }
 
-float DriveMonitor::setPath(const QString& folder)
+void DriveMonitor::setPath(const QString& folder)
 {
     m_folder = folder;
-    m_path = QStorageInfo(folder).rootPath();
-    if (!m_provider)
-        return 0.0f;
-    return m_provider->sample(m_path).gigabytesAvailable;
+    m_path.clear();
+    m_folderMissing = false;
+    if (m_provider)
+        m_provider->lookUp(this);
 }
 
 void DriveMonitor::update(float gigabytesAvailable, float fillRate)

@@ -4,7 +4,10 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QSet>
 #include <QStorageInfo>
+#include <QVariantList>
 
 #include <algorithm>
 
@@ -80,7 +83,7 @@ float DriveMonitorProvider::fillRateFor(const std::array<float, 4>& consumption)
     return float(std::min(double(rate), 4.0));
 }
 
-DriveSample DriveMonitorProvider::sample(const QString& rootPath)
+DriveSample DriveMonitorProvider::record(const QString& rootPath, qint64 bytes)
 {
     const qint64 seconds = m_clock ? m_clock() : QDateTime::currentDateTime().toSecsSinceEpoch();
     const quint32 now = quint32(seconds);
@@ -90,7 +93,6 @@ DriveSample DriveMonitorProvider::sample(const QString& rootPath)
         return *found;
 
     const DriveSample old = found != m_samples.constEnd() ? *found : DriveSample {};
-    const qint64 bytes = m_bytesAvailable ? m_bytesAvailable(rootPath) : QStorageInfo(rootPath).bytesAvailable();
 
     DriveSample next;
     next.timestamp = now;
@@ -102,16 +104,59 @@ DriveSample DriveMonitorProvider::sample(const QString& rootPath)
     return next;
 }
 
+void DriveMonitorProvider::lookUp(DriveMonitor* monitor)
+{
+    const QString folder = monitor->folder();
+    const auto question = [folder, bytesAvailable = m_bytesAvailable]() -> QVariant {
+        const QStorageInfo storage(folder);
+        const QString root = storage.rootPath();
+        return QVariantList { root, bytesAvailable ? bytesAvailable(root) : storage.bytesAvailable(),
+            QDir(folder).exists() };
+    };
+    m_worker.ask(folder, QStringLiteral("drive"), question, monitor, [this, monitor, folder](const QVariant& answer) {
+        if (monitor->folder() != folder)
+            return;
+        const QVariantList figures = answer.toList();
+        monitor->m_path = figures.value(0).toString();
+        monitor->m_folderMissing = !figures.value(2).toBool();
+        Q_EMIT monitor->updated(record(monitor->m_path, figures.value(1).toLongLong()).gigabytesAvailable, 1.0f);
+    });
+}
+
 void DriveMonitorProvider::timerTick()
 {
-    // A handler may delete monitors (or whole slots) while we go through the list.
-    const QList<QPointer<DriveMonitor>> monitors = m_monitors;
-    for (const QPointer<DriveMonitor>& monitor : monitors) {
-        if (monitor.isNull() || monitor->path().isEmpty())
+    QSet<QString> drives;
+    for (const QPointer<DriveMonitor>& monitor : std::as_const(m_monitors)) {
+        if (monitor.isNull())
             continue;
-        const DriveSample figures = sample(monitor->path());
-        if (!monitor.isNull())
-            Q_EMIT monitor->updated(figures.gigabytesAvailable, figures.fillRate);
+        const QString folder = monitor->folder();
+        if (!folder.isEmpty()) {
+            m_worker.ask(
+                folder, QStringLiteral("folder"), [folder] { return QDir(folder).exists(); }, monitor,
+                [monitor = monitor.data(), folder](const QVariant& exists) {
+                    if (monitor->folder() == folder)
+                        monitor->m_folderMissing = !exists.toBool();
+                });
+        }
+        if (!monitor->path().isEmpty())
+            drives.insert(monitor->path());
+        else if (!monitor->folder().isEmpty())
+            lookUp(monitor); // not found yet: asked again
+    }
+    // One question per drive; a drive still busy with the last one is not asked again.
+    for (const QString& root : std::as_const(drives)) {
+        const auto question = [root, bytesAvailable = m_bytesAvailable]() -> QVariant {
+            return bytesAvailable ? bytesAvailable(root) : QStorageInfo(root).bytesAvailable();
+        };
+        m_worker.ask(root, QStringLiteral("space"), question, this, [this, root](const QVariant& answer) {
+            const DriveSample figures = record(root, answer.toLongLong());
+            // A handler may delete monitors (or whole slots) while we go through the list.
+            const QList<QPointer<DriveMonitor>> monitors = m_monitors;
+            for (const QPointer<DriveMonitor>& monitor : monitors) {
+                if (!monitor.isNull() && monitor->path() == root)
+                    Q_EMIT monitor->updated(figures.gigabytesAvailable, figures.fillRate);
+            }
+        });
     }
     m_timer.start();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storage/storageworker.h"
+
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -22,7 +24,8 @@ struct DriveSample {
 };
 
 // Samples the drives of all drive monitors every two seconds and shares one sample and one
-// consumption history per drive between the monitors on it. Main thread only.
+// consumption history per drive between the monitors on it. Its storage worker asks the drives;
+// the figures are taken on the main thread when they come. Main thread only.
 class DriveMonitorProvider : public QObject
 {
     Q_OBJECT
@@ -32,13 +35,18 @@ public:
 
     void registerMonitor(DriveMonitor* monitor);
     void unregisterMonitor(DriveMonitor* monitor);
-    DriveSample sample(const QString& rootPath);
+    // Takes a drive's free bytes as its newest sample, unless the last one is under a second old.
+    DriveSample record(const QString& rootPath, qint64 bytesAvailable);
+    // Finds the drive of the monitor's folder and measures it.
+    void lookUp(DriveMonitor* monitor);
+    // Every question to the file system goes through here.
+    StorageWorker* worker() { return &m_worker; }
 
     // 1.0 when nothing was consumed; otherwise the mean positive consumption over 0.7, within 1..4.
     static float fillRateFor(const std::array<float, 4>& consumption);
 
-    // Tests replace the clock (seconds since the epoch) and the free-space query; an empty function
-    // restores the real one.
+    // Tests replace the clock (seconds since the epoch) and the free-space query, which runs on a
+    // worker thread; an empty function restores the real one.
     using Clock = std::function<qint64()>;
     using BytesAvailable = std::function<qint64(const QString& rootPath)>;
     void setClock(Clock clock);
@@ -59,4 +67,6 @@ private:
     QTimer m_timer;
     Clock m_clock;
     BytesAvailable m_bytesAvailable;
+    // Declared last: destroyed first, so that no answer comes to a half-destroyed provider.
+    StorageWorker m_worker;
 };

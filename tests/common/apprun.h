@@ -30,6 +30,7 @@ public:
     static QString program() { return TestEnv::binDir() + QStringLiteral("/StavelinRecorder"); }
 
     void setSetting(const QString& key, const QVariant& value) { m_settings.insert(key, value); }
+    void setEnvironment(const QString& name, const QString& value) { m_env.insert(name, value); }
     void setSources(const QJsonArray& sources) { NdiSim::write(sources, m_root + QStringLiteral("/sources.json")); }
     // With the control port (and the panel port when asked), until the log says start-up is done.
     bool start(bool withHttp = false);

@@ -1,17 +1,13 @@
 // The ndi layer's pure rules: reports and metadata read, commands written, file names, the level
-// scale and the drive fill rate, with drive sampling on a test clock and free-space query.
+// scale and the drive fill rate.
 #include "ndi/ndireceiver.h"
 #include "ndi/xmlelementreader.h"
 #include "recording/ndirecorder.h"
-#include "storage/drivemonitor.h"
 #include "storage/drivemonitorprovider.h"
 #include "tests/common/testenv.h"
 
 #include <QDir>
 #include <QFile>
-#include <QHash>
-#include <QSignalSpy>
-#include <QStorageInfo>
 #include <QTest>
 
 #include <climits>
@@ -22,8 +18,6 @@ using History = std::array<float, 4>;
 class TestNdiRules : public QObject
 {
     Q_OBJECT
-
-    DriveMonitorProvider* provider() { return DriveMonitorProvider::instance(); }
 
 private Q_SLOTS:
     // Line ends, entities and plain text are seen in the recorder's reports.
@@ -92,52 +86,6 @@ private Q_SLOTS:
                  { History { -1, -1, -1, 0.35f }, 1.0f }, { History { 3.5f, 3.5f, 3.5f, 3.5f }, 4.0f },
                  { History { 1.05f, -3.0f, -0.5f, 0 }, 1.5f }, { History { 1.4f, 2.8f, -2.0f, 0 }, 3.0f } })
             QCOMPARE(DriveMonitorProvider::fillRateFor(history), rate);
-    }
-
-    void cleanup()
-    {
-        provider()->setClock({});
-        provider()->setBytesAvailable({});
-    }
-
-    // A sample a second old is reused; 7 GB lost count for the four samples the history holds.
-    void historyAcrossSamples()
-    {
-        qint64 now = 0, bytes = 0;
-        provider()->setClock([&now] { return now; });
-        provider()->setBytesAvailable([&bytes](const QString&) { return bytes; });
-        // Second, free GB; what the sample reports: GB and fill rate.
-        for (const auto& [second, free, gigabytes, fillRate] : { std::tuple { 100, 100, 100.0f, 1.0f },
-                 { 101, 93, 100.0f, 1.0f }, { 102, 93, 93.0f, 4.0f }, { 104, 93, 93.0f, 4.0f },
-                 { 106, 93, 93.0f, 4.0f }, { 108, 93, 93.0f, 4.0f }, { 110, 93, 93.0f, 1.0f } }) {
-            now = second;
-            bytes = qint64(free) * 1'000'000'000;
-            const DriveSample sample = provider()->sample("/fake/history");
-            QVERIFY2(qFuzzyCompare(sample.gigabytesAvailable, gigabytes) && qFuzzyCompare(sample.fillRate, fillRate),
-                qPrintable(QString::number(now)));
-        }
-    }
-
-    void twoMonitorsOnOneDriveShareOneSample()
-    {
-        QHash<QString, int> queries;
-        qint64 bytes = 40'000'000'000, now = 1'000'000;
-        provider()->setClock([&now] { return now; });
-        provider()->setBytesAvailable([&](const QString& root) { return ++queries[root], bytes; });
-        DriveMonitor first, second;
-        QSignalSpy firstUpdated(&first, &DriveMonitor::updated), secondUpdated(&second, &DriveMonitor::updated);
-        QCOMPARE(first.setPath(TestEnv::makeFolder("shared-a")), 40.0f);
-        QCOMPARE(second.setPath(TestEnv::makeFolder("shared-b")), 40.0f);
-        QCOMPARE(first.path(), QStorageInfo(TestEnv::root()).rootPath());
-        QCOMPARE(second.path(), first.path());
-        QCOMPARE(queries.value(first.path()), 1);
-        bytes = 39'300'000'000; // 0.7 GB gone by the next tick
-        now += 2;
-        QVERIFY(secondUpdated.wait(5000));
-        QCOMPARE(firstUpdated.count(), 1);
-        QCOMPARE(secondUpdated, firstUpdated);
-        QCOMPARE(firstUpdated.at(0).at(0).toFloat(), 39.3f);
-        QCOMPARE(queries.value(first.path()), 2); // one history step for both
     }
 };
 

@@ -123,6 +123,7 @@ private Q_SLOTS:
         s.setCustomLocationEnabled(true);
         s.setCustomLocation(gone);
         s.connectSource(QStringLiteral("B"));
+        QTRY_VERIFY(s.locations()->folderMissing()); // as its drive said
         const QProcess* process = s.recorder()->currentProcess();
         Events events(&s);
         QVERIFY(s.startRecording() != QLatin1String("success"));
