@@ -36,7 +36,9 @@ DriveMonitorProvider* DriveMonitorProvider::instance()
 DriveMonitorProvider::DriveMonitorProvider()
 {
     m_timer.setSingleShot(true);
-    m_timer.setInterval(2000);
+    // Asked often so that a drive that stops answering is told within the time-out and one look;
+    // the space figures still move on every two seconds (samples younger than that are kept).
+    m_timer.setInterval(500);
     connect(&m_timer, &QTimer::timeout, this, &DriveMonitorProvider::timerTick);
     m_timer.start();
 }
@@ -160,5 +162,3 @@ void DriveMonitorProvider::timerTick()
     }
     m_timer.start();
 }
-
-void DriveMonitorProvider::concurrentDone() { }

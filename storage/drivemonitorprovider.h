@@ -55,7 +55,6 @@ public:
 
 public Q_SLOTS:
     void timerTick();
-    void concurrentDone();
 
 private:
     DriveMonitorProvider();

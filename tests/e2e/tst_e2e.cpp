@@ -3,6 +3,7 @@
 #include "tests/common/probe.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -248,10 +249,19 @@ private Q_SLOTS:
             for (const QString& point : drives)
                 run(QStringLiteral("umount"), QStringLiteral("-l FILE"), point);
         });
-        // Leaves that much free, in one go.
+        // Leaves that much free, in one go. The program writes on meanwhile, so a try that finds the
+        // space taken since it was measured measures again.
         const auto fill = [](const QString& point, qint64 left) {
-            const QString size = QString::number(QStorageInfo(point).bytesAvailable() - left);
-            return std::get<0>(run(QStringLiteral("fallocate"), "-l " + size + " FILE", point + "/filler")) == 0;
+            for (int attempt = 0; attempt < 20; ++attempt) {
+                const qint64 size = QStorageInfo(point).bytesAvailable() - left;
+                if (size <= 0)
+                    return true;
+                const QString filler = point + "/filler" + QString::number(attempt);
+                if (std::get<0>(run(QStringLiteral("fallocate"), "-l " + QString::number(size) + " FILE", filler)) == 0)
+                    return true;
+                QFile::remove(filler);
+            }
+            return false;
         };
         start({ QStringLiteral("SPACE (Cam 1)") },
             { { "defaultLocation", drives[0] }, { "defaultLocationB", drives[1] }, { "abRecording", true } });
