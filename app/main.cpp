@@ -9,8 +9,8 @@
 #include "remote/httpserver.h"
 #include "remote/tcpapiserver.h"
 #include "render/mixer.h"
-#include "slots/continuityrecord.h"
 #include "slots/recordingsummary.h"
+#include "slots/recordwriter.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 #include "slots/slotlistrecorder.h"
@@ -118,9 +118,7 @@ int main(int argc, char* argv[])
     for (const Slot* slot : slotList->allSlots())
         recordingFolders += slot->recordingFolders();
     recordingFolders.removeDuplicates();
-    if (const int stale = ContinuityRecord::finishStale(recordingFolders))
-        Logger::write(
-            QStringLiteral("%1 recording record(s) left open by the last run ended with \"app ended\"").arg(stale));
+    RecordWriter::instance()->finishStale(recordingFolders);
     auto slotsRecorder = std::make_unique<SlotListRecorder>(slotList.get());
     auto recordingSummary = std::make_unique<RecordingSummary>(slotList.get());
     // Starts the audio output thread, which meters every slot from now on.

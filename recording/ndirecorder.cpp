@@ -21,6 +21,13 @@ QString g_programFolder;
 // process may not have created its file yet when the next one is armed.
 QHash<QString, qint64> g_claimedPaths;
 
+// "name (number).mov": another file of the same source and second.
+QString numberedPath(const QString& folder, QString name, int number)
+{
+    name.insert(name.size() - 4, QStringLiteral(" (%1)").arg(number));
+    return QDir(folder).absoluteFilePath(name);
+}
+
 // Main thread only, like every controller.
 int g_runningPrograms = 0;
 
@@ -148,24 +155,11 @@ QByteArray NDIRecorder::chopCommand(const QString& path)
     return QByteArrayLiteral("<record_chop filename=\"") + path.toUtf8() + QByteArrayLiteral("\"/>") + lineEnd;
 }
 
-QString NDIRecorder::claimOutputPath(const QString& folder, const QString& sourceName, const QDateTime& time)
+QString NDIRecorder::freePath(const QString& folder, const QString& name, const QStringList& taken)
 {
-    const qint64 t = now();
-    for (auto it = g_claimedPaths.begin(); it != g_claimedPaths.end();) {
-        if (t - it.value() > 10000)
-            it = g_claimedPaths.erase(it);
-        else
-            ++it;
-    }
-    const QString name = fileNameFor(sourceName, time);
-    const QDir dir(folder);
-    QString path = dir.absoluteFilePath(name);
-    for (int number = 2; g_claimedPaths.contains(path) || QFileInfo::exists(path); ++number) {
-        QString numbered = name;
-        numbered.insert(name.size() - 4, QStringLiteral(" (%1)").arg(number));
-        path = dir.absoluteFilePath(numbered);
-    }
-    g_claimedPaths.insert(path, t);
+    QString path = QDir(folder).absoluteFilePath(name);
+    for (int number = 2; taken.contains(path) || QFileInfo::exists(path); ++number)
+        path = numberedPath(folder, name, number);
     return path;
 }
 
@@ -204,17 +198,51 @@ void NDIRecorder::start(QString sourceName)
     // A recording process must not outlive us: on our death it is told to finish its file.
     ProcessLifetime::tieToApplication(process);
 
-    const QString outputPath = claimOutputPath(m_folder, sourceName, QDateTime::currentDateTime());
-    if (sourceName != m_shortenedLogged && fileNamePart(sourceName).size() < sourceName.size()) {
-        m_shortenedLogged = sourceName;
+    m_processes.append(process);
+    m_unsent.clear();
+    m_fileName.clear();
+    // Names handed out a moment ago may not be files yet.
+    const qint64 t = now();
+    for (auto it = g_claimedPaths.begin(); it != g_claimedPaths.end();)
+        it = t - it.value() > 10000 ? g_claimedPaths.erase(it) : std::next(it);
+    const QString folder = m_folder;
+    const QString name = fileNameFor(sourceName, QDateTime::currentDateTime());
+    const auto question = [folder, name, taken = QStringList(g_claimedPaths.keys())] {
+        return QVariant(freePath(folder, name, taken));
+    };
+    const auto answer = [this, process](const QVariant& path) {
+        if (process == m_process)
+            launch(process, path.toString());
+    };
+    if (m_offload)
+        m_offload(folder, question, process, answer);
+    else
+        answer(question());
+}
+
+void NDIRecorder::launch(QProcess* process, const QString& found)
+{
+    // Another slot may have claimed the same name while this one was asked.
+    QString outputPath = found;
+    for (int number = 2; g_claimedPaths.contains(outputPath); ++number)
+        outputPath = numberedPath(QFileInfo(found).absolutePath(), QFileInfo(found).fileName(), number);
+    g_claimedPaths.insert(outputPath, now());
+    if (m_sourceName != m_shortenedLogged && fileNamePart(m_sourceName).size() < m_sourceName.size()) {
+        m_shortenedLogged = m_sourceName;
         Logger::write(QStringLiteral("The source name %1 is too long for a file name; its files are named %2")
-                          .arg(sourceName, QFileInfo(outputPath).fileName()));
+                          .arg(m_sourceName, QFileInfo(outputPath).fileName()));
     }
     m_fileName = QFileInfo(outputPath).fileName();
-    const QString url = NDIFind::instance()->urlAddress(sourceName);
+    const QString url = NDIFind::instance()->urlAddress(m_sourceName);
+    process->setProperty("launched", true);
+    process->start(programPath(), argumentsFor(m_sourceName, outputPath, url, m_recordPreview), QIODevice::ReadWrite);
+    for (const QByteArray& command : std::exchange(m_unsent, {}))
+        write(command);
+}
 
-    m_processes.append(process);
-    process->start(programPath(), argumentsFor(sourceName, outputPath, url, m_recordPreview), QIODevice::ReadWrite);
+bool NDIRecorder::processAlive() const
+{
+    return m_process && (!m_process->property("launched").toBool() || m_process->state() != QProcess::NotRunning);
 }
 
 void NDIRecorder::stop()
@@ -281,7 +309,9 @@ void NDIRecorder::chop(QString folder)
 void NDIRecorder::write(const QByteArray& command)
 {
     // A process that is still starting buffers the command; one that has ended cannot take it.
-    if (m_process && m_process->state() != QProcess::NotRunning)
+    if (m_process && !m_process->property("launched").toBool())
+        m_unsent.append(command);
+    else if (m_process && m_process->state() != QProcess::NotRunning)
         m_process->write(command);
 }
 

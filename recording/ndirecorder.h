@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QVariant>
 
 #include <functional>
 
@@ -48,9 +49,16 @@ public:
     static QByteArray quitCommand();
     static QByteArray levelCommand(float gain);
     static QByteArray chopCommand(const QString& path);
-    // The path in folder for a new recording of the source: the time-stamped name, numbered when a
-    // file of that name exists or was handed to another process a moment ago.
-    static QString claimOutputPath(const QString& folder, const QString& sourceName, const QDateTime& time);
+    // The first of name, "name (2)", ... in folder that is neither taken nor a file. Asks the file
+    // system: any thread but the main one, where a drive may hang.
+    static QString freePath(const QString& folder, const QString& name, const QStringList& taken);
+
+    // Runs a question about the folder's drive and hands its answer to the main thread, unless
+    // context is gone by then. By default it is asked here and now; the application asks off the
+    // main thread, and a new program starts once its file has a name.
+    using Offload = std::function<void(const QString& folder, std::function<QVariant()> question, QObject* context,
+        std::function<void(const QVariant&)> answer)>;
+    void setOffload(Offload offload) { m_offload = std::move(offload); }
 
     // Supervision limits, milliseconds.
     struct Limits {
@@ -67,6 +75,8 @@ public:
     void setSourcePresent(std::function<bool()> present) { m_sourcePresent = std::move(present); }
 
     QProcess* currentProcess() const { return m_process; }
+    // A current process that runs, starts, or waits for its file's name.
+    bool processAlive() const;
     bool isRecordingStarted() const { return m_recordingStarted; }
     QString fileName() const { return m_fileName; }
     QString folder() const { return m_folder; }
@@ -118,6 +128,7 @@ private Q_SLOTS:
     void finished(int exitCode);
 
 private:
+    void launch(QProcess* process, const QString& path);
     void handleReport(const QByteArray& line);
     void write(const QByteArray& command);
     void tellToQuit(QProcess* process, int graceMs);
@@ -151,4 +162,6 @@ private:
     QString m_lastError;
     QString m_startFailure; // why the current process could not be started
     QString m_shortenedLogged; // the source whose shortened file names were last logged
+    Offload m_offload;
+    QList<QByteArray> m_unsent; // commands for the current process while it waits for its name
 };

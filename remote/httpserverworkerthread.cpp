@@ -177,7 +177,6 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
     if (command && (command->arguments & CommandTable::NameArgument))
         arguments.name = queryValue(request, "name");
 
-    QStringList folders;
     const bool ran = !command || m_calls.run([&] {
         SlotCommands& commands = m_server->commands();
         if (command->answer == Answer::Result) {
@@ -187,7 +186,7 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
         } else if (command->answer == Answer::Status) {
             answer = m_server->statusObject();
         } else if (command->answer == Answer::Recordings) {
-            folders = commands.recordingFolders();
+            answer = HttpJson::recordingsObject(commands.recordings());
         } else {
             QList<SlotSnapshot> list = commands.slotSnapshots();
             const int index = CommandTable::slotIndex(arguments.slot, list.size());
@@ -210,9 +209,6 @@ void HttpServerWorkerThread::handleApi(const httplib::Request& request, httplib:
         response.status = 503; // stopped before the main thread took the command
         return;
     }
-    // Reading the files is no work for the main thread.
-    if (command && command->answer == Answer::Recordings)
-        answer = HttpJson::recordingsObject(SlotCommands::recordingsIn(folders));
     if (answer.isEmpty())
         answer = HttpJson::resultObject(result);
     response.set_content(HttpJson::answerBody(answer).toStdString(), "text/plain");

@@ -3,7 +3,7 @@
 #include "audio/slotlistaudiohelper.h"
 #include "ndi/sourcesmodel.h"
 #include "slots/commandresults.h"
-#include "slots/continuityrecord.h"
+#include "slots/recordwriter.h"
 #include "slots/slot.h"
 #include "slots/slotlistmodel.h"
 #include "slots/slotlistrecorder.h"
@@ -17,6 +17,8 @@ SlotCommands::SlotCommands(
     , m_recorder(recorder)
     , m_sources(sources)
 {
+    // Read now, so that the first client to ask is answered from the files.
+    recordings();
 }
 
 QList<Slot*> SlotCommands::allSlots() const
@@ -70,9 +72,9 @@ QStringList SlotCommands::recordingFolders() const
     return folders;
 }
 
-QJsonArray SlotCommands::recordingsIn(const QStringList& folders)
+QJsonArray SlotCommands::recordings() const
 {
-    return ContinuityRecord::latest(folders, 50);
+    return RecordWriter::instance()->latest(recordingFolders());
 }
 
 QString SlotCommands::recordingStart(uint slot)

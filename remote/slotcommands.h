@@ -42,8 +42,8 @@ public:
     QList<Slot*> allSlots() const;
     SlotListRecorder* recorder() const { return m_recorder; }
 
-    // The newest recordings' continuity records in those folders (any thread: files only).
-    static QJsonArray recordingsIn(const QStringList& folders);
+    // The newest recordings' continuity records in the slots' folders, as last read.
+    QJsonArray recordings() const;
     // Whether a client that gave `given` may use a server whose key is `expected` (any thread):
     // success, or the reason it may not. An empty key lets everyone in.
     static QString checkAccessKey(const QString& expected, const QString& given);

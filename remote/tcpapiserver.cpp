@@ -54,7 +54,7 @@ public:
         else
             subscribers.remove(m_socket);
     }
-    QJsonArray recordings() override { return SlotCommands::recordingsIn(commands().recordingFolders()); }
+    QJsonArray recordings() override { return commands().recordings(); }
     QString authenticate(const QString& key) override
     {
         const QString result = SlotCommands::checkAccessKey(m_server->m_settings->serverAccessKey(), key);

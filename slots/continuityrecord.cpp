@@ -230,31 +230,25 @@ QJsonObject read(const QFileInfo& info)
 
 } // namespace
 
-bool ContinuityRecord::write() const
+QString ContinuityRecord::store(const QString& path, const QJsonObject& record, const QString& keptBefore)
 {
-    const QString path = filePath();
-    if (path.isEmpty())
-        return false;
-    const QJsonObject record = toJson();
     QString error;
     if (save(path, record, &error)) {
         // Back beside its pieces: the kept copy would only be a stale double.
-        if (!m_keptAt.isEmpty() && QFile::remove(m_keptAt))
+        if (!keptBefore.isEmpty() && QFile::remove(keptBefore))
             Logger::write(QStringLiteral("The recording record %1 is written beside its pieces again").arg(path));
-        m_keptAt.clear();
-        return true;
+        return {};
     }
     const QString kept = QDir(keptFolder()).filePath(QFileInfo(path).fileName());
     QString keptError;
     if (QDir().mkpath(keptFolder()) && save(kept, record, &keptError)) {
-        if (m_keptAt.isEmpty())
+        if (keptBefore.isEmpty())
             Logger::write(QStringLiteral("Cannot write the recording record %1 (%2); it is kept in %3 meanwhile")
                               .arg(path, error, kept));
-        m_keptAt = kept;
-        return true;
+        return kept;
     }
     Logger::write(QStringLiteral("Cannot write the recording record %1: %2").arg(path, error));
-    return false;
+    return keptBefore;
 }
 
 QString ContinuityRecord::keptFolder()
@@ -262,10 +256,12 @@ QString ContinuityRecord::keptFolder()
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/records");
 }
 
-int ContinuityRecord::finishStale(const QStringList& folders)
+int ContinuityRecord::finishStale(const QStringList& folders, const QDateTime& before)
 {
     int finished = 0;
     for (const QFileInfo& info : recordFiles(folders)) {
+        if (info.lastModified() >= before)
+            continue;
         QJsonObject record = read(info);
         if (record.isEmpty() || !record.value(QStringLiteral("stopReason")).isNull())
             continue;

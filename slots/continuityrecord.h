@@ -71,20 +71,20 @@ public:
     qint64 totalFrames() const;
     QString filePath() const;
     QJsonObject toJson() const;
-    // Replaces the file in one step, so that a failed write leaves the last good copy. Where it
-    // cannot be written (a full drive) it is kept in keptFolder(); false (and a log line) when
-    // neither can be written.
-    bool write() const;
-    // Where the last write had to put the record instead of beside its pieces; empty if beside them.
-    QString keptAt() const { return m_keptAt; }
+    // Writes a record to path, replacing the file in one step so that a failed write leaves the
+    // last good copy. Where it cannot be written (a full drive) it is kept in keptFolder(), and
+    // the kept copy goes once it is written beside its pieces again. Returns where it is kept now
+    // (keptBefore when neither could be written, with a log line); empty while beside its pieces.
+    // Any thread.
+    static QString store(const QString& path, const QJsonObject& record, const QString& keptBefore);
 
     static QString recordPathFor(const QString& firstPiece);
     static QString keptFolder();
     // The newest records (by start) found in the folders, at most max.
     static QJsonArray latest(const QStringList& folders, int max);
-    // Records in the folders that a previous run left open end with "app ended" at their last
-    // write; returns how many.
-    static int finishStale(const QStringList& folders);
+    // Records in the folders that a previous run left open (last written before) end with
+    // "app ended" at their last write; returns how many.
+    static int finishStale(const QStringList& folders, const QDateTime& before);
 
 private:
     QString m_source;
@@ -94,7 +94,6 @@ private:
     QDateTime m_stop;
     qint64 m_coveredUntil = 0;
     qint64 m_writtenAt = 0;
-    mutable QString m_keptAt;
 
     double sentFrames(int piece) const;
     // By the clock, and by the file's time where the program says it.

@@ -24,7 +24,6 @@ RecordingStateMachine::RecordingStateMachine(int slot, QObject* parent)
     : QObject(parent)
     , m_slot(slot)
     , m_clock(&steadyMs)
-    , m_writeRecord([](const ContinuityRecord& record) { return record.write(); })
 {
 }
 
@@ -59,7 +58,7 @@ RecordingStateMachine::Action RecordingStateMachine::handle(const Event& event)
     case Event::ProcessDone:
         for (const auto& record : std::as_const(m_finishing)) {
             if (record != m_record && record->hasGeneration(event.generation)
-                && record->setProcessFrames(event.generation, event.frames, event.timecode))
+                && record->setProcessFrames(event.generation, event.frames, event.timecode) && m_writeRecord)
                 m_writeRecord(*record);
         }
         if (!m_record || !m_record->hasGeneration(event.generation)
@@ -67,6 +66,10 @@ RecordingStateMachine::Action RecordingStateMachine::handle(const Event& event)
             return Action::None;
         account();
         writeRecord();
+        break;
+    case Event::RecordKept:
+        note(QStringLiteral("The recording's record is kept in %1 until its drive has room")
+                 .arg(QDir::toNativeSeparators(event.text)));
         break;
     case Event::Delayed:
         if (!isBusy())
@@ -388,13 +391,8 @@ void RecordingStateMachine::note(const QString& text)
 
 void RecordingStateMachine::writeRecord()
 {
-    if (!m_record)
-        return;
-    const QString keptBefore = m_record->keptAt();
-    m_record->markWritten(m_clock(), m_writeRecord(*m_record));
-    if (!m_record->keptAt().isEmpty() && m_record->keptAt() != keptBefore)
-        note(QStringLiteral("The recording's record is kept in %1 until its drive has room")
-                 .arg(QDir::toNativeSeparators(m_record->keptAt())));
+    if (m_record && m_writeRecord)
+        m_record->markWritten(m_clock(), m_writeRecord(*m_record));
 }
 
 QString RecordingStateMachine::stopReasonText(StopReason reason)

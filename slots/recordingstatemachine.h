@@ -46,6 +46,7 @@ public:
             StopAsked, // reason
             DriveSilent, // text: the folder or drive that does not answer
             DriveAnswers,
+            RecordKept, // text: where the record is kept while its drive takes none
             Tick,
         };
         Event(Kind kind = Tick, QString text = {})
@@ -100,7 +101,7 @@ public:
     explicit RecordingStateMachine(int slot, QObject* parent = nullptr);
 
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
-    // How a record reaches its file; tests keep it in memory.
+    // How a record reaches its file (true: on its way); tests keep it in memory. None by default.
     void setRecordWriter(std::function<bool(const ContinuityRecord&)> writer) { m_writeRecord = std::move(writer); }
     void setSource(const QString& source) { m_source = source; }
 

@@ -6,6 +6,7 @@
 #include "slots/commandresults.h"
 #include "slots/movframecount.h"
 #include "slots/recordingrules.h"
+#include "slots/recordwriter.h"
 #include "slots/slotlocations.h"
 #include "slots/splitschedule.h"
 #include "storage/drivemonitorprovider.h"
@@ -33,7 +34,19 @@ SlotRecording::SlotRecording(int slotNumber, RecordingStateMachine& machine, Slo
     , m_machine(machine)
     , m_locations(locations)
 {
+    m_machine.setRecordWriter([this](const ContinuityRecord& record) {
+        RecordWriter::instance()->write(record.filePath(), record.toJson(), this, [this](const QString& keptAt) {
+            handle({ Event::RecordKept, keptAt });
+        });
+        return true;
+    });
     m_recorder = new NDIRecorder;
+    // A new file's name is looked up off the main thread: a drive that hangs holds up only the
+    // start of its own slot's program.
+    m_recorder->setOffload([this](const QString& folder, auto question, QObject* context, auto answer) {
+        DriveMonitorProvider::instance()->worker()->ask(
+            folder, QStringLiteral("name %1").arg(++m_namesAsked), std::move(question), context, std::move(answer));
+    });
     connect(m_recorder, &NDIRecorder::recordingStarted, this, &SlotRecording::confirmStart);
     connect(m_recorder, &NDIRecorder::recordingError, this, [this](NDIRecorder::RecordingError error, QString text) {
         handle({ error == NDIRecorder::Delayed ? Event::Delayed : Event::ProgramError, text });
@@ -126,8 +139,7 @@ QString SlotRecording::refusal(bool bound, bool viewingOnly)
 
 bool SlotRecording::processAlive() const
 {
-    const QProcess* process = m_recorder->currentProcess();
-    return process && process->state() != QProcess::NotRunning;
+    return m_recorder->processAlive();
 }
 
 void SlotRecording::start(float recordLevel)
@@ -191,10 +203,14 @@ void SlotRecording::countWrittenFrames()
     if (!m_machine.isRecording() || !record || record->pieces().isEmpty()
         || record->pieces().last().generation != generation)
         return;
-    const ContinuityRecord::Piece& piece = record->pieces().last();
-    const qint64 inFile = MovFrameCount::videoFrames(piece.path);
-    if (inFile >= 0 && inFile < piece.frames)
-        handle({ Event::ProcessDone, generation, piece.processFramesAtStart + inFile });
+    const ContinuityRecord::Piece piece = record->pieces().last();
+    const auto question = [path = piece.path] { return QVariant(MovFrameCount::videoFrames(path)); };
+    DriveMonitorProvider::instance()->worker()->ask(piece.path, QStringLiteral("frames %1").arg(generation), question,
+        this, [this, piece, generation](const QVariant& counted) {
+            const qint64 inFile = counted.toLongLong();
+            if (inFile >= 0 && inFile < piece.frames)
+                handle({ Event::ProcessDone, generation, piece.processFramesAtStart + inFile });
+        });
 }
 
 void SlotRecording::recover(bool moveOn)

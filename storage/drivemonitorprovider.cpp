@@ -151,7 +151,10 @@ void DriveMonitorProvider::timerTick()
             return bytesAvailable ? bytesAvailable(root) : QStorageInfo(root).bytesAvailable();
         };
         m_worker.ask(root, QStringLiteral("space"), question, this, [this, root](const QVariant& answer) {
+            const quint32 before = m_samples.value(root).timestamp;
             const DriveSample figures = record(root, answer.toLongLong());
+            if (figures.timestamp == before)
+                return; // a look for an answer only; the figures move on with the next sample
             // A handler may delete monitors (or whole slots) while we go through the list.
             const QList<QPointer<DriveMonitor>> monitors = m_monitors;
             for (const QPointer<DriveMonitor>& monitor : monitors) {

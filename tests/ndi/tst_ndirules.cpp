@@ -56,18 +56,17 @@ private Q_SLOTS:
             QCOMPARE(NDIRecorder::fileNamePart(source), part);
     }
 
-    // A claim never takes an existing file nor one handed out a moment ago, and creates nothing.
-    void claims()
+    // A free path is neither an existing file nor one handed out a moment ago; nothing is created.
+    void freePath()
     {
-        const QDateTime time(QDate(2024, 5, 1), QTime(14, 3, 59));
-        const QString dir = TestEnv::makeFolder("claims"), taken = dir + "/B_2024-05-01_14-03-59";
+        const QString dir = TestEnv::makeFolder("claims"), taken = dir + "/B";
         for (const QString& existing : { taken + ".mov", taken + " (3).mov" }) {
             QFile file(existing);
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
-        QCOMPARE(NDIRecorder::claimOutputPath(dir, "A", time), dir + "/A_2024-05-01_14-03-59.mov");
-        for (const char* number : { " (2)", " (4)", " (5)" })
-            QCOMPARE(NDIRecorder::claimOutputPath(dir, "B", time), taken + number + ".mov");
+        QCOMPARE(NDIRecorder::freePath(dir, "A.mov", {}), dir + "/A.mov");
+        QCOMPARE(NDIRecorder::freePath(dir, "B.mov", {}), taken + " (2).mov");
+        QCOMPARE(NDIRecorder::freePath(dir, "B.mov", { taken + " (2).mov" }), taken + " (4).mov");
         QCOMPARE(QDir(dir).entryList(QDir::Files).size(), 2);
     }
 

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSettings>
+#include <QTest>
 
 // The slots' world: sources A and B on the simulated network and in the sources list, the real
 // recording program, an empty settings store, folders a and b as the global A/B locations.
@@ -29,9 +30,11 @@ inline bool setUp(SourcesModel& sources)
     Slot::setSourcesModel(&sources);
     return QFile::exists(NDIRecorder::programPath());
 }
-// The arguments of the slot's recording process (none without one).
+// The arguments of the slot's recording process (none without one), once its file has a name.
 inline QStringList arguments(Slot& s)
 {
-    return s.recorder()->currentProcess() ? s.recorder()->currentProcess()->arguments() : QStringList();
+    const auto process = [&s] { return s.recorder()->currentProcess(); };
+    (void)QTest::qWaitFor([&] { return !process() || !process()->arguments().isEmpty(); }, 5000);
+    return process() ? process()->arguments() : QStringList();
 }
 } // namespace SlotTest

@@ -31,16 +31,16 @@ private Q_SLOTS:
         piece.frameRateN = 25;
         record.addPiece(piece);
         record.setProcessFrames(0, 100);
-        QVERIFY(record.write() && record.keptAt().isEmpty());
+        QString kept = ContinuityRecord::store(record.filePath(), record.toJson(), {});
+        QVERIFY(kept.isEmpty());
 
         QFile filler(drive + "/filler");
         QVERIFY(filler.open(QIODevice::WriteOnly));
         filler.write(QByteArray(1 << 20, 'x')), filler.close(); // as much as fits
         QCOMPARE(QStorageInfo(drive).bytesAvailable(), 0);
         record.setProcessFrames(0, 200);
-        QVERIFY(record.write());
-        const QString kept = QDir(ContinuityRecord::keptFolder()).filePath(QStringLiteral("cam.recording.json"));
-        QCOMPARE(record.keptAt(), kept);
+        kept = ContinuityRecord::store(record.filePath(), record.toJson(), kept);
+        QCOMPARE(kept, QDir(ContinuityRecord::keptFolder()).filePath(QStringLiteral("cam.recording.json")));
         // The copy beside the piece is the last good one; the new one is kept and listed.
         QCOMPARE(E2E::jsonFile(record.filePath())["frames"].toInt(), 100);
         QCOMPARE(E2E::jsonFile(kept)["frames"].toInt(), 200);
@@ -48,7 +48,7 @@ private Q_SLOTS:
 
         QVERIFY(filler.remove());
         record.setProcessFrames(0, 300);
-        QVERIFY(record.write() && record.keptAt().isEmpty() && !QFile::exists(kept));
+        QVERIFY(ContinuityRecord::store(record.filePath(), record.toJson(), kept).isEmpty() && !QFile::exists(kept));
         QCOMPARE(E2E::jsonFile(record.filePath())["frames"].toInt(), 300);
     }
 
@@ -61,8 +61,9 @@ private Q_SLOTS:
         for (const auto& [name, text] : { std::pair { "open", open }, { "ended", ended }, { "garbage", garbage } })
             NdiSim::writeText(text, folder + '/' + name + ".recording.json");
         const QDateTime lastWrite = QFileInfo(folder + "/open.recording.json").lastModified();
+        QCOMPARE(ContinuityRecord::finishStale({ folder }, lastWrite), 0); // this run's own
 
-        QCOMPARE(ContinuityRecord::finishStale({ folder, folder + "/" }), 1);
+        QCOMPARE(ContinuityRecord::finishStale({ folder, folder + "/" }, lastWrite.addMSecs(1)), 1);
         const QJsonObject finished = E2E::jsonFile(folder + "/open.recording.json");
         QCOMPARE((QStringList { finished["stopReason"].toString(), finished["stop"].toString(),
                      QString::number(finished["frames"].toInt()) }),

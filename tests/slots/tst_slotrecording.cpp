@@ -1,3 +1,4 @@
+#include "slots/recordwriter.h"
 #include "tests/common/probe.h"
 #include "tests/slots/slottestsupport.h"
 
@@ -52,6 +53,8 @@ class TestSlotRecording : public QObject
     static int movies(const QString& folder) { return int(E2E::movFiles(folder).size()); }
     static QJsonObject recordOf(const Slot& s) // the slot's continuity record as written
     {
+        if (!QTest::qWaitFor([] { return RecordWriter::instance()->isIdle(); }, 5000))
+            qWarning("the record is still being written");
         return E2E::jsonFile(s.continuityRecord()->filePath());
     }
     static QString trace(const QProcess* process) // what the program was told
@@ -327,7 +330,8 @@ private Q_SLOTS:
     void lostFramesAreCounted()
     {
         qputenv("STAVELIN_RECORDER_WRITE_EVERY", "2");
-        auto s = slot(); // its program takes the variable with it
+        auto s = slot();
+        QVERIFY(!SlotTest::arguments(*s).isEmpty()); // its program has taken the variable with it
         qunsetenv("STAVELIN_RECORDER_WRITE_EVERY");
         s->startRecording();
         QVERIFY(waitFor(s.get()));
