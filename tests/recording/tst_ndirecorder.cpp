@@ -236,6 +236,30 @@ private Q_SLOTS:
             QCOMPARE(traceOf(pid), QByteArray("<quit/>\r\n"));
         QVERIFY(QDir(a).isEmpty() && QDir(b).isEmpty());
     }
+
+    // Two programs of one source armed in one second get files of their own, though their names
+    // were looked up together; commands given meanwhile reach the program once it starts.
+    void namesLookedUpTogether()
+    {
+        QList<std::function<void()>> answers;
+        const auto later = [&answers](const QString&, auto question, QObject*, auto answer) {
+            answers << [question, answer] { answer(question()); };
+        };
+        const QString folder = TestEnv::makeFolder("together");
+        NDIRecorder first, second;
+        for (NDIRecorder* recorder : { &first, &second }) {
+            recorder->setOffload(later);
+            recorder->setFolder(folder);
+            recorder->start("R&D (Cam 2)");
+            recorder->setRecordLevel(-6.0f);
+        }
+        QVERIFY(first.processAlive() && first.fileName().isEmpty());
+        for (const auto& answer : std::as_const(answers))
+            answer();
+        QVERIFY(first.fileName() != second.fileName() && !second.fileName().isEmpty());
+        QVERIFY(first.currentProcess()->waitForStarted(10000));
+        QTRY_VERIFY(traceOf(first.currentProcess()->processId()).contains(NDIRecorder::levelCommand(-6.0f)));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestNDIRecorder)

@@ -1,5 +1,6 @@
 #include "slots/continuityrecord.h"
 #include "slots/movframecount.h"
+#include "slots/recordwriter.h"
 
 #include "tests/common/probe.h"
 #include "tests/common/simnetwork.h"
@@ -93,6 +94,20 @@ private Q_SLOTS:
             { make("plain.mov", "-f mov"), 75 }, { folder + "/garbage.mov", -1 }, { folder + "/missing.mov", -1 } };
         for (const auto& [path, frames] : rows)
             QCOMPARE(std::pair(path, MovFrameCount::videoFrames(path)), std::pair(path, frames));
+    }
+
+    // Written in the background: of many writes asked in a row the file holds the newest, and the
+    // listing catches up with it.
+    void writtenInTheBackground()
+    {
+        const QString folder = TestEnv::makeFolder(QStringLiteral("background"));
+        const QString path = folder + QStringLiteral("/r.recording.json");
+        RecordWriter writer;
+        for (int frames = 1; frames <= 50; ++frames)
+            writer.write(path, { { "frames", frames }, { "stopReason", "user" } }, this, {});
+        QTRY_VERIFY(writer.isIdle());
+        QCOMPARE(E2E::jsonFile(path)["frames"].toInt(), 50);
+        QTRY_COMPARE(writer.latest({ folder }).at(0)["frames"].toInt(), 50);
     }
 };
 
