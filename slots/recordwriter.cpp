@@ -1,6 +1,7 @@
 #include "slots/recordwriter.h"
 
 #include "app/logger.h"
+#include "app/threadhandover.h"
 #include "slots/continuityrecord.h"
 
 #include <QCoreApplication>
@@ -110,6 +111,17 @@ RecordWriter* RecordWriter::instance()
     return g_writer;
 }
 
+template <typename Work> void RecordWriter::run(Work work)
+{
+    std::function<void()> task = [shared = m_shared, work = std::move(work)] {
+        ThreadHandover::receive(shared.get());
+        work();
+    };
+    // The pool's own wait is not seen by the thread sanitizer: the task, made whole, is handed over.
+    ThreadHandover::publish(m_shared.get());
+    m_pool->start(std::move(task));
+}
+
 void RecordWriter::write(const QString& path, const QJsonObject& record, QObject* context, Kept kept)
 {
     if (path.isEmpty())
@@ -124,7 +136,7 @@ void RecordWriter::write(const QString& path, const QJsonObject& record, QObject
         entry.running = true;
     }
     if (start)
-        m_pool->start([shared = m_shared, path] { shared->drain(path); });
+        run([shared = m_shared, path] { shared->drain(path); });
 }
 
 void RecordWriter::keptNow(const QString& path, const QString& keptAt)
@@ -153,7 +165,7 @@ void RecordWriter::relist()
     }
     m_listing = true;
     m_listAgain = false;
-    m_pool->start([shared = m_shared, folders = m_listedFolders] {
+    run([shared = m_shared, folders = m_listedFolders] {
         const QJsonArray records = ContinuityRecord::latest(folders, listedRecords);
         shared->post([shared, folders, records] {
             RecordWriter* writer = shared->writer;
@@ -171,16 +183,17 @@ void RecordWriter::relist()
 void RecordWriter::finishStale(const QStringList& folders)
 {
     // Records written from now on are this run's, open or not.
-    m_pool->start([folders, before = QDateTime::currentDateTime()] {
+    run([folders, before = QDateTime::currentDateTime()] {
         if (const int stale = ContinuityRecord::finishStale(folders, before))
-            Logger::write(QStringLiteral("%1 recording record(s) left open by the last run ended with \"app ended\"")
-                              .arg(stale));
+            Logger::write(
+                QStringLiteral("%1 recording record(s) left open by the last run ended with \"app ended\"").arg(stale));
     });
 }
 
 bool RecordWriter::isIdle() const
 {
     const std::lock_guard<std::mutex> lock(m_shared->mutex);
-    return m_shared->records.isEmpty() || std::none_of(m_shared->records.cbegin(), m_shared->records.cend(),
-        [](const Shared::Record& record) { return record.running; });
+    return m_shared->records.isEmpty()
+        || std::none_of(m_shared->records.cbegin(), m_shared->records.cend(),
+            [](const Shared::Record& record) { return record.running; });
 }

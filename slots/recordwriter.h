@@ -49,6 +49,8 @@ private:
     struct Shared;
     void keptNow(const QString& path, const QString& keptAt);
     void relist();
+    // On a thread of the pool.
+    template <typename Work> void run(Work work);
 
     std::shared_ptr<Shared> m_shared;
     // Owned; left alive at destruction only while a thread of it is stuck in a drive.
