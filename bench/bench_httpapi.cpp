@@ -193,7 +193,7 @@ int main(int argc, char** argv)
     settings.setHttpServerPort(port);
     HttpServer server(
         fixture.model.get(), fixture.audio.get(), fixture.recorder.get(), fixture.sources.get(), &settings);
-    server.worker()->setPanelPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("panel")));
+    server.routes().setPanelPath(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("panel")));
     settings.setHttpServerEnabled(true);
 
     httplib::Server constant;

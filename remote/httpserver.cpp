@@ -20,13 +20,14 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
     SourcesModel* sources, SettingsModel* settings)
     : m_commands(slotsModel, audioHelper, recorder, sources)
     , m_events(SlotEvents::of(slotsModel, recorder, sources))
-    , m_worker(new HttpServerWorkerThread(this))
+    , m_routes(this)
+    , m_worker(std::make_unique<HttpServerWorkerThread>(m_routes))
     , m_settings(settings)
     , m_startedMs(QDateTime::currentMSecsSinceEpoch())
 {
-    connect(m_worker, &HttpServerWorkerThread::listening, this,
+    connect(m_worker.get(), &HttpServerWorkerThread::listening, this,
         [](ushort port) { Logger::write(QStringLiteral("HTTP panel listening on port ") + QString::number(port)); });
-    connect(m_worker, &HttpServerWorkerThread::listenFailed, this, [](ushort port) {
+    connect(m_worker.get(), &HttpServerWorkerThread::listenFailed, this, [](ushort port) {
         Logger::write(QStringLiteral("Unable to start HTTP panel on port ") + QString::number(port));
     });
     m_stopRetry.setInterval(20);
@@ -39,17 +40,18 @@ HttpServer::HttpServer(SlotListModel* slotsModel, SlotListAudioHelper* audioHelp
 
     m_levels.setInterval(500);
     connect(&m_levels, &QTimer::timeout, this, [this] {
-        if (m_worker->streamCount() == 0)
+        if (m_routes.streamCount() == 0)
             return;
         QList<HttpJson::SlotLevels> levels;
         for (const Slot* slot : m_commands.allSlots())
             levels.append({ slot->leftLevel(), slot->rightLevel(), double(slot->freeGigabytes()) });
-        m_worker->sendEvent(QJsonDocument(HttpJson::levelsEvent(levels)));
+        m_routes.sendEvent(QJsonDocument(HttpJson::levelsEvent(levels)));
     });
     m_levels.start();
 
-    connect(settings, &SettingsModel::serverAccessKeyChanged, m_worker, &HttpServerWorkerThread::setAccessKey);
-    m_worker->setAccessKey(settings->serverAccessKey());
+    connect(settings, &SettingsModel::serverAccessKeyChanged, this,
+        [this](const QString& key) { m_routes.setAccessKey(key); });
+    m_routes.setAccessKey(settings->serverAccessKey());
 
     SlotEvents* events = m_events.get();
     connect(events, &SlotEvents::sourceAdded, this,
@@ -126,7 +128,7 @@ void HttpServer::stopAndWait()
     m_worker->requestStop();
     while (!m_worker->wait(QDeadlineTimer(10)))
         m_worker->stopListener();
-    ThreadHandover::receive(m_worker);
+    ThreadHandover::receive(m_worker.get());
     m_stopRetry.stop();
 }
 
@@ -137,7 +139,7 @@ void HttpServer::listen(ushort port)
     if (m_worker->isRunning())
         stopAndWait();
     else
-        ThreadHandover::receive(m_worker); // it ended on its own, e.g. the port was taken
+        ThreadHandover::receive(m_worker.get()); // it ended on its own, e.g. the port was taken
     m_worker->clearStopping();
     m_worker->setPort(port);
     m_worker->setLocalOnly(m_settings->serverLocalOnly());
@@ -155,5 +157,5 @@ bool HttpServer::pictureReceiver(uint slot, std::shared_ptr<Receiver>& receiver)
 
 void HttpServer::sendEvent(const QJsonObject& event)
 {
-    m_worker->sendEvent(QJsonDocument(event));
+    m_routes.sendEvent(QJsonDocument(event));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "remote/httproutes.h"
 #include "remote/metricsexposition.h"
 #include "remote/slotcommands.h"
 
@@ -15,8 +16,9 @@ class SettingsModel;
 class SlotEvents;
 
 // The web panel's server: static files, GET "/api" commands answered in JSON and the
-// "/api/events" stream. The HTTP library runs on the worker thread and its request threads;
-// every command and every read of the recorder runs here, on the main thread.
+// "/api/events" stream. The routes say what each request gets; the HTTP library runs on the worker
+// thread and its request threads; every command and every read of the recorder runs here, on the
+// main thread.
 class HttpServer : public QObject
 {
     Q_OBJECT
@@ -34,8 +36,9 @@ public:
     // The picture source of a slot: false when the id names no slot; a null receiver while the
     // slot is unbound.
     bool pictureReceiver(uint slot, std::shared_ptr<Receiver>& receiver) const;
-    HttpServerWorkerThread* worker() const { return m_worker; }
-    // The process's facts for "/metrics"; the event streams are counted by the worker.
+    HttpServerWorkerThread* worker() const { return m_worker.get(); }
+    HttpRoutes& routes() { return m_routes; }
+    // The process's facts for "/metrics"; the event streams are counted by the routes.
     MetricsExposition::Process processFacts() const;
     // How many clients the TCP port has (main thread; none when not set).
     void setTcpClientCount(std::function<int()> count) { m_tcpClientCount = std::move(count); }
@@ -49,7 +52,9 @@ private:
 
     SlotCommands m_commands;
     std::shared_ptr<SlotEvents> m_events;
-    HttpServerWorkerThread* const m_worker;
+    HttpRoutes m_routes;
+    // Destroyed before the routes it hands requests to.
+    const std::unique_ptr<HttpServerWorkerThread> m_worker;
     SettingsModel* const m_settings;
     // Taken as the recorder's start: the server is made during start-up.
     const qint64 m_startedMs;

@@ -195,7 +195,7 @@ private Q_SLOTS:
         settings()->setHttpServerEnabled(false);
         tcp = std::make_unique<TcpApiServer>(model.get(), audio.get(), recorder.get(), sources.get(), settings());
         http = std::make_unique<HttpServer>(model.get(), audio.get(), recorder.get(), sources.get(), settings());
-        QVERIFY(http->worker()->setPanelPath(QDir(TestEnv::binDir()).filePath(QStringLiteral("panel"))));
+        QVERIFY(http->routes().setPanelPath(QDir(TestEnv::binDir()).filePath(QStringLiteral("panel"))));
         LogCapture::clear();
         settings()->setHttpServerPort(httpPort = TestEnv::freePort());
         settings()->setHttpServerEnabled(true);
@@ -383,20 +383,20 @@ private Q_SLOTS:
         for (int i = 0; i < 5; ++i)
             dead.push_back(deadStream(httpPort));
         QVERIFY(std::count(dead.begin(), dead.end(), -1) == 0);
-        QTRY_COMPARE(http->worker()->streamCount(), 5);
+        QTRY_COMPARE(http->routes().streamCount(), 5);
         EventStream sixth;
         QVERIFY(sixth.open(httpPort));
         QCOMPARE(sixth.status(), 503);
         QCOMPARE(api("?command=listen_off"), success);
         for (int i = 0; i < 8; ++i) // enough to fill what the small buffers hold
             QCOMPARE(api("?command=rename&slot=1&name=" + QByteArray(2000, 'a' + char(i))), success);
-        QTRY_COMPARE_WITH_TIMEOUT(http->worker()->streamCount(), 0, 15000);
-        QTRY_COMPARE(http->worker()->queueCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(http->routes().streamCount(), 0, 15000);
+        QTRY_COMPARE(http->routes().queueCount(), 0);
         EventStream again;
         QVERIFY(again.open(httpPort));
         QCOMPARE(again.status(), 200);
         dead.push_back(deadStream(httpPort));
-        QTRY_COMPARE(http->worker()->streamCount(), 2);
+        QTRY_COMPARE(http->routes().streamCount(), 2);
         for (int i = 0; i < 8; ++i)
             QCOMPARE(api("?command=rename&slot=1&name=" + QByteArray(2000, 'k' + char(i))), success);
         QElapsedTimer clock;
@@ -413,17 +413,17 @@ private Q_SLOTS:
     {
         EventStream stream;
         QVERIFY(stream.open(httpPort));
-        QTRY_COMPARE(http->worker()->queueCount(), 1);
+        QTRY_COMPARE(http->routes().queueCount(), 1);
         settings()->setHttpServerEnabled(false);
         QTRY_COMPARE(stream.socket.state(), QAbstractSocket::UnconnectedState);
         for (int i = 0; i < 5000; ++i)
             slot(1)->setTallyState(i % 3);
-        QVERIFY(http->worker()->queuedMessageCount() <= HttpServerWorkerThread::maxQueuedMessages);
+        QVERIFY(http->routes().queuedMessageCount() <= EventStreams::maxQueuedMessages);
         QTRY_VERIFY(!http->worker()->isRunning());
-        QVERIFY(!http->worker()->setPanelPath(TestEnv::root() + QStringLiteral("/no-panel-here")));
+        QVERIFY(!http->routes().setPanelPath(TestEnv::root() + QStringLiteral("/no-panel-here")));
         QVERIFY(LogCapture::contains(QStringLiteral("Missing panel path")));
         settings()->setHttpServerEnabled(true);
-        QCOMPARE(http->worker()->queueCount(), 0);
+        QCOMPARE(http->routes().queueCount(), 0);
         QTRY_COMPARE(api("?command=listen_off"), success);
         QCOMPARE(E2E::httpGet(httpPort, "/index.html"), 404);
     }
