@@ -105,7 +105,7 @@ private Q_SLOTS:
         for (const auto& [width, rate, text] :
             { std::tuple { 1920, 25.0, "1920x1080 25p" }, { 1920, 30000.0 / 1001, "1920x1080 29.97p" },
                 { 1920, 60000.0 / 1001, "1920x1080 59.94p" }, { 1920, 0.0, "1920x1080" }, { 0, 25.0, "" } })
-            QCOMPARE(Slot::formatText(width, width ? 1080 : 0, rate), QString::fromLatin1(text));
+            QCOMPARE(SlotPicture::formatText(width, width ? 1080 : 0, rate), QString::fromLatin1(text));
         // The cell's label: the recorded format first; a preview's own size is marked as such.
         for (const auto& [recorded, received, fullRes, label] :
             { std::tuple { "1920x1080 25p", "640x360 25p", false, "1920x1080 25p" },
