@@ -75,6 +75,14 @@ private Q_SLOTS:
             "<recordings uid=\"r\">\r\n  <record source=\"A &amp; B\" slot=\"3\" start=\"2026-12-07T10:00:00.000\" "
             "stop=\"\" frames=\"7500\" gap_frames=\"12\" pieces=\"2\" stop_reason=\"\" path=\"/v/r.json\" "
             "/>\r\n<recordings/>\r\n");
+        // The state every surface shows, as the slot decided it.
+        row("<state slot='1' uid='w'/>", yes, {},
+            "<state slot=\"1\" word=\"stalled\" label=\"STALLED\" busy=\"1\" wall_ms=\"3605000\" "
+            "recorded_ms=\"3602000\" dropped_frames=\"75\" dropping_percent=\"0\" warning=\"Recording stalled\" "
+            "folder=\"/v\" location=\"B\" low_space=\"1\" uid=\"w\" />\r\n");
+        row("<history slot='1' uid='h'/>", yes, {},
+            "<history slot=\"1\" uid=\"h\">\r\n  <event time=\"2026-12-07T10:00:00.000\" text=\"Stalled &amp; x\""
+            " />\r\n<history/>\r\n");
         row("<sources uid='s'/>", yes, {},
             "<sources uid=\"s\">\r\n  <source name=\"HOST (A)\" />\r\n  <source name=\"B &quot;2&quot; &amp; C\" />\r\n"
             "<sources/>\r\n");
@@ -91,6 +99,10 @@ private Q_SLOTS:
         backend.slotList = { { 1, true, false, "HOST (Cam 1)", "", 2, "stalled", 3602000, "01:00:02", 50, 90050,
                                  "/v/A & B.mov", 2, "B", 1, 12345, "Recording stalled" },
             { 2, false, false, "Q \"A&B\" <x>" } };
+        SlotSnapshot& busy = backend.slotList.first();
+        busy.stateWord = "stalled", busy.stateLabel = "STALLED", busy.busy = busy.lowSpace = true;
+        busy.wallMs = 3605000, busy.droppedFrames = 75, busy.currentFolder = "/v";
+        busy.history = { { QDateTime(QDate(2026, 12, 7), QTime(10, 0)), "Stalled & x" } };
         backend.records = { QJsonObject { { "source", "A & B" }, { "slot", 3 }, { "start", "2026-12-07T10:00:00.000" },
             { "frames", 7500.0 }, { "gapFrames", 12.0 }, { "pieces", QJsonArray { 1, 2 } },
             { "record", "/v/r.json" } } };
@@ -151,6 +163,11 @@ private Q_SLOTS:
             R"({"bytes":5000000000,"delayed":0,"elapsed":"00:00:04","elapsedMs":4040,"event":"progress","file":"/v/S.mov","id":"2","location":"A","piece":2,"pieceFrames":1,"state":"recording","totalFrames":101,"warning":""})");
         row("warning", HttpJson::warningEvent(3, "Recording stalled"),
             R"({"event":"warning","id":"3","message":"Recording stalled"})");
+        SlotSnapshot dropping { 4, true };
+        dropping.stateWord = "dropping", dropping.stateLabel = "DROPPING 12 %", dropping.wallMs = 9000;
+        dropping.elapsedMs = 8000, dropping.droppedFrames = 25, dropping.droppingPercent = 12, dropping.location = "A";
+        row("state", HttpJson::withEvent(HttpJson::stateObject(dropping), "state"),
+            R"({"busy":false,"droppedFrames":25,"droppingPercent":12,"event":"state","folder":"","id":"4","label":"DROPPING 12 %","location":"A","lowSpace":false,"recordedMs":8000,"wallMs":9000,"warning":"","word":"dropping"})");
         row("levels", HttpJson::levelsEvent({ { 10, 20, 1.46 } }),
             R"({"event":"levels","freeGigabytes":{"1":1.5},"levels":{"1":[10,20]}})");
     }
