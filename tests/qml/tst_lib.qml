@@ -46,10 +46,4 @@ TestCase {
         compare(Lib.checkProperties.filter(function(name) { return state.partial[name] }), data.r[1])
         compare([state.customLocation, state.customLocationB, state.multipleGains, state.isRecordingAny], [data.r[2], "/tmp", data.r[3], data.r[4]])
     }
-
-    function test_slotsInListOrder() {
-        var slots = makeSlots([{ index0: 1, selected: true }, { index0: 2, isWaiting: false }, { index0: 3, selected: true }, { index0: 4 }, { index0: 5, selected: true }])
-        var list = { extra1: slots[0], extra2: slots[1], count: 3, get: function(i) { return slots[2 + i] } }
-        compare([Lib.slotIdsText(Lib.selectedSlots(list)), Lib.allSlots(list).length, Lib.selectedSlots(null).length], ["1, 3, 5", 5, 0])
-    }
 }
