@@ -2,6 +2,7 @@
 #include "tests/slots/slottestsupport.h"
 
 #include <QAbstractItemModelTester>
+#include <QSignalSpy>
 #include <QTest>
 
 class TestSlotList : public QObject
@@ -30,6 +31,24 @@ private Q_SLOTS:
             QCOMPARE(
                 model.extra1() == model.allSlots().first() && model.extra2() == model.allSlots().value(1), extra > 0);
         }
+    }
+
+    // The grid reads each row's slot as `qtObject` and its properties as roles; a slot's change
+    // changes its own row's role alone.
+    void rolesFollowTheSlots()
+    {
+        SlotListModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.createSlots(3, 1, 0);
+        const int object = model.roleNames().key("qtObject"), name = model.roleNames().key("displayName");
+        const QModelIndex row = model.index(1);
+        QVERIFY(object != name && row.data(object).value<QObject*>() == model.at(1));
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.at(1)->setDisplayName(QStringLiteral("Stage"));
+        QCOMPARE(row.data(name), QStringLiteral("Stage"));
+        QCOMPARE(changed.size(), 1);
+        QVERIFY(changed[0][0].toModelIndex() == row && changed[0][1].toModelIndex() == row);
+        QCOMPARE(changed[0][2].value<QList<int>>(), QList<int> { name });
     }
 };
 
