@@ -251,11 +251,14 @@ private Q_SLOTS:
         };
         collect(win->contentItem());
         QCOMPARE(cells.size(), gridSlots + shape.extra);
+        QQuickItem* clock = find(win->contentItem(), QStringLiteral("clockCell")); // in the free cell of 2+14
+        QCOMPARE(clock->isVisible(), grid == 253);
         const QStringList texts { "warningBar", "recBadge", "driveText", "formatLabel", "gainChip", "badgeA", "badgeB",
             "namePlate" };
         for (QQuickItem* cell : cells) {
             const QRectF box = cell->mapRectToScene(cell->boundingRect());
             QVERIFY2(!box.intersects(band) && box.top() >= band.bottom(), qPrintable(cell->objectName()));
+            QVERIFY(!clock->isVisible() || !box.contains(clock->mapRectToScene(clock->boundingRect()).center()));
             QList<std::pair<QString, QRectF>> shown;
             for (const QString& name : texts) {
                 QQuickItem* text = find(cell, name);
