@@ -30,8 +30,7 @@ struct Reports : QObject {
 VideoFrameInfo waitForFrame(NDIReceiver& receiver)
 {
     VideoFrameInfo frame;
-    for (int i = 0; i < 150 && !(frame = receiver.videoFrame()).data; ++i)
-        QTest::qWait(20);
+    (void)QTest::qWaitFor([&] { return (frame = receiver.videoFrame()).data != nullptr; }, 3000);
     return frame;
 }
 

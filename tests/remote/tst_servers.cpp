@@ -156,7 +156,6 @@ private Q_SLOTS:
         QFile program(folder + QStringLiteral("/NewTek NDI Record.exe"));
         if (program.open(QIODevice::WriteOnly) && program.write("#!/bin/sh\nexec cat >/dev/null\n") > 0)
             program.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        program.close();
         NDIRecorder::setProgramFolder(folder);
         // Real folders with room: a slot stops a recording whose drive it cannot measure.
         settings()->setLocation(TestEnv::makeFolder(QStringLiteral("videos-a")));
@@ -174,8 +173,7 @@ private Q_SLOTS:
     {
         audio->stopListening();
         for (Slot* slot : model->allSlots()) {
-            if (slot->isRecording() || slot->isWaiting())
-                slot->stopRecording(Slot::User);
+            slot->stopRecording(Slot::User); // refused where nothing records
             slot->setViewingOnly(false);
             slot->disconnectSource();
             slot->setTallyState(0);
@@ -200,7 +198,7 @@ private Q_SLOTS:
     void commands_data()
     {
         QTest::addColumn<Row>("row");
-        const QString ok = "success", invalid = "Slot id invalid", busy = "Recording in progress";
+        const QString ok = "success", invalid = "Slot id invalid";
         const auto row = [](const char* name, const Row& r) { QTest::newRow(name) << r; };
         row("start a bound slot", { Start, 3, {}, ok, { 3 }, {}, false, { 3 }, false, 0 });
         row("start an unbound slot", { Start, 4, {}, "Slot not connected to any source", {}, {}, false, {}, false, 0 });
@@ -220,10 +218,8 @@ private Q_SLOTS:
         row("stop past the end", { Stop, 6, {}, invalid, {}, {}, false, {}, false, 0 });
         row("connect", { Connect, 2, "HOST (X)", ok, {}, {}, false, {}, false, 0 });
         row("connect slot 0", { Connect, 0, "HOST (X)", invalid, {}, {}, false, {}, false, 0 });
-        row("connect while recording", { Connect, 5, "HOST (X)", busy, { 5 }, { 5 }, false, { 5 }, false, 0 });
         row("connect blanks", { Connect, 2, "  ", "Source name missing", { 2 }, {}, false, {}, false, 0 });
         row("disconnect", { Disconnect, 2, {}, ok, { 2, 3 }, {}, false, {}, false, 0 });
-        row("disconnect while recording", { Disconnect, 2, {}, busy, { 2 }, { 2 }, false, { 2 }, false, 0 });
         row("disconnect past the end", { Disconnect, 6, {}, invalid, { 5 }, {}, false, {}, false, 0 });
         row("rename special slot 1", { Rename, 1, "Cam \"1\"", ok, {}, {}, false, {}, false, 0 });
         row("rename the last slot", { Rename, 5, "Last", ok, {}, {}, false, {}, false, 0 });
@@ -438,9 +434,7 @@ private Q_SLOTS:
         QCOMPARE(c.rawLines(), ok("second"));
         QVERIFY(slot(2)->isWaiting());
         c.send("<<<>>>\n<listen slot=>\nplain words\n</listen>\n<listen slot='1'\n<listen_off uid='after'/>\n");
-        QCOMPARE(c.rawLines(), ok("after"));
-        QTest::qWait(100);
-        QCOMPARE(c.socket.bytesAvailable(), 0);
+        QCOMPARE(c.rawLines(), ok("after")); // in order: nothing came for the lines before it
         const QByteArray head = "<listen_off uid='", tail = "'/>";
         c.send(head + QByteArray(TcpProtocol::maxLineLength - head.size() - tail.size(), 'u') + tail + "\r\n");
         QVERIFY(c.rawLines().startsWith("<succes uid=\"uuu")); // the longest line allowed
