@@ -5,8 +5,6 @@ import "qrc:/qt-project.org/imports/StavelinRecorder/lib.js" as Lib
 TestCase {
     id: testCase
     name: "Lib"
-    Component { id: fakeSlot; FakeSlot {} }
-    function makeSlots(values) { return values.map(function(v) { return createTemporaryObject(fakeSlot, testCase, v) }) }
     function rows(list) { return list.map(function(r) { return { tag: JSON.stringify(r), r: r } }) }
 
     function test_stripPath_data() { // what a folder dialog hands back, what the fields show
@@ -29,21 +27,4 @@ TestCase {
         isNaN(data.r[1]) ? verify(isNaN(value), "got " + value) : fuzzyCompare(value, data.r[1], 1e-9)
     }
 
-    function test_title_data() { // ids, several, recording, title
-        return rows([[[4], false, true, "Slot 4 (RECORDING)"], [[12, 3], true, true, "Multiple Slots: 12, 3"]])
-    }
-    function test_title(data) {
-        var slots = makeSlots(data.r[0].map(function(id) { return { index0: id, isRecording: data.r[2] } }))
-        compare(Lib.slotDialogTitle(data.r[1] ? null : slots[0], data.r[1], Lib.slotIdsText(slots)), data.r[3])
-    }
-
-    function test_multiState_data() { // slots, partial boxes, folder A, gains differ, any recording
-        return rows([[[{}, {}, { isRecording: true, isFullRes: true, recordPreview: true }], ["recordPreview", "isFullRes"], "/tmp", false, true],
-                     [[{ isWaiting: true }, { customLocationEnabled: true, viewingOnly: true }], ["viewingOnly", "customLocationEnabled"], "/tmp", false, true]])
-    }
-    function test_multiState(data) {
-        var state = Lib.multiState(makeSlots(data.r[0]))
-        compare(Lib.checkProperties.filter(function(name) { return state.partial[name] }), data.r[1])
-        compare([state.customLocation, state.customLocationB, state.multipleGains, state.isRecordingAny], [data.r[2], "/tmp", data.r[3], data.r[4]])
-    }
 }

@@ -62,6 +62,8 @@ Item {
             verify(!dialog.multipleGainsSelected)
             dialog.apply() // an acceptable folder and a moved slider reach every slot
             compare([slots[0].audioGain, slots[2].audioGain, slots[1].calls.slice(-3)], [-6, -6, ["setCustomLocationB /tmp", "setAudioGain -6.0", "acceptClicked"]])
+            slots[2].isWaiting = true, open(slots) // one slot waiting to record locks what a recording keeps; the gains agree now
+            compare([dialog.viewingOnlyBox.enabled, dialog.multipleGainsSelected, dialog.gainField.text], [false, false, "-6.0"])
         }
 
         // The gain field commits a finished decimal only: "-", "-3" and "-3." leave the slider alone.
@@ -139,7 +141,7 @@ Item {
         function test_folderEnabling(data) {
             var r = data.r
             settingsModel.setAbRecording(r[1]), open(makeSlot({ customLocationEnabled: r[0], isRecording: r[2] }))
-            compare([dialog.folderAField.enabled, dialog.folderBField.enabled, dialog.folderBRow.changeButton.enabled], r.slice(3))
+            compare([dialog.title, dialog.folderAField.enabled, dialog.folderBField.enabled, dialog.folderBRow.changeButton.enabled], [r[2] ? "Slot 1 (RECORDING)" : "Slot 1"].concat(r.slice(3)))
             verify(r[3] || String(dialog.folderAField.color) === "#808080") // disabled and acceptable: grey
             compare([dialog.viewingOnlyBox, dialog.recordPreviewBox, dialog.customLocationBox, dialog.sourceList, dialog.customSourceField].map(function(c) { return c.enabled }),
                     [!r[2], !r[2], !r[2], !r[2], !r[2]])
