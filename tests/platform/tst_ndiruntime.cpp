@@ -21,47 +21,32 @@ class TestNdiRuntime : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QJsonObject pace = source("PACE", QJsonValue::Null, tone(0.5));
-        pace.insert("tally", QJsonObject { { "period_ms", 250 } });
-        pace.insert("metadata", QJsonArray { "<extra/>" });
-        use({ pace });
+        use({ source("PACE", QJsonValue::Null, tone(0.5)) });
         QVERIFY(NDIlib_initialize());
     }
 
-    // Capture blocks until something is due: sound at 48000 samples a second without gaps, and each
-    // tally change at once, between the source's own metadata. The pictures' pace shows in the
-    // frame counts of the slots' recordings.
+    // Capture blocks until sound is due: 48000 samples a second without gaps. The pictures' pace
+    // shows in the frame counts of the slots' recordings; metadata reach the receiver's tally.
     void captureRunsAtRealTimePace()
     {
         NDIlib_recv_create_v3_t settings {};
         settings.source_to_connect_to.p_ndi_name = "PACE";
         const std::unique_ptr<NDIlib_recv_instance_type, void (*)(NDIlib_recv_instance_t)> r(
             NDIlib_recv_create_v3(&settings), NDIlib_recv_destroy);
-        QStringList metadata;
         QElapsedTimer timer;
         qint64 samples = 0, next = -1;
         for (timer.start(); timer.elapsed() < 1200;) {
             NDIlib_audio_frame_v2_t audio;
-            NDIlib_metadata_frame_t text;
-            const NDIlib_frame_type_e type = NDIlib_recv_capture_v2(r.get(), nullptr, &audio, &text, 1000);
-            if (type == NDIlib_frame_type_metadata) {
-                metadata << QString::fromUtf8(text.p_data);
-                NDIlib_recv_free_metadata(r.get(), &text);
-            } else if (type == NDIlib_frame_type_audio) {
-                QVERIFY(next < 0 || audio.timecode == next); // 100 ns units
-                next = audio.timecode + qint64(audio.no_samples) * 10000000 / 48000;
-                samples += audio.no_samples;
-                NDIlib_recv_free_audio_v2(r.get(), &audio);
-            }
+            if (NDIlib_recv_capture_v2(r.get(), nullptr, &audio, nullptr, 1000) != NDIlib_frame_type_audio)
+                continue;
+            QVERIFY(next < 0 || audio.timecode == next); // 100 ns units
+            next = audio.timecode + qint64(audio.no_samples) * 10000000 / 48000;
+            samples += audio.no_samples;
+            NDIlib_recv_free_audio_v2(r.get(), &audio);
         }
         const double seconds = timer.elapsed() / 1000.0; // a little less only where load held the thread
         QVERIFY2(samples <= seconds * 48000 + 1920 && samples >= seconds * 48000 - 9600,
             qPrintable(QString::number(samples)));
-        for (const char* state :
-            { "false\" on_preview=\"true", "true\" on_preview=\"false", "false\" on_preview=\"false" })
-            QVERIFY(metadata.contains(QStringLiteral("<ndi_tally_echo on_program=\"%1\"/>").arg(state)));
-        QCOMPARE(metadata.count("<extra/>"), metadata.size() / 2);
-        QVERIFY(metadata.size() >= 8);
     }
 
     // Each problem of a sources file is reported once on stderr, although the file is looked at often;
