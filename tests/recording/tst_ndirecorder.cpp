@@ -80,22 +80,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("onStart");
         QTest::addColumn<QStringList>("events");
-        QTest::addRow("started, CR LF") << QByteArray("printf '<record_started filename=\"a.mov\"/>\\r\\n'")
-                                        << QStringList { "started" };
-        QTest::addRow("error") << QByteArray("echo '<record_error error=\"Disk &amp; folder\"/>'")
-                               << QStringList { "error 0 Disk & folder" };
-        QTest::addRow("delay element") << QByteArray(
-            "echo '<record_delayed message=\"Something delayed everything.\"/>'")
-                                       << QStringList { "error 1 " };
-        QTest::addRow("started wins") << QByteArray("echo '<record_started/> Something delayed everything.'")
-                                      << QStringList { "started" };
-        QTest::addRow("other case") << QByteArray("echo 'something delayed everything.'") << QStringList {};
-        QTest::addRow("two in one write") << QByteArray("printf '<record_started/>\\n<record_error error=\"x\"/>\\n'")
-                                          << QStringList { "started", "error 0 x" };
-        QTest::addRow("split across reads")
-            << QByteArray("printf '<record_sta'; sleep 0.5; echo 'rted/>'") << QStringList { "started" };
-        QTest::addRow("exits") << QByteArray("echo '<record_started/>'; exit 0")
-                               << QStringList { "started", "finished" };
+        const auto row = [](const char* name, const char* onStart, const QStringList& events) {
+            QTest::newRow(name) << QByteArray(onStart) << events;
+        };
+        row("started, CR LF", "printf '<record_started filename=\"a.mov\"/>\\r\\n'", { "started" });
+        row("error", "echo '<record_error error=\"Disk &amp; folder\"/>'", { "error 0 Disk & folder" });
+        row("delay element", "echo '<record_delayed message=\"Something delayed everything.\"/>'", { "error 1 " });
+        row("started wins", "echo '<record_started/> Something delayed everything.'", { "started" });
+        row("other case", "echo 'something delayed everything.'", {});
+        row("two in one write", "printf '<record_started/>\\n<record_error error=\"x\"/>\\n'",
+            { "started", "error 0 x" });
+        row("split across reads", "printf '<record_sta'; sleep 0.5; echo 'rted/>'", { "started" });
+        row("exits", "echo '<record_started/>'; exit 0", { "started", "finished" });
     }
 
     void reports()
