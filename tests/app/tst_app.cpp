@@ -96,8 +96,6 @@ private Q_SLOTS:
             { { { "httpServerPort", "8080" } }, "httpServerPort", 8080 },
             { { { "chopMinutes", "soon" } }, "chopMinutes", 0 },
             { { { "tallyEnabled", "false" } }, "tallyEnabled", false },
-            { { { "gridDimensions", 253 } }, "gridWidth", 5 },
-            { { { "gridDimensions", 253 } }, "gridHeight", 3 },
             { { { "gridDimensions", 253 } }, "gridExtra", 2 },
             { { { "gridDimensions", 99 } }, "gridWidth", 3 },
             { { { "defaultLocationB", "D:/Rec" } }, "locationB", "D:/Rec" },
