@@ -30,7 +30,6 @@ private Q_SLOTS:
         for (auto [in, out] :
             QList<std::pair<double, int>> { { 400, 400 }, { 401, 402 }, { 400.2, 402 }, { 399.5, 400 } })
             QCOMPARE(js("evenCeil", { in }), out);
-        QCOMPARE(js("centred", { 1100, 401 }), 349);
     }
 
     // Grid code, window, and the first and last grid cells in pixels.
