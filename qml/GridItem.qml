@@ -37,6 +37,8 @@ Rectangle {
     readonly property alias warningText: warningLabel.text
     // The recording's telemetry; absent on stand-in slots without one.
     readonly property var telemetry: qtObject && qtObject.telemetry ? qtObject.telemetry : null
+    // The cell's texts of format, gain, drive and history; absent on stand-in slots without them.
+    readonly property var texts: qtObject && qtObject.texts ? qtObject.texts : null
     // What the slot says it shows; the cell only draws it.
     readonly property string stateWord: qtObject && qtObject.stateWord ? qtObject.stateWord : "empty"
     readonly property string stateLabel: qtObject && qtObject.stateLabel ? qtObject.stateLabel : ""
@@ -311,7 +313,7 @@ Rectangle {
                 objectName: "formatLabel"
                 visible: text !== "" && gridItem.stateWord !== "no signal"
                 maxWidth: factsRow.room
-                text: gridItem.qtObject && gridItem.qtObject.formatLabel ? gridItem.qtObject.formatLabel : ""
+                text: gridItem.texts ? gridItem.texts.formatLabel : ""
             }
             Plate {
                 id: gainChip
@@ -320,7 +322,7 @@ Rectangle {
                 maxWidth: factsRow.room - (formatPlate.visible ? formatPlate.width + 4 : 0)
                 visible: text !== "" && maxWidth >= implicitWidthWanted
                 readonly property real implicitWidthWanted: gridItem.smallSize * 5
-                text: gridItem.qtObject && gridItem.qtObject.gainText ? gridItem.qtObject.gainText : ""
+                text: gridItem.texts ? gridItem.texts.gainText : ""
                 textColor: "#ffd070"
             }
         }
@@ -441,7 +443,7 @@ Rectangle {
             ToolTip.delay: 200
             ToolTip.timeout: 8000
             ToolTip.visible: recHover.hovered && !!gridItem.telemetry && !gridItem.cursorHidden
-            ToolTip.text: gridItem.telemetry ? Lib.recordingTooltip(gridItem.telemetry, gridItem.qtObject.historyText) : ""
+            ToolTip.text: gridItem.telemetry ? Lib.recordingTooltip(gridItem.telemetry, gridItem.texts ? gridItem.texts.historyText : "") : ""
         }
 
         Plate {
@@ -452,7 +454,7 @@ Rectangle {
             anchors.topMargin: 2
             maxWidth: gridItem.width - gridItem.textLeft - gridItem.textRight
             visible: text !== "" && gridItem.busy
-            text: gridItem.qtObject && gridItem.qtObject.driveText ? gridItem.qtObject.driveText : ""
+            text: gridItem.texts ? gridItem.texts.driveText : ""
         }
 
         Rectangle {

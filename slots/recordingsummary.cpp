@@ -95,10 +95,10 @@ void RecordingSummary::update()
         secondsLeft.insert(drive.toMap().value(QStringLiteral("drive")).toString(),
             drive.toMap().value(QStringLiteral("secondsLeft")).toLongLong());
     for (const Recording& recording : recordings)
-        recording.slot->setSecondsLeft(secondsLeft.value(recording.drive, -1));
+        recording.slot->texts()->setSecondsLeft(secondsLeft.value(recording.drive, -1));
     for (Slot* slot : m_slots ? m_slots->allSlots() : QList<Slot*>()) {
         if (!seen.contains(slot))
-            slot->setSecondsLeft(-1);
+            slot->texts()->setSecondsLeft(-1);
     }
     if (count == m_recordingCount && drives == m_drives)
         return;

@@ -35,6 +35,7 @@ Slot::Slot(QObject* parent)
     m_locations = new SlotLocations(*m_machine, this);
     m_recording = new SlotRecording(m_index0, *m_machine, *m_locations, this);
     m_picture = new SlotPicture([this] { return m_receiver.active(); }, this);
+    m_texts = new SlotTexts(*this);
     connect(m_machine, &RecordingStateMachine::warningRaised, this, &Slot::recordingWarning);
     connect(m_machine, &RecordingStateMachine::warningCleared, this, &Slot::recordingWarningCleared);
     // Every surface reads the slot's facts when they change, at most twice a second for the servers.
@@ -63,7 +64,6 @@ Slot::Slot(QObject* parent)
         else
             emit gigabytesBAvailableChanged(gigabytes);
         emit shownChanged();
-        emit driveTextChanged();
     });
     // The source's coming and going are events of the recording, before the slot shows them.
     connect(m_picture, &SlotPicture::looked, this, [this](bool lost) {
@@ -120,14 +120,6 @@ QString Slot::stateWord() const
 QString Slot::stateLabel() const
 {
     return RecordingStateMachine::stateLabel(stateWord(), m_machine->droppingPercent());
-}
-
-QString Slot::historyText() const
-{
-    QStringList lines;
-    for (const RecordingStateMachine::HistoryEntry& entry : m_machine->history())
-        lines << entry.time.toString(QStringLiteral("HH:mm:ss ")) + entry.text;
-    return lines.join(QLatin1Char('\n'));
 }
 
 // ---- persistence ----
@@ -392,38 +384,6 @@ void Slot::setViewingOnly(bool viewingOnly)
         m_recording->finish(RecordingStateMachine::StopReason::User);
         recorder()->stop();
     }
-}
-
-void Slot::setSecondsLeft(qint64 seconds)
-{
-    if (seconds == m_secondsLeft)
-        return;
-    m_secondsLeft = seconds;
-    emit driveTextChanged();
-}
-
-QString Slot::driveText() const
-{
-    if (!isRecording())
-        return {};
-    return RecordingRules::driveText(m_locations->freeGigabytes(), m_secondsLeft);
-}
-
-QString Slot::formatLabel() const
-{
-    QString recorded;
-    const ContinuityRecord* record = m_machine->record();
-    if (isRecording() && record && !record->pieces().isEmpty()) {
-        const ContinuityRecord::Piece& piece = record->pieces().last();
-        if (piece.size.isValid() && piece.frameRateD > 0)
-            recorded = formatText(piece.size.width(), piece.size.height(), double(piece.frameRateN) / piece.frameRateD);
-    }
-    return RecordingRules::formatLabel(recorded, videoFormat(), m_isFullRes);
-}
-
-QString Slot::gainText() const
-{
-    return RecordingRules::gainText(m_audioGain);
 }
 
 void Slot::setAudioGain(float audioGain)

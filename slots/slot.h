@@ -11,6 +11,7 @@
 #include "slots/slotreceiver.h"
 #include "slots/slotrecording.h"
 #include "slots/slotsnapshot.h"
+#include "slots/slottexts.h"
 #include "slots/splitschedule.h"
 
 #include <QObject>
@@ -61,12 +62,8 @@ class Slot : public QObject
     Q_PROPERTY(RecordingTelemetry* telemetry READ telemetry CONSTANT)
     // "1920x1080 25p" from the pictures received; empty while none came.
     Q_PROPERTY(QString videoFormat READ videoFormat NOTIFY pictureStateChanged)
-    // The format the cell shows: the source's, or the preview's marked as such.
-    Q_PROPERTY(QString formatLabel READ formatLabel NOTIFY shownChanged)
-    // "Gain +3.0 dB"; empty at 0 dB.
-    Q_PROPERTY(QString gainText READ gainText NOTIFY audioGainChanged)
-    // While recording: free space and time left on the drive written to ("412 GB free, 5 h 20 min left").
-    Q_PROPERTY(QString driveText READ driveText NOTIFY driveTextChanged)
+    // The format, gain, drive and history texts of the cell.
+    Q_PROPERTY(SlotTexts* texts READ texts CONSTANT)
     Q_PROPERTY(QUrl currentFolderUrl READ currentFolderUrl NOTIFY shownChanged)
     // Bound, but no new picture for a while (the source left, or sends nothing).
     Q_PROPERTY(bool signalLost READ signalLost NOTIFY pictureStateChanged)
@@ -83,8 +80,6 @@ class Slot : public QObject
     Q_PROPERTY(QString folderB READ folderB NOTIFY shownChanged)
     // The warning in force, empty when its cause has ended.
     Q_PROPERTY(QString warning READ warning NOTIFY shownChanged)
-    // The last events of the slot, one "hh:mm:ss text" line each, oldest first.
-    Q_PROPERTY(QString historyText READ historyText NOTIFY shownChanged)
 
 public:
     enum StopReason {
@@ -115,16 +110,11 @@ public:
     QString stateLabel() const;
     bool lowSpaceA() const { return m_locations->lowSpace(SlotLocations::A); }
     bool lowSpaceB() const { return m_locations->lowSpace(SlotLocations::B); }
-    QString historyText() const;
     QString warning() const { return m_machine->warning(); }
     QString folderA() const { return m_locations->folder(SlotLocations::A); }
     // Free space where the slot records now.
     float freeGigabytes() const { return m_locations->freeGigabytes(); }
     QString folderB() const { return m_locations->folder(SlotLocations::B); }
-    // Seconds the drive being recorded to lasts at the rate it fills; -1 while unknown or idle.
-    qint64 secondsLeft() const { return m_secondsLeft; }
-    void setSecondsLeft(qint64 seconds);
-    QString driveText() const;
     const RecordingStateMachine* machine() const { return m_machine; }
     const SlotLocations* locations() const { return m_locations; }
     bool isConnected() const { return m_isConnected; }
@@ -154,13 +144,8 @@ public:
     NDIRecorder* recorder() const { return m_recording->recorder(); }
     RecordingTelemetry* telemetry() const { return m_telemetry; }
     QString videoFormat() const { return m_picture->videoFormat(); }
-    QString formatLabel() const;
-    QString gainText() const;
+    SlotTexts* texts() const { return m_texts; }
     bool signalLost() const { return m_picture->signalLost(); }
-    static QString formatText(int width, int height, double frameRate)
-    {
-        return SlotPicture::formatText(width, height, frameRate);
-    }
     // The record of the running recording, or of the last one; null before the first.
     const ContinuityRecord* continuityRecord() const { return m_machine->record(); }
     // Where this slot's recordings may lie: both locations, custom or global.
@@ -239,7 +224,6 @@ Q_SIGNALS:
     void isFullResChanged(bool isFullRes);
 
     void shownChanged();
-    void driveTextChanged();
     void recordingStopped(Slot::StopReason reason);
     void recordingWarning(QString message);
     void recordingWarningCleared(QString message);
@@ -284,5 +268,5 @@ private:
     // Deleted by the destructor while the machine lives: it ends a running recording there.
     SlotRecording* m_recording = nullptr;
     SlotPicture* m_picture = nullptr;
-    qint64 m_secondsLeft = -1;
+    SlotTexts* m_texts = nullptr;
 };

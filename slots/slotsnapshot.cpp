@@ -45,7 +45,7 @@ SlotSnapshot SlotSnapshot::of(const Slot& slot)
     s.drive = locations->drive();
     s.freeBytes = qint64(double(slot.freeGigabytes()) * 1e9);
     s.lowSpace = RecordingRules::lowSpace(slot.freeGigabytes());
-    s.secondsLeft = double(slot.secondsLeft());
+    s.secondsLeft = double(slot.texts()->secondsLeft());
     for (const RecordingStateMachine::HistoryEntry& entry : machine->history())
         s.history.append({ entry.time, entry.text });
     return s;

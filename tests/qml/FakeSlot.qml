@@ -2,6 +2,7 @@ import QtQml
 
 // A slot as the user interface sees it. Every setter and action is written to `calls`, in order.
 QtObject {
+    id: fake
     property int index0: 1
     property string name: "Slot " + index0
     property string connectedSource: "none"
@@ -22,6 +23,7 @@ QtObject {
     property string folderA: "/rec/a"; property string folderB: "/rec/b"
     property string videoFormat: ""; property string formatLabel: videoFormat
     property string gainText: ""; property string driveText: ""; property url currentFolderUrl: "file:///rec/a"
+    readonly property QtObject texts: fake // the stand-in holds the cell's texts itself
     property var calls: []
 
     function log(entry) { calls = calls.concat([entry]) }

@@ -5,8 +5,6 @@ import "qrc:/qt-project.org/imports/StavelinRecorder/lib.js" as Lib
 TestCase {
     id: testCase
     name: "Lib"
-    Component { id: fakeSlot; FakeSlot {} }
-    function makeSlots(values) { return values.map(function(v) { return createTemporaryObject(fakeSlot, testCase, v) }) }
     function rows(list) { return list.map(function(r) { return { tag: JSON.stringify(r), r: r } }) }
 
     function test_stripPath_data() { // what a folder dialog hands back, what the fields show
@@ -29,27 +27,4 @@ TestCase {
         isNaN(data.r[1]) ? verify(isNaN(value), "got " + value) : fuzzyCompare(value, data.r[1], 1e-9)
     }
 
-    function test_title_data() { // ids, several, recording, title
-        return rows([[[4], false, true, "Slot 4 (RECORDING)"], [[12, 3], true, true, "Multiple Slots: 12, 3"]])
-    }
-    function test_title(data) {
-        var slots = makeSlots(data.r[0].map(function(id) { return { index0: id, isRecording: data.r[2] } }))
-        compare(Lib.slotDialogTitle(data.r[1] ? null : slots[0], data.r[1], Lib.slotIdsText(slots)), data.r[3])
-    }
-
-    function test_multiState_data() { // slots, partial boxes, folder A, gains differ, any recording
-        return rows([[[{}, {}, { isRecording: true, isFullRes: true, recordPreview: true }], ["recordPreview", "isFullRes"], "/tmp", false, true],
-                     [[{ isWaiting: true }, { customLocationEnabled: true, viewingOnly: true }], ["viewingOnly", "customLocationEnabled"], "/tmp", false, true]])
-    }
-    function test_multiState(data) {
-        var state = Lib.multiState(makeSlots(data.r[0]))
-        compare(Lib.checkProperties.filter(function(name) { return state.partial[name] }), data.r[1])
-        compare([state.customLocation, state.customLocationB, state.multipleGains, state.isRecordingAny], [data.r[2], "/tmp", data.r[3], data.r[4]])
-    }
-
-    function test_slotsInListOrder() {
-        var slots = makeSlots([{ index0: 1, selected: true }, { index0: 2, isWaiting: false }, { index0: 3, selected: true }, { index0: 4 }, { index0: 5, selected: true }])
-        var list = { extra1: slots[0], extra2: slots[1], count: 3, get: function(i) { return slots[2 + i] } }
-        compare([Lib.slotIdsText(Lib.selectedSlots(list)), Lib.allSlots(list).length, Lib.selectedSlots(null).length], ["1, 3, 5", 5, 0])
-    }
 }

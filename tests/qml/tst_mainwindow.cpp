@@ -45,14 +45,6 @@ public:
 };
 
 // The main window in a real window on the headless display, over nine stand-in slots.
-// The sources model as the window sees it when the NDI runtime did not start.
-class SourcesWithProblem : public QObject
-{
-    Q_OBJECT
-    Q_PROPERTY(QString runtimeProblem MEMBER m_problem CONSTANT)
-    QString m_problem = QStringLiteral("Install the NDI Runtime");
-};
-
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -72,7 +64,8 @@ class TestMainWindow : public QObject
         object->setParent(m_objects.get());
         return object;
     }
-    QQuickWindow* open(QObject* sources = nullptr, int count = 9, int extras = 0, const QByteArray& slotValues = {})
+    // sources: the sources model in QML, else a list of none.
+    QQuickWindow* open(const char* sources = nullptr, int count = 9, int extras = 0, const QByteArray& slotValues = {})
     {
         close();
         m_engine = std::make_unique<QQmlApplicationEngine>();
@@ -92,7 +85,7 @@ class TestMainWindow : public QObject
                            "toggles; property int stops\n"
                            "function toggleRecordingAll() { ++toggles }\nfunction stopEverything() { ++stops } }");
         m_engine->rootContext()->setContextProperties(
-            { { QStringLiteral("myModel"), QVariant::fromValue(sources ? sources : &m_sources) },
+            { { QStringLiteral("myModel"), QVariant::fromValue(sources ? make(sources) : &m_sources) },
                 { QStringLiteral("settingsModel"), QVariant::fromValue(SettingsModel::instance()) },
                 { QStringLiteral("slotsModel"), QVariant::fromValue(m_slots) },
                 { QStringLiteral("slotsRecorder"), QVariant::fromValue(m_recordAll) },
@@ -118,13 +111,11 @@ class TestMainWindow : public QObject
                 return found;
         return nullptr;
     }
-    static QPoint centre(QQuickItem* item)
-    {
-        return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
-    }
     static void click(QQuickWindow* win, const char* name)
     {
-        QTest::mouseClick(win, Qt::LeftButton, {}, centre(find(win->contentItem(), QLatin1String(name))));
+        QQuickItem* item = find(win->contentItem(), QLatin1String(name));
+        QTest::mouseClick(
+            win, Qt::LeftButton, {}, item->mapToScene(QPointF(item->width(), item->height()) / 2).toPoint());
     }
     static bool shown(QObject* o) { return o->property("visible").toBool(); }
     static QObject* child(QQuickWindow* win, const char* name) { return win->findChild<QObject*>(QLatin1String(name)); }
@@ -180,6 +171,7 @@ private Q_SLOTS:
     {
         QQuickWindow* win = open();
         QVERIFY(win);
+        QVERIFY(!shown(child(win, "ndiRuntimeMessage"))); // the runtime started
         QQuickItem *toolbar = find(win->contentItem(), QStringLiteral("toolbar")),
                    *cursorArea = find(win->contentItem(), QStringLiteral("cursorArea"));
         const auto idle = [&](bool hidden) {
@@ -259,11 +251,14 @@ private Q_SLOTS:
         };
         collect(win->contentItem());
         QCOMPARE(cells.size(), gridSlots + shape.extra);
+        QQuickItem* clock = find(win->contentItem(), QStringLiteral("clockCell")); // in the free cell of 2+14
+        QCOMPARE(clock->isVisible(), grid == 253);
         const QStringList texts { "warningBar", "recBadge", "driveText", "formatLabel", "gainChip", "badgeA", "badgeB",
             "namePlate" };
         for (QQuickItem* cell : cells) {
             const QRectF box = cell->mapRectToScene(cell->boundingRect());
             QVERIFY2(!box.intersects(band) && box.top() >= band.bottom(), qPrintable(cell->objectName()));
+            QVERIFY(!clock->isVisible() || !box.contains(clock->mapRectToScene(clock->boundingRect()).center()));
             QList<std::pair<QString, QRectF>> shown;
             for (const QString& name : texts) {
                 QQuickItem* text = find(cell, name);
@@ -290,15 +285,11 @@ private Q_SLOTS:
     // A runtime that cannot start is said in the window, with the words C++ gave.
     void ndiRuntimeMissingIsSaid()
     {
-        QQuickWindow* win = open();
+        QQuickWindow* win = open("QtObject { property string runtimeProblem: 'Install the NDI Runtime' }");
         QVERIFY(win);
-        QObject* message = child(win, "ndiRuntimeMessage");
-        QVERIFY(message && !shown(message));
-        SourcesWithProblem sources;
-        QVERIFY(win = open(&sources));
-        QTRY_VERIFY(shown(message = child(win, "ndiRuntimeMessage")));
-        QCOMPARE(message->property("text").toString(), QStringLiteral("Install the NDI Runtime"));
-        close(); // before the sources go
+        QTRY_VERIFY(shown(child(win, "ndiRuntimeMessage")));
+        QCOMPARE(
+            child(win, "ndiRuntimeMessage")->property("text").toString(), QStringLiteral("Install the NDI Runtime"));
     }
 
     void recordAllAndKeyboard()

@@ -25,10 +25,7 @@ public:
     {
         return note(QStringLiteral("connect %1 [%2]").arg(s).arg(v));
     }
-    QString renameSlot(uint s, const QString& v) override
-    {
-        return note(QStringLiteral("rename %1 [%2]").arg(s).arg(v));
-    }
+    QString renameSlot(uint, const QString&) override { return note(QStringLiteral("rename")); } // HTTP only
     QString disconnectSource(uint s) override { return note(QStringLiteral("disconnect %1").arg(s)); }
     QString listenOn(uint s) override { return note(QStringLiteral("listen %1").arg(s)); }
     QString listenOff() override { return note(QStringLiteral("listen off")); }

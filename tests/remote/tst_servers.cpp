@@ -17,16 +17,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTest>
-#include <QXmlStreamReader>
 
 #include <functional>
 
-#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -122,7 +117,6 @@ class TestServers : public QObject
     std::unique_ptr<TcpApiServer> tcp;
     std::unique_ptr<HttpServer> http;
     quint16 tcpPort = 0, httpPort = 0;
-    QString silentFolder;
 
     SettingsModel* settings() const { return SettingsModel::instance(); }
     Slot* slot(int id) const { return model->allSlots().at(id - 1); }
@@ -155,15 +149,13 @@ private Q_SLOTS:
     void initTestCase()
     {
         LogCapture::install();
+        NdiSim::use(); // an empty network
         // A recording program that accepts every command and never reports: a started slot stays
         // waiting until it is stopped, whatever the timing of the test.
-        // A real source for the states test; the runtime reads the network when first touched.
-        NdiSim::use({ NdiSim::small(QStringLiteral("WORDS (Cam)"), 10) });
-        const QString folder = silentFolder = TestEnv::makeFolder(QStringLiteral("silent-recorder"));
+        const QString folder = TestEnv::makeFolder(QStringLiteral("silent-recorder"));
         QFile program(folder + QStringLiteral("/NewTek NDI Record.exe"));
         if (program.open(QIODevice::WriteOnly) && program.write("#!/bin/sh\nexec cat >/dev/null\n") > 0)
             program.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        program.close();
         NDIRecorder::setProgramFolder(folder);
         // Real folders with room: a slot stops a recording whose drive it cannot measure.
         settings()->setLocation(TestEnv::makeFolder(QStringLiteral("videos-a")));
@@ -181,8 +173,7 @@ private Q_SLOTS:
     {
         audio->stopListening();
         for (Slot* slot : model->allSlots()) {
-            if (slot->isRecording() || slot->isWaiting())
-                slot->stopRecording(Slot::User);
+            slot->stopRecording(Slot::User); // refused where nothing records
             slot->setViewingOnly(false);
             slot->disconnectSource();
             slot->setTallyState(0);
@@ -207,7 +198,7 @@ private Q_SLOTS:
     void commands_data()
     {
         QTest::addColumn<Row>("row");
-        const QString ok = "success", invalid = "Slot id invalid", busy = "Recording in progress";
+        const QString ok = "success", invalid = "Slot id invalid";
         const auto row = [](const char* name, const Row& r) { QTest::newRow(name) << r; };
         row("start a bound slot", { Start, 3, {}, ok, { 3 }, {}, false, { 3 }, false, 0 });
         row("start an unbound slot", { Start, 4, {}, "Slot not connected to any source", {}, {}, false, {}, false, 0 });
@@ -227,10 +218,8 @@ private Q_SLOTS:
         row("stop past the end", { Stop, 6, {}, invalid, {}, {}, false, {}, false, 0 });
         row("connect", { Connect, 2, "HOST (X)", ok, {}, {}, false, {}, false, 0 });
         row("connect slot 0", { Connect, 0, "HOST (X)", invalid, {}, {}, false, {}, false, 0 });
-        row("connect while recording", { Connect, 5, "HOST (X)", busy, { 5 }, { 5 }, false, { 5 }, false, 0 });
         row("connect blanks", { Connect, 2, "  ", "Source name missing", { 2 }, {}, false, {}, false, 0 });
         row("disconnect", { Disconnect, 2, {}, ok, { 2, 3 }, {}, false, {}, false, 0 });
-        row("disconnect while recording", { Disconnect, 2, {}, busy, { 2 }, { 2 }, false, { 2 }, false, 0 });
         row("disconnect past the end", { Disconnect, 6, {}, invalid, { 5 }, {}, false, {}, false, 0 });
         row("rename special slot 1", { Rename, 1, "Cam \"1\"", ok, {}, {}, false, {}, false, 0 });
         row("rename the last slot", { Rename, 5, "Last", ok, {}, {}, false, {}, false, 0 });
@@ -445,9 +434,7 @@ private Q_SLOTS:
         QCOMPARE(c.rawLines(), ok("second"));
         QVERIFY(slot(2)->isWaiting());
         c.send("<<<>>>\n<listen slot=>\nplain words\n</listen>\n<listen slot='1'\n<listen_off uid='after'/>\n");
-        QCOMPARE(c.rawLines(), ok("after"));
-        QTest::qWait(100);
-        QCOMPARE(c.socket.bytesAvailable(), 0);
+        QCOMPARE(c.rawLines(), ok("after")); // in order: nothing came for the lines before it
         const QByteArray head = "<listen_off uid='", tail = "'/>";
         c.send(head + QByteArray(TcpProtocol::maxLineLength - head.size() - tail.size(), 'u') + tail + "\r\n");
         QVERIFY(c.rawLines().startsWith("<succes uid=\"uuu")); // the longest line allowed
@@ -485,7 +472,6 @@ private Q_SLOTS:
             "<tally slot=\"3\" state=\"2\" />\r\n<recording slot=\"2\" state=\"1\" />\r\n"
             "<recording slot=\"2\" state=\"0\" />\r\n"
                 + ok() + ok());
-        QVERIFY(!slot(2)->isRecording());
         slot(3)->setTallyState(1);
         QVERIFY(answers(other) && answers(subscriber));
 
@@ -608,56 +594,6 @@ private Q_SLOTS:
             s->setServerLocalOnly(localOnly);
             QTRY_VERIFY(reaches(port));
             QTRY_COMPARE(reaches(port, "127.0.0.2"), !localOnly);
-        }
-    }
-
-    // Every state a slot can be in, reached for real with the recording program: the window's word
-    // and label (the slot's own, which the grid draws as they are) and those TCP and HTTP give are
-    // one. Last, as it leaves recordings in the shared folders.
-    void everySurfaceSaysTheSameState()
-    {
-        NDIRecorder::setProgramFolder(TestEnv::binDir());
-        const auto restore = qScopeGuard([this] {
-            qunsetenv("STAVELIN_RECORDER_WRITE_EVERY");
-            NDIRecorder::setProgramFolder(silentFolder);
-        });
-        const auto signal = [this](int id, int number) {
-            QVERIFY(::kill(pid_t(slot(id)->recorder()->currentProcess()->processId()), number) == 0);
-        };
-        E2E::ControlClient control;
-        QVERIFY(control.connectTo(tcpPort));
-        const std::tuple<int, std::function<void()>, QString> steps[] = {
-            { 1, [] {}, "empty" },
-            { 2, [this] { bind(2, "WORDS (Cam)"); }, "ready" },
-            { 2, [this] { slot(2)->startRecording(); }, "recording" },
-            { 2, [&] { signal(2, SIGSTOP); }, "stalled" },
-            { 3, [this] { bind(3, "GONE (Cam)"); }, "no signal" },
-            { 3, [this] { slot(3)->startRecording(); }, "waiting" },
-            { 3, [&] { signal(3, SIGKILL); }, "failed" },
-            { 4,
-                [this] {
-                    qputenv("STAVELIN_RECORDER_WRITE_EVERY", "2"); // read by the program as it starts
-                    bind(4, "WORDS (Cam)"), slot(4)->startRecording();
-                },
-                "dropping" },
-        };
-        // The share of frames lost may change between two looks.
-        const auto shown = [](QString label) { return label.remove(QRegularExpression(QStringLiteral("\\d"))); };
-        for (const auto& [id, act, word] : steps) {
-            act();
-            QTRY_COMPARE_WITH_TIMEOUT(slot(id)->stateWord(), word, 20000);
-            const QString window = shown(slot(id)->stateLabel());
-            QXmlStreamReader tcp(control.command(QStringLiteral("<state slot='%1'/>").arg(id).toUtf8()));
-            tcp.readNextStartElement();
-            const QJsonObject http = QJsonDocument::fromJson(api("?command=state&slot=" + QByteArray::number(id)))
-                                         .object()
-                                         .value("state")[0]
-                                         .toObject();
-            QCOMPARE((QStringList { tcp.attributes().value("word").toString(), http["word"].toString() }),
-                (QStringList { word, word }));
-            QCOMPARE(
-                (QStringList { shown(tcp.attributes().value("label").toString()), shown(http["label"].toString()) }),
-                (QStringList { window, window }));
         }
     }
 };

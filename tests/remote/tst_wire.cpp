@@ -1,11 +1,29 @@
+#include "remote/accesskeyattempts.h"
 #include "remote/httpjson.h"
+#include "remote/metricsexposition.h"
 #include "tests/remote/notingbackend.h"
 
+#include <QFile>
 #include <QJsonObject>
 #include <QTest>
 #include <QXmlStreamReader>
 
-// The wire formats: the TCP line handler over a backend that notes its calls, and JSON events.
+namespace
+{
+
+SlotSnapshot slot(uint id, const char* word, const QString& source = QStringLiteral("none"))
+{
+    SlotSnapshot s;
+    s.id = id, s.stateWord = QLatin1String(word), s.connectedSource = source;
+    return s;
+}
+
+const MetricsExposition::Process process { QStringLiteral("1.2.3"), 1700000000123, 3, 2, 1 };
+
+} // namespace
+
+// The remote layer without sockets: the TCP line handler over a backend that notes its calls, the
+// JSON events, the metrics exposition and the verdicts on access keys.
 class TestWire : public QObject
 {
     Q_OBJECT
@@ -75,6 +93,14 @@ private Q_SLOTS:
             "<recordings uid=\"r\">\r\n  <record source=\"A &amp; B\" slot=\"3\" start=\"2026-12-07T10:00:00.000\" "
             "stop=\"\" frames=\"7500\" gap_frames=\"12\" pieces=\"2\" stop_reason=\"\" path=\"/v/r.json\" "
             "/>\r\n<recordings/>\r\n");
+        // The state every surface shows, as the slot decided it.
+        row("<state slot='1' uid='w'/>", yes, {},
+            "<state slot=\"1\" word=\"stalled\" label=\"STALLED\" busy=\"1\" wall_ms=\"3605000\" "
+            "recorded_ms=\"3602000\" dropped_frames=\"75\" dropping_percent=\"0\" warning=\"Recording stalled\" "
+            "folder=\"/v\" location=\"B\" low_space=\"1\" uid=\"w\" />\r\n");
+        row("<history slot='1' uid='h'/>", yes, {},
+            "<history slot=\"1\" uid=\"h\">\r\n  <event time=\"2026-12-07T10:00:00.000\" text=\"Stalled &amp; x\""
+            " />\r\n<history/>\r\n");
         row("<sources uid='s'/>", yes, {},
             "<sources uid=\"s\">\r\n  <source name=\"HOST (A)\" />\r\n  <source name=\"B &quot;2&quot; &amp; C\" />\r\n"
             "<sources/>\r\n");
@@ -91,6 +117,10 @@ private Q_SLOTS:
         backend.slotList = { { 1, true, false, "HOST (Cam 1)", "", 2, "stalled", 3602000, "01:00:02", 50, 90050,
                                  "/v/A & B.mov", 2, "B", 1, 12345, "Recording stalled" },
             { 2, false, false, "Q \"A&B\" <x>" } };
+        SlotSnapshot& busy = backend.slotList.first();
+        busy.stateWord = "stalled", busy.stateLabel = "STALLED", busy.busy = busy.lowSpace = true;
+        busy.wallMs = 3605000, busy.droppedFrames = 75, busy.currentFolder = "/v";
+        busy.history = { { QDateTime(QDate(2026, 12, 7), QTime(10, 0)), "Stalled & x" } };
         backend.records = { QJsonObject { { "source", "A & B" }, { "slot", 3 }, { "start", "2026-12-07T10:00:00.000" },
             { "frames", 7500.0 }, { "gapFrames", 12.0 }, { "pieces", QJsonArray { 1, 2 } },
             { "record", "/v/r.json" } } };
@@ -151,6 +181,11 @@ private Q_SLOTS:
             R"({"bytes":5000000000,"delayed":0,"elapsed":"00:00:04","elapsedMs":4040,"event":"progress","file":"/v/S.mov","id":"2","location":"A","piece":2,"pieceFrames":1,"state":"recording","totalFrames":101,"warning":""})");
         row("warning", HttpJson::warningEvent(3, "Recording stalled"),
             R"({"event":"warning","id":"3","message":"Recording stalled"})");
+        SlotSnapshot dropping { 4, true };
+        dropping.stateWord = "dropping", dropping.stateLabel = "DROPPING 12 %", dropping.wallMs = 9000;
+        dropping.elapsedMs = 8000, dropping.droppedFrames = 25, dropping.droppingPercent = 12, dropping.location = "A";
+        row("state", HttpJson::withEvent(HttpJson::stateObject(dropping), "state"),
+            R"({"busy":false,"droppedFrames":25,"droppingPercent":12,"event":"state","folder":"","id":"4","label":"DROPPING 12 %","location":"A","lowSpace":false,"recordedMs":8000,"wallMs":9000,"warning":"","word":"dropping"})");
         row("levels", HttpJson::levelsEvent({ { 10, 20, 1.46 } }),
             R"({"event":"levels","freeGigabytes":{"1":1.5},"levels":{"1":[10,20]}})");
     }
@@ -159,6 +194,122 @@ private Q_SLOTS:
     {
         QFETCH(QJsonObject, object);
         QTEST(HttpJson::eventMessage(QJsonDocument(object)), "message");
+    }
+
+    // The exposition's lines for given slots: each named line exactly once, none starting as the
+    // others (written with ' for ", to stay readable).
+    void metricsLines_data()
+    {
+        QTest::addColumn<QList<SlotSnapshot>>("slotList");
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("absent");
+
+        SlotSnapshot recording = slot(3, "recording", QStringLiteral("CAM (1)"));
+        recording.busy = true, recording.elapsedMs = 1500, recording.wallMs = 2000, recording.totalFrames = 37,
+        recording.droppedFrames = 2, recording.bytesWritten = 123456789, recording.droppingPercent = 12,
+        recording.framesWrittenTotal = 90000, recording.droppedFramesTotal = 12, recording.delayedTotal = 7,
+        recording.stallsTotal = 2, recording.recoveriesTotal = 1;
+        QTest::addRow("a recording slot, its counters and the process")
+            << QList<SlotSnapshot> { recording }
+            << QStringList({ "stavelin_slot_state{slot='3',source='CAM (1)',state='recording'} 1",
+                   "stavelin_slot_state{slot='3',source='CAM (1)',state='ready'} 0", "stavelin_slot_busy{slot='3'} 1",
+                   "stavelin_slot_recorded_seconds{slot='3'} 1.5", "stavelin_slot_wall_seconds{slot='3'} 2",
+                   "stavelin_slot_recording_frames_written{slot='3'} 37",
+                   "stavelin_slot_recording_frames_dropped{slot='3'} 2",
+                   "stavelin_slot_piece_written_bytes{slot='3'} 123456789", "stavelin_build_info{version='1.2.3'} 1",
+                   "stavelin_start_time_seconds 1700000000.123", "stavelin_recording_programs 3",
+                   "stavelin_control_clients{kind='tcp'} 2", "stavelin_control_clients{kind='events'} 1",
+                   "stavelin_slot_dropping_ratio{slot='3'} 0.12", "stavelin_slot_frames_written_total{slot='3'} 90000",
+                   "stavelin_slot_frames_dropped_total{slot='3'} 12", "stavelin_slot_delayed_reports_total{slot='3'} 7",
+                   "stavelin_slot_stalls_total{slot='3'} 2", "stavelin_slot_recoveries_total{slot='3'} 1" })
+            << QStringList({ "stavelin_slot_state{slot='3',source='CAM (1)',state='failed'} 1" });
+
+        SlotSnapshot odd = slot(2, "no signal", QStringLiteral("HOST (Cam \"1\" \\ x)"));
+        odd.displayName = QStringLiteral("two\nlines"), odd.signalLost = true, odd.tallyState = 2;
+        QTest::addRow("quotes, backslashes and line feeds escaped")
+            << QList<SlotSnapshot> { odd }
+            << QStringList({ "stavelin_slot_info{slot='2',source='HOST (Cam \\'1\\' \\\\ x)',name='two\\nlines'} 1",
+                   "stavelin_slot_signal_lost{slot='2'} 1", "stavelin_slot_tally{slot='2'} 2" })
+            << QStringList {};
+
+        // The time left comes from the slot that records there, not the first on the drive.
+        QList<SlotSnapshot> shared { slot(1, "ready", "A"), slot(2, "recording", "B"), slot(3, "ready", "C"),
+            slot(4, "empty") };
+        shared[0].drive = shared[1].drive = QStringLiteral("/srv"), shared[2].drive = QStringLiteral("/mnt/b");
+        shared[0].freeBytes = shared[1].freeBytes = shared[3].freeBytes = 4000000000000, shared[1].secondsLeft = 5400.5;
+        shared[3].drive = QStringLiteral("/x");
+        QTest::addRow("a shared drive once, unknown figures left out, an empty slot names none")
+            << shared
+            << QStringList({ "stavelin_slot_drive_info{slot='2',drive='/srv'} 1",
+                   "stavelin_slot_drive_info{slot='3',drive='/mnt/b'} 1",
+                   "stavelin_drive_free_bytes{drive='/srv'} 4000000000000",
+                   "stavelin_drive_time_left_seconds{drive='/srv'} 5400.5",
+                   "stavelin_slot_info{slot='4',source='',name=''} 1",
+                   "stavelin_slot_state{slot='4',source='',state='empty'} 1" })
+            << QStringList(
+                   { "stavelin_drive_free_bytes{drive='/mnt/b'}", "stavelin_drive_time_left_seconds{drive='/mnt/b'}",
+                       "stavelin_slot_drive_info{slot='4'", "stavelin_drive_free_bytes{drive='/x'}" });
+    }
+    void metricsLines()
+    {
+        QFETCH(QList<SlotSnapshot>, slotList);
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, absent);
+        const QString text = '\n' + QString::fromUtf8(MetricsExposition::text(slotList, process)).replace('"', '\'');
+        for (const QString& line : present)
+            QVERIFY2(text.count('\n' + line + '\n') == 1, qPrintable(line + " in" + text));
+        for (const QString& start : absent)
+            QVERIFY2(!text.contains('\n' + start), qPrintable(start));
+    }
+
+    // The README names every family the recorder writes.
+    void everyFamilyDocumented()
+    {
+        QFile readme(QStringLiteral(TESTS_SOURCE_DIR "/../README.md"));
+        const QString documented = readme.open(QIODevice::ReadOnly) ? QString::fromUtf8(readme.readAll()) : QString();
+        const QStringList types
+            = QString::fromUtf8(MetricsExposition::text({}, process)).split('\n').filter(QStringLiteral("# TYPE "));
+        QCOMPARE(types.size(), 23);
+        for (const QString& type : types)
+            QVERIFY2(documented.contains('`' + type.section(' ', 2, 2) + '`'), qPrintable(type));
+    }
+
+    // Key attempts "<ms><address>" (a capital: the right key) and their verdicts: "L" logged, "L<n>"
+    // logged with n unlogged before it, "-" not logged; "+" answered late.
+    void accessKeyVerdicts_data()
+    {
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("verdicts");
+        const auto tries = [](int n, int step) {
+            QStringList events;
+            for (int i = 0; i < n; ++i)
+                events << QString::number(i * step) + 'a';
+            return events.join(' ');
+        };
+        QTest::addRow("a line a second per address, counting the rest") << "0a 1b 400a 999a 1000a 1500a 2600a 2600A"
+                                                                        << "L L - - L2 - L1 -";
+        QTest::addRow("the tenth in a minute is late") << tries(10, 6000) << "L L L L L L L L L L+";
+        QTest::addRow("ten in more than a minute are not") << tries(10, 6667) << "L L L L L L L L L L";
+        QTest::addRow("late until the first of ten is a minute old, for that address alone")
+            << tries(10, 10) + " 59999A 59999B 60000A"
+            << "L - - - - - - - - -+ -+ - -";
+        QTest::addRow("failures a minute old are forgotten") << "0a 10a 70000a"
+                                                             << "L - L";
+    }
+
+    void accessKeyVerdicts()
+    {
+        QFETCH(QString, events);
+        qint64 now = 0;
+        AccessKeyAttempts attempts([&now] { return now; });
+        QStringList seen;
+        for (const QString& event : events.split(' ')) {
+            now = event.chopped(1).toLongLong();
+            const AccessKeyAttempts::Verdict v = attempts.attempt(event.right(1).toLower(), event.back().isLower());
+            seen << (v.log ? "L" + (v.unlogged ? QString::number(v.unlogged) : QString()) : "-")
+                    + (v.delayMs ? "+" : "");
+        }
+        QTEST(seen.join(' '), "verdicts");
     }
 };
 

@@ -1,5 +1,8 @@
+#include "slots/recordingsummary.h"
+#include "slots/slotlistmodel.h"
 #include "tests/slots/slottestsupport.h"
 
+#include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -7,6 +10,7 @@
 #include <limits>
 #include <tuple>
 
+// The slot, the slot list the grid reads, and the summary of their recordings by drive.
 class TestSlot : public QObject
 {
     Q_OBJECT
@@ -105,7 +109,7 @@ private Q_SLOTS:
         for (const auto& [width, rate, text] :
             { std::tuple { 1920, 25.0, "1920x1080 25p" }, { 1920, 30000.0 / 1001, "1920x1080 29.97p" },
                 { 1920, 60000.0 / 1001, "1920x1080 59.94p" }, { 1920, 0.0, "1920x1080" }, { 0, 25.0, "" } })
-            QCOMPARE(Slot::formatText(width, width ? 1080 : 0, rate), QString::fromLatin1(text));
+            QCOMPARE(SlotPicture::formatText(width, width ? 1080 : 0, rate), QString::fromLatin1(text));
         // The cell's label: the recorded format first; a preview's own size is marked as such.
         for (const auto& [recorded, received, fullRes, label] :
             { std::tuple { "1920x1080 25p", "640x360 25p", false, "1920x1080 25p" },
@@ -183,6 +187,102 @@ private Q_SLOTS:
         slot.setIsFullRes(true);
         QVERIFY(slot.activeReceiver() && slot.activeReceiver() != first);
         QTRY_VERIFY(slot.activeReceiver()->videoFrame().data); // bound to the same source again
+    }
+
+    // Numbers count up process-wide, so a shape is seen relative to its first slot: the two extra
+    // slots come first, the grid counts on without gaps, at most 16 slots in all.
+    void gridShapes()
+    {
+        for (const auto& [width, height, extra, last] :
+            { std::tuple { 3, 3, 0, 9 }, { 4, 2, 2, 10 }, { 5, 3, 2, 16 } }) {
+            SlotListModel model;
+            QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+            model.createSlots(width, height, extra);
+            QList<int> all, expected;
+            for (Slot* slot : model.allSlots())
+                all << slot->index0() - model.allSlots().first()->index0() + 1;
+            for (int n = 1; n <= last; ++n)
+                expected << n;
+            QVERIFY(all == expected && model.toList() == model.allSlots().mid(extra));
+            QCOMPARE(
+                model.extra1() == model.allSlots().first() && model.extra2() == model.allSlots().value(1), extra > 0);
+        }
+    }
+
+    // The grid reads each row's slot as `qtObject` and its properties as roles; a slot's change
+    // changes its own row's role alone.
+    void rolesFollowTheSlots()
+    {
+        SlotListModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.createSlots(3, 1, 0);
+        const int object = model.roleNames().key("qtObject"), name = model.roleNames().key("displayName");
+        const QModelIndex row = model.index(1);
+        QVERIFY(object != name && row.data(object).value<QObject*>() == model.at(1));
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.at(1)->setDisplayName(QStringLiteral("Stage"));
+        QCOMPARE(row.data(name), QStringLiteral("Stage"));
+        QCOMPARE(changed.size(), 1);
+        QVERIFY(changed[0][0].toModelIndex() == row && changed[0][1].toModelIndex() == row);
+        QCOMPARE(changed[0][2].value<QList<int>>(), QList<int> { name });
+    }
+
+    // The summary line's arithmetic: recordings grouped by drive, their rates added up.
+    void summaryByDrive()
+    {
+        using Recordings = QList<RecordingSummary::Recording>;
+        const qint64 gb = 1000000000;
+        const struct {
+            Recordings recordings;
+            QStringList texts;
+            QList<qint64> seconds;
+        } rows[] = {
+            { {}, {}, {} },
+            // 100 GB at 10 MB/s lasts 10,000 s; two recordings on one drive share its space.
+            { { { "/srv", 100 * gb, 10e6 } }, { "Drive /srv: 100 GB, 2 h 46 min left" }, { 10000 } },
+            { { { "/srv", 100 * gb, 10e6 }, { "/srv", 100 * gb, 10e6 } }, { "Drive /srv: 100 GB, 1 h 23 min left" },
+                { 5000 } },
+            { { { "/b", 5 * gb / 2, 1e6 }, { "/a", 300 * gb, 1e6 } },
+                { "Drive /a: 300 GB, 3 days left", "Drive /b: 2.5 GB, 41 min left" }, { 300000, 2500 } },
+            { { { "/srv", 7 * gb, 0.0 } }, { "Drive /srv: 7.0 GB" }, { -1 } }, // rate not known yet
+            { { { "/srv", 7 * gb, 1e6, nullptr, false }, { "/srv", 7 * gb, 1e6 } },
+                { "Drive /srv: 7.0 GB, estimating time left" }, { -1 } },
+        };
+        for (const auto& [recordings, texts, seconds] : rows) {
+            QStringList actualTexts;
+            QList<qint64> actualSeconds;
+            for (const QVariant& drive : RecordingSummary::summarize(recordings)) {
+                actualTexts << drive.toMap().value(QStringLiteral("text")).toString();
+                actualSeconds << drive.toMap().value(QStringLiteral("secondsLeft")).toLongLong();
+            }
+            QCOMPARE(actualTexts, texts);
+            QCOMPARE(actualSeconds, seconds);
+        }
+    }
+
+    // The rate over the last minute of looks, trusted after twenty seconds; a new piece continues it.
+    void rateSettles()
+    {
+        const struct {
+            const char* tag;
+            QList<std::pair<qint64, qint64>> looks; // ms, piece size
+            double rate;
+            bool settled;
+        } rows[] = {
+            { "one look", { { 0, 0 } }, 0.0, false },
+            { "bursts, early", { { 0, 0 }, { 2000, 4000 }, { 4000, 4000 } }, 1000.0, false },
+            { "twenty seconds", { { 0, 0 }, { 20000, 20000 } }, 1000.0, true },
+            { "a minute back only", { { 0, 0 }, { 10000, 90000 }, { 70000, 150000 }, { 80000, 160000 } }, 1000.0,
+                true },
+            { "new piece", { { 0, 0 }, { 20000, 20000 }, { 30000, 10000 } }, 1000.0, true },
+        };
+        for (const auto& row : rows) {
+            RateWindow window;
+            for (const auto& [at, bytes] : row.looks)
+                window.add(at, bytes);
+            QCOMPARE(window.bytesPerSecond(), row.rate);
+            QVERIFY2(window.settled() == row.settled, row.tag);
+        }
     }
 };
 

@@ -1,12 +1,17 @@
 #include "app/settingsmodel.h"
 #include "render/celllayout.h"
+#include "render/levelmeter.h"
 
 #include <QFile>
 #include <QJSEngine>
 #include <QTest>
 
-// The window's cells (qml/gridmath.js) and the preview's quads (CellLayout) must meet to the pixel.
-class TestCellLayout : public QObject
+using Levels = QList<std::pair<qint64, int>>; // at ms, left level
+
+// The preview's and the meter's decisions without a window: the window's cells (qml/gridmath.js) and
+// the preview's quads (CellLayout) meet to the pixel; the meter, on a clock the test moves, holds its
+// peaks, lights its clip light and spaces its marks.
+class TestRenderRules : public QObject
 {
     Q_OBJECT
     QJSEngine m_js;
@@ -25,7 +30,6 @@ private Q_SLOTS:
         for (auto [in, out] :
             QList<std::pair<double, int>> { { 400, 400 }, { 401, 402 }, { 400.2, 402 }, { 399.5, 400 } })
             QCOMPARE(js("evenCeil", { in }), out);
-        QCOMPARE(js("centred", { 1100, 401 }), 349);
     }
 
     // Grid code, window, and the first and last grid cells in pixels.
@@ -90,7 +94,57 @@ private Q_SLOTS:
                  { 1920, 1080, 0, 480, 270, 4 }, { 1920, 1080, wide, 0, 0, 1 } })
             QCOMPARE(CellLayout::reductionStep(w, h, aspect, cw, ch), step);
     }
+
+    void peakAndClip_data()
+    {
+        QTest::addColumn<Levels>("levels");
+        QTest::addColumn<qint64>("lookAt");
+        QTest::addColumn<int>("peak");
+        QTest::addColumn<bool>("clipped");
+        QTest::addRow("peak held") << Levels { { 0, 60 }, { 100, 20 } } << qint64(1000) << 60 << false;
+        QTest::addRow("peak falls after 1.5 s") << Levels { { 0, 60 }, { 100, 20 } } << qint64(1500) << 20 << false;
+        QTest::addRow("higher level takes over") << Levels { { 0, 40 }, { 100, 50 } } << qint64(200) << 50 << false;
+        QTest::addRow("just below full scale") << Levels { { 0, 74 } } << qint64(0) << 74 << false;
+        QTest::addRow("clip lit") << Levels { { 0, 75 }, { 100, 10 } } << qint64(2999) << 10 << true;
+        QTest::addRow("clip out after 3 s") << Levels { { 0, 75 }, { 100, 10 } } << qint64(3000) << 10 << false;
+    }
+    void peakAndClip()
+    {
+        QFETCH(Levels, levels);
+        QFETCH(qint64, lookAt);
+        qint64 now = 0;
+        LevelMeter meter([&now] { return now; });
+        for (const auto& [at, level] : levels)
+            now = at, meter.setLeftLevel(level);
+        now = lookAt;
+        meter.refresh();
+        QTEST(meter.leftPeak(), "peak");
+        QTEST(meter.clipped(), "clipped");
+        QCOMPARE(meter.rightPeak(), 0);
+    }
+
+    // Marks sit at their dBFS height; a short meter drops labels rather than let them touch.
+    void marks_data()
+    {
+        QTest::addColumn<double>("height");
+        QTest::addColumn<QStringList>("labels");
+        QTest::addRow("tall") << 400.0 << QStringList { "+12", "+6", "0", "-6", "-12", "-20", "-30", "-40", "-50" };
+        QTest::addRow("short") << 120.0 << QStringList { "+12", "0", "-12", "-20", "-30", "-40", "-50" };
+    }
+    void marks()
+    {
+        QFETCH(double, height);
+        QStringList labels;
+        double zero = -1;
+        for (const QVariant& mark : LevelMeter().marks(height, 12.0)) {
+            labels << mark.toMap().value(QStringLiteral("label")).toString();
+            if (labels.last() == QStringLiteral("0"))
+                zero = mark.toMap().value(QStringLiteral("fraction")).toDouble();
+        }
+        QTEST(labels, "labels");
+        QCOMPARE(zero, LevelMeter::fullScaleFraction());
+    }
 };
 
-QTEST_GUILESS_MAIN(TestCellLayout)
-#include "tst_celllayout.moc"
+QTEST_GUILESS_MAIN(TestRenderRules)
+#include "tst_renderrules.moc"
