@@ -18,6 +18,8 @@ public:
     static constexpr int capacity = 64;
 
     PulledReceivers();
+    // After the audio thread has ended.
+    ~PulledReceivers();
 
     // Main thread. The slots' receivers by slot index (null: unbound), and the listened one (null:
     // silence). Unchanged receivers keep their levels.

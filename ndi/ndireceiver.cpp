@@ -11,6 +11,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <mutex>
 #include <thread>
 
 namespace
@@ -57,6 +58,7 @@ std::shared_ptr<NDIReceiver> NDIReceiver::create(bool lowBandwidth, bool useFram
 
 void NDIReceiver::stopCapture()
 {
+    const std::lock_guard<std::mutex> lock(m_captureMutex);
     if (!m_capture.joinable())
         return;
     m_stop.store(true);
@@ -80,7 +82,10 @@ void NDIReceiver::connectToSource(const QString& name)
     m_newPictureMs = -1;
     m_boundMs = steadyMs();
     NDIlib_recv_connect(m_receiver, &source);
-    m_capture = std::thread([this] { captureLoop(); });
+    {
+        const std::lock_guard<std::mutex> lock(m_captureMutex);
+        m_capture = std::thread([this] { captureLoop(); });
+    }
     Q_EMIT connected(QString::fromUtf8(description.name));
 }
 

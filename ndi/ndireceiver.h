@@ -13,6 +13,7 @@
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -62,7 +63,10 @@ private:
         NDIlib_video_frame_v2_t frame;
     };
 
-    std::thread m_capture; // started and joined on the main thread (the disposal's worker at the end)
+    // Started and joined on the main thread, and by the disposal's worker at the end; the lock
+    // orders the two however the last reference travelled between them.
+    std::mutex m_captureMutex;
+    std::thread m_capture; // guarded by m_captureMutex
     std::atomic<bool> m_stop { false }; // set by the main thread, read by the capture thread
     const bool m_lowBandwidth;
     const bool m_useFrameSync;

@@ -9,6 +9,14 @@
 
 #include <algorithm>
 
+namespace
+{
+
+// What a task reads was written before it was handed to the pool under this mark.
+const char poolHandover = 0;
+
+} // namespace
+
 struct StorageWorker::Mailbox {
     QMutex mutex;
     StorageWorker* worker = nullptr; // guarded by mutex; null once the worker is going
@@ -56,7 +64,7 @@ bool StorageWorker::ask(const QString& key, const QString& kind, Question questi
     if (!m_watch.isActive())
         m_watch.start();
     std::function<void()> task = [mailbox = m_mailbox, id, question = std::move(question)] {
-        ThreadHandover::receive(mailbox.get());
+        ThreadHandover::receive(&poolHandover); // before any capture is read
         const QVariant result = question();
         QMutexLocker lock(&mailbox->mutex);
         if (StorageWorker* worker = mailbox->worker)
@@ -64,7 +72,7 @@ bool StorageWorker::ask(const QString& key, const QString& kind, Question questi
                 worker, [worker, id, result] { worker->deliver(id, result); }, Qt::QueuedConnection);
     };
     // The pool's own wait is not seen by the thread sanitizer: the task, made whole, is handed over.
-    ThreadHandover::publish(m_mailbox.get());
+    ThreadHandover::publish(&poolHandover);
     m_pool->start(std::move(task));
     return true;
 }
