@@ -24,10 +24,9 @@ void PulledReceivers::retire(std::shared_ptr<Receiver> receiver)
 {
     if (!receiver)
         return;
-    // A pull starting after the store that unpublished it cannot see it; one running now may.
-    const quint64 count = m_pullCount.load();
-    if (count % 2 == 1)
-        m_retired.emplace_back(count, std::move(receiver));
+    // Kept until a pull that began after this moment has ended: any pull that could still have
+    // loaded it has then ended too, and the count read then orders its reads before the release.
+    m_retired.emplace_back(m_pullCount.load(), std::move(receiver));
 }
 
 void PulledReceivers::publish(const std::vector<std::shared_ptr<Receiver>>& slotReceivers)
@@ -57,8 +56,8 @@ void PulledReceivers::setListened(std::shared_ptr<Receiver> receiver)
 void PulledReceivers::collect()
 {
     const quint64 now = m_pullCount.load();
-    m_retired.erase(
-        std::remove_if(m_retired.begin(), m_retired.end(), [now](const auto& retired) { return now != retired.first; }),
+    m_retired.erase(std::remove_if(m_retired.begin(), m_retired.end(),
+                        [now](const auto& retired) { return now >= retired.first + 2 + (retired.first & 1); }),
         m_retired.end());
 }
 

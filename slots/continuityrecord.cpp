@@ -47,7 +47,9 @@ bool ContinuityRecord::setProcessFrames(int generation, qint64 frames, qint64 ti
     for (auto it = m_pieces.rbegin(); it != m_pieces.rend(); ++it) {
         if (it->generation != generation)
             continue;
-        const qint64 added = std::max<qint64>(0, frames - it->processFramesAtStart);
+        qint64 added = std::max<qint64>(0, frames - it->processFramesAtStart);
+        if (it->framesInFile >= 0)
+            added = std::min(added, it->framesInFile);
         const qint64 previous = it->frames;
         bool changed = added != previous;
         it->frames = added;
@@ -63,6 +65,20 @@ bool ContinuityRecord::setProcessFrames(int generation, qint64 frames, qint64 ti
             changed = true;
         }
         return changed;
+    }
+    return false;
+}
+
+bool ContinuityRecord::setFramesInFile(const QString& path, qint64 frames)
+{
+    for (auto it = m_pieces.rbegin(); it != m_pieces.rend(); ++it) {
+        if (it->path != path)
+            continue;
+        it->framesInFile = frames;
+        if (it->frames <= frames)
+            return false;
+        it->frames = frames;
+        return true;
     }
     return false;
 }

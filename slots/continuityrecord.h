@@ -23,6 +23,7 @@ public:
         int generation = 0; // the process that writes it
         qint64 processFramesAtStart = 0;
         qint64 frames = 0;
+        qint64 framesInFile = -1; // read from the file of a program that failed; no count goes above it
         int frameRateN = 0;
         int frameRateD = 1;
         QSize size; // invalid when the program does not say
@@ -51,6 +52,9 @@ public:
     // The process's own frame count, and the file time it has reached (100 ns, 0 when it does not
     // say): the newest piece of that process gets what it added.
     bool setProcessFrames(int generation, qint64 frames, qint64 timecode = 0);
+    // What the file of a program that crashed or stopped writing holds, read from the file: the
+    // piece keeps no more, whenever the program's own last count comes.
+    bool setFramesInFile(const QString& path, qint64 frames);
     void finish(const QString& stopReason);
 
     // The monotonic time the record accounts for: now while recording, the stop after it.

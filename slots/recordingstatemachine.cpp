@@ -67,6 +67,16 @@ RecordingStateMachine::Action RecordingStateMachine::handle(const Event& event)
         account();
         writeRecord();
         break;
+    case Event::FramesInFile:
+        for (const auto& record : std::as_const(m_finishing)) {
+            if (record != m_record && record->setFramesInFile(event.text, event.frames) && m_writeRecord)
+                m_writeRecord(*record);
+        }
+        if (!m_record || !m_record->setFramesInFile(event.text, event.frames))
+            return Action::None;
+        account();
+        writeRecord();
+        break;
     case Event::RecordKept:
         note(QStringLiteral("The recording's record is kept in %1 until its drive has room")
                  .arg(QDir::toNativeSeparators(event.text)));

@@ -31,6 +31,7 @@ public:
             PieceStarted, // piece: path, rate, size, location; text: the program's reason
             Progress, // generation, frames, timecode (100 ns)
             ProcessDone, // generation, frames: a process's last count
+            FramesInFile, // text: a piece's path, frames: what its file holds after its program failed
             Delayed, // the program could not keep up
             ProgramError, // text
             Stalled,

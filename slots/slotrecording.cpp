@@ -194,6 +194,10 @@ void SlotRecording::pieceStarted(int generation, const QString& path, int frameR
     handle(event);
     if (m_machine.isRecording())
         m_locations.applyPendingMonitorPaths(QFileInfo(path).absolutePath());
+    // A piece left for want of space may hold fewer frames than its program counted.
+    const ContinuityRecord* record = m_machine.record();
+    if (record && record->pieces().size() >= 2 && record->pieces().last().reason == QLatin1String("location"))
+        countFramesInFile(record->pieces().at(record->pieces().size() - 2));
 }
 
 void SlotRecording::countWrittenFrames()
@@ -203,13 +207,20 @@ void SlotRecording::countWrittenFrames()
     if (!m_machine.isRecording() || !record || record->pieces().isEmpty()
         || record->pieces().last().generation != generation)
         return;
-    const ContinuityRecord::Piece piece = record->pieces().last();
+    countFramesInFile(record->pieces().last());
+}
+
+void SlotRecording::countFramesInFile(const ContinuityRecord::Piece& piece)
+{
     const auto question = [path = piece.path] { return QVariant(MovFrameCount::videoFrames(path)); };
-    DriveMonitorProvider::instance()->worker()->ask(piece.path, QStringLiteral("frames %1").arg(generation), question,
-        this, [this, piece, generation](const QVariant& counted) {
+    DriveMonitorProvider::instance()->worker()->ask(piece.path, QStringLiteral("frames %1").arg(++m_namesAsked),
+        question, this, [this, piece](const QVariant& counted) {
             const qint64 inFile = counted.toLongLong();
-            if (inFile >= 0 && inFile < piece.frames)
-                handle({ Event::ProcessDone, generation, piece.processFramesAtStart + inFile });
+            if (inFile >= 0 && inFile < piece.frames) {
+                Event event(Event::FramesInFile, piece.path);
+                event.frames = inFile;
+                handle(event);
+            }
         });
 }
 

@@ -64,6 +64,7 @@ private:
     // A program that ended or stopped writing by itself may not have put its last reported frames
     // in the file: the record holds what the file holds.
     void countWrittenFrames();
+    void countFramesInFile(const ContinuityRecord::Piece& piece);
     // A new process goes on with the recording, in the other location when moveOn and it has room.
     void recover(bool moveOn);
     // The current folder is there to write to: made again when it vanished and its parent is

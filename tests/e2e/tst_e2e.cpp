@@ -289,14 +289,15 @@ private Q_SLOTS:
         QVERIFY2(files.size() == 2 && failures({ files[1] }, 2.0).isEmpty(), qPrintable(failures(files, 2.0)));
         const ProbeResult onA = probe(files[0]);
         const double total = onA.duration + probe(files[1]).duration;
-        // Kept in the app's data folder while A is full; the copy on A is the last one written there.
+        // Kept in the app's data folder while A is full; a good copy stays on A (the last that fitted).
         const QString name = QFileInfo(files[0]).completeBaseName() + ".recording.json";
-        QCOMPARE(jsonFile(drives[0] + '/' + name)["pieces"].toArray().size(), 1);
+        QVERIFY(!jsonFile(drives[0] + '/' + name)["pieces"].toArray().isEmpty());
         const QJsonObject record = jsonFile(app->dataFolder() + "/records/" + name);
         const QJsonArray pieces = record["pieces"].toArray();
         const QString figures
-            = QString::asprintf("%.2f s in files for %.2f s; record: %d frames lost; files: %lld + %lld", total,
-                recorded, record["droppedFrames"].toInt(), onA.videoFrames, probe(files[1]).videoFrames);
+            = QString::asprintf("%.2f s in files for %.2f s; record: %d + %d frames, %d lost; files: %lld + %lld",
+                total, recorded, pieces[0]["frames"].toInt(), pieces[1]["frames"].toInt(),
+                record["droppedFrames"].toInt(), onA.videoFrames, probe(files[1]).videoFrames);
         qInfo("%s", qPrintable(figures));
         QCOMPARE(pieces[1]["reason"].toString(), QStringLiteral("location"));
         QVERIFY2(std::abs(total - recorded) <= 1.5 && onA.duration > 2.0

@@ -109,6 +109,25 @@ private Q_SLOTS:
         QCOMPARE(E2E::jsonFile(path)["frames"].toInt(), 50);
         QTRY_COMPARE(writer.latest({ folder }).at(0)["frames"].toInt(), 50);
     }
+
+    // A failed program's file has the last word on its piece, whether its own last count comes
+    // before or after.
+    void fileHasTheLastWord()
+    {
+        for (const bool fileFirst : { true, false }) {
+            ContinuityRecord record(QStringLiteral("S"), 1);
+            ContinuityRecord::Piece piece;
+            piece.path = QStringLiteral("/x/s.mov");
+            piece.frameRateN = 25;
+            piece.generation = 1;
+            record.addPiece(piece);
+            if (fileFirst)
+                record.setFramesInFile(piece.path, 80), record.setProcessFrames(1, 100);
+            else
+                record.setProcessFrames(1, 100), record.setFramesInFile(piece.path, 80);
+            QCOMPARE(record.pieces().last().frames, 80);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestContinuityRecord)
