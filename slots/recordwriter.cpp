@@ -35,12 +35,14 @@ struct RecordWriter::Shared {
     QHash<QString, Record> records; // guarded by mutex
     RecordWriter* writer = nullptr; // guarded by mutex; null once the writer is going
 
-    // Posts to the writer while it lives.
-    template <typename F> void post(F&& call)
+    // Calls the writer's method on the main thread while it lives. By name, with arguments Qt
+    // copies: a functor made here would be read there past a hand-over the thread sanitizer
+    // cannot see.
+    template <typename... Arguments> void post(const char* method, Arguments... arguments)
     {
         const std::lock_guard<std::mutex> lock(mutex);
         if (writer)
-            QMetaObject::invokeMethod(writer, std::forward<F>(call), Qt::QueuedConnection);
+            QMetaObject::invokeMethod(writer, method, Qt::QueuedConnection, arguments...);
     }
 
     void drain(const QString& path)
@@ -66,17 +68,10 @@ struct RecordWriter::Shared {
                 const std::lock_guard<std::mutex> lock(mutex);
                 records[path].keptAt = keptAt;
             }
-            if (!keptAt.isEmpty() && keptBefore.isEmpty()) {
-                post([this, path, keptAt] {
-                    if (writer)
-                        writer->keptNow(path, keptAt);
-                });
-            }
+            if (!keptAt.isEmpty() && keptBefore.isEmpty())
+                post("keptNow", Q_ARG(QString, path), Q_ARG(QString, keptAt));
         }
-        post([this] {
-            if (writer && writer->m_asked)
-                writer->relist();
-        });
+        post("written");
     }
 };
 
@@ -170,17 +165,25 @@ void RecordWriter::relist()
     m_listAgain = false;
     run([shared = m_shared, folders = m_listedFolders] {
         const QJsonArray records = ContinuityRecord::latest(folders, listedRecords);
-        shared->post([shared, folders, records] {
-            RecordWriter* writer = shared->writer;
-            writer->m_listing = false;
-            if (folders == writer->m_listedFolders && records != writer->m_latest) {
-                writer->m_latest = records;
-                emit writer->listed();
-            }
-            if (writer->m_listAgain)
-                writer->relist();
-        });
+        shared->post("read", Q_ARG(QStringList, folders), Q_ARG(QJsonArray, records));
     });
+}
+
+void RecordWriter::written()
+{
+    if (m_asked)
+        relist();
+}
+
+void RecordWriter::read(const QStringList& folders, const QJsonArray& records)
+{
+    m_listing = false;
+    if (folders == m_listedFolders && records != m_latest) {
+        m_latest = records;
+        emit listed();
+    }
+    if (m_listAgain)
+        relist();
 }
 
 void RecordWriter::finishStale(const QStringList& folders)

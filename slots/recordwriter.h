@@ -47,7 +47,10 @@ Q_SIGNALS:
 
 private:
     struct Shared;
-    void keptNow(const QString& path, const QString& keptAt);
+    // Main thread, called by the pool's threads.
+    Q_INVOKABLE void keptNow(const QString& path, const QString& keptAt);
+    Q_INVOKABLE void written();
+    Q_INVOKABLE void read(const QStringList& folders, const QJsonArray& records);
     void relist();
     // On a thread of the pool.
     template <typename Work> void run(Work work);

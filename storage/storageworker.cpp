@@ -67,9 +67,11 @@ bool StorageWorker::ask(const QString& key, const QString& kind, Question questi
         ThreadHandover::receive(&poolHandover); // before any capture is read
         const QVariant result = question();
         QMutexLocker lock(&mailbox->mutex);
+        // By name, with arguments Qt copies: a functor made here would be read on the main thread
+        // past a hand-over the thread sanitizer cannot see.
         if (StorageWorker* worker = mailbox->worker)
             QMetaObject::invokeMethod(
-                worker, [worker, id, result] { worker->deliver(id, result); }, Qt::QueuedConnection);
+                worker, "deliver", Qt::QueuedConnection, Q_ARG(quint64, id), Q_ARG(QVariant, result));
     };
     // The pool's own wait is not seen by the thread sanitizer: the task, made whole, is handed over.
     ThreadHandover::publish(&poolHandover);

@@ -51,7 +51,7 @@ private:
     // Shared with the tasks: they post to the worker only while it lives.
     struct Mailbox;
 
-    void deliver(quint64 id, const QVariant& result);
+    Q_INVOKABLE void deliver(quint64 id, const QVariant& result);
     void checkTimeouts();
 
     const int m_timeoutMs;
