@@ -20,6 +20,10 @@
 namespace
 {
 
+// Numbers every question this file asks the storage worker: questions of one folder from several
+// slots at once must not be taken for the same one.
+quint64 g_questions = 0;
+
 qint64 steadyMs()
 {
     using namespace std::chrono;
@@ -45,7 +49,7 @@ SlotRecording::SlotRecording(int slotNumber, RecordingStateMachine& machine, Slo
     // start of its own slot's program.
     m_recorder->setOffload([this](const QString& folder, auto question, QObject* context, auto answer) {
         DriveMonitorProvider::instance()->worker()->ask(
-            folder, QStringLiteral("name %1").arg(++m_namesAsked), std::move(question), context, std::move(answer));
+            folder, QStringLiteral("name %1").arg(++g_questions), std::move(question), context, std::move(answer));
     });
     connect(m_recorder, &NDIRecorder::recordingStarted, this, &SlotRecording::confirmStart);
     connect(m_recorder, &NDIRecorder::recordingError, this, [this](NDIRecorder::RecordingError error, QString text) {
@@ -213,7 +217,7 @@ void SlotRecording::countWrittenFrames()
 void SlotRecording::countFramesInFile(const ContinuityRecord::Piece& piece)
 {
     const auto question = [path = piece.path] { return QVariant(MovFrameCount::videoFrames(path)); };
-    DriveMonitorProvider::instance()->worker()->ask(piece.path, QStringLiteral("frames %1").arg(++m_namesAsked),
+    DriveMonitorProvider::instance()->worker()->ask(piece.path, QStringLiteral("frames %1").arg(++g_questions),
         question, this, [this, piece](const QVariant& counted) {
             const qint64 inFile = counted.toLongLong();
             if (inFile >= 0 && inFile < piece.frames) {

@@ -80,5 +80,4 @@ private:
     bool m_wasRecording = false;
     bool m_wasWaiting = false;
     bool m_recovering = false; // a replacement process is about to start in the current folder
-    quint64 m_namesAsked = 0;
 };
