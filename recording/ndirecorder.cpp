@@ -302,7 +302,8 @@ void NDIRecorder::chop(QString folder)
         start(m_sourceName);
         return;
     }
-    if (m_process)
+    // A program still waiting for its file's name has nothing to split yet.
+    if (m_process && !m_fileName.isEmpty())
         write(chopCommand(QDir(m_folder).absoluteFilePath(m_fileName)));
 }
 
