@@ -155,7 +155,7 @@ Item {
                 implicitHeight: row.fieldHeight
                 enabled: row.fieldEnabled
                 validator: DirectoryValidator { id: check2 }
-                problem: enabled ? check2.problem(text) : ""
+                problem: enabled ? (check2.answers, check2.problem(text)) : ""
                 showsInvalid: problem !== ""
             }
             Button {

@@ -205,7 +205,7 @@ Dialog {
                 enabled: row.fieldEnabled
                 validator: DirectoryValidator { id: check1 }
                 // Only a folder the slot would record to is checked: an unused default is no error.
-                problem: enabled && text !== "[multiple]" ? check1.problem(text) : ""
+                problem: enabled && text !== "[multiple]" ? (check1.answers, check1.problem(text)) : ""
                 showsInvalid: problem !== ""
             }
             Button {

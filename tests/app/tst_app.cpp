@@ -1,4 +1,3 @@
-#include "app/directoryvalidator.h"
 #include "app/logger.h"
 #include "app/settingsmodel.h"
 #include "tests/common/testenv.h"
@@ -12,9 +11,6 @@
 
 #include <numeric>
 #include <thread>
-
-#include <sys/mount.h>
-#include <unistd.h>
 
 // Each run is a child process of this test, as init() happens once per process.
 static int childMain(const QString& mode, const QString& prefix)
@@ -151,26 +147,6 @@ private Q_SLOTS:
             { "/home/me/Videos", "D:/Rec", "/rec/Cam 1 #2", "file:///srv/rec", "https://example.org/x" })
             QCOMPARE(SettingsModel::urlForFolder(path),
                 path.contains(':') && path.size() > 6 ? QUrl(path) : QUrl::fromLocalFile(path));
-    }
-
-    // Missing and empty folders are the settings fields' test; a file or an unwritable folder is none.
-    void validator()
-    {
-        const QString folder = TestEnv::makeFolder(QStringLiteral("validator")),
-                      readOnly = TestEnv::makeFolder(QStringLiteral("readonly"));
-        QFile(folder + "/file").open(QIODevice::WriteOnly);
-        // Root writes through permission bits; only a read-only file system stops it.
-        const bool sealed = ::geteuid() ? QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner)
-                                        : ::mount("tmpfs", qPrintable(readOnly), "tmpfs", MS_RDONLY, "size=1m") == 0;
-        int position = 3;
-        for (auto [input, problem] : { std::pair(folder + "/file", "Not a folder but a file: choose a folder"),
-                 sealed ? std::pair(readOnly, "Folder cannot be written to: choose another")
-                        : std::pair(QString(), "No folder: choose one") }) {
-            QCOMPARE(DirectoryValidator::problem(input), QLatin1String(problem));
-            QCOMPARE(DirectoryValidator().validate(input, position), QValidator::Intermediate);
-        }
-        if (::geteuid() == 0 && sealed)
-            ::umount(qPrintable(readOnly));
     }
 
     // A name with control characters cannot start a line of its own.

@@ -22,6 +22,10 @@ Item {
             form = createTemporaryObject(formComponent, root)
             form.reset()
         }
+        // Until every field's check has answered: folders are looked at off the main thread.
+        function settled() {
+            tryVerify(function() { return form.checkedFields.every(function(f) { return f.problem !== "Checking the folder…" }) })
+        }
 
         // The form shows the stored values, and shows them again when cancelled.
         function test_loadsAndCancels() {
@@ -32,6 +36,7 @@ Item {
             compare([form.folderAField.text, form.tcpPortField.text, form.httpPortField.text, form.chopMinutesField.text, form.gridCombo.currentText,
                      form.listenCombo.currentIndex, form.accessKeyField.text, settingsModel.tcpServerPort], [testFolder, "9099", "9098", "30", "3x3", 0, "", 9099])
             compare(form.smpteButton.checked, !settingsModel.ebuLevels)
+            settled()
             verify(form.validate())
             form.gridCombo.currentIndex = 1, settingsModel.setGridDimensions(99), form.reset()
             compare(form.gridCombo.currentText, "3x2") // an unknown grid code keeps the choice
@@ -50,6 +55,7 @@ Item {
             var r = data.r, field = findChild(form, r[0]), reason = findChild(form, r[0] + "Problem"), refused = r[3] !== ""
             var spy = createTemporaryObject(spyComponent, testCase, { target: form, signalName: "applied" })
             form.abRecordingBox.checked = r[2], field.text = r[1]
+            settled()
             verify(form.applyButton.enabled) // a click is always answered
             compare([form.apply(), spy.count, reason.visible, reason.text, field.activeFocus, String(field.color) === "#ff0000"], [!refused, refused ? 0 : 1, refused, r[3], refused, refused])
             settingsModel.setAbRecording(false)
@@ -69,6 +75,7 @@ Item {
             form.chopMinutesField.text = "65535", form.chopBox.checked = !settingsModel.chopEnabled, form.ebuButton.checked = true
             form.listenCombo.currentIndex = 1, form.accessKeyField.text = " s3cret "
             var chop = form.chopBox.checked
+            settled()
             verify(form.apply())
             compare(spy.count, 1)
             compare([settingsModel.gridDimensions, settingsModel.tcpServerPort, settingsModel.httpServerPort, settingsModel.chopMinutes, settingsModel.chopEnabled,

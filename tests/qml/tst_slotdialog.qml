@@ -22,6 +22,10 @@ Item {
             dialog.open()
             tryCompare(dialog, "opened", true)
         }
+        // Until both folder fields' checks have answered: folders are looked at off the main thread.
+        function settled() {
+            tryVerify(function() { return [dialog.folderAField, dialog.folderBField].every(function(f) { return f.problem !== "Checking the folder…" }) })
+        }
         function isRed(field) { probe = "red"; return String(field.color) === String(probe) }
         function boxes() { return [dialog.showLevelsBox, dialog.viewingOnlyBox, dialog.recordPreviewBox, dialog.customLocationBox, dialog.fullResBox].map(function(b) { return b.checkState }) }
 
@@ -35,6 +39,7 @@ Item {
             fuzzyCompare(dialog.gainSlider.value, -4.4, 1e-6)
             compare([dialog.gainField.text, dialog.displayNameField.text, dialog.customSourceField.text, dialog.folderAField.text, dialog.sourceList.currentIndex],
                     ["-4.4", "Stage", "HOST (Cam)", testFolder, -1])
+            settled()
             compare([isRed(dialog.folderAField), isRed(dialog.folderBField)], [false, true]) // a folder that does not exist is red
             slot.calls = [], dialog.displayNameField.text = "Changed", dialog.cancel()
             tryCompare(dialog, "visible", false)
@@ -52,6 +57,7 @@ Item {
             dialog.customLocationBox.checkState = Qt.Checked
             verify(dialog.folderAField.enabled && !isRed(dialog.folderAField)) // "[multiple]" is a placeholder, not an error
             dialog.folderAField.text = "/no/such/folder"
+            settled()
             verify(isRed(dialog.folderAField))
             // Boxes left partial, folders left "[multiple]" and gains never moved stay as they were.
             dialog.recordPreviewBox.checkState = Qt.Checked, dialog.folderAField.text = dialog.folderBField.text = "[multiple]"
@@ -60,6 +66,7 @@ Item {
             open(slots)
             dialog.gainSlider.value = -6, dialog.gainSlider.moved()
             verify(!dialog.multipleGainsSelected)
+            settled()
             dialog.apply() // an acceptable folder and a moved slider reach every slot
             compare([slots[0].audioGain, slots[2].audioGain, slots[1].calls.slice(-3)], [-6, -6, ["setCustomLocationB /tmp", "setAudioGain -6.0", "acceptClicked"]])
             slots[2].isWaiting = true, open(slots) // one slot waiting to record locks what a recording keeps; the gains agree now
@@ -79,6 +86,7 @@ Item {
             settingsModel.setAbRecording(false), open(slot) // an unused folder B is written as typed
             dialog.showLevelsBox.checkState = Qt.Unchecked, dialog.customLocationBox.checkState = Qt.Checked, dialog.folderAField.text = testFolder
             dialog.gainSlider.value = 2.4, dialog.displayNameField.text = "Desk", dialog.customSourceField.text = "HOST (Desk)"
+            settled()
             dialog.apply()
             compare(slot.calls, ["setShowLevels false", "setCustomLocation " + testFolder, "setCustomLocationB /b", "setCustomLocationEnabled true", "setViewingOnly false",
                                  "setIsFullRes false", "setAudioGain 2.4", "setRecordPreview false", "setDisplayName Desk", "enteredSource HOST (Desk)", "acceptClicked"])
@@ -114,6 +122,7 @@ Item {
             var slot = makeSlot({ customLocationEnabled: r[0], customLocation: r[2], customLocationB: r[3] })
             settingsModel.setAbRecording(r[1]), open(slot)
             var refused = r[4] !== ""
+            settled()
             compare(dialog.apply(), !refused)
             var row = r[4] === "B" ? dialog.folderBRow : dialog.folderARow
             compare([row.problemLabel.visible, row.problemLabel.text, row.field.activeFocus, dialog.visible], [refused, r[5], refused, refused])
