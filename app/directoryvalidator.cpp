@@ -2,7 +2,6 @@
 
 #include "app/threadhandover.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QThreadPool>
@@ -14,6 +13,10 @@ namespace
 {
 
 DirectoryValidator::Look g_look; // main thread only; empty: the file system's answer
+// Marks the hand-over of a look to the pool and of its answer back. Not a member of what is handed
+// over: the receiver would read that before the mark. The answer goes back as a queued signal's
+// arguments, which Qt copies itself; a posted functor would be written after the mark.
+const char g_handover = 0;
 
 } // namespace
 
@@ -34,6 +37,7 @@ DirectoryValidator::DirectoryValidator(QObject* parent)
     m_pool->setMaxThreadCount(64);
     m_watch.setInterval(timeoutMs / 8);
     connect(&m_watch, &QTimer::timeout, this, &DirectoryValidator::checkLate);
+    connect(this, &DirectoryValidator::looked, this, &DirectoryValidator::answered, Qt::QueuedConnection);
 }
 
 DirectoryValidator::~DirectoryValidator()
@@ -91,7 +95,7 @@ void DirectoryValidator::ask(const QString& input, Entry& entry) const
         ++m_shared->out;
     }
     std::function<void()> task = [shared = m_shared, input, look = g_look ? g_look : Look(&lookAt)] {
-        ThreadHandover::receive(shared.get());
+        ThreadHandover::receive(&g_handover);
         bool wanted = false;
         {
             const std::lock_guard<std::mutex> lock(shared->mutex);
@@ -101,24 +105,17 @@ void DirectoryValidator::ask(const QString& input, Entry& entry) const
         const std::lock_guard<std::mutex> lock(shared->mutex);
         --shared->out;
         if (DirectoryValidator* validator = shared->validator) {
-            ThreadHandover::publish(shared.get());
-            QMetaObject::invokeMethod(
-                validator,
-                [validator, shared, input, answer] {
-                    ThreadHandover::receive(shared.get());
-                    validator->answered(input, answer);
-                },
-                Qt::QueuedConnection);
+            // The lock keeps the validator from going while it is told.
+            ThreadHandover::publish(&g_handover);
+            emit validator->looked(input, answer, QPrivateSignal());
         } else if (shared->out == 0 && shared->leftPool) {
-            // Its destructor waits for this thread to leave the task, which it is about to do.
-            QThreadPool* pool = std::exchange(shared->leftPool, nullptr);
-            if (QCoreApplication* app = QCoreApplication::instance())
-                QMetaObject::invokeMethod(
-                    app, [pool] { delete pool; }, Qt::QueuedConnection);
+            // Ended on the main thread, where its destructor waits for this thread to leave the
+            // task, which it is about to do.
+            std::exchange(shared->leftPool, nullptr)->deleteLater();
         }
     };
     // The pool's own wait is not seen by the thread sanitizer: the task, made whole, is handed over.
-    ThreadHandover::publish(m_shared.get());
+    ThreadHandover::publish(&g_handover);
     m_pool->start(std::move(task));
 }
 
@@ -133,6 +130,7 @@ QString DirectoryValidator::shown(const QString& input, const Entry& entry)
 
 void DirectoryValidator::answered(const QString& input, const QString& answer)
 {
+    ThreadHandover::receive(&g_handover);
     if (--m_out == 0)
         m_watch.stop();
     Entry& entry = m_entries[input];

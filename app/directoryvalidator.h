@@ -45,6 +45,8 @@ public:
 
 Q_SIGNALS:
     void answersChanged();
+    // From a look's thread, queued to answered().
+    void looked(const QString& input, const QString& answer, QPrivateSignal);
 
 private:
     struct Entry {
