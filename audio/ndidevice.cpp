@@ -1,7 +1,5 @@
 #include "audio/ndidevice.h"
 
-#include <QDebug>
-
 #include <algorithm>
 
 NDIDevice::NDIDevice(QObject* parent)
@@ -12,7 +10,6 @@ NDIDevice::NDIDevice(QObject* parent)
 
 qint64 NDIDevice::bytesAvailable() const
 {
-    qDebug() << "check";
     if (!m_receivers.listening())
         return 0;
     return QIODevice::bytesAvailable() + 2000;
