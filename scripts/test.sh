@@ -2,7 +2,8 @@
 # Installs what is missing, builds with warnings as errors, lints the QML, checks that every
 # translation unit of the application compiles for Windows, fuzzes the TCP line handler for a minute
 # (its own small clang build), and runs every test through CTest, headless (the test fixture starts
-# Xvfb and a PulseAudio null sink and stops them afterwards).
+# Xvfb and a PulseAudio null sink and stops them afterwards), then looks, with strace, for file-system
+# calls of the application's main thread on the recording folders while a drive hangs.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
@@ -19,5 +20,5 @@ cmake -S "$top" -B "$fuzz" -G Ninja -DRECORDER_FUZZ=ON -DRECORDER_WERROR=ON \
 cmake --build "$fuzz" --target fuzz_tcpprotocol
 (cd "$fuzz" && ctest --output-on-failure -R '^fuzz_')
 
-cd "$build"
-ctest --output-on-failure --timeout 900
+(cd "$build" && ctest --output-on-failure --timeout 900)
+"$top/scripts/main-thread-files.sh" "$build"
