@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <utility>
 
 namespace
 {
@@ -128,19 +129,24 @@ TcpApiServer::TcpApiServer(SlotListModel* slotsModel, SlotListAudioHelper* audio
 TcpApiServer::~TcpApiServer()
 {
     // Sockets go now and quietly: nobody is left to hear their disconnected signals.
+    for (QTcpSocket* socket : forgetClients())
+        delete socket;
+}
+
+QSet<QTcpSocket*> TcpApiServer::forgetClients()
+{
     m_server.close();
-    const QSet<QTcpSocket*> clients = m_clients;
-    m_clients.clear();
+    const QSet<QTcpSocket*> clients = std::exchange(m_clients, {});
     m_tallySubscribers.clear();
     m_recordingSubscribers.clear();
     m_progressSubscribers.clear();
     m_stateSubscribers.clear();
     m_admitted.clear();
     m_held.clear();
-    for (QTcpSocket* socket : clients) {
+    // Forgotten already: their disconnected signals must not log or touch the sets again.
+    for (QTcpSocket* socket : clients)
         socket->disconnect(this);
-        delete socket;
-    }
+    return clients;
 }
 
 void TcpApiServer::onNewConnection()
@@ -305,20 +311,9 @@ void TcpApiServer::listen(ushort port)
 
 void TcpApiServer::close()
 {
-    m_server.close();
-    const QSet<QTcpSocket*> clients = m_clients;
-    m_clients.clear();
-    m_tallySubscribers.clear();
-    m_recordingSubscribers.clear();
-    m_progressSubscribers.clear();
-    m_stateSubscribers.clear();
-    m_admitted.clear();
-    m_held.clear();
     m_refusing = false;
     m_refusedUnlogged = 0;
-    for (QTcpSocket* socket : clients) {
-        // Forgotten already: its disconnected signal must not log or touch the sets again.
-        socket->disconnect(this);
+    for (QTcpSocket* socket : forgetClients()) {
         socket->abort();
         socket->deleteLater();
     }

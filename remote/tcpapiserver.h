@@ -44,6 +44,8 @@ private:
     class ClientBackend;
     void listen(ushort port);
     void close();
+    // Closes the port and forgets every client, disconnected from this server; they are the caller's.
+    QSet<QTcpSocket*> forgetClients();
     void readLines(QTcpSocket* socket);
     void refuse(QTcpSocket* socket);
     // Answers to a client that keeps guessing the key wait; its lines meanwhile wait unread.
