@@ -71,7 +71,7 @@ struct RecordWriter::Shared {
             if (!keptAt.isEmpty() && keptBefore.isEmpty())
                 post("keptNow", Q_ARG(QString, path), Q_ARG(QString, keptAt));
         }
-        post("written");
+        post("written", Q_ARG(QString, path));
     }
 };
 
@@ -169,8 +169,15 @@ void RecordWriter::relist()
     });
 }
 
-void RecordWriter::written()
+void RecordWriter::written(const QString& path)
 {
+    {
+        // A record with no write out calls no listener until it is written again.
+        const std::lock_guard<std::mutex> lock(m_shared->mutex);
+        const auto it = m_shared->records.constFind(path);
+        if (it == m_shared->records.cend() || !it->running)
+            m_listeners.remove(path);
+    }
     if (m_asked)
         relist();
 }
@@ -194,6 +201,11 @@ void RecordWriter::finishStale(const QStringList& folders)
             Logger::write(
                 QStringLiteral("%1 recording record(s) left open by the last run ended with \"app ended\"").arg(stale));
     });
+}
+
+int RecordWriter::listeners() const
+{
+    return int(m_listeners.size());
 }
 
 bool RecordWriter::isIdle() const

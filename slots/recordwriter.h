@@ -41,6 +41,8 @@ public:
     void finishStale(const QStringList& folders);
     // True while nothing is out (tests).
     bool isIdle() const;
+    // Records whose writer waits to be told where they were kept (tests).
+    int listeners() const;
 
 Q_SIGNALS:
     void listed();
@@ -49,7 +51,7 @@ private:
     struct Shared;
     // Main thread, called by the pool's threads.
     Q_INVOKABLE void keptNow(const QString& path, const QString& keptAt);
-    Q_INVOKABLE void written();
+    Q_INVOKABLE void written(const QString& path);
     Q_INVOKABLE void read(const QStringList& folders, const QJsonArray& records);
     void relist();
     // On a thread of the pool.
