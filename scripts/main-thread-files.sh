@@ -29,3 +29,5 @@ others=$(grep -v "^$main " "$out/trace" | grep -cE 'hung-drive/mnt|-videos' || t
 echo "main thread: $total file-system calls, $(printf '%s' "$found" | grep -c . || true) on recording folders;" \
     "other threads and processes: $others on them"
 [ -z "$found" ] || { printf '%s\n' "$found" >&2; exit 1; }
+# Nobody touching the folders at all means the test's folders were not found by these names.
+[ "$others" -gt 0 ] || { echo "no call on a recording folder at all: have the test's folder names changed?" >&2; exit 1; }
