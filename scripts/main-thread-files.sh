@@ -21,7 +21,8 @@ if grep -q '^SKIP' "$out/test.log"; then
     grep '^SKIP' "$out/test.log" | head -n 1
     exit 0
 fi
-main=$(sed -n 's/^\([0-9]*\) execve(".*\/StavelinRecorder".*/\1/p' "$out/trace" | head -n 1)
+# strace pads short process ids with spaces.
+main=$(sed -n 's/^\([0-9]*\) *execve(".*\/StavelinRecorder".*/\1/p' "$out/trace" | head -n 1)
 [ -n "$main" ] || { echo "the application never started" >&2; exit 1; }
 total=$(grep -c "^$main " "$out/trace" || true)
 found=$(grep "^$main " "$out/trace" | grep -E 'hung-drive|-videos' || true)
