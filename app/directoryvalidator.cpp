@@ -13,9 +13,9 @@ namespace
 {
 
 DirectoryValidator::Look g_look; // main thread only; empty: the file system's answer
-// Marks the hand-over of a look to the pool and of its answer back. Not a member of what is handed
-// over: the receiver would read that before the mark. The answer goes back as a queued signal's
-// arguments, which Qt copies itself; a posted functor would be written after the mark.
+// Marks the hand-over of a look's answer back. Not a member of what is handed over: the receiver
+// would read that before the mark. The answer goes back as a queued signal's arguments, which Qt
+// copies itself; a posted functor would be written after the mark.
 const char g_handover = 0;
 
 } // namespace
@@ -94,8 +94,7 @@ void DirectoryValidator::ask(const QString& input, Entry& entry) const
         const std::lock_guard<std::mutex> lock(m_shared->mutex);
         ++m_shared->out;
     }
-    std::function<void()> task = [shared = m_shared, input, look = g_look ? g_look : Look(&lookAt)] {
-        ThreadHandover::receive(&g_handover);
+    ThreadHandover::start(*m_pool, [shared = m_shared, input, look = g_look ? g_look : Look(&lookAt)] {
         bool wanted = false;
         {
             const std::lock_guard<std::mutex> lock(shared->mutex);
@@ -113,10 +112,7 @@ void DirectoryValidator::ask(const QString& input, Entry& entry) const
             // task, which it is about to do.
             std::exchange(shared->leftPool, nullptr)->deleteLater();
         }
-    };
-    // The pool's own wait is not seen by the thread sanitizer: the task, made whole, is handed over.
-    ThreadHandover::publish(&g_handover);
-    m_pool->start(std::move(task));
+    });
 }
 
 QString DirectoryValidator::shown(const QString& input, const Entry& entry)

@@ -20,9 +20,6 @@ RecordWriter* g_writer = nullptr;
 // At most this many records are listed.
 constexpr int listedRecords = 50;
 
-// What a task reads was written before it was handed to the pool under this mark.
-const char poolHandover = 0;
-
 } // namespace
 
 struct RecordWriter::Shared {
@@ -109,17 +106,6 @@ RecordWriter* RecordWriter::instance()
     return g_writer;
 }
 
-template <typename Work> void RecordWriter::run(Work work)
-{
-    std::function<void()> task = [shared = m_shared, work = std::move(work)] {
-        ThreadHandover::receive(&poolHandover); // before any capture is read
-        work();
-    };
-    // The pool's own wait is not seen by the thread sanitizer: the task, made whole, is handed over.
-    ThreadHandover::publish(&poolHandover);
-    m_pool->start(std::move(task));
-}
-
 void RecordWriter::write(const QString& path, const QJsonObject& record, QObject* context, Kept kept)
 {
     if (path.isEmpty())
@@ -134,7 +120,7 @@ void RecordWriter::write(const QString& path, const QJsonObject& record, QObject
         entry.running = true;
     }
     if (start)
-        run([shared = m_shared, path] { shared->drain(path); });
+        ThreadHandover::start(*m_pool, [shared = m_shared, path] { shared->drain(path); });
 }
 
 void RecordWriter::keptNow(const QString& path, const QString& keptAt)
@@ -163,7 +149,7 @@ void RecordWriter::relist()
     }
     m_listing = true;
     m_listAgain = false;
-    run([shared = m_shared, folders = m_listedFolders] {
+    ThreadHandover::start(*m_pool, [shared = m_shared, folders = m_listedFolders] {
         const QJsonArray records = ContinuityRecord::latest(folders, listedRecords);
         shared->post("read", Q_ARG(QStringList, folders), Q_ARG(QJsonArray, records));
     });
@@ -196,7 +182,7 @@ void RecordWriter::read(const QStringList& folders, const QJsonArray& records)
 void RecordWriter::finishStale(const QStringList& folders)
 {
     // Records written from now on are this run's, open or not.
-    run([folders, before = QDateTime::currentDateTime()] {
+    ThreadHandover::start(*m_pool, [folders, before = QDateTime::currentDateTime()] {
         if (const int stale = ContinuityRecord::finishStale(folders, before))
             Logger::write(
                 QStringLiteral("%1 recording record(s) left open by the last run ended with \"app ended\"").arg(stale));

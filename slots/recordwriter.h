@@ -54,8 +54,6 @@ private:
     Q_INVOKABLE void written(const QString& path);
     Q_INVOKABLE void read(const QStringList& folders, const QJsonArray& records);
     void relist();
-    // On a thread of the pool.
-    template <typename Work> void run(Work work);
 
     std::shared_ptr<Shared> m_shared;
     // Owned; left alive at destruction only while a thread of it is stuck in a drive.

@@ -9,14 +9,6 @@
 
 #include <algorithm>
 
-namespace
-{
-
-// What a task reads was written before it was handed to the pool under this mark.
-const char poolHandover = 0;
-
-} // namespace
-
 struct StorageWorker::Mailbox {
     QMutex mutex;
     StorageWorker* worker = nullptr; // guarded by mutex; null once the worker is going
@@ -63,8 +55,7 @@ bool StorageWorker::ask(const QString& key, const QString& kind, Question questi
     pending.asked.start();
     if (!m_watch.isActive())
         m_watch.start();
-    std::function<void()> task = [mailbox = m_mailbox, id, question = std::move(question)] {
-        ThreadHandover::receive(&poolHandover); // before any capture is read
+    ThreadHandover::start(*m_pool, [mailbox = m_mailbox, id, question = std::move(question)] {
         const QVariant result = question();
         QMutexLocker lock(&mailbox->mutex);
         // By name, with arguments Qt copies: a functor made here would be read on the main thread
@@ -72,10 +63,7 @@ bool StorageWorker::ask(const QString& key, const QString& kind, Question questi
         if (StorageWorker* worker = mailbox->worker)
             QMetaObject::invokeMethod(
                 worker, "deliver", Qt::QueuedConnection, Q_ARG(quint64, id), Q_ARG(QVariant, result));
-    };
-    // The pool's own wait is not seen by the thread sanitizer: the task, made whole, is handed over.
-    ThreadHandover::publish(&poolHandover);
-    m_pool->start(std::move(task));
+    });
     return true;
 }
 
